@@ -1,0 +1,23 @@
+# One static library per source folder. Sources are picked up by glob so that a new
+# component is one new file pair, with no edit to a shared list.
+function(zentu_biblioteca nombre)
+  cmake_parse_arguments(ARG "" "" "DEPENDE;PRIVADO" ${ARGN})
+  file(GLOB fuentes CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
+  list(FILTER fuentes EXCLUDE REGEX "/main\\.cpp$")
+  set(compilables ${fuentes})
+  list(FILTER compilables INCLUDE REGEX "\\.(cpp|qrc)$")
+  if(NOT compilables)
+    # A folder with nothing in it yet still takes part in the chain of dependencies.
+    add_library(${nombre} INTERFACE)
+    target_include_directories(${nombre} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${nombre} INTERFACE ${ARG_DEPENDE})
+    return()
+  endif()
+  add_library(${nombre} STATIC ${fuentes})
+  # Headers are included by folder path from src/ (e.g. "zentu/conexion/Cuenta.h").
+  target_include_directories(${nombre} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${nombre} PUBLIC ${ARG_DEPENDE} PRIVATE ${ARG_PRIVADO})
+  set_target_properties(${nombre} PROPERTIES LINKER_LANGUAGE CXX)
+endfunction()

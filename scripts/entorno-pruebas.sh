@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Runs inside the private D-Bus session of probar.sh: starts the headless services, runs ctest,
+# and stops the services again.
+set -uo pipefail
+raiz="$(cd "$(dirname "$0")/.." && pwd)"
+
+# The keyring reads its (empty) password from standard input; it must get at least a newline.
+echo "" | gnome-keyring-daemon --unlock --components=secrets >/dev/null 2>&1 || true
+
+pantalla=""
+for n in $(seq 90 120); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then pantalla=":$n"; break; fi
+done
+Xvfb "$pantalla" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+pid_x=$!
+export DISPLAY="$pantalla"
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+# Audio: a private PulseAudio with a null sink and a sine source as microphone.
+export PULSE_RUNTIME_PATH="$(mktemp -d /tmp/zentu-pulse-XXXXXX)"
+chmod 700 "$PULSE_RUNTIME_PATH"
+pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
+  --load="module-native-protocol-unix" \
+  --load="module-null-sink sink_name=nulo" \
+  --load="module-sine-source source_name=microfono frequency=440" >/dev/null 2>&1 || echo "[pruebas] sin PulseAudio"
+
+ctest --test-dir "$ZENTU_BUILD" --output-on-failure -j "$(nproc)" "$@"
+resultado=$?
+
+pulseaudio --kill >/dev/null 2>&1 || true
+kill "$pid_x" 2>/dev/null || true
+rm -rf "$PULSE_RUNTIME_PATH"
+exit $resultado
