@@ -8,4 +8,4 @@ command -v ccache >/dev/null && extra+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 if [ ! -f "$compilacion/build.ninja" ]; then
   cmake -S "$raiz" -B "$compilacion" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}"
 fi
-cmake --build "$compilacion" -j "$(nproc)"
+cmake --build "$compilacion" -j "${ZENTU_JOBS:-$(nproc)}"

@@ -7,14 +7,13 @@ raiz="$(cd "$(dirname "$0")/.." && pwd)"
 # The keyring reads its (empty) password from standard input; it must get at least a newline.
 echo "" | gnome-keyring-daemon --unlock --components=secrets >/dev/null 2>&1 || true
 
-pantalla=""
-for n in $(seq 90 120); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then pantalla=":$n"; break; fi
-done
-Xvfb "$pantalla" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself and tells which (several runs may share the machine).
+numero="$(mktemp /tmp/zentu-pantalla-XXXXXX)"
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$numero" >/dev/null 2>&1 &
 pid_x=$!
-export DISPLAY="$pantalla"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do [ -s "$numero" ] && break; sleep 0.1; done
+export DISPLAY=":$(head -n1 "$numero")"
+rm -f "$numero"
 
 # Audio: a private PulseAudio with a null sink and a sine source as microphone.
 export PULSE_RUNTIME_PATH="$(mktemp -d /tmp/zentu-pulse-XXXXXX)"
