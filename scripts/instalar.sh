@@ -16,7 +16,7 @@ if ((${#faltan[@]})); then
   sudo_=""
   [ "$(id -u)" -ne 0 ] && sudo_="sudo"
   $sudo_ apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_ apt-get install -y -qq --no-install-recommends "${faltan[@]}"
+  DEBIAN_FRONTEND=noninteractive $sudo_ apt-get install -y -qq "${faltan[@]}"
 fi
 
 # Node.js runs the stand-in service of the tests. The machine's own Node (with npm) is used
