@@ -1,0 +1,183 @@
+#include "compartido/Instantanea.h"
+#include "compartido/VistasWidgets.h"
+
+#include "comun/Ayudas.h"
+
+#include <QImage>
+#include <QPainter>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QDateTime ahora = QDateTime::fromSecsSinceEpoch(1'800'000'000, Qt::UTC);
+
+QDateTime antes(qint64 segundos) { return ahora.addSecs(-segundos); }
+
+QImage lienzo(QSizeF tamano) {
+    QImage img(tamano.toSize() * 2, QImage::Format_ARGB32_Premultiplied);
+    img.setDevicePixelRatio(2);
+    img.fill(Qt::transparent);
+    return img;
+}
+
+// Share of pixels in `zona` (logical units) that differ clearly from `fondo`.
+double cubierto(const QImage& img, const QRectF& zona, QColor fondo) {
+    const QRect r = QRect(zona.topLeft().toPoint() * 2, zona.size().toSize() * 2).intersected(img.rect());
+    int distintos = 0, total = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x, ++total) {
+            const QColor c = img.pixelColor(x, y);
+            if (std::abs(c.red() - fondo.red()) + std::abs(c.green() - fondo.green()) + std::abs(c.blue() - fondo.blue()) > 40)
+                ++distintos;
+        }
+    return total ? double(distintos) / total : 0;
+}
+
+}  // namespace
+
+TEST(VistasWidgets, Hace) {
+    const std::vector<std::pair<qint64, const char*>> casos = {
+        {-500, "ahora"}, {0, "ahora"},       {59, "ahora"},    {60, "1 min"},     {3599, "59 min"},
+        {3600, "1 h"},   {86'399, "23 h"},   {86'400, "1 d"},  {900'000, "10 d"},
+    };
+    for (const auto& [s, texto] : casos) EXPECT_EQ(hace(antes(s), ahora), QString::fromUtf8(texto)) << s;
+    // Fractions of a second are truncated: 59.9 s is still "ahora".
+    EXPECT_EQ(hace(ahora.addMSecs(-59'900), ahora), QStringLiteral("ahora"));
+}
+
+TEST(VistasWidgets, SelloDeAntiguedad) {
+    EXPECT_EQ(MarcoW::hace(antes(7300), ahora), QStringLiteral("hace 2 h"));
+    EXPECT_EQ(MarcoW::hace(antes(59), ahora), QStringLiteral("hace 0 min"));
+    const std::vector<std::pair<std::optional<QDateTime>, std::optional<QString>>> casos = {
+        {std::nullopt, std::nullopt},
+        {Instantanea::pasadoLejano(), std::nullopt},
+        {antes(-60), std::nullopt},
+        {antes(0), std::nullopt},
+        {antes(1800), std::nullopt},
+        {antes(1801), QStringLiteral("actualizado hace 30 min")},
+        {antes(3600), QStringLiteral("actualizado hace 1 h")},
+        {antes(90'000), QStringLiteral("actualizado hace 1 d")},
+    };
+    for (const auto& [fecha, esperado] : casos) {
+        SCOPED_TRACE(fecha ? fecha->toString(Qt::ISODate).toStdString() : "sin fecha");
+        EXPECT_EQ(MarcoW::sello(fecha, ahora), esperado);
+    }
+}
+
+TEST(VistasWidgets, Partir) {
+    using R = std::pair<QString, std::optional<QString>>;
+    EXPECT_EQ(partir(QStringLiteral("Consulta resuelta:  Se devolvió el pago.")),
+              (R{QStringLiteral("Se devolvió el pago."), QStringLiteral("resuelta")}));
+    EXPECT_EQ(partir(QStringLiteral("Consulta descartada:\tNo aplica \t")),
+              (R{QStringLiteral("No aplica"), QStringLiteral("descartada")}));
+    EXPECT_EQ(partir(QStringLiteral("consulta resuelta: algo")), (R{QStringLiteral("consulta resuelta: algo"), std::nullopt}));
+    EXPECT_EQ(partir(QStringLiteral("Consulta resuelta:")), (R{QString(), QStringLiteral("resuelta")}));
+    // Line breaks are content, not padding.
+    EXPECT_EQ(partir(QStringLiteral("Consulta resuelta: \nHecho\n")), (R{QStringLiteral("\nHecho\n"), QStringLiteral("resuelta")}));
+    EXPECT_EQ(partir(QStringLiteral("Confirmó la reserva")), (R{QStringLiteral("Confirmó la reserva"), std::nullopt}));
+}
+
+TEST(VistasWidgets, PiezasPequenas) {
+    EXPECT_EQ(Inicial::letra(QStringLiteral("ventas")), QStringLiteral("V"));
+    EXPECT_EQ(Inicial::letra(QString()), QString());
+    EXPECT_EQ(Inicial::letra(QStringLiteral("ñandú")), QStringLiteral("Ñ"));
+    EXPECT_DOUBLE_EQ(Anillo::arco(0), 0.02);
+    EXPECT_DOUBLE_EQ(Anillo::arco(-3), 0.02);
+    EXPECT_DOUBLE_EQ(Anillo::arco(0.5), 0.5);
+    EXPECT_DOUBLE_EQ(Anillo::arco(1.7), 1.0);
+    EXPECT_DOUBLE_EQ(Anillo::arco(std::nan("")), 1.0);
+    EXPECT_EQ(nombreFamilia(FamiliaW::pequena), QStringLiteral("systemSmall"));
+    EXPECT_EQ(nombreFamilia(FamiliaW::mediana), QStringLiteral("systemMedium"));
+    EXPECT_EQ(nombreFamilia(FamiliaW::grande), QStringLiteral("systemLarge"));
+
+    const PaletaW oscura{true}, clara{false};
+    EXPECT_EQ(oscura.lima(), QColor(183, 255, 39));
+    EXPECT_EQ(clara.lima(), QColor(70, 132, 0));
+    EXPECT_NEAR(oscura.tenue().alphaF(), 0.52, 0.005);
+    EXPECT_NEAR(clara.tenue().alphaF(), 0.55, 0.005);
+    EXPECT_NEAR(clara.tinta().redF(), 0.08, 0.005);
+    EXPECT_NEAR(oscura.ambar().greenF(), 0.74, 0.005);
+}
+
+TEST(VistasWidgets, CaminosDelOrbo) {
+    EXPECT_TRUE(OrboW::caminos({46, 46}, 0).empty());
+    const auto caminos = OrboW::caminos({104, 104}, 8);
+    ASSERT_EQ(caminos.size(), 24u);
+    for (const auto& c : caminos) {
+        ASSERT_EQ(c.elementCount(), 73);
+        // Closed by its last point, not by a close command; inside the canvas.
+        EXPECT_NEAR(c.elementAt(0).x, c.elementAt(72).x, 1e-9);
+        EXPECT_NEAR(c.elementAt(0).y, c.elementAt(72).y, 1e-9);
+        EXPECT_TRUE(QRectF(-10, -10, 124, 124).contains(c.boundingRect()));
+    }
+    // Same input, same bits: the geometry is fixed.
+    EXPECT_EQ(OrboW::caminos({104, 104}, 8)[5], caminos[5]);
+    // Nothing is drawn for zero lines.
+    QImage img = lienzo({46, 46});
+    QPainter p(&img);
+    OrboW{true, 0, 0.7}.pintar(p, QRectF(0, 0, 46, 46));
+    p.end();
+    EXPECT_EQ(cubierto(img, QRectF(0, 0, 46, 46), Qt::transparent), 0);
+}
+
+TEST(VistasWidgets, EnlaceEnModoCaptura) {
+    ZonasEnlace zonas;
+    int pintado = 0;
+    const Enlace enlace{EnlaceZentu::chat()};
+    enlace.pintar(QRectF(1, 2, 3, 4), &zonas, [&] { ++pintado; });
+    ASSERT_EQ(zonas.size(), 1u);
+    EXPECT_EQ(zonas[0].url, EnlaceZentu::chat());
+    EXPECT_EQ(zonas[0].zona, QRectF(1, 2, 3, 4));
+    CapturaW::activa = true;
+    enlace.pintar(QRectF(1, 2, 3, 4), &zonas, [&] { ++pintado; });
+    CapturaW::activa = false;
+    EXPECT_EQ(zonas.size(), 1u);
+    EXPECT_EQ(pintado, 2);
+}
+
+TEST(VistasWidgets, MarcoConSelloYAnillos) {
+    for (const bool oscuro : {false, true}) {
+        SCOPED_TRACE(oscuro ? "oscuro" : "claro");
+        const QSizeF t(170, 170);
+        for (const qint64 edad : {1800, 1801}) {
+            QImage img = lienzo(t);
+            QPainter p(&img);
+            MarcoW{oscuro, {0, 0}, antes(edad), [](QPainter& q, const QRectF& r, const PaletaW& pal, ZonasEnlace*) {
+                       Anillo{0.7, pal.lima(), pal, 9}.pintar(q, QRectF(r.topLeft(), QSizeF(60, 60)));
+                       Anillo{0, pal.ambar(), pal, 9}.pintar(q, QRectF(r.left() + 70, r.top(), 60, 60));
+                       Inicial{QStringLiteral("ventas"), pal, 24}.pintar(q, QRectF(r.left(), r.top() + 75, 24, 24));
+                       BotonIsla{Icono::telefono, pal, true, 42}.pintar(q, QRectF(r.left() + 30, r.top() + 70, 42, 42));
+                       BotonIsla{Icono::chat, pal, false, 42}.pintar(q, QRectF(r.left() + 80, r.top() + 70, 42, 42));
+                   }}
+                .pintar(p, QRectF(QPointF(0, 0), t), nullptr, ahora);
+            p.end();
+            img.save(pruebas::carpetaArtefactos(QStringLiteral("widgets")) +
+                     QStringLiteral("/marco-%1-%2.png").arg(oscuro ? "oscuro" : "claro").arg(edad));
+            // The stamp's capsule sits 8 points in from the bottom-right corner, only when old.
+            const QColor fondo = img.pixelColor(2 * 100, 2 * 160);
+            const double sello = cubierto(img, QRectF(120, 150, 40, 10), fondo);
+            if (edad > 1800)
+                EXPECT_GT(sello, 0.05);
+            else
+                EXPECT_LT(sello, 0.01);
+        }
+    }
+}
+
+TEST(VistasWidgets, SinEnlazar) {
+    for (const bool oscuro : {false, true}) {
+        QImage img = lienzo({170, 170});
+        QPainter p(&img);
+        MarcoW{oscuro, {0.5, 0.5}, std::nullopt, [](QPainter& q, const QRectF& r, const PaletaW& pal, ZonasEnlace*) {
+                   SinEnlazarW{pal}.pintar(q, r);
+               }}
+            .pintar(p, QRectF(0, 0, 170, 170), nullptr, ahora);
+        p.end();
+        img.save(pruebas::carpetaArtefactos(QStringLiteral("widgets")) +
+                 QStringLiteral("/sin-enlazar-%1.png").arg(oscuro ? "oscuro" : "claro"));
+        const QColor fondo = img.pixelColor(2 * 150, 2 * 80);
+        EXPECT_GT(cubierto(img, QRectF(10, 10, 30, 30), fondo), 0.05) << "orb top-left";
+        EXPECT_GT(cubierto(img, QRectF(16, 110, 138, 44), fondo), 0.02) << "texts at the bottom";
+        EXPECT_LT(cubierto(img, QRectF(60, 40, 90, 50), fondo), 0.01) << "space between";
+    }
+}
