@@ -1,0 +1,481 @@
+// File actions asked by the service, carried out in a temporary home folder against the stand-in
+// service: each action's main path, the replies' texts, and hostile requests that must be
+// refused without touching anything outside the destination.
+#include "zentu/conexion/EnMiMac.h"
+
+#include "comun/Ayudas.h"
+#include "comun/ServicioSimulado.h"
+#include "plataforma/Escritorio.h"
+#include "plataforma/Registro.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+#include <QMutex>
+#include <QSet>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <atomic>
+#include <memory>
+
+namespace {
+
+QString raiz() { return qEnvironmentVariable("ZENTU_CASA_PRUEBA"); }
+QString casa() { return raiz() + QStringLiteral("/casa"); }
+
+// HOME and the XDG user folders must be in place before the component first looks them up.
+// Downloads and Documents get Spanish names, as xdg-user-dirs gives them on a Spanish desktop.
+class CasaTemporal : public ::testing::Environment {
+public:
+    void SetUp() override {
+        QDir().mkpath(casa());
+        qputenv("HOME", casa().toUtf8());
+        QFile dirs(qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/user-dirs.dirs"));
+        ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+        dirs.write("XDG_DOWNLOAD_DIR=\"$HOME/Descargas\"\nXDG_DOCUMENTS_DIR=\"$HOME/Documentos\"\n");
+    }
+};
+const auto* const entorno = ::testing::AddGlobalTestEnvironment(new CasaTemporal);
+
+// Records what would have been handed to the desktop instead of launching anything.
+class EscritorioFalso : public Escritorio {
+public:
+    bool abrirArchivo(const QString& ruta) override { return anotar("archivo", ruta); }
+    bool abrirUrl(const QUrl& url) override { return anotar("url", url.toString()); }
+    bool mostrarEnCarpeta(const QString& ruta) override { return anotar("mostrar", ruta); }
+
+    QStringList llamadas() {
+        QMutexLocker l(&m_);
+        return llamadas_;
+    }
+    void olvidar() {
+        QMutexLocker l(&m_);
+        llamadas_.clear();
+    }
+
+private:
+    bool anotar(const char* que, const QString& valor) {
+        QMutexLocker l(&m_);
+        llamadas_ << QLatin1String(que) + QLatin1Char(' ') + valor;
+        return true;
+    }
+    QMutex m_;
+    QStringList llamadas_;
+};
+
+// Every file and folder under the test root, with sizes, to show that nothing else changed.
+QStringList arbol() {
+    QStringList lista;
+    QDirIterator it(raiz(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        lista << it.filePath() + QLatin1Char(' ') + QString::number(it.fileInfo().isDir() ? -1 : it.fileInfo().size());
+    }
+    lista.sort();
+    return lista;
+}
+
+void escribir(const QString& ruta, const QByteArray& datos) {
+    QDir().mkpath(QFileInfo(ruta).path());
+    QFile f(ruta);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(datos);
+}
+
+QByteArray leer(const QString& ruta) {
+    QFile f(ruta);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<no existe>");
+}
+
+QJsonObject falla(const QString& texto) { return QJsonObject{{"ok", false}, {"error", texto}}; }
+QJsonObject bien(const QString& ruta) { return QJsonObject{{"ok", true}, {"ruta", ruta}}; }
+
+class EnMiMacTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        servicio_ = new ServicioSimulado();
+        ASSERT_TRUE(servicio_->arrancar());
+    }
+    static void TearDownTestSuite() {
+        delete servicio_;
+        servicio_ = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(servicio_->enMarcha());
+        for (const QString& sub : QDir(casa()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+            QFileInfo info(casa() + QLatin1Char('/') + sub);
+            if (info.isDir()) QDir(info.filePath()).removeRecursively(); else QFile::remove(info.filePath());
+        }
+        QDir(EnMiMac::cache()).removeRecursively();
+        for (const char* c : {"Descargas", "Documentos", "Desktop", "Pictures"}) QDir(casa()).mkpath(QLatin1String(c));
+        servicio_->olvidarPeticiones();
+        Escritorio::usar(&escritorio_);
+        mac_ = std::make_unique<EnMiMac>(Cuenta{servicio_->url(), QStringLiteral("token-bueno"), {}, {}});
+    }
+    void TearDown() override {
+        mac_.reset();
+        Escritorio::usar(nullptr);
+    }
+
+    // Sends one request through the handler and waits for its reply.
+    QJsonObject pedir(std::optional<QJsonValue> datos) {
+        auto respuesta = std::make_shared<std::optional<QJsonObject>>();
+        auto mutex = std::make_shared<QMutex>();
+        mac_->atender(std::move(datos), [respuesta, mutex](QJsonObject r) {
+            QMutexLocker l(mutex.get());
+            *respuesta = std::move(r);
+        });
+        const bool llego = pruebas::esperarHasta([&] {
+            QMutexLocker l(mutex.get());
+            return respuesta->has_value();
+        }, 20000);
+        if (!llego) return QJsonObject{{"sin", "respuesta"}};
+        pruebas::girar(30);  // let the queued desktop calls run
+        return **respuesta;
+    }
+
+    static ServicioSimulado* servicio_;
+    EscritorioFalso escritorio_;
+    std::unique_ptr<EnMiMac> mac_;
+};
+ServicioSimulado* EnMiMacTest::servicio_ = nullptr;
+
+// ---------------------------------------------------------------- folders, names, search
+
+TEST_F(EnMiMacTest, LosAliasVanALasCarpetasXdgDelDueno) {
+    const struct {
+        const char* destino;
+        QString carpeta;
+    } casos[] = {
+        {"Descargas", casa() + "/Descargas"},   {"downloads", casa() + "/Descargas"},
+        {"  Documentos\n", casa() + "/Documentos"}, {"Mis Documentos", casa() + "/Documentos"},
+        {"Escritorio", casa() + "/Desktop"},    {"Imágenes", casa() + "/Pictures"},
+        {"imagenes", casa() + "/Pictures"},     {"FOTOS", casa() + "/Pictures"},
+    };
+    for (const auto& c : casos) EXPECT_EQ(EnMiMac::carpeta(QString::fromUtf8(c.destino)), c.carpeta) << c.destino;
+
+    QDir(casa()).mkpath("Desktop/Proyectos");
+    EXPECT_EQ(EnMiMac::carpeta("Proyectos"), casa() + "/Desktop/Proyectos");
+    EXPECT_EQ(EnMiMac::carpeta("Clientes/2026"), casa() + "/Documentos/Clientes/2026");
+    EXPECT_TRUE(QFileInfo(casa() + "/Documentos/Clientes/2026").isDir());
+    EXPECT_EQ(EnMiMac::carpeta("~/a/b/c"), casa() + "/a/b/c");
+    EXPECT_TRUE(QFileInfo(casa() + "/a/b/c").isDir());
+    EXPECT_THROW(EnMiMac::carpeta(" \n"), FalloZentu);
+}
+
+TEST_F(EnMiMacTest, NombresLibresYBusquedaDelOrigen) {
+    const QString factura = casa() + "/Descargas/factura.pdf";
+    EXPECT_EQ(EnMiMac::libre(factura), factura);
+    escribir(factura, "1");
+    EXPECT_EQ(EnMiMac::libre(factura), casa() + "/Descargas/factura 2.pdf");
+    escribir(casa() + "/Descargas/factura 2.pdf", "2");
+    EXPECT_EQ(EnMiMac::libre(factura), casa() + "/Descargas/factura 3.pdf");
+    escribir(casa() + "/Descargas/notas", "n");
+    EXPECT_EQ(EnMiMac::libre(casa() + "/Descargas/notas"), casa() + "/Descargas/notas 2");
+
+    escribir(casa() + "/Descargas/Informe.PDF", "viejo");
+    EXPECT_EQ(EnMiMac::encontrar("informe"), casa() + "/Descargas/Informe.PDF");
+    escribir(casa() + "/Documentos/informe.docx", "nuevo");
+    QFile nuevo(casa() + "/Documentos/informe.docx");
+    ASSERT_TRUE(nuevo.open(QIODevice::ReadWrite));
+    nuevo.setFileTime(QDateTime::currentDateTimeUtc().addSecs(60), QFileDevice::FileModificationTime);
+    nuevo.close();
+    EXPECT_EQ(EnMiMac::encontrar(" informe "), casa() + "/Documentos/informe.docx");
+    EXPECT_EQ(EnMiMac::encontrar("~/Descargas/notas"), casa() + "/Descargas/notas");
+    EXPECT_EQ(EnMiMac::encontrar("nada"), std::nullopt);
+    EXPECT_EQ(EnMiMac::encontrar("/no/existe"), std::nullopt);
+}
+
+// ---------------------------------------------------------------- each action
+
+TEST_F(EnMiMacTest, GuardarDescargaEnDescargasConNombreLibre) {
+    servicio_->ponerArchivo("f1", "primera");
+    servicio_->ponerArchivo("f2", "segunda");
+    EXPECT_EQ(pedir(QJsonObject{{"accion", "guardar"}, {"id", "f1"}, {"nombre", "factura.pdf"}}),
+              bien("~/Descargas/factura.pdf"));
+    EXPECT_EQ(pedir(QJsonObject{{"accion", "guardar"}, {"id", "f2"}, {"nombre", "factura.pdf"}}),
+              bien("~/Descargas/factura 2.pdf"));
+    EXPECT_EQ(leer(casa() + "/Descargas/factura.pdf"), "primera");
+    EXPECT_EQ(leer(casa() + "/Descargas/factura 2.pdf"), "segunda");
+    EXPECT_TRUE(escritorio_.llamadas().contains("mostrar " + casa() + "/Descargas/factura 2.pdf"));
+
+    // Only the bearer token goes with the download, to the path of that one file.
+    const QJsonArray peticiones = servicio_->peticiones();
+    ASSERT_EQ(peticiones.size(), 2);
+    const QJsonObject primera = peticiones[0].toObject();
+    EXPECT_EQ(primera["metodo"].toString(), "GET");
+    EXPECT_EQ(primera["ruta"].toString(), "/api/files/download/f1");
+    const QJsonObject cabeceras = primera["cabeceras"].toObject();
+    EXPECT_EQ(cabeceras["authorization"].toString(), "Bearer token-bueno");
+    EXPECT_FALSE(cabeceras.contains("x-zentu-cliente"));
+
+    // Into a named folder, and with the file names the folder already holds left alone.
+    servicio_->ponerArchivo("f3", "tercera");
+    EXPECT_EQ(pedir(QJsonObject{{"accion", "guardar"}, {"id", "f3"}, {"nombre", "plano.png"}, {"destino", "fotos"}}),
+              bien("~/Pictures/plano.png"));
+    EXPECT_EQ(leer(casa() + "/Pictures/plano.png"), "tercera");
+    // No hidden leftovers of the downloads.
+    EXPECT_EQ(QDir(casa() + "/Descargas").entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+TEST_F(EnMiMacTest, AbrirReemplazaLaCopiaDeLaCacheYLaAbre) {
+    servicio_->ponerArchivo("a1", "uno");
+    servicio_->ponerArchivo("a2", "dos");
+    const QString ruta = EnMiMac::cache() + "/menu.pdf";
+    EXPECT_EQ(ruta, qEnvironmentVariable("XDG_CACHE_HOME") + "/Zentu/abiertos/menu.pdf");
+    EXPECT_EQ(pedir(QJsonObject{{"accion", "abrir"}, {"id", "a1"}, {"nombre", "menu.pdf"}}), bien(ruta));
+    EXPECT_EQ(pedir(QJsonObject{{"accion", "abrir"}, {"id", "a2"}, {"nombre", "menu.pdf"}}), bien(ruta));
+    EXPECT_EQ(QDir(EnMiMac::cache()).entryList(QDir::Files | QDir::Hidden), QStringList{"menu.pdf"});
+    EXPECT_EQ(leer(ruta), "dos");
+    EXPECT_EQ(escritorio_.llamadas(), (QStringList{"archivo " + ruta, "archivo " + ruta}));
+    EXPECT_EQ(QFileInfo(EnMiMac::cache()).permissions() & (QFile::ReadOther | QFile::ReadGroup), 0);
+}
+
+TEST_F(EnMiMacTest, UrlAbreSoloDireccionesWeb) {
+    EXPECT_EQ(pedir(QJsonObject{{"accion", "url"}, {"url", "https://zentu.ai/panel?x=1"}}),
+              bien("https://zentu.ai/panel?x=1"));
+    EXPECT_EQ(pedir(QJsonObject{{"accion", "url"}, {"url", "http://host.docker.internal:3000/a"}}),
+              bien("http://localhost:3000/a"));
+    EXPECT_EQ(escritorio_.llamadas(),
+              (QStringList{"url https://zentu.ai/panel?x=1", "url http://localhost:3000/a"}));
+    escritorio_.olvidar();
+    for (const QJsonValue& malo : {QJsonValue("file:///etc/passwd"), QJsonValue("javascript:alert(1)"),
+                                  QJsonValue("ssh://servidor"), QJsonValue("no es una dirección"),
+                                  QJsonValue("http://"), QJsonValue(5), QJsonValue()}) {
+        QJsonObject pedido{{"accion", "url"}};
+        if (!malo.isNull()) pedido["url"] = malo;
+        EXPECT_EQ(pedir(pedido), falla("dirección no válida")) << malo.toString().toStdString();
+    }
+    EXPECT_TRUE(escritorio_.llamadas().isEmpty());
+}
+
+TEST_F(EnMiMacTest, MoverYCopiar) {
+    escribir(casa() + "/Descargas/contrato.pdf", "contrato");
+    escribir(casa() + "/Desktop/foto.jpg", "foto");
+
+    // Moving into the folder it is in gives it the next free name instead of failing.
+    EXPECT_EQ(pedir(QJsonObject{{"accion", "mover"}, {"origen", "contrato"}, {"destino", "Descargas"}}),
+              bien("~/Descargas/contrato 2.pdf"));
+    EXPECT_FALSE(QFile::exists(casa() + "/Descargas/contrato.pdf"));
+    EXPECT_EQ(leer(casa() + "/Descargas/contrato 2.pdf"), "contrato");
+
+    EXPECT_EQ(pedir(QJsonObject{{"accion", "copiar"}, {"origen", "foto.jpg"}, {"destino", "Clientes"}}),
+              bien("~/Documentos/Clientes/foto.jpg"));
+    EXPECT_EQ(leer(casa() + "/Desktop/foto.jpg"), "foto");
+    EXPECT_EQ(leer(casa() + "/Documentos/Clientes/foto.jpg"), "foto");
+    EXPECT_TRUE(escritorio_.llamadas().contains("mostrar " + casa() + "/Documentos/Clientes/foto.jpg"));
+
+    // A folder is copied whole, links as links.
+    escribir(casa() + "/Documentos/Obra/planos/a.txt", "a");
+    QFile::link("a.txt", casa() + "/Documentos/Obra/planos/enlace");
+    EXPECT_EQ(pedir(QJsonObject{{"accion", "copiar"}, {"origen", "~/Documentos/Obra"}, {"destino", "~/Respaldo"}}),
+              bien("~/Respaldo/Obra"));
+    EXPECT_EQ(leer(casa() + "/Respaldo/Obra/planos/a.txt"), "a");
+    EXPECT_EQ(QFileInfo(casa() + "/Respaldo/Obra/planos/enlace").symLinkTarget(), casa() + "/Respaldo/Obra/planos/a.txt");
+
+    EXPECT_EQ(pedir(QJsonObject{{"accion", "mover"}, {"origen", "/tmp/no-hay-tal-cosa"}, {"destino", "Descargas"}}),
+              falla("no encontré «/tmp/no-hay-tal-cosa» en la computadora (busqué en Descargas, Escritorio y "
+                    "Documentos)"));
+    EXPECT_EQ(pedir(QJsonObject{{"accion", "copiar"}, {"destino", "Descargas"}}),
+              falla("no encontré «» en la computadora (busqué en Descargas, Escritorio y Documentos)"));
+    EXPECT_EQ(pedir(QJsonObject{{"accion", "copiar"}, {"origen", "foto"}}), falla("falta la carpeta de destino"));
+}
+
+TEST_F(EnMiMacTest, RespuestasDeFallo) {
+    servicio_->ponerArchivo("f", "x");
+    const struct {
+        std::optional<QJsonValue> datos;
+        QString error;
+    } casos[] = {
+        {std::nullopt, "pedido vacío"},
+        {QJsonValue("abrir"), "pedido vacío"},
+        {QJsonArray{"abrir"}, "pedido vacío"},
+        {QJsonObject{{"accion", "borrar"}}, "no sé hacer «borrar»"},
+        {QJsonObject{{"accion", "Abrir"}, {"id", "f"}, {"nombre", "a"}}, "no sé hacer «Abrir»"},
+        {QJsonObject{}, "no sé hacer «»"},
+        {QJsonObject{{"accion", 3}}, "no sé hacer «»"},
+        {QJsonObject{{"accion", "abrir"}, {"nombre", "a.pdf"}}, "falta el archivo"},
+        {QJsonObject{{"accion", "guardar"}, {"id", "f"}, {"nombre", 7}}, "falta el archivo"},
+        {QJsonObject{{"accion", "guardar"}, {"id", "no-existe"}, {"nombre", "a.pdf"}},
+         "el servidor no dio el archivo (404)"},
+        {QJsonObject{{"accion", "guardar"}, {"id", "f"}, {"nombre", "a.pdf"}, {"destino", "  "}},
+         "falta la carpeta de destino"},
+    };
+    std::atomic<int> hechos{0};
+    mac_->alHacer = [&] {
+        EXPECT_EQ(QThread::currentThread(), qApp->thread());
+        ++hechos;
+    };
+    QStringList registro;
+    QMutex m;
+    Registro::observar([&](const QString& linea) {
+        QMutexLocker l(&m);
+        registro << linea;
+    });
+    const QStringList antes = arbol();
+    for (const auto& c : casos) {
+        EXPECT_EQ(pedir(c.datos), falla(c.error)) << c.error.toStdString();
+    }
+    Registro::observar({});
+    EXPECT_EQ(arbol(), antes);
+    EXPECT_EQ(hechos, 0);
+    EXPECT_TRUE(registro.contains("[mac] acción pedida: borrar"));
+    EXPECT_TRUE(registro.contains("[mac] no se pudo: el servidor no dio el archivo (404)"));
+    EXPECT_FALSE(registro.contains("[mac] no se pudo: pedido vacío"));
+
+    EXPECT_EQ(pedir(QJsonObject{{"accion", "guardar"}, {"id", "f"}, {"nombre", "a.pdf"}}), bien("~/Descargas/a.pdf"));
+    EXPECT_EQ(hechos, 1);
+}
+
+// ---------------------------------------------------------------- hostile requests
+
+TEST_F(EnMiMacTest, NombresHostilesNoSalenDeLaCarpeta) {
+    servicio_->ponerArchivo("f", "malicioso");
+    escribir(casa() + "/.bashrc", "mio");
+    const QStringList antes = arbol();
+    for (const QString& nombre : {QString(""), QString("  "), QString("."), QString(".."), QString("a/../../b"),
+                                  QString("../.bashrc"), QString("/etc/passwd"), QString("x") + QChar(0) + "y"}) {
+        for (const char* accion : {"guardar", "abrir"}) {
+            EXPECT_EQ(pedir(QJsonObject{{"accion", accion}, {"id", "f"}, {"nombre", nombre}}),
+                      falla("nombre de archivo no válido"))
+                << accion << " " << nombre.toStdString();
+        }
+    }
+    EXPECT_EQ(arbol(), antes);
+    EXPECT_EQ(leer(casa() + "/.bashrc"), "mio");
+    EXPECT_EQ(servicio_->peticiones().size(), 0);
+}
+
+TEST_F(EnMiMacTest, ElIdEsUnSoloTramoDeLaRuta) {
+    // Ids that would climb out of the download path or add a query travel escaped, as one
+    // segment, and name exactly that file.
+    const struct {
+        QString id;
+        QString ruta;
+    } casos[] = {
+        {"../../api/dudas/canal", "/api/files/download/..%2F..%2Fapi%2Fdudas%2Fcanal"},
+        {"x?token=1#y", "/api/files/download/x%3Ftoken%3D1%23y"},
+        {"a b/ñ", "/api/files/download/a%20b%2F%C3%B1"},
+    };
+    int n = 0;
+    for (const auto& c : casos) {
+        servicio_->ponerArchivo(c.id, c.id.toUtf8());
+        servicio_->olvidarPeticiones();
+        const QString nombre = QStringLiteral("d%1.txt").arg(++n);
+        EXPECT_EQ(pedir(QJsonObject{{"accion", "guardar"}, {"id", c.id}, {"nombre", nombre}}),
+                  bien("~/Descargas/" + nombre));
+        EXPECT_EQ(leer(casa() + "/Descargas/" + nombre), c.id.toUtf8());
+        const QJsonArray p = servicio_->peticiones();
+        ASSERT_EQ(p.size(), 1);
+        EXPECT_EQ(p[0].toObject()["ruta"].toString(), c.ruta);
+        EXPECT_EQ(p[0].toObject()["consulta"].toString(), "");
+    }
+    servicio_->olvidarPeticiones();
+    for (const QString& id : {QString(""), QString("."), QString(".."), QString("a") + QChar(0)}) {
+        EXPECT_EQ(pedir(QJsonObject{{"accion", "guardar"}, {"id", id}, {"nombre", "x.txt"}}), falla("falta el archivo"));
+    }
+    EXPECT_EQ(servicio_->peticiones().size(), 0);
+}
+
+TEST_F(EnMiMacTest, OrigenesPeligrososSeRechazan) {
+    escribir(casa() + "/Documentos/Proyecto/plan.txt", "plan");
+    escribir(casa() + "/Descargas/a.txt", "a");
+    const QStringList antes = arbol();
+    const QString raizOCasa = "no muevo ni copio «%1»: es la raíz o tu carpeta personal";
+    const struct {
+        const char* accion;
+        QString origen;
+        QString destino;
+        QString error;
+    } casos[] = {
+        {"mover", "~", "Descargas", raizOCasa.arg("~")},
+        {"copiar", "~/", "/tmp/zentu-nunca", raizOCasa.arg("~/")},
+        {"mover", "/", "Descargas", raizOCasa.arg("/")},
+        {"copiar", "~/..", "Respaldo", raizOCasa.arg("~/..")},
+        {"mover", casa() + "/Documentos/..", "Respaldo", raizOCasa.arg(casa() + "/Documentos/..")},
+        {"copiar", "~/Documentos/Proyecto", "~/Documentos/Proyecto/copia",
+         "la carpeta de destino está dentro de «~/Documentos/Proyecto»"},
+        {"mover", "Proyecto", "~/Documentos/Proyecto", "la carpeta de destino está dentro de «Proyecto»"},
+        {"copiar", "~/Documentos", "Documentos/Proyecto/x", "la carpeta de destino está dentro de «~/Documentos»"},
+        {"copiar", QString("a") + QChar(0) + "/../a.txt", "Respaldo",
+         QString("no encontré «a") + QChar(0xFFFD) +
+             "/../a.txt» en la computadora (busqué en Descargas, Escritorio y Documentos)"},
+        {"copiar", "a.txt", QString("Res") + QChar(0) + "/x", "carpeta de destino no válida"},
+    };
+    for (const auto& c : casos) {
+        EXPECT_EQ(pedir(QJsonObject{{"accion", c.accion}, {"origen", c.origen}, {"destino", c.destino}}),
+                  falla(c.error))
+            << c.accion << " " << c.origen.toStdString();
+    }
+    EXPECT_EQ(arbol(), antes);
+    EXPECT_FALSE(QFile::exists("/tmp/zentu-nunca"));
+}
+
+TEST_F(EnMiMacTest, GuardadosSimultaneosDelMismoNombreNoSePisan) {
+    constexpr int kVeces = 8;
+    for (int i = 0; i < kVeces; ++i) servicio_->ponerArchivo(QString::number(i), QByteArray(20000, char('a' + i)));
+    escribir(casa() + "/Descargas/informe.pdf", "del dueño");
+
+    auto mutex = std::make_shared<QMutex>();
+    auto respuestas = std::make_shared<QList<QJsonObject>>();
+    for (int i = 0; i < kVeces; ++i) {
+        mac_->atender(QJsonObject{{"accion", "guardar"}, {"id", QString::number(i)}, {"nombre", "informe.pdf"}},
+                      [mutex, respuestas](QJsonObject r) {
+                          QMutexLocker l(mutex.get());
+                          respuestas->append(r);
+                      });
+    }
+    // Two copies at once of one file name into one folder, too.
+    escribir(casa() + "/Desktop/lista.txt", "lista");
+    for (int i = 0; i < 2; ++i) {
+        mac_->atender(QJsonObject{{"accion", "copiar"}, {"origen", "lista"}, {"destino", "Descargas"}},
+                      [mutex, respuestas](QJsonObject r) {
+                          QMutexLocker l(mutex.get());
+                          respuestas->append(r);
+                      });
+    }
+    ASSERT_TRUE(pruebas::esperarHasta([&] {
+        QMutexLocker l(mutex.get());
+        return respuestas->size() == kVeces + 2;
+    }, 30000));
+
+    QSet<QString> rutas;
+    for (const QJsonObject& r : *respuestas) {
+        EXPECT_TRUE(r["ok"].toBool()) << r["error"].toString().toStdString();
+        rutas.insert(r["ruta"].toString());
+    }
+    EXPECT_EQ(rutas.size(), kVeces + 2);
+    EXPECT_FALSE(rutas.contains("~/Descargas/informe.pdf"));
+    EXPECT_EQ(leer(casa() + "/Descargas/informe.pdf"), "del dueño");
+    QSet<QByteArray> contenidos;
+    for (const QString& r : rutas) {
+        if (r.contains("informe")) contenidos.insert(leer(casa() + r.mid(1)));
+        else EXPECT_EQ(leer(casa() + r.mid(1)), "lista");
+    }
+    EXPECT_EQ(contenidos.size(), kVeces);
+    EXPECT_EQ(QDir(casa() + "/Descargas").entryList(QDir::Files | QDir::Hidden).size(), kVeces + 3);
+}
+
+TEST_F(EnMiMacTest, UnaDescargaCortadaNoDejaArchivo) {
+    const QByteArray grande(4 * 1024 * 1024, 'z');
+    servicio_->responder("GET", "/api/files/download/grande",
+                         QJsonObject{{"estado", 200},
+                                     {"base64", QString::fromLatin1(grande.toBase64())},
+                                     {"cortarTras", 1024 * 1024}});
+    const QJsonObject r = pedir(QJsonObject{{"accion", "guardar"}, {"id", "grande"}, {"nombre", "video.mp4"}});
+    EXPECT_FALSE(r["ok"].toBool());
+    EXPECT_FALSE(r["error"].toString().isEmpty());
+    EXPECT_EQ(QDir(casa() + "/Descargas").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{});
+
+    servicio_->responder("GET", "/api/files/download/grande",
+                         QJsonObject{{"estado", 200},
+                                     {"base64", QString::fromLatin1(grande.toBase64())},
+                                     {"cortarTras", 1000}});
+    EXPECT_FALSE(pedir(QJsonObject{{"accion", "abrir"}, {"id", "grande"}, {"nombre", "video.mp4"}})["ok"].toBool());
+    EXPECT_EQ(QDir(EnMiMac::cache()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{});
+}
+
+}  // namespace
