@@ -10,6 +10,7 @@
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 QString nombreFamilia(FamiliaW familia) {
@@ -518,4 +519,254 @@ void SinEnlazarW::pintar(QPainter& pintor, const QRectF& rect) const {
     const qreal altoTitulo = TextoW::alto(pintor, titulo);
     TextoW::linea(pintor, QRectF(rect.left(), zonaDetalle.top() - 4 - altoTitulo, rect.width(), altoTitulo),
                   QStringLiteral("Enlaza Zentu AI"), titulo, p.tinta());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pending decisions
+
+QString VistaPendientesW::etiqueta(qint64 total, bool grande) {
+    if (total < 1) return grande ? QStringLiteral("Nada espera por ti") : QStringLiteral("nada espera\npor ti");
+    if (total == 1) return grande ? QStringLiteral("decisión espera por ti") : QStringLiteral("decisión espera\npor ti");
+    return grande ? QStringLiteral("decisiones esperan por ti") : QStringLiteral("decisiones esperan\npor ti");
+}
+
+QString VistaPendientesW::lineaPermisos(qint64 permisos) {
+    if (permisos < 1) return {};
+    return QStringLiteral("Y %1 %2 para escribirle a alguien")
+        .arg(permisos)
+        .arg(permisos == 1 ? QStringLiteral("permiso") : QStringLiteral("permisos"));
+}
+
+QString VistaPendientesW::nombreVisible(const QString& agente) {
+    QString n = agente;
+    n.replace(QLatin1Char('_'), QLatin1Char(' '));
+    const QString primera = Inicial::letra(n);
+    if (primera.isEmpty()) return n;
+    QTextBoundaryFinder grafemas(QTextBoundaryFinder::Grapheme, n);
+    const qsizetype fin = grafemas.toNextBoundary();
+    return primera + n.mid(fin > 0 ? fin : 1);
+}
+
+namespace {
+
+// One question card; returns its height. With `pintar` false it only measures.
+qreal tarjeta(QPainter& pintor, const QRectF& zona, const Instantanea::Duda& duda, int lineas, const PaletaW& p,
+              const QDateTime& ahora, bool pintar) {
+    const QFont nombre = TextoW::fuente(pintor, 11.5, QFont::DemiBold);
+    const QFont edad = TextoW::fuente(pintor, 10.5, QFont::Medium);
+    const QFont pregunta = TextoW::fuente(pintor, 11.5, QFont::Normal);
+    const qreal izquierda = zona.left() + 10 + 24 + 9;
+    const QRectF columna(izquierda, zona.top() + 8, zona.right() - 10 - izquierda, 0);
+    const qreal altoCabecera = std::max(TextoW::alto(pintor, nombre), TextoW::alto(pintor, edad));
+    const qreal altoPregunta = TextoW::parrafo(pintor, columna, duda.pregunta, pregunta, QColor(), lineas, Qt::AlignLeft, false);
+    const qreal alto = 8 + std::max<qreal>(24, altoCabecera + 2 + altoPregunta) + 8;
+    if (!pintar) return alto;
+
+    const QRectF caja(zona.left(), zona.top(), zona.width(), alto);
+    pintor.save();
+    pintor.setRenderHint(QPainter::Antialiasing);
+    pintor.setPen(Qt::NoPen);
+    pintor.setBrush(conOpacidad(p.tinta(), p.oscuro ? 0.07 : 0.05));
+    pintor.drawRoundedRect(caja, 14, 14);
+    pintor.setBrush(Qt::NoBrush);
+    pintor.setPen(QPen(conOpacidad(p.tinta(), p.oscuro ? 0.09 : 0.08), 0.5));
+    pintor.drawRoundedRect(caja.adjusted(0.25, 0.25, -0.25, -0.25), 13.75, 13.75);
+    pintor.restore();
+
+    Inicial{duda.agente, p, 24}.pintar(pintor, QRectF(zona.left() + 10, zona.top() + 8, 24, 24));
+    const QString cuando = hace(duda.fecha, ahora);
+    const qreal anchoEdad = TextoW::ancho(pintor, edad, cuando);
+    const QRectF cabecera(columna.left(), columna.top(), columna.width(), altoCabecera);
+    TextoW::linea(pintor, QRectF(cabecera.right() - anchoEdad, cabecera.top(), anchoEdad, altoCabecera), cuando, edad,
+                  p.tenue(), Qt::AlignRight);
+    TextoW::linea(pintor, QRectF(cabecera.left(), cabecera.top(), std::max<qreal>(0, cabecera.width() - anchoEdad - 4), altoCabecera),
+                  VistaPendientesW::nombreVisible(duda.agente), nombre, p.tinta());
+    TextoW::parrafo(pintor, QRectF(columna.left(), cabecera.bottom() + 2, columna.width(), altoPregunta), duda.pregunta,
+                    pregunta, conOpacidad(p.tinta(), 0.78), lineas);
+    return alto;
+}
+
+// Cards of the first `n` questions from `zona`'s top, 8 points apart; returns the height used.
+qreal listaDudas(QPainter& pintor, const QRectF& zona, const Instantanea& foto, size_t n, const PaletaW& p,
+                 const QDateTime& ahora, ZonasEnlace* enlaces, bool pintar) {
+    qreal y = zona.top();
+    const size_t cuantas = std::min(n, foto.dudas.size());
+    for (size_t i = 0; i < cuantas; ++i) {
+        if (i > 0) y += 8;
+        const auto& duda = foto.dudas[i];
+        const qreal alto = tarjeta(pintor, QRectF(zona.left(), y, zona.width(), 0), duda, 2, p, ahora, false);
+        if (pintar) {
+            const QRectF caja(zona.left(), y, zona.width(), alto);
+            Enlace{EnlaceZentu::duda(duda.id)}.pintar(caja, enlaces, [&] {
+                tarjeta(pintor, caja, duda, 2, p, ahora, true);
+            });
+        }
+        y += alto;
+    }
+    return y - zona.top();
+}
+
+// The big number and its label, bottom-left in `zona`, over the partly cut orb.
+void bloqueOrbo(QPainter& pintor, const QRectF& zona, const QRectF& orbo, const Instantanea& foto, const PaletaW& p) {
+    OrboW{p.oscuro, 12, 0.65}.pintar(pintor, orbo);
+    const QFont fEtiqueta = TextoW::fuente(pintor, 12, QFont::Medium);
+    const QString etiqueta = VistaPendientesW::etiqueta(foto.totalPendientes, false);
+    const qreal altoEtiqueta = TextoW::parrafo(pintor, zona, etiqueta, fEtiqueta, QColor(), 0, Qt::AlignLeft, false, 1);
+    const QRectF zonaEtiqueta(zona.left(), zona.bottom() - altoEtiqueta, zona.width(), altoEtiqueta);
+    TextoW::parrafo(pintor, zonaEtiqueta, etiqueta, fEtiqueta, p.tenue(), 0, Qt::AlignLeft, true, 1);
+
+    const QString numero = QString::number(foto.totalPendientes);
+    const QFont fNumero = TextoW::encoger(pintor, TextoW::fuente(pintor, 46, QFont::Bold, true), numero, zona.width(), 0.6);
+    const qreal altoNumero = TextoW::alto(pintor, fNumero);
+    TextoW::linea(pintor, QRectF(zona.left(), zonaEtiqueta.top() - altoNumero, zona.width(), altoNumero), numero, fNumero,
+                  foto.totalPendientes < 1 ? p.tenue() : p.tinta());
+}
+
+void textoCentrado(QPainter& pintor, const QRectF& zona, const QString& texto, qreal puntos, const QColor& color,
+                   Qt::Alignment alineacion) {
+    const QFont f = TextoW::fuente(pintor, puntos, QFont::Medium);
+    const qreal alto = TextoW::parrafo(pintor, zona, texto, f, color, 0, alineacion, false);
+    TextoW::parrafo(pintor, QRectF(zona.left(), zona.center().y() - alto / 2, zona.width(), alto), texto, f, color, 0,
+                    alineacion);
+}
+
+}  // namespace
+
+void VistaPendientesW::pintar(QPainter& pintor, const QRectF& r, ZonasEnlace* enlaces) const {
+    pintor.save();
+    pintor.setRenderHint(QPainter::Antialiasing);
+    if (!foto.enlazada) {
+        SinEnlazarW{p}.pintar(pintor, r);
+    } else if (familia == FamiliaW::pequena) {
+        const qreal s = 128;
+        bloqueOrbo(pintor, r, QRectF(r.right() - s + 52, r.top() - 50, s, s), foto, p);
+    } else if (familia == FamiliaW::mediana) {
+        const QRectF bloque(r.left(), r.top(), 112, r.height());
+        bloqueOrbo(pintor, bloque, QRectF(bloque.left() - 24, bloque.top() - 50, 104, 104), foto, p);
+        const QRectF columna(bloque.right() + 14, r.top(), r.right() - bloque.right() - 14, r.height());
+        if (foto.dudas.empty())
+            textoCentrado(pintor, columna, QStringLiteral("Tus agentes van solos."), 13, p.tenue(), Qt::AlignLeft);
+        else
+            listaDudas(pintor, columna, foto, 2, p, ahora, enlaces, true);
+    } else {
+        // Header: orb, total and its one-line label.
+        const QFont fTotal = TextoW::fuente(pintor, 30, QFont::Bold, true);
+        const QFont fEtiqueta = TextoW::fuente(pintor, 12, QFont::Medium);
+        const qreal altoTextos = TextoW::alto(pintor, fTotal) + TextoW::alto(pintor, fEtiqueta);
+        const qreal altoCabecera = std::max<qreal>(40, altoTextos);
+        OrboW{p.oscuro, 11, 0.7}.pintar(pintor, QRectF(r.left(), r.top() + altoCabecera / 2 - 26, 52, 52));
+        const qreal x = r.left() + 52 + 10;
+        const qreal y = r.top() + (altoCabecera - altoTextos) / 2;
+        const QString total = QString::number(foto.totalPendientes);
+        TextoW::linea(pintor, QRectF(x, y, r.right() - x, TextoW::alto(pintor, fTotal)), total, fTotal,
+                      foto.totalPendientes < 1 ? p.tenue() : p.tinta());
+        TextoW::linea(pintor, QRectF(x, y + TextoW::alto(pintor, fTotal), r.right() - x, TextoW::alto(pintor, fEtiqueta)),
+                      etiqueta(foto.totalPendientes, true), fEtiqueta, p.tenue());
+
+        const QRectF resto(r.left(), r.top() + altoCabecera + 10, r.width(), r.bottom() - (r.top() + altoCabecera + 10));
+        if (foto.dudas.empty()) {
+            textoCentrado(pintor, resto, QStringLiteral("Tus agentes van solos."), 14, p.tenue(), Qt::AlignHCenter);
+        } else {
+            qreal disponible = resto.height();
+            const QString permisos = lineaPermisos(foto.permisos);
+            const QFont fPermisos = TextoW::fuente(pintor, 11, QFont::Medium);
+            if (!permisos.isEmpty()) {
+                const qreal altoPermisos = TextoW::alto(pintor, fPermisos);
+                TextoW::linea(pintor, QRectF(r.left(), r.bottom() - altoPermisos, r.width(), altoPermisos), permisos,
+                              fPermisos, p.tenue());
+                disponible -= altoPermisos + 10;
+            }
+            // The longest list that fits: four cards, else three, else two.
+            size_t n = 2;
+            for (size_t intento : {4u, 3u, 2u}) {
+                if (listaDudas(pintor, resto, foto, intento, p, ahora, nullptr, false) <= disponible) {
+                    n = intento;
+                    break;
+                }
+            }
+            listaDudas(pintor, resto, foto, n, p, ahora, enlaces, true);
+        }
+    }
+    pintor.restore();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Talk and credits
+
+void VistaHablarW::pintar(QPainter& pintor, const QRectF& r, ZonasEnlace* enlaces) const {
+    // Orb (104, overlapping 2 above and 8 below), 6 points, then the two 42-point buttons.
+    const qreal alto = (104 - 2 - 8) + 6 + 42;
+    const qreal arriba = r.center().y() - alto / 2;
+    OrboW{p.oscuro, 13, 0.65}.pintar(pintor, QRectF(r.center().x() - 52, arriba - 2, 104, 104));
+    const qreal yBotones = arriba + 94 + 6;
+    const QRectF llamada(r.center().x() - 7 - 42, yBotones, 42, 42);
+    const QRectF chat(r.center().x() + 7, yBotones, 42, 42);
+    Enlace{EnlaceZentu::llamada()}.pintar(llamada, enlaces, [&] {
+        BotonIsla{Icono::telefono, p, true, 42}.pintar(pintor, llamada);
+    });
+    Enlace{EnlaceZentu::chat()}.pintar(chat, enlaces, [&] {
+        BotonIsla{Icono::chat, p, false, 42}.pintar(pintor, chat);
+    });
+}
+
+QString VistaCreditosW::cantidad(qint64 n) {
+    auto formato = [](double x, int decimales) {
+        char texto[64];
+        const auto r = std::to_chars(texto, texto + sizeof texto, x, std::chars_format::fixed, decimales);
+        return QString::fromLatin1(texto, r.ptr - texto);
+    };
+    if (n >= 10000) return formato(double(n) / 1000.0, 0) + QLatin1Char('k');
+    if (n < 1000) return QString::number(n);
+    QString t = formato(double(n) / 1000.0, 1) + QLatin1Char('k');
+    t.replace(QStringLiteral(".0k"), QStringLiteral("k"));
+    return t;
+}
+
+std::optional<double> VistaCreditosW::fraccion(const Instantanea& foto) {
+    if (!foto.creditos || !foto.creditos->cupo || !foto.creditos->restantes || *foto.creditos->cupo <= 0)
+        return std::nullopt;
+    const double f = double(*foto.creditos->restantes) / double(*foto.creditos->cupo);
+    return std::clamp(f, 0.0, 1.0);
+}
+
+void VistaCreditosW::pintar(QPainter& pintor, const QRectF& r, ZonasEnlace*) const {
+    if (!foto.enlazada) {
+        SinEnlazarW{p}.pintar(pintor, r);
+        return;
+    }
+    const auto f = fraccion(foto);
+    const QFont fPie = TextoW::fuente(pintor, 11, QFont::Medium);
+    const qreal altoPie = TextoW::alto(pintor, fPie);
+    if (!f) {
+        const qreal alto = 98 + 6 + altoPie;
+        const qreal arriba = r.center().y() - alto / 2;
+        Anillo{0, p.lima(), p, 9}.pintar(pintor, QRectF(r.center().x() - 49, arriba, 98, 98));
+        TextoW::linea(pintor, QRectF(r.left(), arriba + 98 + 6, r.width(), altoPie), QStringLiteral("Sin datos todavía"), fPie,
+                      p.tenue(), Qt::AlignHCenter);
+        return;
+    }
+    const bool esBajo = bajo(*f);
+    const QColor color = esBajo ? p.ambar() : p.lima();
+    const qreal alto = 98 + 8 + altoPie;
+    const qreal arriba = r.center().y() - alto / 2;
+    const QRectF anillo(r.center().x() - 49, arriba, 98, 98);
+    Anillo{*f, color, p, 9}.pintar(pintor, anillo);
+
+    // Amount and "créditos" centred inside the ring, 14 points in from its sides.
+    const QString resto = cantidad(*foto.creditos->restantes);
+    const qreal anchoDentro = 98 - 28;
+    const QFont fCantidad = TextoW::encoger(pintor, TextoW::fuente(pintor, 26, QFont::Bold, true), resto, anchoDentro, 0.6);
+    const QFont fCreditos = TextoW::fuente(pintor, 10.5, QFont::Medium);
+    const qreal aC = TextoW::alto(pintor, fCantidad), aT = TextoW::alto(pintor, fCreditos);
+    const qreal yDentro = anillo.center().y() - (aC - 1 + aT) / 2;
+    TextoW::linea(pintor, QRectF(anillo.left() + 14, yDentro, anchoDentro, aC), resto, fCantidad,
+                  esBajo ? p.ambar() : p.tinta(), Qt::AlignHCenter);
+    TextoW::linea(pintor, QRectF(anillo.left() + 14, yDentro + aC - 1, anchoDentro, aT), QStringLiteral("créditos"), fCreditos,
+                  p.tenue(), Qt::AlignHCenter);
+
+    const QString pie = esBajo ? QStringLiteral("Quedan pocos")
+                               : QStringLiteral("de ") + cantidad(*foto.creditos->cupo) + QStringLiteral(" este mes");
+    const QFont fPieAjustada = TextoW::encoger(pintor, fPie, pie, r.width(), 0.8);
+    TextoW::linea(pintor, QRectF(r.left(), anillo.bottom() + 8, r.width(), altoPie), pie, fPieAjustada,
+                  esBajo ? p.ambar() : p.tenue(), Qt::AlignHCenter);
 }

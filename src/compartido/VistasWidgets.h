@@ -1,6 +1,7 @@
 #pragma once
 
 #include "compartido/Iconos.h"
+#include "compartido/Instantanea.h"
 #include "plataforma/Reloj.h"
 
 #include <QColor>
@@ -176,4 +177,47 @@ struct SinEnlazarW {
     PaletaW p;
 
     void pintar(QPainter& pintor, const QRectF& rect) const;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Content views. Each paints into the frame's content rectangle (MarcoW::contenido) and reports
+// the zones of its own links.
+
+// The pending-decisions widget: how many decisions wait and, medium and large, the first open
+// questions as cards that open that question.
+struct VistaPendientesW {
+    Instantanea foto;
+    FamiliaW familia = FamiliaW::pequena;
+    PaletaW p;
+    QDateTime ahora = Reloj::sistema().ahora();
+
+    void pintar(QPainter& pintor, const QRectF& rect, ZonasEnlace* enlaces = nullptr) const;
+
+    // "nada espera\npor ti", ...; `grande` gives the one-line texts of the large family.
+    static QString etiqueta(qint64 total, bool grande);
+    // "Y 3 permisos para escribirle a alguien"; empty below 1.
+    static QString lineaPermisos(qint64 permisos);
+    // The agent key as shown: "_" as spaces, first character upper-cased.
+    static QString nombreVisible(const QString& agente);
+};
+
+// The talk widget: the orb, a call button and a chat button.
+struct VistaHablarW {
+    PaletaW p;
+
+    void pintar(QPainter& pintor, const QRectF& rect, ZonasEnlace* enlaces = nullptr) const;
+};
+
+// The credits widget: a ring of what is left of the month's allowance.
+struct VistaCreditosW {
+    Instantanea foto;
+    PaletaW p;
+
+    void pintar(QPainter& pintor, const QRectF& rect, ZonasEnlace* enlaces = nullptr) const;
+
+    // "850", "2.5k", "10k": whole below 1000, one decimal below 10000, none above; always a point.
+    static QString cantidad(qint64 n);
+    // restantes / cupo clamped to 0...1, or none without usable credit data (cupo 0 included).
+    static std::optional<double> fraccion(const Instantanea& foto);
+    static bool bajo(double fraccion) { return fraccion < 0.15; }
 };

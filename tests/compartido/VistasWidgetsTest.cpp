@@ -181,3 +181,186 @@ TEST(VistasWidgets, SinEnlazar) {
         EXPECT_LT(cubierto(img, QRectF(60, 40, 90, 50), fondo), 0.01) << "space between";
     }
 }
+
+namespace {
+
+QSizeF tamano(FamiliaW f) {
+    switch (f) {
+    case FamiliaW::pequena: return {170, 170};
+    case FamiliaW::mediana: return {364, 170};
+    case FamiliaW::grande: return {364, 382};
+    }
+    return {};
+}
+
+// Paints one widget (frame + content) and keeps the link zones.
+QImage widget(FamiliaW familia, bool oscuro, const MarcoW::Contenido& contenido, ZonasEnlace* zonas = nullptr,
+              std::optional<QDateTime> actualizado = std::nullopt, const QDateTime& momento = ahora) {
+    QImage img = lienzo(tamano(familia));
+    QPainter p(&img);
+    MarcoW{oscuro, {0, 0}, actualizado, contenido}.pintar(p, QRectF(QPointF(0, 0), tamano(familia)), zonas, momento);
+    return img;
+}
+
+Instantanea conDudas(int n, qint64 total = 5, qint64 permisos = 0) {
+    Instantanea i = Instantanea::ejemplo();
+    i.dudas.clear();
+    for (int k = 0; k < n; ++k)
+        i.dudas.push_back({100 + k, QStringLiteral("ventas_mayor"),
+                           QStringLiteral("¿Le aplico el descuento de temporada al pedido número %1 aunque ya pasó la fecha?").arg(k),
+                           antes(59 + 3600 * k)});
+    i.totalPendientes = total;
+    i.permisos = permisos;
+    return i;
+}
+
+}  // namespace
+
+TEST(VistasWidgets, TextosDePendientes) {
+    EXPECT_EQ(VistaPendientesW::etiqueta(0, false), QStringLiteral("nada espera\npor ti"));
+    EXPECT_EQ(VistaPendientesW::etiqueta(-2, false), QStringLiteral("nada espera\npor ti"));
+    EXPECT_EQ(VistaPendientesW::etiqueta(1, false), QStringLiteral("decisión espera\npor ti"));
+    EXPECT_EQ(VistaPendientesW::etiqueta(2, false), QStringLiteral("decisiones esperan\npor ti"));
+    EXPECT_EQ(VistaPendientesW::etiqueta(0, true), QStringLiteral("Nada espera por ti"));
+    EXPECT_EQ(VistaPendientesW::etiqueta(1, true), QStringLiteral("decisión espera por ti"));
+    EXPECT_EQ(VistaPendientesW::etiqueta(7, true), QStringLiteral("decisiones esperan por ti"));
+    EXPECT_EQ(VistaPendientesW::lineaPermisos(1), QStringLiteral("Y 1 permiso para escribirle a alguien"));
+    EXPECT_EQ(VistaPendientesW::lineaPermisos(3), QStringLiteral("Y 3 permisos para escribirle a alguien"));
+    EXPECT_EQ(VistaPendientesW::lineaPermisos(0), QString());
+    EXPECT_EQ(VistaPendientesW::nombreVisible(QStringLiteral("ventas_mayor")), QStringLiteral("Ventas mayor"));
+    EXPECT_EQ(VistaPendientesW::nombreVisible(QStringLiteral("Reservas")), QStringLiteral("Reservas"));
+    EXPECT_EQ(VistaPendientesW::nombreVisible(QString()), QString());
+}
+
+TEST(VistasWidgets, TarjetasYEnlacesDePendientes) {
+    auto zonas = [](const Instantanea& foto, FamiliaW familia) {
+        ZonasEnlace z;
+        widget(familia, true, [&](QPainter& q, const QRectF& r, const PaletaW& pal, ZonasEnlace* e) {
+            VistaPendientesW{foto, familia, pal, ahora}.pintar(q, r, e);
+        }, &z);
+        return z;
+    };
+    EXPECT_EQ(zonas(conDudas(5), FamiliaW::pequena).size(), 0u);
+    EXPECT_EQ(zonas(conDudas(5), FamiliaW::mediana).size(), 2u);
+    EXPECT_EQ(zonas(conDudas(1), FamiliaW::mediana).size(), 1u);
+    const auto grande = zonas(conDudas(5, 5, 0), FamiliaW::grande);
+    ASSERT_EQ(grande.size(), 4u);
+    // The permissions line takes room at the bottom: fewer cards, never fewer than two.
+    const auto conPermisos = zonas(conDudas(5, 5, 3), FamiliaW::grande);
+    EXPECT_GE(conPermisos.size(), 2u);
+    EXPECT_LE(conPermisos.size(), 4u);
+    EXPECT_EQ(grande[0].url.toString(), QStringLiteral("zuzadari://duda/100"));
+    EXPECT_EQ(grande[3].url.toString(), QStringLiteral("zuzadari://duda/103"));
+    for (const auto& z : grande) EXPECT_TRUE(QRectF(16, 16, 332, 350).contains(z.zona));
+    EXPECT_EQ(zonas(conDudas(1), FamiliaW::grande).size(), 1u);
+    // Not linked: the not-linked content, even with questions.
+    Instantanea suelta = conDudas(3);
+    suelta.enlazada = false;
+    EXPECT_TRUE(zonas(suelta, FamiliaW::grande).empty());
+    // Capture mode: the cards are drawn but are no links.
+    CapturaW::activa = true;
+    EXPECT_TRUE(zonas(conDudas(5), FamiliaW::grande).empty());
+    CapturaW::activa = false;
+}
+
+TEST(VistasWidgets, CantidadesDeCreditos) {
+    const std::vector<std::pair<qint64, const char*>> casos = {
+        {850, "850"},   {0, "0"},         {-40, "-40"},   {-5000, "-5000"}, {999, "999"},   {1000, "1k"},
+        {1049, "1k"},   {2500, "2.5k"},   {9949, "9.9k"}, {9999, "10k"},    {10000, "10k"}, {12600, "13k"},
+        {15600, "16k"}, {20000, "20k"},   {250000, "250k"},
+    };
+    for (const auto& [n, texto] : casos) EXPECT_EQ(VistaCreditosW::cantidad(n), QString::fromLatin1(texto)) << n;
+}
+
+TEST(VistasWidgets, UmbralDeCreditos) {
+    auto foto = [](std::optional<qint64> cupo, std::optional<qint64> restantes) {
+        Instantanea i = Instantanea::ejemplo();
+        i.creditos = Instantanea::Creditos{0, cupo, restantes, std::nullopt};
+        return i;
+    };
+    EXPECT_DOUBLE_EQ(*VistaCreditosW::fraccion(foto(1000, 150)), 0.15);
+    EXPECT_FALSE(VistaCreditosW::bajo(*VistaCreditosW::fraccion(foto(1000, 150))));
+    EXPECT_TRUE(VistaCreditosW::bajo(*VistaCreditosW::fraccion(foto(1000, 149))));
+    EXPECT_DOUBLE_EQ(*VistaCreditosW::fraccion(foto(1000, 1500)), 1.0);
+    EXPECT_DOUBLE_EQ(*VistaCreditosW::fraccion(foto(1000, -20)), 0.0);
+    EXPECT_FALSE(VistaCreditosW::fraccion(foto(0, 10)));
+    EXPECT_FALSE(VistaCreditosW::fraccion(foto(-5, 10)));
+    EXPECT_FALSE(VistaCreditosW::fraccion(foto(std::nullopt, 10)));
+    EXPECT_FALSE(VistaCreditosW::fraccion(foto(1000, std::nullopt)));
+    Instantanea sin = Instantanea::ejemplo();
+    sin.creditos.reset();
+    EXPECT_FALSE(VistaCreditosW::fraccion(sin));
+
+    // The ring's colour follows the threshold: amber below 15 %, lime from there.
+    for (const bool oscuro : {false, true}) {
+        const PaletaW pal{oscuro};
+        for (const auto& [restantes, color] : {std::pair{qint64(150), pal.lima()}, std::pair{qint64(149), pal.ambar()}}) {
+            const Instantanea i = foto(1000, restantes);
+            const QImage img = widget(FamiliaW::pequena, oscuro, [&](QPainter& q, const QRectF& r, const PaletaW& pl, ZonasEnlace* e) {
+                VistaCreditosW{i, pl}.pintar(q, r, e);
+            });
+            img.save(pruebas::carpetaArtefactos(QStringLiteral("widgets")) +
+                     QStringLiteral("/creditos-%1-%2.png").arg(restantes).arg(oscuro ? "oscuro" : "claro"));
+            // The arc starts at 12 o'clock: the top of the ring (y = 85 − 49) has the arc's colour.
+            bool hallado = false;
+            for (int y = 2 * 20; y < 2 * 50 && !hallado; ++y) {
+                const QColor c = img.pixelColor(2 * 86, y);
+                hallado = std::abs(c.red() - color.red()) < 30 && std::abs(c.green() - color.green()) < 30 &&
+                          std::abs(c.blue() - color.blue()) < 30;
+            }
+            EXPECT_TRUE(hallado) << restantes << (oscuro ? " oscuro" : " claro");
+        }
+    }
+}
+
+TEST(VistasWidgets, HablarTieneDosBotones) {
+    ZonasEnlace zonas;
+    const QImage img = widget(FamiliaW::pequena, false, [](QPainter& q, const QRectF& r, const PaletaW& pal, ZonasEnlace* e) {
+        VistaHablarW{pal}.pintar(q, r, e);
+    }, &zonas);
+    ASSERT_EQ(zonas.size(), 2u);
+    EXPECT_EQ(zonas[0].url, EnlaceZentu::llamada());
+    EXPECT_EQ(zonas[1].url, EnlaceZentu::chat());
+    EXPECT_LT(zonas[0].zona.center().x(), zonas[1].zona.center().x());
+    // The call button is the filled lime one.
+    const QColor centroLlamada = img.pixelColor((zonas[0].zona.center() + QPointF(-12, 12)).toPoint() * 2);
+    EXPECT_EQ(centroLlamada.rgb(), PaletaW{false}.lima().rgb());
+}
+
+// Every view of the family set, both schemes, demo and empty snapshot, as pictures to look at.
+TEST(VistasWidgets, Imagenes) {
+    const QString carpeta = pruebas::carpetaArtefactos(QStringLiteral("widgets"));
+    const std::vector<std::pair<const char*, Instantanea>> fotos = {
+        {"ejemplo", Instantanea::ejemplo()},
+        {"vacia", Instantanea::vacia()},
+        {"sin-dudas", conDudas(0, 0)},
+        {"cinco-dudas", conDudas(5, 12345678, 3)},
+    };
+    int escritas = 0;
+    for (const bool oscuro : {false, true}) {
+        const char* esquema = oscuro ? "oscuro" : "claro";
+        for (const auto& [nombre, foto] : fotos) {
+            // The demo's ages run from its own "now"; the others are an hour and a half old.
+            const bool esEjemplo = foto.actualizado == Instantanea::ejemplo().actualizado;
+            const QDateTime ahora = esEjemplo ? foto.actualizado.addSecs(30) : ::ahora;
+            const std::optional<QDateTime> fecha =
+                foto.enlazada ? std::optional<QDateTime>(esEjemplo ? foto.actualizado : antes(5000)) : std::nullopt;
+            for (const FamiliaW familia : {FamiliaW::pequena, FamiliaW::mediana, FamiliaW::grande}) {
+                const QImage img = widget(familia, oscuro, [&](QPainter& q, const QRectF& r, const PaletaW& pal, ZonasEnlace* e) {
+                    VistaPendientesW{foto, familia, pal, ahora}.pintar(q, r, e);
+                }, nullptr, fecha, ahora);
+                escritas += img.save(carpeta + QStringLiteral("/pendientes-%1-%2-%3.png")
+                                                   .arg(nombreFamilia(familia), QLatin1String(nombre), QLatin1String(esquema)));
+            }
+            const QImage creditos = widget(FamiliaW::pequena, oscuro, [&](QPainter& q, const QRectF& r, const PaletaW& pal, ZonasEnlace* e) {
+                VistaCreditosW{foto, pal}.pintar(q, r, e);
+            }, nullptr, fecha, ahora);
+            escritas += creditos.save(carpeta + QStringLiteral("/creditos-%1-%2.png").arg(QLatin1String(nombre), QLatin1String(esquema)));
+        }
+        const QImage hablar = widget(FamiliaW::pequena, oscuro, [](QPainter& q, const QRectF& r, const PaletaW& pal, ZonasEnlace* e) {
+            VistaHablarW{pal}.pintar(q, r, e);
+        });
+        escritas += hablar.save(carpeta + QStringLiteral("/hablar-%1.png").arg(QLatin1String(esquema)));
+    }
+    EXPECT_EQ(escritas, 2 * (4 * 4 + 1));
+}
