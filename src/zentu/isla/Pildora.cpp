@@ -1,0 +1,1 @@
+#include "zentu/isla/Pildora.h"
