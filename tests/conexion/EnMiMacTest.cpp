@@ -338,7 +338,7 @@ TEST_F(EnMiMacTest, NombresHostilesNoSalenDeLaCarpeta) {
     for (const QString& nombre : {QString(""), QString("  "), QString("."), QString(".."), QString("a/../../b"),
                                   QString("../.bashrc"), QString("/etc/passwd"), QString("x") + QChar(0) + "y"}) {
         for (const char* accion : {"guardar", "abrir"}) {
-            EXPECT_EQ(pedir(QJsonObject{{"accion", accion}, {"id", "f"}, {"nombre", nombre}}),
+            EXPECT_EQ(pedir(QJsonObject{{"accion", accion}, {"id", "f"}, {"nombre", nombre}, {"destino", "~/nueva/sub"}}),
                       falla("nombre de archivo no válido"))
                 << accion << " " << nombre.toStdString();
         }

@@ -383,7 +383,36 @@ QString EnMiMac::libre(const QString& ruta) {
     return ruta;
 }
 
+namespace {
+struct Descarga {
+    QString nombre;
+    QUrl direccion;
+};
+
+// Checks "id" and "nombre" before anything is created or fetched.
+Descarga validarDescarga(const Cuenta& cuenta, const QJsonObject& pedido) {
+    bool hayId = false, hayNombre = false;
+    const QString id = textoDe(pedido, "id", std::nullopt, &hayId);
+    const QString nombre = textoDe(pedido, "nombre", std::nullopt, &hayNombre);
+    if (!hayId || !hayNombre) throw Fallo(kFaltaArchivo);
+    if (!nombreValido(nombre)) throw Fallo(kNombreMalo);
+    // The id is one path segment, every reserved character escaped: an id can never move the
+    // request (and its bearer token) to another path or query of the service.
+    if (id.isEmpty() || id == QLatin1String(".") || id == QLatin1String("..") || tieneNulo(id)) {
+        throw Fallo(kFaltaArchivo);
+    }
+    const QUrl direccion(cuenta.url + QStringLiteral("/api/files/download/") +
+                             QString::fromLatin1(QUrl::toPercentEncoding(id)),
+                         QUrl::StrictMode);
+    if (!direccion.isValid() || direccion.scheme().isEmpty() || direccion.host().isEmpty()) {
+        throw Fallo(kFaltaArchivo);
+    }
+    return Descarga{nombre, direccion};
+}
+}  // namespace
+
 // ---------------------------------------------------------------- the component
+
 
 EnMiMac::EnMiMac(Cuenta cuenta, QObject* padre) : QObject(padre), cuenta_(std::move(cuenta)) {}
 
@@ -426,7 +455,8 @@ std::optional<QString> EnMiMac::hacer(const Cuenta& cuenta, const QJsonObject& p
     }
     if (accion == QLatin1String("guardar")) {
         const QString destino = textoDe(pedido, "destino", QStringLiteral("Descargas"));
-        carpeta(destino, false);  // a blank destination is refused before anything is fetched
+        carpeta(destino, false);  // a blank destination is refused first
+        validarDescarga(cuenta, pedido);  // and a bad name before any folder is created
         const QString ruta = bajar(cuenta, pedido, carpeta(destino));
         alEscritorio([ruta](Escritorio& e) { e.mostrarEnCarpeta(ruta); });
         return conTilde(ruta);
@@ -517,23 +547,9 @@ QString EnMiMac::moverOCopiar(const QJsonObject& pedido, bool mover) {
     return conTilde(final);
 }
 
+
 QString EnMiMac::bajar(const Cuenta& cuenta, const QJsonObject& pedido, const QString& carpetaDestino) {
-    bool hayId = false, hayNombre = false;
-    const QString id = textoDe(pedido, "id", std::nullopt, &hayId);
-    const QString nombre = textoDe(pedido, "nombre", std::nullopt, &hayNombre);
-    if (!hayId || !hayNombre) throw Fallo(kFaltaArchivo);
-    if (!nombreValido(nombre)) throw Fallo(kNombreMalo);
-    // The id is one path segment, every reserved character escaped: an id can never move the
-    // request (and its bearer token) to another path or query of the service.
-    if (id.isEmpty() || id == QLatin1String(".") || id == QLatin1String("..") || tieneNulo(id)) {
-        throw Fallo(kFaltaArchivo);
-    }
-    const QUrl direccion(cuenta.url + QStringLiteral("/api/files/download/") +
-                             QString::fromLatin1(QUrl::toPercentEncoding(id)),
-                         QUrl::StrictMode);
-    if (!direccion.isValid() || direccion.scheme().isEmpty() || direccion.host().isEmpty()) {
-        throw Fallo(kFaltaArchivo);
-    }
+    const auto [nombre, direccion] = validarDescarga(cuenta, pedido);
 
     crearCarpeta(carpetaDestino);
     if (carpetaDestino == cache()) {
@@ -553,6 +569,8 @@ QString EnMiMac::bajar(const Cuenta& cuenta, const QJsonObject& pedido, const QS
     QNetworkAccessManager red;
     QNetworkRequest peticion(direccion);
     peticion.setTransferTimeout(120000);
+    // The bearer token goes to the service's own origin only, also across redirects.
+    peticion.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     peticion.setRawHeader("Authorization", "Bearer " + cuenta.token.toUtf8());
     QNetworkReply* respuesta = red.get(peticion);
     respuesta->setReadBufferSize(256 * 1024);
