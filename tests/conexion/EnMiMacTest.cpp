@@ -7,6 +7,7 @@
 #include "comun/ServicioSimulado.h"
 #include "plataforma/Escritorio.h"
 #include "plataforma/Registro.h"
+#include "plataforma/Reloj.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -112,10 +113,13 @@ protected:
         for (const char* c : {"Descargas", "Documentos", "Desktop", "Pictures"}) QDir(casa()).mkpath(QLatin1String(c));
         servicio_->olvidarPeticiones();
         Escritorio::usar(&escritorio_);
-        mac_ = std::make_unique<EnMiMac>(Cuenta{servicio_->url(), QStringLiteral("token-bueno"), {}, {}});
+        const Cuenta cuenta{servicio_->url(), QStringLiteral("token-bueno"), {}, {}};
+        canal_ = std::make_unique<CanalEnVivo>(cuenta, reloj_);
+        mac_ = std::make_unique<EnMiMac>(cuenta, *canal_);
     }
     void TearDown() override {
         mac_.reset();
+        canal_.reset();
         Escritorio::usar(nullptr);
     }
 
@@ -138,6 +142,8 @@ protected:
 
     static ServicioSimulado* servicio_;
     EscritorioFalso escritorio_;
+    RelojVirtual reloj_;
+    std::unique_ptr<CanalEnVivo> canal_;  // not connected unless a test connects it
     std::unique_ptr<EnMiMac> mac_;
 };
 ServicioSimulado* EnMiMacTest::servicio_ = nullptr;
@@ -476,6 +482,92 @@ TEST_F(EnMiMacTest, UnaDescargaCortadaNoDejaArchivo) {
                                      {"cortarTras", 1000}});
     EXPECT_FALSE(pedir(QJsonObject{{"accion", "abrir"}, {"id", "grande"}, {"nombre", "video.mp4"}})["ok"].toBool());
     EXPECT_EQ(QDir(EnMiMac::cache()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{});
+}
+
+
+// ---------------------------------------------------------------- over the live channel
+
+int holas(ServicioSimulado& servicio) {
+    int n = 0;
+    for (const QJsonValue& e : servicio.eventos()) {
+        const QJsonObject o = e.toObject();
+        if (o["evento"].toString() == "mac:hola") {
+            EXPECT_EQ(o["args"].toArray(), QJsonArray{QJsonObject{}});
+            EXPECT_FALSE(o["conAck"].toBool());
+            ++n;
+        }
+    }
+    return n;
+}
+
+TEST_F(EnMiMacTest, SeAnunciaAlCrearseYEnCadaConexion) {
+    servicio_->olvidarEventos();
+    canal_->conectar();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return canal_->listo(); }, 10000));
+    // The announcement queued at creation, then the one of the connection.
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return holas(*servicio_) == 2; }, 5000));
+
+    servicio_->desconectarTodos();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return !canal_->listo(); }, 5000));
+    for (int i = 0; i < 40 && !canal_->listo(); ++i) {
+        reloj_.avanzar(1);
+        pruebas::esperarHasta([&] { return canal_->listo(); }, 250);
+    }
+    ASSERT_TRUE(canal_->listo());
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return holas(*servicio_) == 3; }, 5000));
+    pruebas::girar(200);
+    EXPECT_EQ(holas(*servicio_), 3);
+
+    // Once the component is gone, a reconnection announces nothing and requests are refused.
+    mac_.reset();
+    servicio_->desconectarTodos();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return !canal_->listo(); }, 5000));
+    for (int i = 0; i < 40 && !canal_->listo(); ++i) {
+        reloj_.avanzar(1);
+        pruebas::esperarHasta([&] { return canal_->listo(); }, 250);
+    }
+    ASSERT_TRUE(canal_->listo());
+    pruebas::girar(200);
+    EXPECT_EQ(holas(*servicio_), 3);
+    const QJsonObject r = servicio_->pedir("mac:accion", QJsonArray{QJsonObject{{"accion", "url"}, {"url", "https://a.mx"}}});
+    EXPECT_EQ(r["respuesta"].toArray(), QJsonArray{falla("pedido vacío")});
+    EXPECT_TRUE(escritorio_.llamadas().isEmpty());
+}
+
+TEST_F(EnMiMacTest, AccionesPedidasPorElServicio) {
+    int hechos = 0;
+    mac_->alHacer = [&] { ++hechos; };
+    canal_->conectar();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return canal_->listo(); }, 10000));
+
+    servicio_->ponerArchivo("doc-7", "contenido del servicio");
+    const auto pedirAlServicio = [&](const QJsonArray& args) {
+        const QJsonObject r = servicio_->pedir("mac:accion", args, 20000);
+        EXPECT_TRUE(r["ok"].toBool()) << r["error"].toString().toStdString();
+        return r["respuesta"].toArray();
+    };
+    EXPECT_EQ(pedirAlServicio({QJsonObject{{"accion", "guardar"}, {"id", "doc-7"}, {"nombre", "contrato.pdf"},
+                                           {"destino", "Documentos"}}}),
+              QJsonArray{bien("~/Documentos/contrato.pdf")});
+    EXPECT_EQ(leer(casa() + "/Documentos/contrato.pdf"), "contenido del servicio");
+    EXPECT_EQ(hechos, 1);
+
+    EXPECT_EQ(pedirAlServicio({QJsonObject{{"accion", "abrir"}, {"id", "doc-7"}, {"nombre", "contrato.pdf"}}}),
+              QJsonArray{bien(EnMiMac::cache() + "/contrato.pdf")});
+    EXPECT_EQ(pedirAlServicio({QJsonObject{{"accion", "copiar"}, {"origen", "contrato"}, {"destino", "Escritorio"}}}),
+              QJsonArray{bien("~/Desktop/contrato.pdf")});
+    EXPECT_EQ(pedirAlServicio({QJsonObject{{"accion", "mover"}, {"origen", "~/Desktop/contrato.pdf"},
+                                           {"destino", "Descargas"}}}),
+              QJsonArray{bien("~/Descargas/contrato.pdf")});
+    EXPECT_EQ(pedirAlServicio({QJsonObject{{"accion", "url"}, {"url", "https://zentu.ai"}}}),
+              QJsonArray{bien("https://zentu.ai")});
+    EXPECT_EQ(hechos, 5);
+
+    EXPECT_EQ(pedirAlServicio({QJsonObject{{"accion", "guardar"}, {"id", "no-hay"}, {"nombre", "x.pdf"}}}),
+              QJsonArray{falla("el servidor no dio el archivo (404)")});
+    EXPECT_EQ(pedirAlServicio({"texto"}), QJsonArray{falla("pedido vacío")});
+    EXPECT_EQ(pedirAlServicio({}), QJsonArray{falla("pedido vacío")});
+    EXPECT_EQ(hechos, 5);
 }
 
 }  // namespace

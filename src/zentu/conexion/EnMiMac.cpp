@@ -414,7 +414,21 @@ Descarga validarDescarga(const Cuenta& cuenta, const QJsonObject& pedido) {
 // ---------------------------------------------------------------- the component
 
 
-EnMiMac::EnMiMac(Cuenta cuenta, QObject* padre) : QObject(padre), cuenta_(std::move(cuenta)) {}
+EnMiMac::EnMiMac(Cuenta cuenta, CanalEnVivo& canalEnVivo, QObject* padre)
+    : QObject(padre), canal(&canalEnVivo), cuenta_(std::move(cuenta)) {
+    const QPointer<EnMiMac> yo(this);
+    canalEnVivo.on(QStringLiteral("_conectado"), [yo](std::optional<QJsonValue>) {
+        if (yo && yo->canal) yo->canal->emitir(QStringLiteral("mac:hola"), QJsonObject{});
+    });
+    canalEnVivo.emitir(QStringLiteral("mac:hola"), QJsonObject{});
+    canalEnVivo.atender(QStringLiteral("mac:accion"), [yo](std::optional<QJsonValue> datos, Respondedor responder) {
+        if (!yo) {
+            responder(QJsonObject{{"ok", false}, {"error", QStringLiteral("pedido vacío")}});
+            return;
+        }
+        yo->atender(std::move(datos), std::move(responder));
+    });
+}
 
 void EnMiMac::atender(std::optional<QJsonValue> datos, Respondedor responder) {
     if (!datos || !datos->isObject()) {

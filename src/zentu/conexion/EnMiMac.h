@@ -1,5 +1,6 @@
 #pragma once
 
+#include "zentu/conexion/CanalEnVivo.h"
 #include "zentu/conexion/Cuenta.h"
 
 #include <QJsonObject>
@@ -9,8 +10,6 @@
 #include <QString>
 #include <functional>
 #include <optional>
-
-class CanalEnVivo;
 
 // What the service may ask this computer to do with files: open a file of the account, save it
 // into a folder, open a web address, move or copy a file that is already here. It announces the
@@ -24,12 +23,15 @@ class CanalEnVivo;
 class EnMiMac : public QObject {
     Q_OBJECT
 public:
-    using Respondedor = std::function<void(QJsonObject)>;
+    using Respondedor = CanalEnVivo::Respondedor;
 
-    explicit EnMiMac(Cuenta cuenta, QObject* padre = nullptr);
+    // Announces this computer now (the channel holds it until it is ready) and on every
+    // connection, and takes over the channel's "mac:accion" requests.
+    EnMiMac(Cuenta cuenta, CanalEnVivo& canal, QObject* padre = nullptr);
 
     // Called on the main thread after each action that succeeded, before its reply is sent.
     std::function<void()> alHacer;
+    QPointer<CanalEnVivo> canal;
 
     // Handles one "mac:accion" request; `responder` is called exactly once, from a worker thread
     // (or at once for a request without data).
