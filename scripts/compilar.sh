@@ -8,4 +8,6 @@ command -v ccache >/dev/null && extra+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 if [ ! -f "$compilacion/build.ninja" ]; then
   cmake -S "$raiz" -B "$compilacion" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}"
 fi
+# A header that gains Q_OBJECT after the first build is not seen by AUTOMOC until its stamp goes.
+find "$compilacion" -path '*_autogen/timestamp' -delete 2>/dev/null || true
 cmake --build "$compilacion" -j "${ZENTU_JOBS:-$(nproc)}"
