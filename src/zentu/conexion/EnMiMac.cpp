@@ -413,7 +413,6 @@ Descarga validarDescarga(const Cuenta& cuenta, const QJsonObject& pedido) {
 
 // ---------------------------------------------------------------- the component
 
-
 EnMiMac::EnMiMac(Cuenta cuenta, CanalEnVivo& canalEnVivo, QObject* padre)
     : QObject(padre), canal(&canalEnVivo), cuenta_(std::move(cuenta)) {
     const QPointer<EnMiMac> yo(this);
@@ -452,6 +451,10 @@ void EnMiMac::atender(std::optional<QJsonValue> datos, Respondedor responder) {
         } catch (const std::exception& e) {
             const QString texto = QString::fromLocal8Bit(e.what());
             Registro::escribir(QStringLiteral("[mac] no se pudo: ") + mostrable(texto));
+            respuesta = QJsonObject{{"ok", false}, {"error", texto}};
+        } catch (...) {
+            const QString texto = QStringLiteral("error inesperado");
+            Registro::escribir(QStringLiteral("[mac] no se pudo: ") + texto);
             respuesta = QJsonObject{{"ok", false}, {"error", texto}};
         }
         responder(respuesta);
