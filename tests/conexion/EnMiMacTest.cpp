@@ -222,6 +222,15 @@ TEST_F(EnMiMacTest, GuardarDescargaEnDescargasConNombreLibre) {
     EXPECT_EQ(pedir(QJsonObject{{"accion", "guardar"}, {"id", "f3"}, {"nombre", "plano.png"}, {"destino", "fotos"}}),
               bien("~/Pictures/plano.png"));
     EXPECT_EQ(leer(casa() + "/Pictures/plano.png"), "tercera");
+    // The download and the file work run off the main thread, and the reply is given from there.
+    servicio_->ponerArchivo("f4", "cuarta");
+    std::atomic<QThread*> hilo{nullptr};
+    mac_->atender(QJsonObject{{"accion", "guardar"}, {"id", "f4"}, {"nombre", "hilo.txt"}},
+                  [&hilo](QJsonObject) { hilo = QThread::currentThread(); });
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return hilo.load() != nullptr; }, 10000));
+    EXPECT_NE(hilo.load(), qApp->thread());
+    QFile::remove(casa() + "/Descargas/hilo.txt");
+
     // No hidden leftovers of the downloads.
     EXPECT_EQ(QDir(casa() + "/Descargas").entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
