@@ -4,6 +4,14 @@
 set -uo pipefail
 raiz="$(cd "$(dirname "$0")/.." && pwd)"
 
+# Private per-run folders: the keyring file, its control socket and the audio daemon's socket
+# must not be shared with another test run on the same machine.
+privado="$(mktemp -d /tmp/zentu-pruebas-XXXXXX)"
+chmod 700 "$privado"
+mkdir -p "$privado/run" "$privado/datos" "$privado/config" "$privado/cache"
+chmod 700 "$privado/run"
+export XDG_RUNTIME_DIR="$privado/run" XDG_DATA_HOME="$privado/datos" XDG_CONFIG_HOME="$privado/config" XDG_CACHE_HOME="$privado/cache"
+
 # The keyring reads its (empty) password from standard input; it must get at least a newline.
 echo "" | gnome-keyring-daemon --unlock --components=secrets >/dev/null 2>&1 || true
 
@@ -16,8 +24,8 @@ export DISPLAY=":$(head -n1 "$numero")"
 rm -f "$numero"
 
 # Audio: a private PulseAudio with a null sink and a sine source as microphone.
-export PULSE_RUNTIME_PATH="$(mktemp -d /tmp/zentu-pulse-XXXXXX)"
-chmod 700 "$PULSE_RUNTIME_PATH"
+export PULSE_RUNTIME_PATH="$privado/run/pulse"
+mkdir -p "$PULSE_RUNTIME_PATH" && chmod 700 "$PULSE_RUNTIME_PATH"
 pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
   --load="module-native-protocol-unix" \
   --load="module-null-sink sink_name=nulo" \
@@ -28,5 +36,5 @@ resultado=$?
 
 pulseaudio --kill >/dev/null 2>&1 || true
 kill "$pid_x" 2>/dev/null || true
-rm -rf "$PULSE_RUNTIME_PATH"
+rm -rf "$privado"
 exit $resultado
