@@ -12,16 +12,39 @@
 #include <QMediaCaptureSession>
 #include <QMediaDevices>
 #include <QMimeData>
+#include <QMutex>
 #include <QUrl>
 #include <QVideoFrame>
 #include <QVideoSink>
 #include <limits>
+#include <utility>
 
 // Lives on the camera thread: throttles the frames and reads each analysed one for a QR code.
 // Only a found text goes back to the model, on the main thread.
 class ModeloEnlace::Analista : public QObject {
 public:
     Analista(Reloj& reloj, ModeloEnlace* modelo) : reloj_(reloj), modelo_(modelo) {}
+
+    // Called on whatever thread delivers the frame. Only the newest frame waits for the camera
+    // thread: a backlog of frames would hold on to the camera's few buffers and stall it.
+    void recibir(const QVideoFrame& cuadro) {
+        QMutexLocker guardia(&cerrojo_);
+        pendiente_ = cuadro;
+        if (programado_) return;
+        programado_ = true;
+        QMetaObject::invokeMethod(this, [this] { tomar(); }, Qt::QueuedConnection);
+    }
+
+private:
+    void tomar() {
+        QVideoFrame cuadro;
+        {
+            QMutexLocker guardia(&cerrojo_);
+            cuadro = std::exchange(pendiente_, QVideoFrame());
+            programado_ = false;
+        }
+        analizar(cuadro);
+    }
 
     void analizar(const QVideoFrame& cuadro) {
         // At most four analyses a second; the rest are dropped before any conversion.
@@ -35,11 +58,13 @@ public:
             modelo_, [m = modelo_, t = *texto] { m->textoDeCamara(t); }, Qt::QueuedConnection);
     }
 
-private:
     Reloj& reloj_;
     ModeloEnlace* modelo_;  // only used as the target of queued calls, which die with it
     DetectorQR detector_;
     double ultimoAnalisis_ = -std::numeric_limits<double>::infinity();
+    QMutex cerrojo_;
+    QVideoFrame pendiente_;
+    bool programado_ = false;
 };
 
 ModeloEnlace::ModeloEnlace() : ModeloEnlace(Reloj::sistema()) {}
@@ -52,7 +77,7 @@ ModeloEnlace::ModeloEnlace(Reloj& reloj, QObject* padre)
     analista_->moveToThread(&colaCamara_);
     connect(&colaCamara_, &QThread::finished, analista_, &QObject::deleteLater);
     connect(sumidero_, &QVideoSink::videoFrameChanged, analista_,
-            [a = analista_](const QVideoFrame& cuadro) { a->analizar(cuadro); }, Qt::QueuedConnection);
+            [a = analista_](const QVideoFrame& cuadro) { a->recibir(cuadro); }, Qt::DirectConnection);
     colaCamara_.start();
 }
 
