@@ -1,5 +1,6 @@
 #include "zentu/conexion/ModeloEnlace.h"
 
+#include "plataforma/AccesoCamara.h"
 #include "plataforma/DetectorQR.h"
 #include "plataforma/Registro.h"
 #include "plataforma/Reloj.h"
@@ -67,6 +68,9 @@ private:
     bool programado_ = false;
 };
 
+const QString ModeloEnlace::kSinPermiso =
+    QStringLiteral("Sin permiso de cámara. Pega una captura del código con Ctrl+V.");
+
 ModeloEnlace::ModeloEnlace() : ModeloEnlace(Reloj::sistema()) {}
 
 ModeloEnlace::ModeloEnlace(Reloj& reloj, QObject* padre)
@@ -90,9 +94,12 @@ ModeloEnlace::~ModeloEnlace() {
 }
 
 void ModeloEnlace::encenderCamara() {
-    // Linux asks no permission for the camera: a device the user may not open simply fails
-    // to start, which leaves the box black as a missing camera does.
     if (!camara_) {
+        // No grant to ask for: video devices this user may not open are the refusal.
+        if (AccesoCamara::estado() == AccesoCamara::Estado::denegado) {
+            ponerMensaje(kSinPermiso);
+            return;
+        }
         configurarCamara();
     } else if (!camara_->isActive()) {
         // The model outlives its window: a later showing starts the same camera again.

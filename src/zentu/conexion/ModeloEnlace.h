@@ -51,6 +51,9 @@ public:
     // that is an image. A null image when there is none.
     static QImage imagenDe(const QMimeData& datos);
 
+    // Shown when this user may not open the camera; paste and drop still work.
+    static const QString kSinPermiso;
+
     // How long a code that failed from the camera is not tried again from the camera.
     static constexpr double kPausaTrasFallo = 5.0;
 
