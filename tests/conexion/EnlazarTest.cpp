@@ -102,7 +102,8 @@ TEST(Instalacion, SeCreaUnaVezYSeConserva) {
 
 TEST(NombreDelDispositivo, EquipoSistemaYCorte) {
     EXPECT_EQ(API::nombreDeDispositivo(QString("Estudio"), "Debian 12"), "Estudio · Debian 12");
-    EXPECT_EQ(API::nombreDeDispositivo(std::nullopt, "Debian 12"), "Linux · Debian 12");
+    EXPECT_EQ(API::nombreDeDispositivo(std::nullopt, "Debian 12"), "Equipo · Debian 12");
+    EXPECT_EQ(API::nombreDeDispositivo(QString(""), "Debian 12"), "Equipo · Debian 12");
     // 70 characters of name: exactly 60 remain, without the system.
     const QString largo(70, QLatin1Char('a'));
     EXPECT_EQ(API::nombreDeDispositivo(largo, "Debian 12"), QString(60, QLatin1Char('a')));

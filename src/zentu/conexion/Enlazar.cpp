@@ -67,7 +67,7 @@ QString instalacion() {
 }
 
 QString nombreDeDispositivo(const std::optional<QString>& equipo, const QString& sistema) {
-    const QString nombre = equipo && !equipo->isEmpty() ? *equipo : QStringLiteral("Linux");
+    const QString nombre = equipo && !equipo->isEmpty() ? *equipo : QStringLiteral("Equipo");
     return primerosCaracteres(nombre + QStringLiteral(" · ") + sistema, kMaximoNombre);
 }
 

@@ -31,7 +31,7 @@ QString instalacion();
 // e.g. "Estudio · Debian 12", cut to 60 user-perceived characters. Computed on every read.
 QString nombreDelMac();
 
-// The same from its parts; "Linux" stands in for a computer without a name.
+// The same from its parts; "Equipo" stands in for a computer without a name.
 QString nombreDeDispositivo(const std::optional<QString>& equipo, const QString& sistema);
 
 // Redeems `codigo` at `url` (as leerCodigo returns it) and yields the new account. Throws
