@@ -1,0 +1,129 @@
+#include "zentu/isla/Orbe.h"
+
+#include "compartido/Ruido.h"
+
+#include <QPainter>
+#include <QWidget>
+#include <cmath>
+
+Orbe::Orbe(EstadoVoz& voz, double cuadros, QWidget* lienzo, Reloj& reloj)
+    : QObject(lienzo), voz_(voz), lienzo_(lienzo), reloj_(reloj), fecha_(reloj.segundos()) {
+    temporizador_.setTimerType(Qt::PreciseTimer);
+    temporizador_.setInterval(int(std::lround(1000.0 / (cuadros > 0 ? cuadros : 30.0))));
+    connect(&temporizador_, &QTimer::timeout, this, &Orbe::cuadro);
+    connect(&voz_, &EstadoVoz::visibleCambio, this, &Orbe::actualizar);
+    connect(&voz_, &EstadoVoz::quietoCambio, this, &Orbe::actualizar);
+    actualizar();
+}
+
+void Orbe::actualizar() {
+    const bool corre = voz_.visible() && !voz_.quieto();
+    if (corre && !temporizador_.isActive()) {
+        temporizador_.start();
+        cuadro();
+    } else if (!corre) {
+        temporizador_.stop();
+    }
+}
+
+void Orbe::cuadro() {
+    fecha_ = reloj_.segundos();
+    if (lienzo_) lienzo_->update();
+}
+
+Orbe::Formas Orbe::formas(const EstadoVoz& voz, double ancho, double alto, bool oscuro) {
+    Formas f;
+    formas(voz, ancho, alto, oscuro, f);
+    return f;
+}
+
+void Orbe::formas(const EstadoVoz& voz, double w, double h, bool oscuro, Formas& salida) {
+    const double E0 = voz.animado.energia, G = voz.animado.giro, S = voz.animado.escala, B = voz.animado.brillo;
+    const double n = voz.nivel, t = voz.tiempo;
+
+    const double cx = w * 0.5, cy = h * 0.5;
+    const double E = E0 + 0.55 * n;
+    const double R = w * 0.33 * 0.9 * S * (1 + 0.08 * n);
+    const double a = G * t;
+    const double ca = std::cos(a / 2), sa = std::sin(a / 2);
+    const double tilt = 0.15 + 0.25 * std::sin(0.21 * t);
+    const double ct = std::cos(tilt), st = std::sin(tilt);
+    const double D = 1.9 * B;
+
+    salida.radio = R;
+    salida.sombreado = QLinearGradient(QPointF(cx, cy + 1.3 * R), QPointF(cx, cy - 1.4 * R));
+    const auto color = [](int r, int g, int b, double opacidad) {
+        QColor c(r, g, b);
+        c.setAlphaF(float(std::clamp(opacidad, 0.0, 1.0)));
+        return c;
+    };
+    if (oscuro) {
+        salida.sombreado.setColorAt(0, color(183, 255, 39, 0.34 * D));
+        salida.sombreado.setColorAt(0.55, color(96, 240, 140, 0.26 * D));
+        salida.sombreado.setColorAt(1, color(45, 226, 200, 0.30 * D));
+    } else {
+        salida.sombreado.setColorAt(0, color(74, 140, 0, 0.30 * D));
+        salida.sombreado.setColorAt(0.55, color(20, 150, 90, 0.24 * D));
+        salida.sombreado.setColorAt(1, color(0, 128, 118, 0.28 * D));
+    }
+
+    salida.anillos.resize(grupos * anillosPorGrupo);
+    size_t indice = 0;
+    for (int i = 0; i < grupos; ++i) {
+        const double di = i;
+        const double phi = 2.1 * di + a * (0.6 + 0.35 * di);
+        const double base = 0.9 + 0.75 * di + 0.35 * std::sin(0.17 * t + di);
+        const double cphi = std::cos(phi), sphi = std::sin(phi);
+        for (int j = 0; j < anillosPorGrupo; ++j) {
+            const double dj = j;
+            const double lat = base + (0.34 + 0.25 * E) * (dj / 8 - 0.5);
+            const double clat = std::cos(lat), slat = std::sin(lat);
+            QPolygonF& anillo = salida.anillos[indice++];
+            anillo.resize(puntosPorAnillo);
+            for (int k = 0; k < puntosPorAnillo; ++k) {
+                const double th = (double(k) / 48) * M_PI * 2;
+                const double cth = std::cos(th), sth = std::sin(th);
+                const double X = cphi * cth - sphi * slat * sth;
+                const double Y = clat * sth;
+                const double Z = sphi * cth + cphi * slat * sth;
+                const double u = Ruido::valor(0.25 * t + 1.2 * X, 1.2 * Y - 0.18 * t, 0.015 * dj + (3.1 * di + 1.2 * Z));
+                const double q = Ruido::valor(0.6 * t + 2.5 * X, 2.5 * Z, 0.4 * t + di);
+                const double bump = std::max(q, 0.0) * std::max(Y - 0.55, 0.0) * 2.2;
+                const double rho = (1 + (0.08 + 0.22 * E) * u) + (0.25 + 1.2 * E) * bump;
+                const double Px = X * rho, Py = Y * rho, Pz = Z * rho;
+                const double X2 = ca * Px - sa * Pz;
+                const double Z2 = sa * Px + ca * Pz;
+                const double Y3 = ct * Py - st * Z2;
+                const double Z3 = st * Py + ct * Z2;
+                const double p = 2.8 / (Z3 + 2.8);
+                anillo[k] = QPointF(cx + R * X2 * p, cy - R * Y3 * p);
+            }
+        }
+    }
+}
+
+void Orbe::pintar(QPainter& pintor, const QRectF& marco, const Formas& f, bool oscuro) {
+    pintor.save();
+    pintor.translate(marco.topLeft());
+    pintor.setRenderHint(QPainter::Antialiasing, true);
+    pintor.setBrush(Qt::NoBrush);
+    // Additive light over the dark glass; plain drawing over the light one.
+    pintor.setCompositionMode(oscuro ? QPainter::CompositionMode_Plus : QPainter::CompositionMode_SourceOver);
+    const QBrush sombreado(f.sombreado);
+
+    pintor.save();
+    pintor.setOpacity(pintor.opacity() * 0.22);
+    pintor.setPen(QPen(sombreado, 3, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+    for (const QPolygonF& anillo : f.anillos) pintor.drawPolyline(anillo);
+    pintor.restore();
+
+    pintor.setPen(QPen(sombreado, 0.7, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+    for (const QPolygonF& anillo : f.anillos) pintor.drawPolyline(anillo);
+    pintor.restore();
+}
+
+void Orbe::dibujar(QPainter& pintor, const QRectF& marco, bool oscuro) {
+    voz_.avanzar(fecha_);
+    formas(voz_, marco.width(), marco.height(), oscuro, formas_);
+    pintar(pintor, marco, formas_, oscuro);
+}

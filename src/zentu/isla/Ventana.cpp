@@ -1,0 +1,105 @@
+#include "zentu/isla/Ventana.h"
+
+#include <QLocale>
+#include <QRegularExpression>
+#include <algorithm>
+#include <cmath>
+
+namespace GeometriaIsla {
+namespace {
+double arriba(const QRectF& r) { return r.y() + r.height(); }
+double centroX(const QRectF& r) { return r.x() + r.width() / 2; }
+// Half-open, like the desktop's own test for a point in a screen.
+bool contiene(const QRectF& r, const QPointF& p) {
+    return p.x() >= r.x() && p.x() < r.x() + r.width() && p.y() >= r.y() && p.y() < arriba(r);
+}
+bool seTocan(const QRectF& a, const QRectF& b) {
+    return a.width() > 0 && a.height() > 0 && b.width() > 0 && b.height() > 0 && a.x() < b.x() + b.width() &&
+           b.x() < a.x() + a.width() && a.y() < arriba(b) && b.y() < arriba(a);
+}
+}  // namespace
+
+double limitarEscala(double x) {
+    if (std::isnan(x)) return 0.9;
+    return std::min(std::max(x, 0.9), 2.2);
+}
+
+QRectF marcoConEscala(const QRectF& actual, double e) {
+    const double mx = centroX(actual);
+    const double top = arriba(actual);
+    return QRectF(mx - 160 * e, top - 176 * e, ancho * e, alto * e);
+}
+
+QRectF dentro(const QRectF& r, const QRectF& f, double e) {
+    double x = std::max(r.x(), f.x() - 40 * e);
+    x = std::min(x, f.x() + f.width() - r.width() + 40 * e);
+    double y = std::max(r.y(), f.y() - 80 * e);
+    y = std::min(y, arriba(f) - r.height() + 22 * e);
+    return QRectF(x, y, r.width(), r.height());
+}
+
+std::optional<CambioDeEscala> cambiarEscala(const QRectF& actual, double escala, double x,
+                                            const std::optional<QRectF>& pantalla) {
+    const double e = limitarEscala(x);
+    if (std::abs(e - escala) <= 0.001) return std::nullopt;
+    QRectF marco = marcoConEscala(actual, e);
+    if (pantalla) marco = dentro(marco, *pantalla, e);
+    return CambioDeEscala{e, marco};
+}
+
+std::optional<QRectF> colocar(const std::optional<QPointF>& sitio, const std::vector<Pantalla>& pantallas,
+                              const QPointF& puntero, int principal, double e) {
+    if (sitio) {
+        const QRectF candidato(sitio->x() - 160 * e, sitio->y() - 176 * e, ancho * e, alto * e);
+        for (const Pantalla& p : pantallas)
+            if (seTocan(p.marco, candidato)) return dentro(candidato, p.marco, e);
+    }
+    const Pantalla* elegida = nullptr;
+    for (const Pantalla& p : pantallas)
+        if (contiene(p.marco, puntero)) {
+            elegida = &p;
+            break;
+        }
+    if (!elegida && principal >= 0 && principal < int(pantallas.size())) elegida = &pantallas[size_t(principal)];
+    if (!elegida) return std::nullopt;
+    return QRectF(centroX(elegida->marco) - 160 * e, arriba(elegida->visible) - 176 * e + 22 * e, ancho * e,
+                  alto * e);
+}
+
+QRectF marcoPildora(const QRectF& marco, double e) {
+    return QRectF(centroX(marco) - anchoPildora / 2 * e, arriba(marco) - margenPildora * e - altoPildora * e,
+                  anchoPildora * e, altoPildora * e);
+}
+
+QString textoDePunto(const QPointF& p) {
+    const auto numero = [](double v) { return QString::number(v, 'g', QLocale::FloatingPointShortest); };
+    return QStringLiteral("{%1, %2}").arg(numero(p.x()), numero(p.y()));
+}
+
+std::optional<QPointF> puntoDeTexto(const QString& texto) {
+    static const QRegularExpression forma(
+        QStringLiteral(R"(^\s*\{\s*([-+0-9.eE]+)\s*,\s*([-+0-9.eE]+)\s*\}\s*$)"));
+    const auto m = forma.match(texto);
+    if (!m.hasMatch()) return std::nullopt;
+    bool okX = false, okY = false;
+    const double x = m.captured(1).toDouble(&okX);
+    const double y = m.captured(2).toDouble(&okY);
+    if (!okX || !okY || !std::isfinite(x) || !std::isfinite(y)) return std::nullopt;
+    return QPointF(x, y);
+}
+
+QRectF deQt(const QRectF& r, const QRectF& principal) {
+    const double base = principal.y() + principal.height();
+    return QRectF(r.x() - principal.x(), base - (r.y() + r.height()), r.width(), r.height());
+}
+
+QRectF aQt(const QRectF& r, const QRectF& principal) {
+    const double base = principal.y() + principal.height();
+    return QRectF(r.x() + principal.x(), base - (r.y() + r.height()), r.width(), r.height());
+}
+
+QPointF deQt(const QPointF& p, const QRectF& principal) {
+    return QPointF(p.x() - principal.x(), principal.y() + principal.height() - p.y());
+}
+
+}  // namespace GeometriaIsla

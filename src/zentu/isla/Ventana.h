@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QPointF>
+#include <QRectF>
+#include <QString>
+#include <optional>
+#include <vector>
+
+// The island window's geometry as pure functions. Rectangles here are in screen points with
+// the origin at the bottom-left of the primary screen and y growing upwards: a rectangle's
+// y() is its bottom edge and y() + height() its top edge. `aQt`/`deQt` convert at the edge.
+namespace GeometriaIsla {
+
+inline constexpr double ancho = 320;      // the window at scale 1
+inline constexpr double alto = 176;
+inline constexpr double anchoPildora = 230;
+inline constexpr double altoPildora = 56;
+inline constexpr double margenPildora = 50;  // from the window's top edge to the pill's
+
+struct Pantalla {
+    QRectF marco;    // the whole screen
+    QRectF visible;  // without the panels the desktop reserves
+};
+
+// Raised to 0.9, then lowered to 2.2; not a number gives 0.9.
+double limitarEscala(double x);
+
+// The frame for scale `e` that keeps the top-centre point of `actual`.
+QRectF marcoConEscala(const QRectF& actual, double e);
+
+// The frame `r` kept within reach of screen frame `f`: at most 40·e past the sides, 80·e below
+// the bottom and 22·e above the top.
+QRectF dentro(const QRectF& r, const QRectF& f, double e);
+
+// The frame for a new scale `x` of a window at scale `escala` with frame `actual`, on
+// `pantalla` if it is on one; none when the scale barely changes (0.001 or less).
+struct CambioDeEscala {
+    double escala;
+    QRectF marco;
+};
+std::optional<CambioDeEscala> cambiarEscala(const QRectF& actual, double escala, double x,
+                                            const std::optional<QRectF>& pantalla);
+
+// Where the island goes when shown: at the stored top-centre point if a screen still meets it,
+// else at the top centre of the screen under the pointer (or `principal`), its top edge 22·e
+// above the visible frame's top. None when there are no screens.
+std::optional<QRectF> colocar(const std::optional<QPointF>& sitio, const std::vector<Pantalla>& pantallas,
+                              const QPointF& puntero, int principal, double e);
+
+// The pill's rectangle for a window frame at scale e.
+QRectF marcoPildora(const QRectF& marco, double e);
+
+// The stored place: a point written "{x, y}".
+QString textoDePunto(const QPointF& p);
+std::optional<QPointF> puntoDeTexto(const QString& texto);
+
+// Between these coordinates and Qt's global ones (origin at the top-left of the virtual
+// desktop, y downwards); `principal` is the primary screen's rectangle in Qt coordinates.
+QRectF deQt(const QRectF& r, const QRectF& principal);
+QRectF aQt(const QRectF& r, const QRectF& principal);
+QPointF deQt(const QPointF& p, const QRectF& principal);
+
+}  // namespace GeometriaIsla
