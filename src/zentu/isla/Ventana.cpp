@@ -1,5 +1,15 @@
 #include "zentu/isla/Ventana.h"
 
+#include "plataforma/Preferencias.h"
+#include "plataforma/VentanaFlotante.h"
+#include "zentu/isla/EstadoVoz.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QWindow>
+
 #include <QLocale>
 #include <QRegularExpression>
 #include <algorithm>
@@ -103,3 +113,129 @@ QPointF deQt(const QPointF& p, const QRectF& principal) {
 }
 
 }  // namespace GeometriaIsla
+
+namespace {
+const QString claveSitio = QStringLiteral("zentu.isla.sitio");
+}
+
+PanelIsla::PanelIsla(QWidget* contenido)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint),
+      contenido_(contenido) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAutoFillBackground(false);
+    setWindowTitle(QStringLiteral("Zentu"));
+    moviendoYo_ = true;
+    resize(int(GeometriaIsla::ancho), int(GeometriaIsla::alto));
+    moviendoYo_ = false;
+    if (contenido_) {
+        contenido_->setParent(this);
+        contenido_->setGeometry(rect());
+    }
+}
+
+QRectF PanelIsla::principal() {
+    QScreen* p = QGuiApplication::primaryScreen();
+    return p ? QRectF(p->geometry()) : QRectF(0, 0, 0, 0);
+}
+
+void PanelIsla::aplicar(const QRectF& marcoQt) {
+    const QRect r(QPoint(int(std::lround(marcoQt.x())), int(std::lround(marcoQt.y()))),
+                  QSize(int(std::lround(marcoQt.width())), int(std::lround(marcoQt.height()))));
+    esperado_ = r.topLeft();
+    setGeometry(r);
+}
+
+void PanelIsla::cambiarEscala(double x) {
+    const QRectF base = principal();
+    const QRectF actual = GeometriaIsla::deQt(QRectF(geometry()), base);
+    std::optional<QRectF> pantalla;
+    if (QScreen* s = screen(); s && s->geometry().intersects(geometry()))
+        pantalla = GeometriaIsla::deQt(QRectF(s->geometry()), base);
+    const auto cambio = GeometriaIsla::cambiarEscala(actual, escala_, x, pantalla);
+    if (!cambio) return;
+    escala_ = cambio->escala;
+    moviendoYo_ = true;
+    aplicar(GeometriaIsla::aQt(cambio->marco, base));
+    moviendoYo_ = false;
+}
+
+void PanelIsla::colocar() {
+    moviendoYo_ = true;
+    const QRectF base = principal();
+    std::vector<GeometriaIsla::Pantalla> pantallas;
+    int indicePrincipal = -1;
+    const auto lista = QGuiApplication::screens();
+    for (QScreen* s : lista) {
+        if (s == QGuiApplication::primaryScreen()) indicePrincipal = int(pantallas.size());
+        pantallas.push_back({GeometriaIsla::deQt(QRectF(s->geometry()), base),
+                             GeometriaIsla::deQt(QRectF(s->availableGeometry()), base)});
+    }
+    std::optional<QPointF> sitio;
+    const QVariant guardado = Preferencias::almacen().value(claveSitio);
+    if (guardado.typeId() == QMetaType::QString) sitio = GeometriaIsla::puntoDeTexto(guardado.toString());
+    const QPointF puntero = GeometriaIsla::deQt(QPointF(QCursor::pos()), base);
+    if (const auto marco = GeometriaIsla::colocar(sitio, pantallas, puntero, indicePrincipal, escala_))
+        aplicar(GeometriaIsla::aQt(*marco, base));
+    moviendoYo_ = false;
+}
+
+QRectF PanelIsla::marcoPildora() const {
+    const QRectF base = principal();
+    return GeometriaIsla::aQt(GeometriaIsla::marcoPildora(GeometriaIsla::deQt(QRectF(geometry()), base), escala_),
+                              base);
+}
+
+void PanelIsla::seMovio() {
+    if (moviendoYo_ || !isVisible()) return;
+    const QRectF marco = GeometriaIsla::deQt(QRectF(geometry()), principal());
+    const QPointF arribaCentro(marco.x() + marco.width() / 2, marco.y() + marco.height());
+    Preferencias::almacen().setValue(claveSitio, GeometriaIsla::textoDePunto(arribaCentro));
+}
+
+void PanelIsla::moveEvent(QMoveEvent* evento) {
+    QWidget::moveEvent(evento);
+    // The window system reports our own moves later, one by one; only other moves are the owner's.
+    if (esperado_ && pos() == *esperado_) {
+        esperado_.reset();
+        return;
+    }
+    seMovio();
+}
+
+void PanelIsla::keyPressEvent(QKeyEvent* evento) {
+    if (alTeclear && alTeclear(evento)) {
+        evento->accept();
+        return;
+    }
+    QWidget::keyPressEvent(evento);
+}
+
+void PanelIsla::showEvent(QShowEvent* evento) {
+    QWidget::showEvent(evento);
+    if (QWindow* w = windowHandle()) VentanaFlotante::fijar(w);
+}
+
+void PanelIsla::resizeEvent(QResizeEvent* evento) {
+    QWidget::resizeEvent(evento);
+    if (contenido_) contenido_->setGeometry(rect());
+}
+
+RaizIsla::RaizIsla(EstadoVoz& voz, QWidget* contenido, QWidget* padre)
+    : QWidget(padre), voz_(voz), contenido_(contenido) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    if (contenido_) contenido_->setParent(this);
+    connect(&voz_, &EstadoVoz::escalaCambio, this, &RaizIsla::ajustar);
+    ajustar();
+}
+
+void RaizIsla::resizeEvent(QResizeEvent* evento) {
+    QWidget::resizeEvent(evento);
+    ajustar();
+}
+
+void RaizIsla::ajustar() {
+    if (!contenido_) return;
+    const double e = voz_.escala();
+    contenido_->setGeometry(0, 0, int(std::lround(GeometriaIsla::ancho * e)), int(std::lround(GeometriaIsla::alto * e)));
+}

@@ -1,10 +1,16 @@
 #pragma once
 
 #include <QPointF>
+#include <QPointer>
 #include <QRectF>
 #include <QString>
+#include <QWidget>
+#include <functional>
 #include <optional>
 #include <vector>
+
+class EstadoVoz;
+class QKeyEvent;
 
 // The island window's geometry as pure functions. Rectangles here are in screen points with
 // the origin at the bottom-left of the primary screen and y growing upwards: a rectangle's
@@ -61,3 +67,58 @@ QRectF aQt(const QRectF& r, const QRectF& principal);
 QPointF deQt(const QPointF& p, const QRectF& principal);
 
 }  // namespace GeometriaIsla
+
+// The island's window: frameless and see-through (all that shows is the pill), above the other
+// windows on every workspace, out of the taskbar, shown without taking the focus. It grows and
+// shrinks with the island's scale keeping its top centre, remembers where the owner drags it
+// ("zentu.isla.sitio", the top-centre point in the coordinates above), and offers its keys to
+// the shell first.
+class PanelIsla : public QWidget {
+    Q_OBJECT
+public:
+    // Takes `contenido` (the root view) as its only child, filling the window.
+    explicit PanelIsla(QWidget* contenido);
+
+    // The shell's key handler; true means the key was handled.
+    std::function<bool(QKeyEvent*)> alTeclear;
+
+    double escala() const { return escala_; }
+    // Resizes the window for a new scale, keeping its top centre (within reach of its screen).
+    void cambiarEscala(double escala);
+    // Puts the window at the stored place, or at the top centre of the pointer's screen.
+    void colocar();
+    // The pill's rectangle on the screen, in Qt's global coordinates.
+    QRectF marcoPildora() const;
+
+protected:
+    void keyPressEvent(QKeyEvent* evento) override;
+    void moveEvent(QMoveEvent* evento) override;
+    void showEvent(QShowEvent* evento) override;
+    void resizeEvent(QResizeEvent* evento) override;
+
+private:
+    void aplicar(const QRectF& marcoQt);
+    void seMovio();
+    static QRectF principal();
+
+    QPointer<QWidget> contenido_;
+    double escala_ = 1;
+    bool moviendoYo_ = false;
+    std::optional<QPoint> esperado_;  // where our own last move put the window
+};
+
+// The window's root view: the content laid out in 320 × 176 points and scaled by the island's
+// scale from its top-left corner. The content draws itself at its size divided by 320 × 176.
+class RaizIsla : public QWidget {
+    Q_OBJECT
+public:
+    RaizIsla(EstadoVoz& voz, QWidget* contenido, QWidget* padre = nullptr);
+
+protected:
+    void resizeEvent(QResizeEvent* evento) override;
+
+private:
+    void ajustar();
+    EstadoVoz& voz_;
+    QPointer<QWidget> contenido_;
+};

@@ -1,0 +1,101 @@
+#include "plataforma/VentanaFlotante.h"
+
+#include <QGuiApplication>
+#include <QWindow>
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+xcb_connection_t* conexion() {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_atom_t atomo(xcb_connection_t* c, const char* nombre) {
+    const auto cookie = xcb_intern_atom(c, 0, uint16_t(std::strlen(nombre)), nombre);
+    xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(c, cookie, nullptr);
+    const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(r);
+    return a;
+}
+
+std::vector<xcb_atom_t> leerEstado(xcb_connection_t* c, xcb_window_t w, xcb_atom_t estado) {
+    std::vector<xcb_atom_t> atomos;
+    const auto cookie = xcb_get_property(c, 0, w, estado, XCB_ATOM_ATOM, 0, 1024);
+    xcb_get_property_reply_t* r = xcb_get_property_reply(c, cookie, nullptr);
+    if (r && r->format == 32 && r->type == XCB_ATOM_ATOM) {
+        const auto* datos = static_cast<const xcb_atom_t*>(xcb_get_property_value(r));
+        atomos.assign(datos, datos + xcb_get_property_value_length(r) / 4);
+    }
+    std::free(r);
+    return atomos;
+}
+
+bool mapeada(xcb_connection_t* c, xcb_window_t w) {
+    xcb_get_window_attributes_reply_t* r = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr);
+    const bool si = r && r->map_state != XCB_MAP_STATE_UNMAPPED;
+    std::free(r);
+    return si;
+}
+
+constexpr const char* nombres[] = {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_STICKY", "_NET_WM_STATE_SKIP_TASKBAR",
+                                   "_NET_WM_STATE_SKIP_PAGER"};
+
+}  // namespace
+
+namespace VentanaFlotante {
+
+void fijar(QWindow* ventana) {
+    xcb_connection_t* c = conexion();
+    if (!c || !ventana) return;
+    const auto w = xcb_window_t(ventana->winId());
+    const xcb_atom_t estado = atomo(c, "_NET_WM_STATE");
+    std::vector<xcb_atom_t> pedidos;
+    for (const char* n : nombres) pedidos.push_back(atomo(c, n));
+
+    if (!mapeada(c, w)) {
+        // Before mapping the window carries its wishes itself; Qt adds its own to the list.
+        std::vector<xcb_atom_t> atomos = leerEstado(c, w, estado);
+        for (xcb_atom_t a : pedidos)
+            if (std::find(atomos.begin(), atomos.end(), a) == atomos.end()) atomos.push_back(a);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, estado, XCB_ATOM_ATOM, 32, uint32_t(atomos.size()),
+                            atomos.data());
+    } else {
+        // A managed window asks the window manager, two states per message.
+        const xcb_window_t raiz = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        for (size_t i = 0; i < pedidos.size(); i += 2) {
+            xcb_client_message_event_t m{};
+            m.response_type = XCB_CLIENT_MESSAGE;
+            m.format = 32;
+            m.window = w;
+            m.type = estado;
+            m.data.data32[0] = 1;  // _NET_WM_STATE_ADD
+            m.data.data32[1] = pedidos[i];
+            m.data.data32[2] = i + 1 < pedidos.size() ? pedidos[i + 1] : 0;
+            m.data.data32[3] = 1;  // from an application
+            xcb_send_event(c, 0, raiz,
+                           XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                           reinterpret_cast<const char*>(&m));
+        }
+    }
+    xcb_flush(c);
+}
+
+QStringList estados(QWindow* ventana) {
+    QStringList lista;
+    xcb_connection_t* c = conexion();
+    if (!c || !ventana) return lista;
+    for (xcb_atom_t a : leerEstado(c, xcb_window_t(ventana->winId()), atomo(c, "_NET_WM_STATE"))) {
+        xcb_get_atom_name_reply_t* r = xcb_get_atom_name_reply(c, xcb_get_atom_name(c, a), nullptr);
+        if (r) lista << QString::fromLatin1(xcb_get_atom_name_name(r), xcb_get_atom_name_name_length(r));
+        std::free(r);
+    }
+    return lista;
+}
+
+}  // namespace VentanaFlotante

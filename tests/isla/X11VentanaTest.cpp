@@ -1,0 +1,133 @@
+// The island window on a real X server: its window-manager hints, placement, scale and keys.
+#include "comun/Ayudas.h"
+#include "plataforma/Preferencias.h"
+#include "plataforma/VentanaFlotante.h"
+#include "zentu/isla/EstadoVoz.h"
+#include "zentu/isla/Ventana.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QWindow>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Isla : ::testing::Test {
+    std::unique_ptr<PanelIsla> panel;
+    QWidget* contenido = nullptr;
+
+    void SetUp() override {
+        Preferencias::almacen().remove(QStringLiteral("zentu.isla.sitio"));
+        contenido = new QWidget;
+        panel = std::make_unique<PanelIsla>(contenido);
+    }
+    void TearDown() override { Preferencias::almacen().remove(QStringLiteral("zentu.isla.sitio")); }
+
+    QString sitio() const { return Preferencias::almacen().value(QStringLiteral("zentu.isla.sitio")).toString(); }
+    void mostrar() {
+        panel->show();
+        ASSERT_TRUE(pruebas::esperarHasta([&] { return panel->windowHandle() && panel->windowHandle()->isExposed(); }));
+        pruebas::girar(100);
+    }
+};
+
+}  // namespace
+
+TEST_F(Isla, FlotaEnTodosLosEscritoriosFueraDeLaBarra) {
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    mostrar();
+    const QStringList estados = VentanaFlotante::estados(panel->windowHandle());
+    for (const char* e : {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_STICKY", "_NET_WM_STATE_SKIP_TASKBAR",
+                          "_NET_WM_STATE_SKIP_PAGER"})
+        EXPECT_TRUE(estados.contains(e)) << e << " en " << estados.join(' ').toStdString();
+    QStringList sinRepetir = estados;
+    EXPECT_EQ(sinRepetir.removeDuplicates(), 0);
+    EXPECT_TRUE(panel->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(panel->testAttribute(Qt::WA_TranslucentBackground));
+    // Shown without taking the focus.
+    EXPECT_FALSE(panel->isActiveWindow());
+    EXPECT_EQ(contenido->geometry(), QRect(0, 0, 320, 176));
+
+    // Hidden and shown again: the states are still asked for.
+    panel->hide();
+    pruebas::girar(50);
+    mostrar();
+    EXPECT_TRUE(VentanaFlotante::estados(panel->windowHandle()).contains("_NET_WM_STATE_STICKY"));
+}
+
+TEST_F(Isla, ColocaYRecuerdaElSitio) {
+    QScreen* pantalla = QGuiApplication::primaryScreen();
+    ASSERT_TRUE(pantalla);
+    QCursor::setPos(pantalla->geometry().center());
+    panel->cambiarEscala(1);  // nothing to do at scale 1
+    panel->colocar();
+    mostrar();
+    const QRect disponible = pantalla->availableGeometry();
+    // Centred, with its top edge 22 points above the top of the usable area.
+    EXPECT_EQ(panel->geometry(), QRect(pantalla->geometry().center().x() + 1 - 160, disponible.top() - 22, 320, 176));
+    EXPECT_TRUE(sitio().isEmpty());  // placing itself is not the owner's move
+
+    // A larger scale keeps the top centre; the window's own move is not stored either.
+    panel->cambiarEscala(2);
+    pruebas::girar(100);
+    EXPECT_EQ(panel->size(), QSize(640, 352));
+    EXPECT_EQ(panel->geometry().center().x(), pantalla->geometry().center().x());
+    EXPECT_TRUE(sitio().isEmpty());
+    EXPECT_EQ(contenido->geometry(), QRect(0, 0, 640, 352));
+    panel->cambiarEscala(1);
+    pruebas::girar(100);
+
+    // The owner moves it: the top-centre point is stored, in points from the primary's bottom.
+    panel->move(300, 400);
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return !sitio().isEmpty(); }));
+    const double altura = pantalla->geometry().height();
+    EXPECT_EQ(sitio(), QStringLiteral("{%1, %2}").arg(300 + 160).arg(altura - 400));
+    // The pill's rectangle follows.
+    EXPECT_EQ(panel->marcoPildora(), QRectF(300 + 160 - 115, 400 + 50, 230, 56));
+
+    // Hidden, moved elsewhere meanwhile (not stored), shown again at the stored place.
+    panel->hide();
+    panel->move(10, 10);
+    pruebas::girar(50);
+    EXPECT_EQ(sitio(), QStringLiteral("{%1, %2}").arg(460).arg(altura - 400));
+    panel->colocar();
+    mostrar();
+    EXPECT_EQ(panel->pos(), QPoint(300, 400));
+    EXPECT_EQ(sitio(), QStringLiteral("{%1, %2}").arg(460).arg(altura - 400));
+
+    // An unreadable stored place is as good as none.
+    Preferencias::almacen().setValue(QStringLiteral("zentu.isla.sitio"), QStringLiteral("basura"));
+    panel->colocar();
+    pruebas::girar(50);
+    EXPECT_EQ(panel->pos().y(), disponible.top() - 22);
+}
+
+TEST_F(Isla, LasTeclasVanPrimeroAlDueno) {
+    const auto tecla = [&](int codigo) {
+        QKeyEvent e(QEvent::KeyPress, codigo, Qt::NoModifier);
+        e.setAccepted(false);
+        QApplication::sendEvent(panel.get(), &e);
+        return e.isAccepted();
+    };
+    EXPECT_FALSE(tecla(Qt::Key_Escape));  // no handler: the window's own handling, which passes it on
+    QList<int> vistas;
+    panel->alTeclear = [&](QKeyEvent* e) {
+        vistas << e->key();
+        return e->key() == Qt::Key_Escape;
+    };
+    EXPECT_TRUE(tecla(Qt::Key_Escape));
+    EXPECT_FALSE(tecla(Qt::Key_M));
+    EXPECT_EQ(vistas, (QList<int>{Qt::Key_Escape, Qt::Key_M}));
+}
+
+TEST(RaizIsla, EscalaElContenido) {
+    EstadoVoz voz;
+    voz.setEscala(1);
+    auto* contenido = new QWidget;
+    RaizIsla raiz(voz, contenido);
+    EXPECT_EQ(contenido->geometry(), QRect(0, 0, 320, 176));
+    voz.setEscala(2.2);
+    EXPECT_EQ(contenido->geometry(), QRect(0, 0, 704, 387));
+}
