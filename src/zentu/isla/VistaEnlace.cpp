@@ -14,9 +14,9 @@
 #include <QVBoxLayout>
 #include <QVideoSink>
 
-// ⌘V and ⌃⇧⌘4 become the keys a Linux desktop uses: Ctrl+V pastes, and Print Screen ("Impr
-// Pant" on Spanish keyboards) opens the desktop's screenshot tool, which on GNOME and KDE copies
-// the chosen area to the clipboard.
+// Keys as Linux keyboards label them: Ctrl+V pastes, and Print Screen ("Impr Pant" on Spanish
+// keyboards) opens the desktop's screenshot tool, from which the chosen area reaches the
+// clipboard (GNOME's puts it there by itself).
 const QString VistaEnlace::kTextoPegar = QStringLiteral("Copia el código con Impr Pant y pégalo aquí.");
 const QString VistaEnlace::kTituloBoton = QStringLiteral("Pegar el código  Ctrl+V");
 
