@@ -1,6 +1,5 @@
 #include "plataforma/MonitorTeclado.h"
 
-#include "plataforma/Registro.h"
 #include "plataforma/Teclado.h"
 #include "plataforma/TeclasGlobales.h"
 
@@ -35,7 +34,7 @@ public:
     }
 
     void apagar() override {
-        if (!conexion_ || xcb_connection_has_error(conexion_)) return;
+        if (!conexion_ || xcb_connection_has_error(conexion_) || !xinput_) return;
         seleccionar(false);
         abajo_.clear();
     }

@@ -215,6 +215,18 @@ TEST_F(PruebaAtajos, ConflictoConOtraAccion) {
     EXPECT_EQ(atajos.cambiar(Cual::llamada, {8, opt | may}), "Esa combinación ya es la de ver la pantalla.");
 }
 
+// What `cambiar` stores survives the process: read back from the settings file itself.
+TEST_F(PruebaAtajos, LaCombinacionQuedaEnElArchivo) {
+    Atajos atajos(teclas);
+    ASSERT_EQ(atajos.cambiar(Cual::zona, {7, ctl | cmd}), std::nullopt);
+    Preferencias::almacen().sync();
+    QSettings archivo(Preferencias::almacen().fileName(), QSettings::IniFormat);
+    const QByteArray datos = archivo.value(QStringLiteral("zentu.atajo.4")).toByteArray();
+    EXPECT_EQ(Combinacion::desdeJson(datos), (Combinacion{7, ctl | cmd}));
+    EXPECT_EQ(QJsonDocument::fromJson(datos).object(),
+              (QJsonObject{{"tecla", 7}, {"modificadores", static_cast<int>(ctl | cmd)}}));
+}
+
 TEST_F(PruebaAtajos, LaMismaCombinacionSeRegistraDeNuevo) {
     Atajos atajos(teclas);
     const int antes = teclas.registros;
