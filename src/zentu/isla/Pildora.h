@@ -1,12 +1,138 @@
 #pragma once
 
-#include <QColor>
+#include "compartido/Iconos.h"
+#include "plataforma/EsquemaColor.h"
+#include "plataforma/Reloj.h"
+#include "zentu/isla/EstadoVoz.h"
 
-// The island's pill. Its three accent colours are process-wide constants in the dark scheme;
-// the palette and the pairing and settings views use them directly.
-class Pildora {
+#include <QColor>
+#include <QPointer>
+#include <QVariantAnimation>
+#include <QWidget>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QGraphicsOpacityEffect;
+class LienzoOrbe;
+class BotonPildora;
+
+// The island's pill: a glass capsule holding the animated orb, a status dot and two or three
+// round buttons, with a bubble above it while a call rings and one below it for a short notice.
+// It lays itself out in the island's 320 × 176-point root frame and draws at its own size
+// divided by that, so the window scales it by resizing it. It does nothing itself: every
+// action goes to one of the seven callbacks its creator installs.
+class Pildora : public QWidget {
+    Q_OBJECT
 public:
+    // The three process-wide accent colours of the dark scheme.
     static constexpr QColor lima{183, 255, 39};
     static constexpr QColor turquesa{45, 226, 200};
     static constexpr QColor rojo{255, 107, 107};
+
+    // Which row of buttons shows, and what each button is.
+    enum class Fila { timbre, chat, estandar };
+    struct Boton {
+        Icono icono = Icono::cerrar;
+        bool activo = false;     // its function is switched on (red)
+        bool rojo = false;       // destructive (red)
+        bool verde = false;      // the inviting button, filled with the accent
+        bool encendido = false;  // a toggle that is on (accent-tinted)
+        QString ayuda{};         // tooltip
+        bool operator==(const Boton&) const = default;
+    };
+    static Fila fila(const EstadoVoz& voz);
+    static std::vector<Boton> botones(const EstadoVoz& voz);
+    static QColor colorTrazo(const Boton& boton, Esquema esquema);
+    static QColor colorFondo(const Boton& boton, Esquema esquema, bool encima);
+    static QColor colorPunto(const EstadoVoz& voz, Esquema esquema);
+    static bool latiendo(const EstadoVoz& voz, bool puntoQuieto);
+    static QString ayudaOrbe(const EstadoVoz& voz);  // empty: no tooltip
+    // The text of the bubble shown, if any, and whether it is the ringing one.
+    struct Burbuja {
+        QString texto;
+        bool timbre;
+    };
+    static std::optional<Burbuja> burbuja(const EstadoVoz& voz);
+
+    // Layout in the 320 × 176 root frame (points).
+    static constexpr double anchoRaiz = 320, altoRaiz = 176;
+    static QRectF marcoCapsula(const EstadoVoz& voz);
+
+    explicit Pildora(EstadoVoz& voz, QWidget* padre = nullptr, Reloj& reloj = Reloj::sistema());
+    ~Pildora() override;
+
+    std::function<void()> alSilenciar;  // standard row, first button
+    std::function<void()> alTerminar;   // standard and chat rows, second button
+    std::function<void()> alVerEnChat;  // standard and chat rows, third button
+    std::function<void()> alContestar;  // ringing row, first button
+    std::function<void()> alRechazar;   // ringing row, second button
+    std::function<void()> alNotaDeVoz;  // chat row, first button
+    std::function<void()> alConversar;  // a tap on the orb in chat mode
+
+    Esquema esquema() const { return esquema_; }
+    void setEsquema(Esquema esquema);
+    // Stops the status dot's pulse (the settings preview).
+    void setPuntoQuieto(bool quieto);
+
+    // The owner's pinch: `magnificacion` is the gesture's total so far (1 at its start). The
+    // scale at the start of the gesture times it, kept within 0.9 to 2.2, goes to the state.
+    void pellizcar(double magnificacion);
+    void terminarPellizco();
+
+    // For pictures and tests: the buttons shown, in order (their widgets).
+    QList<QWidget*> botonesVisibles() const;
+    QWidget* orbe() const;
+
+    QSize sizeHint() const override { return QSize(int(anchoRaiz), int(altoRaiz)); }
+
+protected:
+    void paintEvent(QPaintEvent* evento) override;
+    void resizeEvent(QResizeEvent* evento) override;
+    void showEvent(QShowEvent* evento) override;
+    void mousePressEvent(QMouseEvent* evento) override;
+    void mouseMoveEvent(QMouseEvent* evento) override;
+    void mouseReleaseEvent(QMouseEvent* evento) override;
+    void wheelEvent(QWheelEvent* evento) override;
+    bool event(QEvent* evento) override;
+    bool eventFilter(QObject* objeto, QEvent* evento) override;
+
+private:
+    friend class LienzoOrbe;
+    void actualizar();
+    void colocarHijos();
+    void visibilidad(bool animar);
+    // Logical (root-frame) coordinates to this widget's pixels, with the show/hide scale.
+    QTransform transformacion() const;
+    QRectF aWidget(const QRectF& logico) const;
+    void arrastrar(QMouseEvent* evento, bool empieza);
+    void pulso();
+
+    EstadoVoz& voz_;
+    Reloj& reloj_;
+    Esquema esquema_;
+    bool puntoQuieto_ = false;
+    std::optional<double> escalaAlEmpezar_;
+    // Ctrl + wheel stands in for a pinch where the desktop gives no pinch gestures.
+    double ruedaMagnificacion_ = 1;
+    Temporizador finRueda_;
+    double gestoMagnificacion_ = 1;
+
+    LienzoOrbe* orbe_ = nullptr;
+    std::vector<BotonPildora*> botones_;
+
+    // Show/hide: 0 hidden (60 % size, transparent) to 1 shown, along a spring.
+    double mostrado_ = 0;
+    QVariantAnimation resorte_;
+    QPointer<QGraphicsOpacityEffect> opacidad_;
+
+    // The status dot: its colour eases over 0.25 s; its halo pulses every 1.6 s.
+    QColor colorPunto_;
+    QVariantAnimation colorAnim_;
+    QVariantAnimation latido_;
+
+    // Dragging the window by the pill.
+    std::optional<QPoint> arrastreDesde_;
+    QPoint ventanaDesde_;
+    bool arrastrando_ = false;
 };
