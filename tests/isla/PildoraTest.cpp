@@ -5,6 +5,8 @@
 
 #include <QImage>
 #include <QPainter>
+#include <QNativeGestureEvent>
+#include <QPointingDevice>
 #include <QTest>
 #include <QWheelEvent>
 #include <gtest/gtest.h>
@@ -224,6 +226,29 @@ TEST(Pildora, PellizcoYRueda) {
                           Qt::NoScrollPhase, false);
     QApplication::sendEvent(pildora.orbe(), &sobreOrbe);
     EXPECT_NEAR(voz.escala(), 1.21, 1e-12);
+}
+
+TEST(Pildora, GestoDePellizco) {
+    EstadoVoz voz;
+    voz.setEscala(1.4);
+    Pildora pildora(voz);
+    pildora.resize(320, 176);
+    const auto gesto = [&](QWidget* destino, Qt::NativeGestureType tipo, double valor) {
+        QNativeGestureEvent e(tipo, QPointingDevice::primaryPointingDevice(), 2, QPointF(10, 10), QPointF(10, 10),
+                              QPointF(10, 10), valor, QPointF());
+        QApplication::sendEvent(destino, &e);
+    };
+    gesto(&pildora, Qt::BeginNativeGesture, 0);
+    gesto(&pildora, Qt::ZoomNativeGesture, 0.25);
+    EXPECT_NEAR(voz.escala(), 1.75, 1e-12);
+    gesto(pildora.orbe(), Qt::ZoomNativeGesture, 0.25);  // over the orb as well
+    EXPECT_NEAR(voz.escala(), 2.1, 1e-12);
+    gesto(&pildora, Qt::EndNativeGesture, 0);
+    // The next pinch starts from the scale then current.
+    gesto(&pildora, Qt::BeginNativeGesture, 0);
+    gesto(&pildora, Qt::ZoomNativeGesture, -0.5);
+    EXPECT_NEAR(voz.escala(), 1.05, 1e-12);
+    gesto(&pildora, Qt::EndNativeGesture, 0);
 }
 
 TEST(Pildora, OcultaNoSeDibujaNiAnima) {

@@ -3,12 +3,14 @@
 #include "plataforma/Preferencias.h"
 #include "plataforma/VentanaFlotante.h"
 #include "zentu/isla/EstadoVoz.h"
+#include "zentu/isla/Pildora.h"
 #include "zentu/isla/Ventana.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QTest>
 #include <QWindow>
 #include <gtest/gtest.h>
 
@@ -130,4 +132,51 @@ TEST(RaizIsla, EscalaElContenido) {
     EXPECT_EQ(contenido->geometry(), QRect(0, 0, 320, 176));
     voz.setEscala(2.2);
     EXPECT_EQ(contenido->geometry(), QRect(0, 0, 704, 387));
+}
+
+// The whole island as the shell builds it: dragging the pill moves the window, and the place is
+// remembered.
+TEST(IslaCompleta, ArrastrarLaPildoraMueveLaVentana) {
+    Preferencias::almacen().remove(QStringLiteral("zentu.isla.sitio"));
+    EstadoVoz voz;
+    voz.setEscala(1);
+    voz.setVisible(true);
+    auto* pildora = new Pildora(voz);
+    PanelIsla panel(new RaizIsla(voz, pildora));
+    panel.cambiarEscala(voz.escala());
+    panel.move(400, 300);
+    panel.show();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return panel.windowHandle() && panel.windowHandle()->isExposed(); }));
+    pruebas::girar(100);
+    EXPECT_EQ(pildora->geometry(), QRect(0, 0, 320, 176));
+    ASSERT_EQ(pildora->botonesVisibles().size(), 3);
+
+    // Press on the capsule beside the status dot, then drag by (60, 40).
+    const QPoint desde(130, 60);
+    const QPoint global = pildora->mapToGlobal(desde);
+    QTest::mousePress(pildora, Qt::LeftButton, {}, desde);
+    // The pointer moves over the screen; the window moves under it.
+    for (int i = 1; i <= 4; ++i) QTest::mouseMove(pildora, pildora->mapFromGlobal(global + QPoint(15 * i, 10 * i)));
+    QTest::mouseRelease(pildora, Qt::LeftButton, {}, pildora->mapFromGlobal(global + QPoint(60, 40)));
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return panel.pos() == QPoint(460, 340); }, 3000)) << panel.pos().x() << "," << panel.pos().y();
+    ASSERT_TRUE(pruebas::esperarHasta(
+        [&] { return Preferencias::almacen().contains(QStringLiteral("zentu.isla.sitio")); }, 3000));
+    const double altura = QGuiApplication::primaryScreen()->geometry().height();
+    EXPECT_EQ(Preferencias::almacen().value(QStringLiteral("zentu.isla.sitio")).toString(),
+              QStringLiteral("{%1, %2}").arg(460 + 160).arg(altura - 340));
+
+    // Pressing outside the capsule (the window's transparent room) does not drag.
+    QTest::mousePress(pildora, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseMove(pildora, QPoint(60, 60));
+    QTest::mouseRelease(pildora, Qt::LeftButton, {}, QPoint(60, 60));
+    pruebas::girar(100);
+    EXPECT_EQ(panel.pos(), QPoint(460, 340));
+
+    // The pill follows the island's scale.
+    voz.setEscala(2);
+    panel.cambiarEscala(voz.escala());
+    pruebas::girar(100);
+    EXPECT_EQ(pildora->geometry(), QRect(0, 0, 640, 352));
+    EXPECT_EQ(pildora->botonesVisibles().first()->size(), QSize(68, 68));
+    Preferencias::almacen().remove(QStringLiteral("zentu.isla.sitio"));
 }

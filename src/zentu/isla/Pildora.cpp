@@ -588,6 +588,8 @@ bool Pildora::event(QEvent* evento) {
             break;
         default: break;
         }
+        // Accepted, or the application would offer it to the parents as well.
+        evento->accept();
         return true;
     }
     return QWidget::event(evento);
