@@ -1,0 +1,270 @@
+// Live channel round trips: our CanalEnVivo beside Node's socket.io-client 4, against the same
+// local Socket.IO server (the stand-in service), in the same run. Prints both and the ratios
+// ours/theirs (for rates higher is better for us; for times lower is better for us).
+// The machine may be shared: each client runs `rondas` times, alternating, and each figure is
+// the best of its rounds.
+// Usage: medir_canal [secuenciales=3000] [total=20000] [enVuelo=64] [grandes=5] [rondas=3]
+#include "comun/Ayudas.h"
+#include "comun/ServicioSimulado.h"
+#include "zentu/conexion/CanalEnVivo.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QProcess>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+double percentil(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    const size_t i = std::min(v.size() - 1, static_cast<size_t>(p / 100.0 * static_cast<double>(v.size())));
+    return v[i];
+}
+
+double ms(const QElapsedTimer& t) { return static_cast<double>(t.nsecsElapsed()) / 1e6; }
+
+// Processor time of this process (the client only: the server is another process), in ms. On a
+// shared machine it says more about the client's own cost than the wall clock does.
+double cpuMs() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+}
+
+QCoro::Task<void> secuencia(CanalEnVivo& canal, int n, std::vector<double>* latencias, bool* fallo) {
+    for (int i = 0; i < n; ++i) {
+        QElapsedTimer t;
+        t.start();
+        QJsonObject datos;  // built apart: GCC 12 rejects braced lists inside a co_await
+        datos.insert("n", i);
+        datos.insert("texto", "hola");
+        const auto r = co_await canal.pedir(QStringLiteral("bench:eco"), datos, 30);
+        if (!r || !r->value("ok").toBool()) *fallo = true;
+        if (latencias) latencias->push_back(ms(t));
+    }
+}
+
+QCoro::Task<void> trabajador(CanalEnVivo& canal, int* siguiente, int total, std::vector<double>* latencias,
+                             bool* fallo) {
+    while (*siguiente < total) {
+        const int n = (*siguiente)++;
+        QElapsedTimer t;
+        t.start();
+        QJsonObject datos;
+        datos.insert("n", n);
+        datos.insert("texto", "hola");
+        const auto r = co_await canal.pedir(QStringLiteral("bench:eco"), datos, 60);
+        if (!r) *fallo = true;
+        latencias->push_back(ms(t));
+    }
+}
+
+QCoro::Task<bool> grandes(CanalEnVivo& canal, int veces, const QByteArray& archivo, std::vector<double>* subir,
+                          std::vector<double>* bajar) {
+    for (int i = 0; i < veces; ++i) {
+        QElapsedTimer t;
+        t.start();
+        QJsonObject marca;
+        marca.insert("_placeholder", true);
+        marca.insert("num", 0);
+        QJsonObject datos;
+        datos.insert("archivo", marca);
+        QList<QByteArray> adjuntos;
+        adjuntos.append(archivo);
+        const auto s = co_await canal.pedirConBinarios(QStringLiteral("bench:subir"), datos, adjuntos, 120);
+        if (!s || !s->value("ok").toBool()) co_return false;
+        subir->push_back(ms(t));
+        t.restart();
+        const auto b = co_await canal.pedir(QStringLiteral("bench:bajar"), QJsonObject(), 120);
+        if (!b || !b->value("datos").isString()) co_return false;
+        bajar->push_back(ms(t));
+    }
+    co_return true;
+}
+
+// Runs the event loop (no polling, no sleeping) until the task is done.
+QCoro::Task<void> yAvisar(QCoro::Task<void> tarea, QEventLoop* bucle, bool* hecho) {
+    co_await std::move(tarea);
+    *hecho = true;
+    bucle->quit();
+}
+
+bool terminar(QCoro::Task<void>&& tarea) {
+    QEventLoop bucle;
+    bool hecho = false;
+    auto envoltura = yAvisar(std::move(tarea), &bucle, &hecho);
+    if (!hecho) bucle.exec();
+    return hecho;
+}
+
+QCoro::Task<void> grandesVoid(CanalEnVivo& canal, int veces, const QByteArray& archivo, std::vector<double>* subir,
+                              std::vector<double>* bajar, bool* bien) {
+    *bien = co_await grandes(canal, veces, archivo, subir, bajar);
+}
+
+QCoro::Task<void> todos(std::vector<QCoro::Task<void>> tareas) {
+    for (auto& t : tareas) co_await std::move(t);
+}
+
+// One round's figures; rates in requests per second, times in milliseconds.
+struct Cifras {
+    double sec = 0, secP50 = 0, secP99 = 0, vuelo = 0, vueloP50 = 0, vueloP99 = 0, subir = 0, bajar = 0;
+    double cpuSec = 0, cpuVuelo = 0, cpuGrandes = 0;  // client CPU: µs per request, ms per 8 MiB pair
+
+    void mejor(const Cifras& o) {
+        auto menor = [](double a, double b) { return a == 0 ? b : (b == 0 ? a : std::min(a, b)); };
+        sec = std::max(sec, o.sec);
+        vuelo = std::max(vuelo, o.vuelo);
+        secP50 = menor(secP50, o.secP50);
+        secP99 = menor(secP99, o.secP99);
+        vueloP50 = menor(vueloP50, o.vueloP50);
+        vueloP99 = menor(vueloP99, o.vueloP99);
+        subir = menor(subir, o.subir);
+        bajar = menor(bajar, o.bajar);
+        cpuSec = menor(cpuSec, o.cpuSec);
+        cpuVuelo = menor(cpuVuelo, o.cpuVuelo);
+        cpuGrandes = menor(cpuGrandes, o.cpuGrandes);
+    }
+};
+
+struct Parametros {
+    int secuenciales, total, enVuelo, veces;
+};
+
+std::optional<Cifras> nuestro(const ServicioSimulado& servicio, const Parametros& p, const QByteArray& archivo) {
+    CanalEnVivo canal(Cuenta{servicio.url(), "token-bueno", "bench@zentu", "Bench"});
+    canal.conectar();
+    if (!pruebas::esperarHasta([&] { return canal.listo(); }, 15000)) return std::nullopt;
+    Cifras c;
+    bool fallo = false;
+    terminar(secuencia(canal, 200, nullptr, &fallo));  // warm-up
+
+    std::vector<double> lat;
+    QElapsedTimer reloj;
+    reloj.start();
+    double cpu = cpuMs();
+    terminar(secuencia(canal, p.secuenciales, &lat, &fallo));
+    c.sec = p.secuenciales / (ms(reloj) / 1000.0);
+    c.cpuSec = (cpuMs() - cpu) * 1000.0 / p.secuenciales;
+    c.secP50 = percentil(lat, 50);
+    c.secP99 = percentil(lat, 99);
+
+    std::vector<double> latV;
+    int siguiente = 0;
+    reloj.restart();
+    cpu = cpuMs();
+    {
+        std::vector<QCoro::Task<void>> tareas;
+        for (int i = 0; i < p.enVuelo; ++i) tareas.push_back(trabajador(canal, &siguiente, p.total, &latV, &fallo));
+        terminar(todos(std::move(tareas)));
+    }
+    c.vuelo = p.total / (ms(reloj) / 1000.0);
+    c.cpuVuelo = (cpuMs() - cpu) * 1000.0 / p.total;
+    c.vueloP50 = percentil(latV, 50);
+    c.vueloP99 = percentil(latV, 99);
+
+    std::vector<double> subir, bajar;
+    bool grandesBien = false;
+    cpu = cpuMs();
+    terminar(grandesVoid(canal, p.veces, archivo, &subir, &bajar, &grandesBien));
+    if (fallo || !grandesBien) {
+        std::fprintf(stderr, "alguna petición nuestra no tuvo respuesta\n");
+        return std::nullopt;
+    }
+    c.cpuGrandes = (cpuMs() - cpu) / p.veces;
+    c.subir = percentil(subir, 50);
+    c.bajar = percentil(bajar, 50);
+    canal.cerrar();
+    pruebas::girar(100);
+    return c;
+}
+
+std::optional<Cifras> suyo(const ServicioSimulado& servicio, const Parametros& p) {
+    const QString guion =
+        QFileInfo(QStringLiteral(ZENTU_DIR_SERVICIO "/../../bench/cliente-socketio.js")).absoluteFilePath();
+    QProcess node;
+    node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    node.start(QStringLiteral("node"), {guion, servicio.url(), "token-bueno", QString::number(p.secuenciales),
+                                        QString::number(p.total), QString::number(p.enVuelo), QString::number(p.veces)});
+    pruebas::esperarHasta([&] { return node.state() == QProcess::NotRunning; }, 600000);
+    const QJsonObject r = QJsonDocument::fromJson(node.readAllStandardOutput()).object();
+    if (r.isEmpty()) return std::nullopt;
+    const QJsonObject s = r.value("secuencial").toObject();
+    const QJsonObject v = r.value("enVuelo").toObject();
+    Cifras c;
+    c.sec = s.value("porSegundo").toDouble();
+    c.secP50 = s.value("p50").toDouble();
+    c.secP99 = s.value("p99").toDouble();
+    c.vuelo = v.value("porSegundo").toDouble();
+    c.vueloP50 = v.value("p50").toDouble();
+    c.vueloP99 = v.value("p99").toDouble();
+    c.subir = r.value("subir").toDouble();
+    c.bajar = r.value("bajar").toDouble();
+    c.cpuSec = s.value("cpuUs").toDouble();
+    c.cpuVuelo = v.value("cpuUs").toDouble();
+    c.cpuGrandes = r.value("cpuGrandes").toDouble();
+    return c;
+}
+
+void fila(const QString& que, double nuestra, double suya, const char* nota) {
+    std::printf("%-36s %11.2f %11.2f %8.3f   %s\n", qPrintable(que), nuestra, suya, suya > 0 ? nuestra / suya : 0.0,
+                nota);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    auto arg = [&](int i, int porDefecto) { return args.size() > i ? args[i].toInt() : porDefecto; };
+    const Parametros p{arg(1, 3000), arg(2, 20000), arg(3, 64), arg(4, 5)};
+    const int rondas = arg(5, 3);
+
+    ServicioSimulado servicio;
+    if (!servicio.arrancar()) {
+        std::fprintf(stderr, "no arrancó el servicio\n");
+        return 1;
+    }
+    QByteArray archivo(8 * 1024 * 1024, '\0');
+    for (int i = 0; i < archivo.size(); ++i) archivo[i] = static_cast<char>((i * 31) & 0xff);
+    // The download: an 8 MiB text (the base64 of 6 MiB) in the acknowledgement, since the channel
+    // reads only text packets; both clients receive the same bytes.
+    const QString bajada = QString::fromLatin1(archivo.left(6 * 1024 * 1024).toBase64());
+    servicio.guionAck("bench:subir", QJsonArray{QJsonObject{{"ok", true}}});
+    servicio.guionAck("bench:bajar", QJsonArray{QJsonObject{{"ok", true}, {"datos", bajada}}});
+
+    Cifras n, s;
+    for (int r = 0; r < rondas; ++r) {
+        const auto a = nuestro(servicio, p, archivo);
+        const auto b = suyo(servicio, p);
+        if (!a || !b) {
+            std::fprintf(stderr, a ? "el cliente de Node falló\n" : "nuestro canal falló\n");
+            return 1;
+        }
+        n.mejor(*a);
+        s.mejor(*b);
+    }
+
+    std::printf("Canal en vivo: CanalEnVivo frente a socket.io-client 4, mismo servidor local, mejor de %d rondas\n",
+                rondas);
+    std::printf("%-36s %11s %11s %8s\n", "", "nuestro", "suyo", "n/s");
+    fila("secuencial, peticiones/s", n.sec, s.sec, "más es mejor");
+    fila("secuencial, p50 ms", n.secP50, s.secP50, "menos es mejor");
+    fila("secuencial, p99 ms", n.secP99, s.secP99, "menos es mejor");
+    fila(QStringLiteral("%1 en vuelo, peticiones/s").arg(p.enVuelo), n.vuelo, s.vuelo, "más es mejor");
+    fila(QStringLiteral("%1 en vuelo, p50 ms").arg(p.enVuelo), n.vueloP50, s.vueloP50, "menos es mejor");
+    fila(QStringLiteral("%1 en vuelo, p99 ms").arg(p.enVuelo), n.vueloP99, s.vueloP99, "menos es mejor");
+    fila("adjunto de 8 MiB subido, ms", n.subir, s.subir, "menos es mejor");
+    fila("8 MiB de texto en el acuse, ms", n.bajar, s.bajar, "menos es mejor");
+    fila("CPU del cliente, secuencial, µs/pet.", n.cpuSec, s.cpuSec, "menos es mejor");
+    fila(QStringLiteral("CPU del cliente, %1 en vuelo, µs/pet.").arg(p.enVuelo), n.cpuVuelo, s.cpuVuelo, "menos es mejor");
+    fila("CPU del cliente, 8 MiB ida y vuelta, ms", n.cpuGrandes, s.cpuGrandes, "menos es mejor");
+    return 0;
+}
