@@ -112,9 +112,10 @@ TEST(Pildora, FilasTextosYBotones) {
 
         // A tap on the orb starts a conversation in chat mode only.
         llamadas.clear();
-        QTest::mouseClick(pildora.orbe(), Qt::LeftButton, {}, QPoint(22, 22));
+        const QRectF capsula = Pildora::marcoCapsula(voz);
+        QTest::mouseClick(&pildora, Qt::LeftButton, {}, QPoint(int(capsula.left() + 28), 78));
         EXPECT_EQ(llamadas, voz.modoChat() ? QStringList{"conversar"} : QStringList{});
-        EXPECT_EQ(pildora.orbe()->toolTip(), voz.modoChat() ? "Hablar con " + c.estado.agente + " por voz" : "");
+        EXPECT_EQ(Pildora::ayudaOrbe(voz), voz.modoChat() ? "Hablar con " + c.estado.agente + " por voz" : "");
     }
 }
 

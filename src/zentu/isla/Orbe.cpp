@@ -4,6 +4,7 @@
 
 #include <QPainter>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
 
 Orbe::Orbe(EstadoVoz& voz, double cuadros, QWidget* lienzo, Reloj& reloj)
@@ -102,6 +103,54 @@ void Orbe::formas(const EstadoVoz& voz, double w, double h, bool oscuro, Formas&
     }
 }
 
+namespace {
+
+// The outline of an open polyline stroked `ancho` wide with flat caps and mitred joins (the
+// miter clamped at twice the width, as Qt's default pen), as one polygon to fill. Filling it
+// looks the same as stroking the polyline and costs far less than the general stroker, which
+// works out each join with trigonometry.
+void contorno(const QPolygonF& linea, double ancho, QPolygonF& salida) {
+    const int n = int(linea.size());
+    salida.resize(2 * n);
+    const double h = ancho / 2;
+    for (int i = 0; i < n; ++i) {
+        const QPointF a = linea[std::max(i - 1, 0)], b = linea[i], c = linea[std::min(i + 1, n - 1)];
+        double d1x = b.x() - a.x(), d1y = b.y() - a.y(), d2x = c.x() - b.x(), d2y = c.y() - b.y();
+        const double l1 = std::hypot(d1x, d1y), l2 = std::hypot(d2x, d2y);
+        if (l2 > 0) {
+            d2x /= l2;
+            d2y /= l2;
+        }
+        if (l1 > 0) {
+            d1x /= l1;
+            d1y /= l1;
+        } else {
+            d1x = d2x;
+            d1y = d2y;
+        }
+        if (!(l2 > 0)) {
+            d2x = d1x;
+            d2y = d1y;
+        }
+        // The join's direction: the bisector of the two segments' normals.
+        double nx = -(d1y + d2y), ny = d1x + d2x;
+        double ln = std::hypot(nx, ny);
+        if (ln < 1e-9) {
+            nx = -d1y;
+            ny = d1x;
+            ln = 1;
+        }
+        nx /= ln;
+        ny /= ln;
+        const double coseno = nx * -d1y + ny * d1x;
+        const double m = h / std::max(coseno, 0.25);
+        salida[i] = QPointF(b.x() + nx * m, b.y() + ny * m);
+        salida[2 * n - 1 - i] = QPointF(b.x() - nx * m, b.y() - ny * m);
+    }
+}
+
+}  // namespace
+
 void Orbe::pintar(QPainter& pintor, const QRectF& marco, const Formas& f, bool oscuro) {
     pintor.save();
     pintor.translate(marco.topLeft());
@@ -111,14 +160,35 @@ void Orbe::pintar(QPainter& pintor, const QRectF& marco, const Formas& f, bool o
     pintor.setCompositionMode(oscuro ? QPainter::CompositionMode_Plus : QPainter::CompositionMode_SourceOver);
     const QBrush sombreado(f.sombreado);
 
+    // Glow: each ring 3 wide at 0.22, drawn as its filled outline (one fill per ring, so
+    // crossings of different rings still add up).
+    QPolygonF borde;
     pintor.save();
     pintor.setOpacity(pintor.opacity() * 0.22);
-    pintor.setPen(QPen(sombreado, 3, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
-    for (const QPolygonF& anillo : f.anillos) pintor.drawPolyline(anillo);
+    pintor.setPen(Qt::NoPen);
+    pintor.setBrush(sombreado);
+    for (const QPolygonF& anillo : f.anillos) {
+        contorno(anillo, 3, borde);
+        pintor.drawPolygon(borde, Qt::WindingFill);
+    }
     pintor.restore();
 
-    pintor.setPen(QPen(sombreado, 0.7, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
-    for (const QPolygonF& anillo : f.anillos) pintor.drawPolyline(anillo);
+    // Sharp lines 0.7 wide: up to one device pixel Qt's thin-line path draws them fastest;
+    // wider ones are filled outlines like the glow.
+    const QTransform t = pintor.deviceTransform();
+    const double pixeles = 0.7 * std::sqrt(std::abs(t.determinant()));
+    if (pixeles <= 1) {
+        pintor.setBrush(Qt::NoBrush);
+        pintor.setPen(QPen(sombreado, 0.7, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+        for (const QPolygonF& anillo : f.anillos) pintor.drawPolyline(anillo);
+    } else {
+        pintor.setPen(Qt::NoPen);
+        pintor.setBrush(sombreado);
+        for (const QPolygonF& anillo : f.anillos) {
+            contorno(anillo, 0.7, borde);
+            pintor.drawPolygon(borde, Qt::WindingFill);
+        }
+    }
     pintor.restore();
 }
 

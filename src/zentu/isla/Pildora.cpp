@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QTextLayout>
+#include <QToolTip>
 #include <QWindow>
 #include <cmath>
 
@@ -94,31 +95,26 @@ TextoBurbuja componer(const QPainter& pintor, const QString& texto, double ancho
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
-// The orb inside the pill: draws at 30 frames a second, a tap in chat mode starts talking, a
-// drag moves the window.
+// The orb inside the pill, drawn at 30 frames a second. Its rings may reach well past its
+// 44-point frame when agitated, so its canvas has room around the frame and is not clipped
+// there; clicks go to the pill, which knows the orb's own frame.
+constexpr double margenOrbe = 22;
+
 class LienzoOrbe : public QWidget {
 public:
     LienzoOrbe(EstadoVoz& voz, Pildora* pildora, Reloj& reloj)
         : QWidget(pildora), pildora_(pildora), orbe_(voz, 30, this, reloj) {
         setAttribute(Qt::WA_TranslucentBackground);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
     }
     Orbe& orbe() { return orbe_; }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
-        const double f = width() / ladoOrbe;
+        const double f = width() / (ladoOrbe + 2 * margenOrbe);
         p.scale(f, f);
-        orbe_.dibujar(p, QRectF(0, 0, ladoOrbe, ladoOrbe), pildora_->esquema() == Esquema::oscuro);
-    }
-    void mousePressEvent(QMouseEvent* e) override { pildora_->arrastrar(e, true); }
-    void mouseMoveEvent(QMouseEvent* e) override { pildora_->arrastrar(e, false); }
-    void mouseReleaseEvent(QMouseEvent* e) override {
-        const bool arrastro = pildora_->arrastrando_;
-        pildora_->mouseReleaseEvent(e);
-        if (!arrastro && e->button() == Qt::LeftButton && rect().contains(e->position().toPoint()) &&
-            pildora_->voz_.modoChat() && pildora_->alConversar)
-            pildora_->alConversar();
+        orbe_.dibujar(p, QRectF(margenOrbe, margenOrbe, ladoOrbe, ladoOrbe), pildora_->esquema() == Esquema::oscuro);
     }
 
 private:
@@ -363,7 +359,6 @@ void Pildora::actualizar() {
             b->setHidden(true);
         }
     }
-    orbe_->setToolTip(ayudaOrbe(voz_));
 
     const QColor destino = colorPunto(voz_, esquema_);
     if (destino != colorAnim_.endValue().value<QColor>() || colorAnim_.state() != QAbstractAnimation::Running) {
@@ -422,6 +417,11 @@ QTransform Pildora::transformacion() const {
 
 QRectF Pildora::aWidget(const QRectF& logico) const { return transformacion().mapRect(logico); }
 
+QRectF Pildora::marcoOrbe() const {
+    const QRectF capsula = marcoCapsula(voz_);
+    return QRectF(capsula.left() + 6, capsula.top() + 6, ladoOrbe, ladoOrbe);
+}
+
 void Pildora::colocarHijos() {
     const QRectF capsula = marcoCapsula(voz_);
     const auto redondo = [](const QRectF& r) {
@@ -430,7 +430,7 @@ void Pildora::colocarHijos() {
     };
     const double opacidad = std::clamp(mostrado_, 0.0, 1.0);
     const bool oculto = opacidad <= 0;
-    orbe_->setGeometry(redondo(aWidget(QRectF(capsula.left() + 6, capsula.top() + 6, ladoOrbe, ladoOrbe))));
+    orbe_->setGeometry(redondo(aWidget(marcoOrbe().adjusted(-margenOrbe, -margenOrbe, margenOrbe, margenOrbe))));
     orbe_->setHidden(oculto);
     const size_t n = botones(voz_).size();
     for (size_t i = 0; i < botones_.size(); ++i) {
@@ -531,10 +531,12 @@ void Pildora::arrastrar(QMouseEvent* e, bool empieza) {
 }
 
 void Pildora::mousePressEvent(QMouseEvent* e) {
-    // The whole capsule carries the drag; the transparent room around it does not.
+    // The whole capsule carries the drag (the orb included); the transparent room around it
+    // does not.
     const QPointF logico = transformacion().inverted().map(e->position());
-    QPainterPath capsula = FormaVidrio::capsula().camino(marcoCapsula(voz_));
-    if (!capsula.contains(logico)) {
+    const QPainterPath capsula = FormaVidrio::capsula().camino(marcoCapsula(voz_));
+    enOrbe_ = marcoOrbe().contains(logico);
+    if (!capsula.contains(logico) && !enOrbe_) {
         e->ignore();
         return;
     }
@@ -543,9 +545,14 @@ void Pildora::mousePressEvent(QMouseEvent* e) {
 
 void Pildora::mouseMoveEvent(QMouseEvent* e) { arrastrar(e, false); }
 
-void Pildora::mouseReleaseEvent(QMouseEvent*) {
+void Pildora::mouseReleaseEvent(QMouseEvent* e) {
+    const bool tocoOrbe = enOrbe_ && !arrastrando_ && e->button() == Qt::LeftButton &&
+                          marcoOrbe().contains(transformacion().inverted().map(e->position()));
     arrastreDesde_.reset();
     arrastrando_ = false;
+    enOrbe_ = false;
+    // A single tap on the orb in chat mode starts talking to the chat's agent.
+    if (tocoOrbe && voz_.modoChat() && alConversar) alConversar();
 }
 
 void Pildora::pellizcar(double magnificacion) {
@@ -574,6 +581,15 @@ void Pildora::wheelEvent(QWheelEvent* e) {
 }
 
 bool Pildora::event(QEvent* evento) {
+    if (evento->type() == QEvent::ToolTip) {
+        auto* ayuda = static_cast<QHelpEvent*>(evento);
+        const QString texto = ayudaOrbe(voz_);
+        if (!texto.isEmpty() && marcoOrbe().contains(transformacion().inverted().map(QPointF(ayuda->pos()))))
+            QToolTip::showText(ayuda->globalPos(), texto, this);
+        else
+            QToolTip::hideText();
+        return true;
+    }
     if (evento->type() == QEvent::NativeGesture) {
         auto* g = static_cast<QNativeGestureEvent*>(evento);
         switch (g->gestureType()) {

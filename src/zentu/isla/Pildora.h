@@ -80,7 +80,8 @@ public:
     void pellizcar(double magnificacion);
     void terminarPellizco();
 
-    // For pictures and tests: the buttons shown, in order (their widgets).
+    // For pictures and tests: the buttons shown, in order (their widgets), and the orb's canvas
+    // (which reaches 22 points past the orb's frame on every side).
     QList<QWidget*> botonesVisibles() const;
     QWidget* orbe() const;
 
@@ -105,6 +106,7 @@ private:
     // Logical (root-frame) coordinates to this widget's pixels, with the show/hide scale.
     QTransform transformacion() const;
     QRectF aWidget(const QRectF& logico) const;
+    QRectF marcoOrbe() const;  // the orb's 44-point frame, in root-frame points
     void arrastrar(QMouseEvent* evento, bool empieza);
     void pulso();
 
@@ -135,4 +137,5 @@ private:
     std::optional<QPoint> arrastreDesde_;
     QPoint ventanaDesde_;
     bool arrastrando_ = false;
+    bool enOrbe_ = false;
 };
