@@ -344,11 +344,11 @@ TEST_F(CanalServicio, PeticionDelServidorYEventos) {
 }
 
 TEST_F(CanalServicio, ResponderAlLatidoDelServidor) {
-    ASSERT_TRUE(servicio.arrancar(0, {"--ping-intervalo", "100", "--ping-espera", "100"}));
+    ASSERT_TRUE(servicio.arrancar(0, {"--ping-intervalo", "200", "--ping-espera", "1000"}));
     canal = std::make_unique<CanalEnVivo>(Cuenta{servicio.url(), "token-bueno", "d@n.mx", "N"}, reloj);
     conectar();
-    EXPECT_DOUBLE_EQ(canal->sinLatido(), 5.2);
-    girar(1200);  // six pings; one unanswered would end the connection after 200 ms
+    EXPECT_DOUBLE_EQ(canal->sinLatido(), 6.2);
+    girar(1500);  // seven pings; an unanswered one ends the connection 1 s later
     EXPECT_EQ(servicio.conectados(), 1);
     EXPECT_TRUE(canal->listo());
     EXPECT_EQ(lineas.cuantas("[canal] conectado"), 1);
@@ -588,6 +588,29 @@ TEST_F(CanalCrudo, AcusesYTiempos) {
     EXPECT_EQ(tarde->valor, std::nullopt);
     paquete(QStringLiteral(R"(43%1[{"ok":true}])").arg(idTarde));
     EXPECT_EQ(canal->esperando(), 0);
+}
+
+// Waiting requests survive a reconnection: ids keep counting, and an acknowledgement on the new
+// socket still completes a request sent on the old one.
+TEST_F(CanalCrudo, PeticionesSobrevivenALaReconexion) {
+    conectar();
+    const qint64 id = canal->proximoId();
+    auto antes = lanzar(canal->pedir("chat:send", {}, 60));
+    ASSERT_TRUE(peer.esperarTextos(2));
+    peer.enviar("41");
+    ASSERT_TRUE(lineas.esperar("[canal] reconecto en 2 s"));
+    auto durante = lanzar(canal->pedir("chat:agente", {}, 60));
+    reloj.avanzar(2);
+    ASSERT_TRUE(peer.esperarConexiones(2));
+    ASSERT_TRUE(peer.esperarTextos(1));
+    peer.enviar("40");
+    ASSERT_TRUE(peer.esperarTextos(2));
+    EXPECT_EQ(peer.ultima().textos.at(1), QStringLiteral(R"(42%1["chat:agente",{}])").arg(id + 1));
+    paquete(QStringLiteral(R"(43%1[{"ok":1}])").arg(id));
+    paquete(QStringLiteral(R"(43%1[{"ok":2}])").arg(id + 1));
+    ASSERT_TRUE(esperarHasta([&] { return antes->hecho && durante->hecho; }));
+    EXPECT_EQ(antes->valor, objeto(R"({"ok":1})"));
+    EXPECT_EQ(durante->valor, objeto(R"({"ok":2})"));
 }
 
 TEST_F(CanalCrudo, AdjuntosEnElCable) {

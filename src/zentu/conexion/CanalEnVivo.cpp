@@ -112,10 +112,16 @@ QString primeros(QStringView texto, int n) {
     return texto.left(corte).toString();
 }
 
+// What went wrong with a socket, in the network layer's own words where it has some.
 QString descripcionDeCierre(const QWebSocket& s) {
     if (s.error() != QAbstractSocket::UnknownSocketError) return s.errorString();
     if (!s.closeReason().isEmpty()) return s.closeReason();
-    return QStringLiteral("Socket is not connected (%1)").arg(static_cast<int>(s.closeCode()));
+    return QStringLiteral("Socket closed (%1)").arg(static_cast<int>(s.closeCode()));
+}
+
+QString descripcionDeEnvio(const QWebSocket& s) {
+    if (s.error() != QAbstractSocket::UnknownSocketError) return s.errorString();
+    return QStringLiteral("Socket is not connected");
 }
 
 }  // namespace
@@ -374,7 +380,7 @@ void CanalEnVivo::avisar(const QString& nombre, const std::optional<QJsonValue>&
 void CanalEnVivo::mandar(const QString& texto) {
     if (!ws_) return;
     if (ws_->sendTextMessage(texto) <= 0) {
-        anotar(QStringLiteral("[canal] no se pudo enviar: ") + descripcionDeCierre(*ws_));
+        anotar(QStringLiteral("[canal] no se pudo enviar: ") + descripcionDeEnvio(*ws_));
     }
 }
 
@@ -542,7 +548,7 @@ void CanalEnVivo::enviarPeticion(const std::shared_ptr<Peticion>& peticion) {
         for (const QByteArray& binario : binarios) {
             if (!ws_) break;
             if (ws_->sendBinaryMessage(binario) < binario.size()) {
-                anotar(QStringLiteral("[canal] no se pudo enviar el adjunto: ") + descripcionDeCierre(*ws_));
+                anotar(QStringLiteral("[canal] no se pudo enviar el adjunto: ") + descripcionDeEnvio(*ws_));
             }
         }
     }
