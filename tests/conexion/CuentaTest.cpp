@@ -227,6 +227,19 @@ TEST_F(PruebaAPI, FallosDeTransporteYDirecciones) {
     EXPECT_TRUE(r.lanzo);
     EXPECT_FALSE(r.esZentu);
 
+    // The status line and part of the body arrive, then the connection drops or goes quiet:
+    // a failure of the transport, never a successful (empty) reply.
+    servicio.responder("GET", "/api/medias",
+                       QJsonObject{{"estado", 200}, {"cuerpo", QJsonObject{{"largo", "x"}}}, {"cortarTras", 3}});
+    r = llamar(cuenta, "/api/medias");
+    EXPECT_TRUE(r.lanzo);
+    EXPECT_FALSE(r.esZentu);
+    servicio.responder("GET", "/api/medias500",
+                       QJsonObject{{"estado", 500}, {"cuerpo", QJsonObject{{"error", "x"}}}, {"cortarTras", 3}});
+    r = llamar(cuenta, "/api/medias500");
+    EXPECT_TRUE(r.lanzo);
+    EXPECT_FALSE(r.esZentu);
+
     // Nothing listens.
     Cuenta muerta = cuenta;
     muerta.url = "http://127.0.0.1:1";

@@ -99,7 +99,10 @@ QString ErrorZentu::errorDescription() const {
 namespace API {
 
 const QString& cliente() {
-    static const QString texto = QStringLiteral("mac/") + QStringLiteral(ZENTU_VERSION);
+    static const QString texto = [] {
+        const QString version = QStringLiteral(ZENTU_VERSION);
+        return QStringLiteral("mac/") + (version.isEmpty() ? QStringLiteral("0") : version);
+    }();
     return texto;
 }
 
@@ -138,7 +141,14 @@ QCoro::Task<QJsonObject> pedir(Cuenta cuenta, QString ruta, QString metodo,
 
     const QVariant atributo = respuesta->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const bool esHttp = atributo.isValid();
-    if (!esHttp && respuesta->error() != QNetworkReply::NoError) {
+    // Errors that only restate an HTTP status (4xx, 5xx) leave the decision to the status; a
+    // connection that broke or timed out after the status line arrived is still a transport
+    // failure, never a reply.
+    const QNetworkReply::NetworkError fallo = respuesta->error();
+    const bool falloDeRed =
+        (fallo >= QNetworkReply::ConnectionRefusedError && fallo <= QNetworkReply::UnknownNetworkError) ||
+        fallo == QNetworkReply::ProtocolFailure;
+    if ((!esHttp && fallo != QNetworkReply::NoError) || (esHttp && falloDeRed)) {
         throw ErrorTransporte(respuesta->errorString());
     }
     const int estado = esHttp ? atributo.toInt() : 0;
