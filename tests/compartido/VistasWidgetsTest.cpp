@@ -335,6 +335,11 @@ TEST(VistasWidgets, Imagenes) {
         {"vacia", Instantanea::vacia()},
         {"sin-dudas", conDudas(0, 0)},
         {"cinco-dudas", conDudas(5, 12345678, 3)},
+        {"sin-creditos", [] {
+             Instantanea i = conDudas(1, 1, 1);
+             i.creditos->cupo = 0;
+             return i;
+         }()},
     };
     int escritas = 0;
     for (const bool oscuro : {false, true}) {
@@ -362,5 +367,5 @@ TEST(VistasWidgets, Imagenes) {
         });
         escritas += hablar.save(carpeta + QStringLiteral("/hablar-%1.png").arg(QLatin1String(esquema)));
     }
-    EXPECT_EQ(escritas, 2 * (4 * 4 + 1));
+    EXPECT_EQ(escritas, 2 * (5 * 4 + 1));
 }
