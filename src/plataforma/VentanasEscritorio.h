@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+class QWidget;
+
+// Window-manager hints (EWMH) for the program's own desktop surfaces on X11. Every call is a
+// no-op on any other platform, so the callers need no platform test of their own.
+namespace VentanasEscritorio {
+
+// A widget on the desktop: below other windows, on every workspace, out of the taskbar and the
+// pager. Call after the window has been shown (the window manager owns the state of a mapped
+// window, so the change is asked for with client messages and also written on the window).
+void comoWidgetDeEscritorio(QWidget* ventana);
+
+// A floating card: above other windows, on every workspace, out of the taskbar.
+void comoTarjetaFlotante(QWidget* ventana);
+
+// What the window carries now, for tests: the names of the atoms in _NET_WM_STATE and the value
+// of _NET_WM_DESKTOP (none: -1).
+QStringList estado(QWidget* ventana);
+int64_t escritorio(QWidget* ventana);
+
+// Whether the program runs on an X11 display at all.
+bool hayX11();
+
+}  // namespace VentanasEscritorio

@@ -1,0 +1,130 @@
+#pragma once
+
+#include <QLayout>
+#include <QPointF>
+#include <QRectF>
+#include <QSizeF>
+#include <QWidget>
+#include <functional>
+#include <optional>
+#include <vector>
+
+// What every floating card shares: the window that carries one card, the card chrome (title row
+// with its close button on glass), a vertical scroll container that gives way to plain content
+// while the screenshot renderer draws, and a layout that wraps its items onto rows.
+
+// Space around a card in which its shadow is drawn, on every side.
+inline constexpr double kMargenTarjeta = 24;
+
+// The borderless window of one card: above other windows, on every workspace, out of the
+// taskbar, without a frame. Its size is fixed at creation; Escape hides it.
+class PanelFlotante : public QWidget {
+    Q_OBJECT
+public:
+    // `tam` is the card's size; a height of exactly 0 asks the window to measure the content's
+    // height for its width. The window takes ownership of `contenido`.
+    PanelFlotante(QSizeF tam, QWidget* contenido);
+
+    // Called after Escape has hidden the window; without it Escape only hides.
+    std::function<void()> alCerrar;
+
+    // Position the window (centred on the pointer's screen, or next to the pointer and kept on
+    // the screen), show it, raise it and give it the keyboard. With no screen nothing happens.
+    void mostrarCentrado();
+    void mostrarJuntoAlRaton();
+
+    // What Escape does: hide, then `alCerrar`.
+    void cancelar();
+
+    // The arithmetic, apart from the window system, in screen coordinates whose y grows downwards.
+    struct Pantalla {
+        QRectF marco;    // the whole screen
+        QRectF visible;  // without panels and docks
+    };
+    // Window size for a card size; `altoAjustado(ancho)` measures the content's height for a width.
+    static QSizeF tamanoVentana(QSizeF tam, const std::function<double(double)>& altoAjustado);
+    // The screen whose frame holds the pointer, else the main one (index), else none.
+    static std::optional<Pantalla> pantallaDe(QPointF raton, const std::vector<Pantalla>& pantallas,
+                                              int principal);
+    // Top-left corner of the window: centred in the visible frame and raised by 5 % of its height.
+    static QPointF origenCentrado(QRectF visible, QSizeF ventana);
+    // Top-left corner of the window centred on the pointer, kept inside the visible frame; a window
+    // larger than the frame keeps its top edge (with the title row) and its right edge on screen.
+    static QPointF origenJuntoAlRaton(QPointF raton, QRectF visible, QSizeF ventana);
+
+protected:
+    void keyPressEvent(QKeyEvent* evento) override;
+
+private:
+    static std::vector<Pantalla> pantallasDelSistema(int* principal);
+    void presentar(QPointF origen);
+};
+
+// The card chrome: title, close button (tooltip "Cerrar (Esc)") and the content below, on a glass
+// surface of exactly `tam` with rounded corners and a shadow, inside a 24-point margin. The title
+// row is the handle by which the owner drags the card's window.
+class Tarjeta : public QWidget {
+    Q_OBJECT
+public:
+    Tarjeta(QString titulo, QSizeF tam, std::function<void()> cerrar, QWidget* contenido,
+            QWidget* padre = nullptr);
+
+    QSize sizeHint() const override;
+    bool oscuro() const;
+    QWidget* botonCerrar() const { return boton_; }
+    QWidget* filaTitulo() const { return fila_; }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    bool eventFilter(QObject* objeto, QEvent* evento) override;
+
+private:
+    QString titulo_;
+    QSizeF tam_;
+    std::function<void()> cerrar_;
+    QWidget* fila_ = nullptr;
+    QWidget* boton_ = nullptr;
+    QPoint agarre_;
+    bool arrastrando_ = false;
+};
+
+// Vertical scroll container of a card's content; while CapturaW::activa is set it shows the
+// content plainly, so that a rendered picture holds the whole content with no scroll bar.
+class Desplazable : public QWidget {
+    Q_OBJECT
+public:
+    explicit Desplazable(QWidget* contenido, QWidget* padre = nullptr);
+    bool desplaza() const { return desplaza_; }
+
+private:
+    bool desplaza_ = false;
+};
+
+// Places its items left to right in rows, starting a new row when the next item would pass the
+// width; `espacio` is the gap between neighbours and between rows.
+class FlowLayout : public QLayout {
+public:
+    explicit FlowLayout(double espacio, QWidget* padre = nullptr);
+    ~FlowLayout() override;
+
+    double espacio = 8;
+
+    // The walk, as pure functions of the items' ideal sizes. Without a width the layout uses 300.
+    static QSizeF medir(const std::vector<QSizeF>& ideales, std::optional<double> ancho, double espacio);
+    static std::vector<QPointF> colocar(const std::vector<QSizeF>& ideales, QRectF limites, double espacio);
+
+    void addItem(QLayoutItem* item) override;
+    int count() const override;
+    QLayoutItem* itemAt(int indice) const override;
+    QLayoutItem* takeAt(int indice) override;
+    QSize sizeHint() const override;
+    QSize minimumSize() const override;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int ancho) const override;
+    void setGeometry(const QRect& r) override;
+    Qt::Orientations expandingDirections() const override { return {}; }
+
+private:
+    std::vector<QSizeF> ideales() const;
+    std::vector<QLayoutItem*> items_;
+};
