@@ -1,14 +1,18 @@
 #include "compartido/VistaAgentesW.h"
 
-#include "compartido/TextoW.h"
+#include "compartido/Renglon.h"
 #include "compartido/VistaDiaW.h"
+
+#if __has_include("compartido/Personajes.h")
+#include "compartido/Personajes.h"
+#endif
 
 #include <QCollator>
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <algorithm>
 
-using TextoW::conOpacidad;
+using Renglon::conOpacidad;
 
 namespace VistaAgentesW {
 namespace {
@@ -146,6 +150,16 @@ MedidasAvatar medidasAvatar(double lado) {
 
 namespace {
 
+// The agent's picture, once the avatar images are part of the program.
+std::optional<QImage> retrato(const Instantanea::Agente& a) {
+#if __has_include("compartido/Personajes.h")
+    return Personajes::imagen(a);
+#else
+    Q_UNUSED(a);
+    return std::nullopt;
+#endif
+}
+
 const QColor kNegro(0, 0, 0);
 const QColor kBlanco(255, 255, 255);
 
@@ -185,7 +199,7 @@ void avatar(QPainter& p, const QRectF& r, const Instantanea::Agente& a, const Pa
     circulo.addEllipse(r);
     p.save();
     p.setClipPath(circulo);
-    if (const auto imagen = Personajes::imagen(a)) {
+    if (const auto imagen = retrato(a)) {
         const QRectF dentro = r.adjusted(lado * 0.04, lado * 0.04, -lado * 0.04, -lado * 0.04);
         QImage img = a.activo ? *imagen : desaturar(*imagen, 0.35);
         // Scaled to fill the padded square, centred.
@@ -196,7 +210,7 @@ void avatar(QPainter& p, const QRectF& r, const Instantanea::Agente& a, const Pa
         p.drawImage(destino, img);
         p.setOpacity(1.0);
     } else {
-        const QFont f = fuenteW(p, m.inicial, QFont::Bold, true);
+        const QFont f = TextoW::fuente(p, m.inicial, QFont::Bold, true);
         p.setFont(f);
         p.setPen(a.activo ? pal.lima() : pal.tenue());
         const QString inicial = a.nombre.isEmpty() ? QString() : a.nombre.left(a.nombre.at(0).isHighSurrogate() ? 2 : 1).toUpper();
@@ -223,18 +237,18 @@ void avatar(QPainter& p, const QRectF& r, const Instantanea::Agente& a, const Pa
 
 // The header line: still orb, "Tus agentes" and an optional right-hand text. Returns its height.
 double cabecera(QPainter& p, const QRectF& r, const PaletaW& pal, const QString& derecha) {
-    const QFont f = fuenteW(p, 11.5, QFont::DemiBold);
-    const double alto = std::max(15.0, TextoW::alto(f));
-    OrboW::pintar(p, QRectF(r.left(), r.top() + (alto - 15) / 2, 15, 15), pal.oscuro, 6, 0.5);
+    const QFont f = TextoW::fuente(p, 11.5, QFont::DemiBold);
+    const double alto = std::max(15.0, Renglon::alto(p, f));
+    OrboW{pal.oscuro, 6, 0.5}.pintar(p, QRectF(r.left(), r.top() + (alto - 15) / 2, 15, 15));
     const double x = r.left() + 15 + 6;
     const double anchoTitulo =
-        TextoW::linea(p, f, pal.tenue(), x, r.top() + (alto - TextoW::alto(f)) / 2, QStringLiteral("Tus agentes"));
+        Renglon::linea(p, f, pal.tenue(), x, r.top() + (alto - Renglon::alto(p, f)) / 2, QStringLiteral("Tus agentes"));
     if (!derecha.isEmpty()) {
         const double disponible = r.right() - (x + anchoTitulo + 4);
-        const QFont fd = TextoW::encoger(fuenteW(p, 10.5, QFont::Medium), derecha, disponible, 0.8);
+        const QFont fd = TextoW::encoger(p, TextoW::fuente(p, 10.5, QFont::Medium), derecha, disponible, 0.8);
         const QFontMetricsF md(fd);
         const QString visible = md.elidedText(derecha, Qt::ElideRight, disponible);
-        TextoW::linea(p, fd, pal.tenue(), r.right() - md.horizontalAdvance(visible), r.top() + (alto - md.height()) / 2, visible);
+        Renglon::linea(p, fd, pal.tenue(), r.right() - md.horizontalAdvance(visible), r.top() + (alto - md.height()) / 2, visible);
     }
     return alto;
 }
@@ -246,19 +260,19 @@ void carrusel(QPainter& p, const QRectF& r, const std::vector<Instantanea::Agent
     const int k = posicion(indice, n);
     const auto& a = lista[size_t(k)];
     const double hCab = cabecera(p, r, pal, textoPosicion(k, n));
-    const QFont fNombre = TextoW::encoger(fuenteW(p, 15, QFont::DemiBold), VistaDiaW::nombreVisible(a.nombre), r.width(), 0.75);
-    const QFont fEstado = fuenteW(p, 11, QFont::Medium);
+    const QFont fNombre = TextoW::encoger(p, TextoW::fuente(p, 15, QFont::DemiBold), VistaDiaW::nombreVisible(a.nombre), r.width(), 0.75);
+    const QFont fEstado = TextoW::fuente(p, 11, QFont::Medium);
     const double hPuntos = n >= 2 ? 4 : 0;
-    const double contenido = 58 + 9 + TextoW::alto(fNombre) + 1 + TextoW::alto(fEstado);
+    const double contenido = 58 + 9 + Renglon::alto(p, fNombre) + 1 + Renglon::alto(p, fEstado);
     // The two flexible spacers (at least 4 each) share what is left equally.
     const double libre = std::max(8.0, r.height() - hCab - contenido - hPuntos);
     double y = r.top() + hCab + libre / 2;
     avatar(p, QRectF(r.center().x() - 29, y, 58, 58), a, pal);
     y += 58 + 9;
-    TextoW::centrada(p, fNombre, pal.tinta(), r.center().x(), y, VistaDiaW::nombreVisible(a.nombre), r.width());
-    y += TextoW::alto(fNombre) + 1;
-    TextoW::centrada(p, fEstado, colorEstado(a, pal), r.center().x(), y, estado(a), r.width());
-    y += TextoW::alto(fEstado) + libre / 2;
+    Renglon::centrada(p, fNombre, pal.tinta(), r.center().x(), y, VistaDiaW::nombreVisible(a.nombre), r.width());
+    y += Renglon::alto(p, fNombre) + 1;
+    Renglon::centrada(p, fEstado, colorEstado(a, pal), r.center().x(), y, estado(a), r.width());
+    y += Renglon::alto(p, fEstado) + libre / 2;
     if (n >= 2) {
         const int puntos = std::min(n, 7);
         const bool hayMarcado = k < 7;
@@ -279,9 +293,9 @@ void fila(QPainter& p, const QRectF& r, const std::vector<Instantanea::Agente>& 
     double y = r.top() + cabecera(p, r, pal, resumen(lista));
     const size_t n = std::min<size_t>(4, lista.size());
     const double ancho = r.width() / double(n);
-    const QFont fNombre = fuenteW(p, 11.5, QFont::DemiBold), fEstado = fuenteW(p, 10, QFont::Medium);
+    const QFont fNombre = TextoW::fuente(p, 11.5, QFont::DemiBold), fEstado = TextoW::fuente(p, 10, QFont::Medium);
     // Two flexible spacers, above (at least 6) and below the cells, share what is left equally.
-    const double alto = 46 + 6 + TextoW::alto(fNombre) + 6 + TextoW::alto(fEstado);
+    const double alto = 46 + 6 + Renglon::alto(p, fNombre) + 6 + Renglon::alto(p, fEstado);
     const double libre = r.bottom() - y - alto;
     y += std::max(6.0, libre / 2);
     for (size_t i = 0; i < n; ++i) {
@@ -289,8 +303,8 @@ void fila(QPainter& p, const QRectF& r, const std::vector<Instantanea::Agente>& 
         const double cx = r.left() + ancho * (double(i) + 0.5);
         avatar(p, QRectF(cx - 23, y, 46, 46), a, pal);
         const double yNombre = y + 46 + 6;
-        TextoW::centrada(p, fNombre, pal.tinta(), cx, yNombre, VistaDiaW::nombreVisible(a.nombre), ancho - 4, 0.7);
-        TextoW::centrada(p, fEstado, colorEstado(a, pal), cx, yNombre + TextoW::alto(fNombre) + 6, estadoCorto(a), ancho - 4);
+        Renglon::centrada(p, fNombre, pal.tinta(), cx, yNombre, VistaDiaW::nombreVisible(a.nombre), ancho - 4, 0.7);
+        Renglon::centrada(p, fEstado, colorEstado(a, pal), cx, yNombre + Renglon::alto(p, fNombre) + 6, estadoCorto(a), ancho - 4);
     }
 }
 
@@ -299,12 +313,12 @@ void listaGrande(QPainter& p, const QRectF& r, const std::vector<Instantanea::Ag
     const int total = int(lista.size());
     const int filas = std::min(6, total);
     const double pad = relleno(total);
-    const QFont fNombre = fuenteW(p, 13, QFont::DemiBold), fSegunda = fuenteW(p, 10.5, QFont::Normal);
-    const QFont fChip = fuenteW(p, 10.5, QFont::DemiBold);
+    const QFont fNombre = TextoW::fuente(p, 13, QFont::DemiBold), fSegunda = TextoW::fuente(p, 10.5, QFont::Normal);
+    const QFont fChip = TextoW::fuente(p, 10.5, QFont::DemiBold);
     const QColor linea = conOpacidad(pal.tinta(), pal.oscuro ? 0.09 : 0.08);
     for (int i = 0; i < filas; ++i) {
         const auto& a = lista[size_t(i)];
-        const double textos = TextoW::alto(fNombre) + 1 + TextoW::alto(fSegunda);
+        const double textos = Renglon::alto(p, fNombre) + 1 + Renglon::alto(p, fSegunda);
         const double alto = std::max(34.0, textos);
         const double top = y + pad;
         const double cy = top + alto / 2;
@@ -312,15 +326,15 @@ void listaGrande(QPainter& p, const QRectF& r, const std::vector<Instantanea::Ag
 
         // The chip at the trailing edge.
         const QString e = estado(a);
-        const double anchoChip = TextoW::ancho(fChip, e) + 16;
-        const double altoChip = TextoW::alto(fChip) + 7;
+        const double anchoChip = Renglon::ancho(p, fChip, e) + 16;
+        const double altoChip = Renglon::alto(p, fChip) + 7;
         const QRectF chip(r.right() - anchoChip, cy - altoChip / 2, anchoChip, altoChip);
         const double radio = altoChip / 2;
         if (verde(a)) {
             p.setPen(Qt::NoPen);
             p.setBrush(pal.lima());
             p.drawRoundedRect(chip, radio, radio);
-            TextoW::linea(p, fChip, pal.oscuro ? kNegro : kBlanco, chip.left() + 8, chip.top() + 3.5, e);
+            Renglon::linea(p, fChip, pal.oscuro ? kNegro : kBlanco, chip.left() + 8, chip.top() + 3.5, e);
         } else {
             p.setPen(Qt::NoPen);
             p.setBrush(conOpacidad(pal.tinta(), pal.oscuro ? 0.07 : 0.05));
@@ -328,15 +342,15 @@ void listaGrande(QPainter& p, const QRectF& r, const std::vector<Instantanea::Ag
             p.setBrush(Qt::NoBrush);
             p.setPen(QPen(conOpacidad(pal.tinta(), pal.oscuro ? 0.09 : 0.08), 0.5));
             p.drawRoundedRect(chip.adjusted(0.25, 0.25, -0.25, -0.25), radio - 0.25, radio - 0.25);
-            TextoW::linea(p, fChip, a.activo ? conOpacidad(pal.tinta(), 0.8) : pal.tenue(), chip.left() + 8,
+            Renglon::linea(p, fChip, a.activo ? conOpacidad(pal.tinta(), 0.8) : pal.tenue(), chip.left() + 8,
                           chip.top() + 3.5, e);
         }
 
         const double xTexto = r.left() + 34 + 11;
         const double anchoTexto = chip.left() - 6 - xTexto;
         const double yTexto = cy - textos / 2;
-        TextoW::linea(p, fNombre, pal.tinta(), xTexto, yTexto, VistaDiaW::nombreVisible(a.nombre), anchoTexto);
-        TextoW::linea(p, fSegunda, pal.tenue(), xTexto, yTexto + TextoW::alto(fNombre) + 1,
+        Renglon::linea(p, fNombre, pal.tinta(), xTexto, yTexto, VistaDiaW::nombreVisible(a.nombre), anchoTexto);
+        Renglon::linea(p, fSegunda, pal.tenue(), xTexto, yTexto + Renglon::alto(p, fNombre) + 1,
                       a.coordinador ? QStringLiteral("Coordina el equipo") : categoria(a.categoria), anchoTexto);
         y = top + alto + pad;
         if (i < filas - 1) {
@@ -345,9 +359,9 @@ void listaGrande(QPainter& p, const QRectF& r, const std::vector<Instantanea::Ag
         }
     }
     if (total > 6) {
-        const QFont f = fuenteW(p, 10.5, QFont::Medium);
-        const double yMas = std::min(r.bottom() - TextoW::alto(f), y + 4);
-        TextoW::linea(p, f, pal.tenue(), r.left(), yMas, QStringLiteral("y %1 más").arg(total - 6));
+        const QFont f = TextoW::fuente(p, 10.5, QFont::Medium);
+        const double yMas = std::min(r.bottom() - Renglon::alto(p, f), y + 4);
+        Renglon::linea(p, f, pal.tenue(), r.left(), yMas, QStringLiteral("y %1 más").arg(total - 6));
     }
 }
 
@@ -359,15 +373,15 @@ void pintar(QPainter& p, const QRectF& r, const Instantanea& foto, FamiliaW fami
     p.setRenderHint(QPainter::TextAntialiasing);
     const auto lista = foto.agentes ? ordenados(*foto.agentes) : std::vector<Instantanea::Agente>{};
     if (!foto.enlazada) {
-        SinEnlazarW::pintar(p, r, pal);
+        SinEnlazarW{pal}.pintar(p, r);
     } else if (lista.empty()) {
         cabecera(p, r, pal, {});
-        const QFont f1 = fuenteW(p, 13, QFont::DemiBold), f2 = fuenteW(p, 11, QFont::Normal);
+        const QFont f1 = TextoW::fuente(p, 13, QFont::DemiBold), f2 = TextoW::fuente(p, 11, QFont::Normal);
         p.setFont(f2);
         const QRectF caja2 = p.boundingRect(QRectF(r.left(), 0, r.width(), 1000), Qt::TextWordWrap, QStringLiteral("Crea uno desde el chat con Zentu"));
         const double y2 = r.bottom() - caja2.height();
-        const double y1 = y2 - 4 - TextoW::alto(f1);
-        TextoW::linea(p, f1, pal.tinta(), r.left(), y1, QStringLiteral("Todavía sin agentes"), r.width());
+        const double y1 = y2 - 4 - Renglon::alto(p, f1);
+        Renglon::linea(p, f1, pal.tinta(), r.left(), y1, QStringLiteral("Todavía sin agentes"), r.width());
         p.setFont(f2);
         p.setPen(pal.tenue());
         p.drawText(QRectF(r.left(), y2, r.width(), caja2.height()), Qt::TextWordWrap, QStringLiteral("Crea uno desde el chat con Zentu"));

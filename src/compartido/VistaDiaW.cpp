@@ -1,13 +1,13 @@
 #include "compartido/VistaDiaW.h"
 
-#include "compartido/TextoW.h"
+#include "compartido/Renglon.h"
 
 #include <QLinearGradient>
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
 
-using TextoW::conOpacidad;
+using Renglon::conOpacidad;
 
 namespace VistaDiaW {
 
@@ -74,12 +74,12 @@ namespace {
 
 QRectF pintarHoy(QPainter& p, QPointF o, const Instantanea::Dia& d, const PaletaW& pal) {
     double y = o.y();
-    const QFont fHoy = fuenteW(p, 11, QFont::DemiBold);
-    TextoW::linea(p, fHoy, pal.tenue(), o.x(), y, QStringLiteral("Hoy"));
-    y += TextoW::alto(fHoy) + 1;
+    const QFont fHoy = TextoW::fuente(p, 11, QFont::DemiBold);
+    Renglon::linea(p, fHoy, pal.tenue(), o.x(), y, QStringLiteral("Hoy"));
+    y += Renglon::alto(p, fHoy) + 1;
 
-    const QFont fNum = fuenteW(p, 34, QFont::Bold, true);
-    const QFont fConv = fuenteW(p, 12, QFont::Medium);
+    const QFont fNum = TextoW::fuente(p, 34, QFont::Bold, true);
+    const QFont fConv = TextoW::fuente(p, 12, QFont::Medium);
     const QFontMetricsF mNum(fNum), mConv(fConv);
     const double ascenso = std::max(mNum.ascent(), mConv.ascent());
     const double base = y + ascenso;
@@ -95,31 +95,31 @@ QRectF pintarHoy(QPainter& p, QPointF o, const Instantanea::Dia& d, const Paleta
     y += ascenso + std::max(mNum.descent(), mConv.descent()) + 1;
 
     if (const auto c = comparacion(d.conversacionesHoy, d.conversacionesAyer)) {
-        const QFont f = fuenteW(p, 10.5, QFont::DemiBold);
-        const QRectF chip(o.x(), y, TextoW::ancho(f, c->texto) + 14, TextoW::alto(f) + 5);
+        const QFont f = TextoW::fuente(p, 10.5, QFont::DemiBold);
+        const QRectF chip(o.x(), y, Renglon::ancho(p, f, c->texto) + 14, Renglon::alto(p, f) + 5);
         p.setPen(Qt::NoPen);
         p.setBrush(c->mas ? conOpacidad(pal.lima(), 0.12) : conOpacidad(pal.tinta(), 0.12));
         p.drawRoundedRect(chip, chip.height() / 2, chip.height() / 2);
-        TextoW::linea(p, f, c->mas ? pal.lima() : pal.tenue(), chip.x() + 7, chip.y() + 2.5, c->texto);
+        Renglon::linea(p, f, c->mas ? pal.lima() : pal.tenue(), chip.x() + 7, chip.y() + 2.5, c->texto);
         y = chip.bottom();
         derecha = std::max(derecha, chip.right());
     }
     return QRectF(o, QPointF(derecha, y));
 }
 
-double anchoSolas(QPainter& p) { return std::max(54.0, TextoW::ancho(fuenteW(p, 10.5, QFont::Medium), QStringLiteral("sin ti"))); }
+double anchoSolas(QPainter& p) { return std::max(54.0, Renglon::ancho(p, TextoW::fuente(p, 10.5, QFont::Medium), QStringLiteral("sin ti"))); }
 
 double pintarSolas(QPainter& p, double xDerecha, double y, const Instantanea::Dia& d, const PaletaW& pal) {
     const double ancho = anchoSolas(p);
     const double cx = xDerecha - ancho / 2;
     const QRectF aro(cx - 27, y, 54, 54);
-    Anillo::pintar(p, aro, fraccionSolas(d.solas), salvia(pal), pal, 6);
-    const QFont f = fuenteW(p, 14, QFont::Bold, true);
+    Anillo{fraccionSolas(d.solas), salvia(pal), pal, 6}.pintar(p, aro);
+    const QFont f = TextoW::fuente(p, 14, QFont::Bold, true);
     const QString t = textoSolas(d.solas);
-    TextoW::centrada(p, f, pal.tinta(), cx, aro.center().y() - TextoW::alto(f) / 2, t, 54);
-    const QFont fSin = fuenteW(p, 10.5, QFont::Medium);
-    TextoW::centrada(p, fSin, pal.tenue(), cx, aro.bottom() + 4, QStringLiteral("sin ti"), ancho);
-    return aro.bottom() + 4 + TextoW::alto(fSin);
+    Renglon::centrada(p, f, pal.tinta(), cx, aro.center().y() - Renglon::alto(p, f) / 2, t, 54);
+    const QFont fSin = TextoW::fuente(p, 10.5, QFont::Medium);
+    Renglon::centrada(p, fSin, pal.tenue(), cx, aro.bottom() + 4, QStringLiteral("sin ti"), ancho);
+    return aro.bottom() + 4 + Renglon::alto(p, fSin);
 }
 
 void pintarBarras(QPainter& p, const QRectF& zona, const Instantanea::Dia& d, FamiliaW familia, const PaletaW& pal) {
@@ -129,13 +129,13 @@ void pintarBarras(QPainter& p, const QRectF& zona, const Instantanea::Dia& d, Fa
     const double n = double(semana.size());
     const double columna = (zona.width() - 7 * (n - 1)) / n;
     const double barra = anchoBarra(familia);
-    const QFont fHoy = fuenteW(p, 9.5, QFont::Bold), fOtro = fuenteW(p, 9.5, QFont::Medium);
-    const double altoLetra = TextoW::alto(fOtro);
+    const QFont fHoy = TextoW::fuente(p, 9.5, QFont::Bold), fOtro = TextoW::fuente(p, 9.5, QFont::Medium);
+    const double altoLetra = Renglon::alto(p, fOtro);
     for (size_t i = 0; i < semana.size(); ++i) {
         const bool hoy = i + 1 == semana.size();
         const double cx = zona.left() + double(i) * (columna + 7) + columna / 2;
         const double yLetra = zona.bottom() - altoLetra;
-        TextoW::centrada(p, hoy ? fHoy : fOtro, hoy ? pal.tinta() : pal.tenue(), cx, yLetra, semana[i].dia, columna);
+        Renglon::centrada(p, hoy ? fHoy : fOtro, hoy ? pal.tinta() : pal.tenue(), cx, yLetra, semana[i].dia, columna);
         const QRectF r(cx - barra / 2, yLetra - 4 - h[i], barra, h[i]);
         QPainterPath forma;
         forma.addRoundedRect(r, 3, 3);
@@ -163,16 +163,16 @@ void pintarBarras(QPainter& p, const QRectF& zona, const Instantanea::Dia& d, Fa
 
 void pintarActividad(QPainter& p, const QRectF& zona, const Instantanea::Dia& d, const PaletaW& pal) {
     double y = zona.top();
-    const QFont fTitulo = fuenteW(p, 11, QFont::DemiBold);
-    TextoW::linea(p, fTitulo, pal.tenue(), zona.left(), y, QStringLiteral("Lo último que hicieron"));
-    y += TextoW::alto(fTitulo) + 9;
-    const QFont f1 = fuenteW(p, 11.5, QFont::Normal), f2 = fuenteW(p, 10, QFont::Normal);
+    const QFont fTitulo = TextoW::fuente(p, 11, QFont::DemiBold);
+    Renglon::linea(p, fTitulo, pal.tenue(), zona.left(), y, QStringLiteral("Lo último que hicieron"));
+    y += Renglon::alto(p, fTitulo) + 9;
+    const QFont f1 = TextoW::fuente(p, 11.5, QFont::Normal), f2 = TextoW::fuente(p, 10, QFont::Normal);
     const double xTexto = zona.left() + 22 + 9;
     const double ancho = zona.right() - xTexto;
     for (const Linea& l : actividad(d)) {
-        Inicial::pintar(p, QRectF(zona.left(), y, 22, 22), l.inicialDe, pal);
-        TextoW::linea(p, f1, conOpacidad(pal.tinta(), 0.85), xTexto, y, l.principal, ancho);
-        const double y2 = y + TextoW::alto(f1) + 1;
+        Inicial{l.inicialDe, pal, 22}.pintar(p, QRectF(zona.left(), y, 22, 22));
+        Renglon::linea(p, f1, conOpacidad(pal.tinta(), 0.85), xTexto, y, l.principal, ancho);
+        const double y2 = y + Renglon::alto(p, f1) + 1;
         p.setFont(f2);
         p.setPen(pal.tenue());
         const QRectF caja(xTexto, y2, ancho, 1000);
@@ -190,9 +190,9 @@ void pintar(QPainter& p, const QRectF& r, const Instantanea& foto, FamiliaW fami
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     if (!foto.enlazada) {
-        SinEnlazarW::pintar(p, r, pal);
+        SinEnlazarW{pal}.pintar(p, r);
     } else if (!foto.dia) {
-        p.setFont(fuenteW(p, 12, QFont::Medium));
+        p.setFont(TextoW::fuente(p, 12, QFont::Medium));
         p.setPen(pal.tenue());
         p.drawText(r, Qt::AlignCenter | Qt::TextWordWrap, QStringLiteral("Todavía sin datos del día"));
     } else {

@@ -108,12 +108,16 @@ TEST(VistaAgentesW, CarruselYLista) {
     EXPECT_NEAR(m58.inicial, 24.36, 1e-9);
 }
 
-QImage pintarWidget(QSize tam, const std::function<void(QPainter&, const QRectF&, const PaletaW&)>& vista, bool oscuro) {
+QImage pintarWidget(QSize tam, const std::function<void(QPainter&, const QRectF&, const PaletaW&)>& vista, bool oscuro,
+                    QPointF brillo = {0.5, 0.5}) {
     QImage img(tam, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     QPainter p(&img);
-    FondoWidget::pintar(p, QRectF(QPointF(0, 0), tam), oscuro, QPointF(0, 0));
-    vista(p, QRectF(QPointF(0, 0), tam).adjusted(16, 16, -16, -16), PaletaW{oscuro});
+    MarcoW marco;
+    marco.oscuro = oscuro;
+    marco.brillo = brillo;
+    marco.contenido = [&](QPainter& q, const QRectF& r, const PaletaW& pal, ZonasEnlace*) { vista(q, r, pal); };
+    marco.pintar(p, QRectF(QPointF(0, 0), tam));
     return img;
 }
 
@@ -138,7 +142,7 @@ TEST(VistaAgentesW, Imagenes) {
             for (bool oscuro : {false, true}) {
                 const QImage img = pintarWidget(tam, [&](QPainter& p, const QRectF& r, const PaletaW& pal) {
                     VistaAgentesW::pintar(p, r, f.foto, familia, pal, f.indice);
-                }, oscuro);
+                }, oscuro, familia == FamiliaW::pequena ? QPointF(0.5, 0.5) : QPointF(0, 0));
                 EXPECT_TRUE(img.save(pruebas::carpetaArtefactos("widgets") +
                                      QStringLiteral("/agentes-%1-%2-%3.png").arg(f.nombre, nombre, oscuro ? "oscuro" : "claro")));
             }

@@ -111,13 +111,16 @@ TEST(VistaDiaW, Actividad) {
 
 // Pictures of every family and scheme, from the demo and from edge cases, for people to look at;
 // and a check that the view draws something and stays inside its rectangle.
-QImage pintarWidget(QSize tam, const std::function<void(QPainter&, const QRectF&, const PaletaW&)>& vista, bool oscuro) {
+QImage pintarWidget(QSize tam, const std::function<void(QPainter&, const QRectF&, const PaletaW&)>& vista, bool oscuro,
+                    QPointF brillo = {0.5, 0.5}) {
     QImage img(tam, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     QPainter p(&img);
-    const PaletaW pal{oscuro};
-    FondoWidget::pintar(p, QRectF(QPointF(0, 0), tam), oscuro, QPointF(1, 1));
-    vista(p, QRectF(QPointF(0, 0), tam).adjusted(16, 16, -16, -16), pal);
+    MarcoW marco;
+    marco.oscuro = oscuro;
+    marco.brillo = brillo;
+    marco.contenido = [&](QPainter& q, const QRectF& r, const PaletaW& pal, ZonasEnlace*) { vista(q, r, pal); };
+    marco.pintar(p, QRectF(QPointF(0, 0), tam));
     return img;
 }
 
@@ -141,7 +144,7 @@ TEST(VistaDiaW, Imagenes) {
             for (bool oscuro : {false, true}) {
                 const QImage img = pintarWidget(tam, [&](QPainter& p, const QRectF& r, const PaletaW& pal) {
                     VistaDiaW::pintar(p, r, f.foto, familia, pal);
-                }, oscuro);
+                }, oscuro, QPointF(1, 1));
                 const QString archivo = pruebas::carpetaArtefactos("widgets") +
                                         QStringLiteral("/dia-%1-%2-%3.png").arg(f.nombre, nombre, oscuro ? "oscuro" : "claro");
                 EXPECT_TRUE(img.save(archivo));
