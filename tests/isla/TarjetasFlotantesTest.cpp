@@ -122,7 +122,7 @@ TEST(FlowLayout, ColocaLosWidgets) {
 
 TEST(PanelFlotante, EscapeOcultaYLlamaAlCerrar) {
     int cerrada = 0, alCerrar = 0;
-    auto* contenido = new Tarjeta(QStringLiteral("Prueba"), {320, 300}, [&] { ++cerrada; }, new QLabel("x"));
+    auto* contenido = new Tarjeta(QStringLiteral("Prueba"), {320, 300}, [&] { ++cerrada; }, new QLabel("x"), Esquema::claro);
     PanelFlotante panel({320, 300}, contenido);
     EXPECT_EQ(panel.size(), QSize(368, 348));
     panel.mostrarCentrado();

@@ -1,7 +1,9 @@
 #include "zentu/isla/TarjetasFlotantes.h"
 
 #include "compartido/VistasWidgets.h"
+#include "compartido/Iconos.h"
 #include "plataforma/VentanasEscritorio.h"
+#include "zentu/isla/Vidrio.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -14,6 +16,7 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -137,7 +140,7 @@ namespace {
 // The close button: the "cerrar" cross in a 10-point frame on a 24-point circle.
 class BotonCerrar : public QAbstractButton {
 public:
-    BotonCerrar(std::function<bool()> oscuro, QWidget* padre) : QAbstractButton(padre), oscuro_(std::move(oscuro)) {
+    BotonCerrar(Esquema esquema, QWidget* padre) : QAbstractButton(padre), esquema_(esquema) {
         setFixedSize(24, 24);
         setToolTip(QStringLiteral("Cerrar (Esc)"));
         setCursor(Qt::PointingHandCursor);
@@ -152,82 +155,71 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
-        const QColor tinta = colorTinta(oscuro_());
+        const QColor tinta = Paleta(esquema_).tinta;
         QColor fondo = tinta;
-        fondo.setAlphaF(0.08);
+        fondo.setAlphaF(0.08f);
         p.setPen(Qt::NoPen);
         p.setBrush(fondo);
         p.drawEllipse(QRectF(0, 0, 24, 24));
         QColor trazo = tinta;
-        trazo.setAlphaF(0.7);
+        trazo.setAlphaF(0.7f);
         QPen pluma(trazo, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::MiterJoin);
         pluma.setMiterLimit(10);
         p.setPen(pluma);
-        p.drawLine(QPointF(7, 7), QPointF(17, 17));
-        p.drawLine(QPointF(17, 7), QPointF(7, 17));
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(Iconos::forma(Icono::cerrar, QRectF(7, 7, 10, 10)));
     }
-
-public:
-    static QColor colorTinta(bool oscuro) { return oscuro ? QColor::fromRgbF(0.96f, 0.96f, 0.96f) : QColor::fromRgbF(0.08f, 0.08f, 0.08f); }
 
 private:
-    std::function<bool()> oscuro_;
+    Esquema esquema_;
 };
 
-// Glass surface of a card (provisional until the shared glass lands).
-void pintarVidrioTarjeta(QPainter& p, const QRectF& cara, bool oscuro) {
-    QPainterPath forma;
-    forma.addRoundedRect(cara, 22, 22);
-    for (int i = 6; i >= 1; --i) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(0, 0, 0, oscuro ? 10 : 6));
-        QPainterPath s;
-        s.addRoundedRect(cara.adjusted(-i, -i + 4, i, i + 4), 22 + i, 22 + i);
-        p.drawPath(s);
-    }
-    p.setBrush(oscuro ? QColor(28, 30, 29, 240) : QColor(246, 247, 245, 240));
-    p.drawPath(forma);
-}
-
-QFont fuenteTitulo() {
-    QFont f(QStringLiteral("Inter"));
-    f.setPixelSize(14);
+QFont fuenteTitulo(const QWidget* w) {
+    QFont f;
+    f.setFamilies({QStringLiteral("Inter"), QStringLiteral("DejaVu Sans")});
     f.setWeight(QFont::DemiBold);
+    // 14 logical units whatever the screen's dots per inch.
+    f.setPointSizeF(14 * 72.0 / std::max(1, w->logicalDpiY()));
     return f;
 }
 
 }  // namespace
 
-Tarjeta::Tarjeta(QString titulo, QSizeF tam, std::function<void()> cerrar, QWidget* contenido, QWidget* padre)
-    : QWidget(padre), titulo_(std::move(titulo)), tam_(tam), cerrar_(std::move(cerrar)) {
+Tarjeta::Tarjeta(QString titulo, QSizeF tam, std::function<void()> cerrar, QWidget* contenido, Esquema esquema,
+                 QWidget* padre)
+    : QWidget(padre), titulo_(std::move(titulo)), tam_(tam), cerrar_(std::move(cerrar)), esquema_(esquema) {
     setAttribute(Qt::WA_TranslucentBackground);
     auto* exterior = new QVBoxLayout(this);
     const int m = int(kMargenTarjeta);
     exterior->setContentsMargins(m, m, m, m);
     exterior->setSpacing(0);
 
-    auto* superficie = new QWidget(this);
-    superficie->setFixedSize(tam.toSize());
-    exterior->addWidget(superficie);
+    superficie_ = new QWidget(this);
+    superficie_->setObjectName(QStringLiteral("superficie"));
+    superficie_->setFixedSize(tam.toSize());
+    exterior->addWidget(superficie_);
+    const FormaVidrio forma = FormaVidrio::redondeada(22);
+    Vidrio(forma, esquema).aplicar(superficie_);
+    SombraVidrio(esquema, 22).aplicar(superficie_, forma);
 
-    auto* pila = new QVBoxLayout(superficie);
+    auto* pila = new QVBoxLayout(superficie_);
     pila->setContentsMargins(0, 0, 0, 0);
     pila->setSpacing(0);
 
-    fila_ = new QWidget(superficie);
-    fila_->setCursor(Qt::OpenHandCursor);
+    fila_ = new QWidget(superficie_);
+    fila_->setObjectName(QStringLiteral("filaTitulo"));
     auto* filaLayout = new QHBoxLayout(fila_);
     filaLayout->setContentsMargins(16, 14, 16, 8);
     auto* etiqueta = new QLabel(titulo_, fila_);
-    etiqueta->setFont(fuenteTitulo());
+    etiqueta->setFont(fuenteTitulo(this));
     etiqueta->setObjectName(QStringLiteral("titulo"));
     etiqueta->setAttribute(Qt::WA_TransparentForMouseEvents);
     QPalette pal = etiqueta->palette();
-    pal.setColor(QPalette::WindowText, BotonCerrar::colorTinta(oscuro()));
+    pal.setColor(QPalette::WindowText, esquema == Esquema::oscuro ? Qt::white : Qt::black);
     etiqueta->setPalette(pal);
     filaLayout->addWidget(etiqueta);
     filaLayout->addStretch(1);
-    auto* boton = new BotonCerrar([this] { return oscuro(); }, fila_);
+    auto* boton = new BotonCerrar(esquema, fila_);
     connect(boton, &QAbstractButton::clicked, this, [this] {
         if (cerrar_) cerrar_();
     });
@@ -236,19 +228,16 @@ Tarjeta::Tarjeta(QString titulo, QSizeF tam, std::function<void()> cerrar, QWidg
     fila_->installEventFilter(this);
     pila->addWidget(fila_);
     if (contenido) {
-        contenido->setParent(superficie);
+        contenido->setParent(superficie_);
         pila->addWidget(contenido, 1);
+    } else {
+        pila->addStretch(1);
     }
-    pila->addStretch(0);
     setFixedSize(sizeHint());
 }
 
 QSize Tarjeta::sizeHint() const {
     return QSize(int(tam_.width() + 2 * kMargenTarjeta), int(tam_.height() + 2 * kMargenTarjeta));
-}
-
-bool Tarjeta::oscuro() const {
-    return palette().color(QPalette::Window).lightness() < 128;
 }
 
 bool Tarjeta::eventFilter(QObject* objeto, QEvent* evento) {
@@ -278,13 +267,6 @@ bool Tarjeta::eventFilter(QObject* objeto, QEvent* evento) {
     return QWidget::eventFilter(objeto, evento);
 }
 
-void Tarjeta::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QRectF cara(kMargenTarjeta, kMargenTarjeta, tam_.width(), tam_.height());
-    pintarVidrioTarjeta(p, cara, oscuro());
-}
-
 // ---------------------------------------------------------------------------------------------
 // Desplazable
 
@@ -307,6 +289,12 @@ Desplazable::Desplazable(QWidget* contenido, QWidget* padre) : QWidget(padre) {
     area->setAttribute(Qt::WA_TranslucentBackground);
     area->viewport()->setAutoFillBackground(false);
     contenido->setAutoFillBackground(false);
+    // A thin indicator over the glass instead of the style's full scroll bar.
+    area->verticalScrollBar()->setStyleSheet(QStringLiteral(
+        "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px 2px 2px 0; }"
+        "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 120); border-radius: 3px; min-height: 24px; }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"));
     area->setWidget(contenido);
     l->addWidget(area);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "plataforma/EsquemaColor.h"
+
 #include <QLayout>
 #include <QPointF>
 #include <QRectF>
@@ -66,22 +68,25 @@ private:
 class Tarjeta : public QWidget {
     Q_OBJECT
 public:
+    // `esquema` chooses the palette and the glass tint; by default the desktop's.
     Tarjeta(QString titulo, QSizeF tam, std::function<void()> cerrar, QWidget* contenido,
-            QWidget* padre = nullptr);
+            Esquema esquema = EsquemaColor::sistema().actual(), QWidget* padre = nullptr);
 
     QSize sizeHint() const override;
-    bool oscuro() const;
+    Esquema esquema() const { return esquema_; }
     QWidget* botonCerrar() const { return boton_; }
     QWidget* filaTitulo() const { return fila_; }
+    QWidget* superficie() const { return superficie_; }
 
 protected:
-    void paintEvent(QPaintEvent*) override;
     bool eventFilter(QObject* objeto, QEvent* evento) override;
 
 private:
     QString titulo_;
     QSizeF tam_;
     std::function<void()> cerrar_;
+    Esquema esquema_;
+    QWidget* superficie_ = nullptr;
     QWidget* fila_ = nullptr;
     QWidget* boton_ = nullptr;
     QPoint agarre_;
