@@ -14,7 +14,6 @@
 
 using Renglon::conOpacidad;
 
-namespace VistaAgentesW {
 namespace {
 
 // Names compare with Spanish rules (ñ after n, accents and case aside). Without a working
@@ -76,20 +75,20 @@ int compararNombres(const QString& a, const QString& b) {
 
 }  // namespace
 
-bool antes(const Instantanea::Agente& a, const Instantanea::Agente& b) {
+bool VistaAgentesW::antes(const Instantanea::Agente& a, const Instantanea::Agente& b) {
     if (a.coordinador != b.coordinador) return a.coordinador;
     if (a.activo != b.activo) return a.activo;
     if (a.conversaciones != b.conversaciones) return a.conversaciones > b.conversaciones;
     return compararNombres(a.nombre, b.nombre) < 0;
 }
 
-std::vector<Instantanea::Agente> ordenados(const std::vector<Instantanea::Agente>& agentes) {
+std::vector<Instantanea::Agente> VistaAgentesW::ordenados(const std::vector<Instantanea::Agente>& agentes) {
     std::vector<Instantanea::Agente> lista = agentes;
-    std::stable_sort(lista.begin(), lista.end(), antes);
+    std::stable_sort(lista.begin(), lista.end(), VistaAgentesW::antes);
     return lista;
 }
 
-QString categoria(const QString& clave) {
+QString VistaAgentesW::categoria(const QString& clave) {
     static const std::vector<std::pair<QString, QString>> tabla = {
         {QStringLiteral("atencion"), QStringLiteral("Atención al cliente")},
         {QStringLiteral("ventas"), QStringLiteral("Ventas")},
@@ -105,20 +104,20 @@ QString categoria(const QString& clave) {
     return QStringLiteral("Agente");
 }
 
-QString estado(const Instantanea::Agente& a) {
+QString VistaAgentesW::estado(const Instantanea::Agente& a) {
     if (!a.activo) return QStringLiteral("En pausa");
     if (a.conversaciones == 1) return QStringLiteral("1 conversación");
     if (a.conversaciones < 1) return QStringLiteral("Disponible");
     return QString::number(a.conversaciones) + QStringLiteral(" conversaciones");
 }
 
-QString estadoCorto(const Instantanea::Agente& a) {
+QString VistaAgentesW::estadoCorto(const Instantanea::Agente& a) {
     if (!a.activo) return QStringLiteral("En pausa");
     if (a.conversaciones < 1) return QStringLiteral("Disponible");
     return QString::number(a.conversaciones) + QStringLiteral(" conv.");
 }
 
-QString resumen(const std::vector<Instantanea::Agente>& lista) {
+QString VistaAgentesW::resumen(const std::vector<Instantanea::Agente>& lista) {
     const qint64 t = qint64(lista.size());
     const qint64 activos = std::count_if(lista.begin(), lista.end(), [](const auto& a) { return a.activo; });
     if (activos < t)
@@ -127,24 +126,24 @@ QString resumen(const std::vector<Instantanea::Agente>& lista) {
     return QString::number(activos) + QStringLiteral(" activos");
 }
 
-bool verde(const Instantanea::Agente& a) { return a.activo && a.conversaciones >= 1; }
+bool VistaAgentesW::verde(const Instantanea::Agente& a) { return a.activo && a.conversaciones >= 1; }
 
-int posicion(qint64 indice, int n) {
+int VistaAgentesW::posicion(qint64 indice, int n) {
     if (n <= 0) return 0;
     const qint64 k = indice % n;
     return int(k < 0 ? k + n : k);
 }
 
-QString textoPosicion(int k, int n) { return n >= 2 ? QStringLiteral("%1/%2").arg(k + 1).arg(n) : QString(); }
+QString VistaAgentesW::textoPosicion(int k, int n) { return n >= 2 ? QStringLiteral("%1/%2").arg(k + 1).arg(n) : QString(); }
 
-double relleno(int n) {
+double VistaAgentesW::relleno(int n) {
     if (n < 4) return 20;
     if (n == 4) return 17;
     if (n == 5) return 11;
     return 7.5;
 }
 
-MedidasAvatar medidasAvatar(double lado) {
+VistaAgentesW::MedidasAvatar VistaAgentesW::medidasAvatar(double lado) {
     return {lado * 0.22, std::max(lado * 0.035, 1.2), lado > 40 ? 1.2 : 0.8, lado * 0.42};
 }
 
@@ -179,7 +178,7 @@ QImage desaturar(const QImage& origen, double saturacion) {
 
 void avatar(QPainter& p, const QRectF& r, const Instantanea::Agente& a, const PaletaW& pal) {
     const double lado = r.width();
-    const MedidasAvatar m = medidasAvatar(lado);
+    const VistaAgentesW::MedidasAvatar m = VistaAgentesW::medidasAvatar(lado);
     const QColor c = a.activo ? pal.lima() : conOpacidad(pal.tinta(), 0.35);
     p.save();
     p.setPen(Qt::NoPen);
@@ -253,13 +252,13 @@ double cabecera(QPainter& p, const QRectF& r, const PaletaW& pal, const QString&
     return alto;
 }
 
-QColor colorEstado(const Instantanea::Agente& a, const PaletaW& pal) { return verde(a) ? pal.lima() : pal.tenue(); }
+QColor colorEstado(const Instantanea::Agente& a, const PaletaW& pal) { return VistaAgentesW::verde(a) ? pal.lima() : pal.tenue(); }
 
 void carrusel(QPainter& p, const QRectF& r, const std::vector<Instantanea::Agente>& lista, const PaletaW& pal, qint64 indice) {
     const int n = int(lista.size());
-    const int k = posicion(indice, n);
+    const int k = VistaAgentesW::posicion(indice, n);
     const auto& a = lista[size_t(k)];
-    const double hCab = cabecera(p, r, pal, textoPosicion(k, n));
+    const double hCab = cabecera(p, r, pal, VistaAgentesW::textoPosicion(k, n));
     const QFont fNombre = TextoW::encoger(p, TextoW::fuente(p, 15, QFont::DemiBold), VistaDiaW::nombreVisible(a.nombre), r.width(), 0.75);
     const QFont fEstado = TextoW::fuente(p, 11, QFont::Medium);
     const double hPuntos = n >= 2 ? 4 : 0;
@@ -271,7 +270,7 @@ void carrusel(QPainter& p, const QRectF& r, const std::vector<Instantanea::Agent
     y += 58 + 9;
     Renglon::centrada(p, fNombre, pal.tinta(), r.center().x(), y, VistaDiaW::nombreVisible(a.nombre), r.width());
     y += Renglon::alto(p, fNombre) + 1;
-    Renglon::centrada(p, fEstado, colorEstado(a, pal), r.center().x(), y, estado(a), r.width());
+    Renglon::centrada(p, fEstado, colorEstado(a, pal), r.center().x(), y, VistaAgentesW::estado(a), r.width());
     y += Renglon::alto(p, fEstado) + libre / 2;
     if (n >= 2) {
         const int puntos = std::min(n, 7);
@@ -290,7 +289,7 @@ void carrusel(QPainter& p, const QRectF& r, const std::vector<Instantanea::Agent
 }
 
 void fila(QPainter& p, const QRectF& r, const std::vector<Instantanea::Agente>& lista, const PaletaW& pal) {
-    double y = r.top() + cabecera(p, r, pal, resumen(lista));
+    double y = r.top() + cabecera(p, r, pal, VistaAgentesW::resumen(lista));
     const size_t n = std::min<size_t>(4, lista.size());
     const double ancho = r.width() / double(n);
     const QFont fNombre = TextoW::fuente(p, 11.5, QFont::DemiBold), fEstado = TextoW::fuente(p, 10, QFont::Medium);
@@ -304,15 +303,15 @@ void fila(QPainter& p, const QRectF& r, const std::vector<Instantanea::Agente>& 
         avatar(p, QRectF(cx - 23, y, 46, 46), a, pal);
         const double yNombre = y + 46 + 6;
         Renglon::centrada(p, fNombre, pal.tinta(), cx, yNombre, VistaDiaW::nombreVisible(a.nombre), ancho - 4, 0.7);
-        Renglon::centrada(p, fEstado, colorEstado(a, pal), cx, yNombre + Renglon::alto(p, fNombre) + 6, estadoCorto(a), ancho - 4);
+        Renglon::centrada(p, fEstado, colorEstado(a, pal), cx, yNombre + Renglon::alto(p, fNombre) + 6, VistaAgentesW::estadoCorto(a), ancho - 4);
     }
 }
 
 void listaGrande(QPainter& p, const QRectF& r, const std::vector<Instantanea::Agente>& lista, const PaletaW& pal) {
-    double y = r.top() + cabecera(p, r, pal, resumen(lista)) + 8;
+    double y = r.top() + cabecera(p, r, pal, VistaAgentesW::resumen(lista)) + 8;
     const int total = int(lista.size());
     const int filas = std::min(6, total);
-    const double pad = relleno(total);
+    const double pad = VistaAgentesW::relleno(total);
     const QFont fNombre = TextoW::fuente(p, 13, QFont::DemiBold), fSegunda = TextoW::fuente(p, 10.5, QFont::Normal);
     const QFont fChip = TextoW::fuente(p, 10.5, QFont::DemiBold);
     const QColor linea = conOpacidad(pal.tinta(), pal.oscuro ? 0.09 : 0.08);
@@ -325,12 +324,12 @@ void listaGrande(QPainter& p, const QRectF& r, const std::vector<Instantanea::Ag
         avatar(p, QRectF(r.left(), cy - 17, 34, 34), a, pal);
 
         // The chip at the trailing edge.
-        const QString e = estado(a);
+        const QString e = VistaAgentesW::estado(a);
         const double anchoChip = Renglon::ancho(p, fChip, e) + 16;
         const double altoChip = Renglon::alto(p, fChip) + 7;
         const QRectF chip(r.right() - anchoChip, cy - altoChip / 2, anchoChip, altoChip);
         const double radio = altoChip / 2;
-        if (verde(a)) {
+        if (VistaAgentesW::verde(a)) {
             p.setPen(Qt::NoPen);
             p.setBrush(pal.lima());
             p.drawRoundedRect(chip, radio, radio);
@@ -351,7 +350,7 @@ void listaGrande(QPainter& p, const QRectF& r, const std::vector<Instantanea::Ag
         const double yTexto = cy - textos / 2;
         Renglon::linea(p, fNombre, pal.tinta(), xTexto, yTexto, VistaDiaW::nombreVisible(a.nombre), anchoTexto);
         Renglon::linea(p, fSegunda, pal.tenue(), xTexto, yTexto + Renglon::alto(p, fNombre) + 1,
-                      a.coordinador ? QStringLiteral("Coordina el equipo") : categoria(a.categoria), anchoTexto);
+                      a.coordinador ? QStringLiteral("Coordina el equipo") : VistaAgentesW::categoria(a.categoria), anchoTexto);
         y = top + alto + pad;
         if (i < filas - 1) {
             p.fillRect(QRectF(r.left() + 45, y, r.width() - 45, 0.5), linea);
@@ -367,7 +366,8 @@ void listaGrande(QPainter& p, const QRectF& r, const std::vector<Instantanea::Ag
 
 }  // namespace
 
-void pintar(QPainter& p, const QRectF& r, const Instantanea& foto, FamiliaW familia, const PaletaW& pal, qint64 indice) {
+void VistaAgentesW::pintar(QPainter& p, const QRectF& r) const {
+    const PaletaW& pal = this->p;
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
@@ -394,5 +394,3 @@ void pintar(QPainter& p, const QRectF& r, const Instantanea& foto, FamiliaW fami
     }
     p.restore();
 }
-
-}  // namespace VistaAgentesW

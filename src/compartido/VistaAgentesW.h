@@ -11,39 +11,43 @@
 // Content of the agents widget ("Tus agentes"): one agent at a time in the small size (the
 // timeline's position), up to four side by side in the medium size, up to six listed in the large
 // size. Also the one display order of agents that the app uses as well, and the category labels.
-namespace VistaAgentesW {
+struct VistaAgentesW {
+    Instantanea foto;
+    FamiliaW familia = FamiliaW::pequena;  // small: carousel; large: list; otherwise the row
+    PaletaW p;
+    qint64 indice = 0;                     // the carousel's position (small only)
 
-// Coordinator first, then active, then more conversations, then the name as a Spanish speaker
-// sorts it (case and accents aside); equal agents keep their snapshot order.
-std::vector<Instantanea::Agente> ordenados(const std::vector<Instantanea::Agente>& agentes);
-// Whether `a` goes before `b` in that order.
-bool antes(const Instantanea::Agente& a, const Instantanea::Agente& b);
+    void pintar(QPainter& pintor, const QRectF& rect) const;
 
-// The Spanish label of a category key ("atencion" → "Atención al cliente"; unknown → "Agente").
-QString categoria(const QString& clave);
+    // Coordinator first, then active, then more conversations, then the name as a Spanish speaker
+    // sorts it (case and accents aside); equal agents keep their snapshot order.
+    static std::vector<Instantanea::Agente> ordenados(const std::vector<Instantanea::Agente>& agentes);
+    // Whether `a` goes before `b` in that order.
+    static bool antes(const Instantanea::Agente& a, const Instantanea::Agente& b);
 
-// Texts: one agent's state ("En pausa", "1 conversación", "Disponible", "7 conversaciones"), the
-// medium row's short state ("7 conv."), and the summary of a list ("3 activos · 1 en pausa").
-QString estado(const Instantanea::Agente& a);
-QString estadoCorto(const Instantanea::Agente& a);
-QString resumen(const std::vector<Instantanea::Agente>& lista);
-// State texts are green for an active agent with at least one conversation.
-bool verde(const Instantanea::Agente& a);
+    // The Spanish label of a category key ("atencion" → "Atención al cliente"; unknown → "Agente").
+    static QString categoria(const QString& clave);
 
-// The small carousel's position: `indice` modulo n, never negative (n ≥ 1).
-int posicion(qint64 indice, int n);
-// Its position text ("2/5"), empty for a single agent.
-QString textoPosicion(int k, int n);
+    // Texts: one agent's state ("En pausa", "1 conversación", "Disponible", "7 conversaciones"), the
+    // medium row's short state ("7 conv."), and the summary of a list ("3 activos · 1 en pausa").
+    static QString estado(const Instantanea::Agente& a);
+    static QString estadoCorto(const Instantanea::Agente& a);
+    static QString resumen(const std::vector<Instantanea::Agente>& lista);
+    // State texts are green for an active agent with at least one conversation.
+    static bool verde(const Instantanea::Agente& a);
 
-// The large list's vertical padding of each row for a list of n agents.
-double relleno(int n);
+    // The small carousel's position: `indice` modulo n, never negative (n ≥ 1).
+    static int posicion(qint64 indice, int n);
+    // Its position text ("2/5"), empty for a single agent.
+    static QString textoPosicion(int k, int n);
 
-// The avatar's measures for a diameter: state dot, its border, the ring, the initial's size.
-struct MedidasAvatar {
-    double punto, borde, anillo, inicial;
+    // The large list's vertical padding of each row for a list of n agents.
+    static double relleno(int n);
+
+    // The avatar's measures for a diameter: state dot, its border, the ring, the initial's size.
+    struct MedidasAvatar {
+        double punto, borde, anillo, inicial;
+    };
+    static MedidasAvatar medidasAvatar(double lado);
+
 };
-MedidasAvatar medidasAvatar(double lado);
-
-void pintar(QPainter& p, const QRectF& r, const Instantanea& foto, FamiliaW familia, const PaletaW& pal, qint64 indice);
-
-}  // namespace VistaAgentesW

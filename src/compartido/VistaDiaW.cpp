@@ -9,37 +9,35 @@
 
 using Renglon::conOpacidad;
 
-namespace VistaDiaW {
+QColor VistaDiaW::salvia(const PaletaW& p) { return p.oscuro ? QColor(168, 214, 92) : QColor(104, 150, 40); }
 
-QColor salvia(const PaletaW& p) { return p.oscuro ? QColor(168, 214, 92) : QColor(104, 150, 40); }
-
-std::optional<Comparacion> comparacion(qint64 hoy, qint64 ayer) {
+std::optional<VistaDiaW::Comparacion> VistaDiaW::comparacion(qint64 hoy, qint64 ayer) {
     if (ayer <= 0 && hoy <= 0) return std::nullopt;
-    if (hoy == ayer) return Comparacion{QStringLiteral("igual que ayer"), false};
+    if (hoy == ayer) return VistaDiaW::Comparacion{QStringLiteral("igual que ayer"), false};
     // The difference of two counts from the file can pass the range of a signed number: take its
     // sign by comparison and its size in unsigned arithmetic, which is exact for any two values.
     const bool mas = hoy > ayer;
     const quint64 magnitud = mas ? quint64(hoy) - quint64(ayer) : quint64(ayer) - quint64(hoy);
     const QString signo = mas ? QStringLiteral("+") : QStringLiteral("\u2212");
-    return Comparacion{signo + QString::number(magnitud) + QStringLiteral(" que ayer"), mas};
+    return VistaDiaW::Comparacion{signo + QString::number(magnitud) + QStringLiteral(" que ayer"), mas};
 }
 
-QString textoSolas(std::optional<qint64> solas) {
+QString VistaDiaW::textoSolas(std::optional<qint64> solas) {
     return solas ? QString::number(*solas) + QStringLiteral("%") : QStringLiteral("\u2014");
 }
 
-double fraccionSolas(std::optional<qint64> solas) { return solas ? double(*solas) / 100.0 : 0.0; }
+double VistaDiaW::fraccionSolas(std::optional<qint64> solas) { return solas ? double(*solas) / 100.0 : 0.0; }
 
-qint64 tope(const std::vector<Instantanea::Dia::Barra>& semana) {
+qint64 VistaDiaW::tope(const std::vector<Instantanea::Dia::Barra>& semana) {
     qint64 mayor = 0;
     for (const auto& b : semana) mayor = std::max(mayor, b.n);
     return mayor >= 2 ? mayor : 1;
 }
 
-double altoZona(FamiliaW familia) { return familia == FamiliaW::grande ? 48 : 30; }
-double anchoBarra(FamiliaW familia) { return familia == FamiliaW::grande ? 14 : 10; }
+double VistaDiaW::altoZona(FamiliaW familia) { return familia == FamiliaW::grande ? 48 : 30; }
+double VistaDiaW::anchoBarra(FamiliaW familia) { return familia == FamiliaW::grande ? 14 : 10; }
 
-std::vector<double> alturas(const std::vector<Instantanea::Dia::Barra>& semana, FamiliaW familia) {
+std::vector<double> VistaDiaW::alturas(const std::vector<Instantanea::Dia::Barra>& semana, FamiliaW familia) {
     const double alto = altoZona(familia);
     const double t = double(tope(semana));
     std::vector<double> h;
@@ -47,7 +45,7 @@ std::vector<double> alturas(const std::vector<Instantanea::Dia::Barra>& semana, 
     return h;
 }
 
-QString nombreVisible(const QString& nombre) {
+QString VistaDiaW::nombreVisible(const QString& nombre) {
     QString n = nombre;
     n.replace(QLatin1Char('_'), QLatin1Char(' '));
     if (n.isEmpty()) return n;
@@ -56,7 +54,7 @@ QString nombreVisible(const QString& nombre) {
     return n.left(largo).toUpper() + n.mid(largo);
 }
 
-std::vector<Linea> actividad(const Instantanea::Dia& dia) {
+std::vector<VistaDiaW::Linea> VistaDiaW::actividad(const Instantanea::Dia& dia) {
     std::vector<Linea> lineas;
     const size_t n = std::min<size_t>(3, dia.actividad.size());
     for (size_t i = 0; i < n; ++i) {
@@ -69,6 +67,8 @@ std::vector<Linea> actividad(const Instantanea::Dia& dia) {
     }
     return lineas;
 }
+
+using V = VistaDiaW;
 
 namespace {
 
@@ -94,7 +94,7 @@ QRectF pintarHoy(QPainter& p, QPointF o, const Instantanea::Dia& d, const Paleta
     double derecha = xConv + mConv.horizontalAdvance(QStringLiteral("conversaciones"));
     y += ascenso + std::max(mNum.descent(), mConv.descent()) + 1;
 
-    if (const auto c = comparacion(d.conversacionesHoy, d.conversacionesAyer)) {
+    if (const auto c = V::comparacion(d.conversacionesHoy, d.conversacionesAyer)) {
         const QFont f = TextoW::fuente(p, 10.5, QFont::DemiBold);
         const QRectF chip(o.x(), y, Renglon::ancho(p, f, c->texto) + 14, Renglon::alto(p, f) + 5);
         p.setPen(Qt::NoPen);
@@ -113,9 +113,9 @@ double pintarSolas(QPainter& p, double xDerecha, double y, const Instantanea::Di
     const double ancho = anchoSolas(p);
     const double cx = xDerecha - ancho / 2;
     const QRectF aro(cx - 27, y, 54, 54);
-    Anillo{fraccionSolas(d.solas), salvia(pal), pal, 6}.pintar(p, aro);
+    Anillo{V::fraccionSolas(d.solas), V::salvia(pal), pal, 6}.pintar(p, aro);
     const QFont f = TextoW::fuente(p, 14, QFont::Bold, true);
-    const QString t = textoSolas(d.solas);
+    const QString t = V::textoSolas(d.solas);
     Renglon::centrada(p, f, pal.tinta(), cx, aro.center().y() - Renglon::alto(p, f) / 2, t, 54);
     const QFont fSin = TextoW::fuente(p, 10.5, QFont::Medium);
     Renglon::centrada(p, fSin, pal.tenue(), cx, aro.bottom() + 4, QStringLiteral("sin ti"), ancho);
@@ -125,10 +125,10 @@ double pintarSolas(QPainter& p, double xDerecha, double y, const Instantanea::Di
 void pintarBarras(QPainter& p, const QRectF& zona, const Instantanea::Dia& d, FamiliaW familia, const PaletaW& pal) {
     const auto& semana = d.semana;
     if (semana.empty()) return;
-    const auto h = alturas(semana, familia);
+    const auto h = V::alturas(semana, familia);
     const double n = double(semana.size());
     const double columna = (zona.width() - 7 * (n - 1)) / n;
-    const double barra = anchoBarra(familia);
+    const double barra = V::anchoBarra(familia);
     const QFont fHoy = TextoW::fuente(p, 9.5, QFont::Bold), fOtro = TextoW::fuente(p, 9.5, QFont::Medium);
     const double altoLetra = Renglon::alto(p, fOtro);
     for (size_t i = 0; i < semana.size(); ++i) {
@@ -152,7 +152,7 @@ void pintarBarras(QPainter& p, const QRectF& zona, const Instantanea::Dia& d, Fa
             }
             QLinearGradient g(r.bottomLeft(), r.topLeft());
             g.setColorAt(0, pal.lima());
-            g.setColorAt(1, salvia(pal));
+            g.setColorAt(1, V::salvia(pal));
             p.setBrush(g);
         } else {
             p.setBrush(conOpacidad(pal.tinta(), 0.14));
@@ -169,7 +169,7 @@ void pintarActividad(QPainter& p, const QRectF& zona, const Instantanea::Dia& d,
     const QFont f1 = TextoW::fuente(p, 11.5, QFont::Normal), f2 = TextoW::fuente(p, 10, QFont::Normal);
     const double xTexto = zona.left() + 22 + 9;
     const double ancho = zona.right() - xTexto;
-    for (const Linea& l : actividad(d)) {
+    for (const V::Linea& l : V::actividad(d)) {
         Inicial{l.inicialDe, pal, 22}.pintar(p, QRectF(zona.left(), y, 22, 22));
         Renglon::linea(p, f1, conOpacidad(pal.tinta(), 0.85), xTexto, y, l.principal, ancho);
         const double y2 = y + Renglon::alto(p, f1) + 1;
@@ -185,7 +185,8 @@ void pintarActividad(QPainter& p, const QRectF& zona, const Instantanea::Dia& d,
 
 }  // namespace
 
-void pintar(QPainter& p, const QRectF& r, const Instantanea& foto, FamiliaW familia, const PaletaW& pal) {
+void VistaDiaW::pintar(QPainter& p, const QRectF& r) const {
+    const PaletaW& pal = this->p;
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
@@ -209,5 +210,3 @@ void pintar(QPainter& p, const QRectF& r, const Instantanea& foto, FamiliaW fami
     }
     p.restore();
 }
-
-}  // namespace VistaDiaW

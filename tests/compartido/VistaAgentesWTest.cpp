@@ -141,7 +141,7 @@ TEST(VistaAgentesW, Imagenes) {
                                             std::tuple{FamiliaW::grande, QSize(364, 382), "grande"}})
             for (bool oscuro : {false, true}) {
                 const QImage img = pintarWidget(tam, [&](QPainter& p, const QRectF& r, const PaletaW& pal) {
-                    VistaAgentesW::pintar(p, r, f.foto, familia, pal, f.indice);
+                    VistaAgentesW{f.foto, familia, pal, f.indice}.pintar(p, r);
                 }, oscuro, familia == FamiliaW::pequena ? QPointF(0.5, 0.5) : QPointF(0, 0));
                 EXPECT_TRUE(img.save(pruebas::carpetaArtefactos("widgets") +
                                      QStringLiteral("/agentes-%1-%2-%3.png").arg(f.nombre, nombre, oscuro ? "oscuro" : "claro")));

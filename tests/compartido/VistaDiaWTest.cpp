@@ -143,7 +143,7 @@ TEST(VistaDiaW, Imagenes) {
                                             std::tuple{FamiliaW::grande, QSize(364, 382), "grande"}})
             for (bool oscuro : {false, true}) {
                 const QImage img = pintarWidget(tam, [&](QPainter& p, const QRectF& r, const PaletaW& pal) {
-                    VistaDiaW::pintar(p, r, f.foto, familia, pal);
+                    VistaDiaW{f.foto, familia, pal}.pintar(p, r);
                 }, oscuro, QPointF(1, 1));
                 const QString archivo = pruebas::carpetaArtefactos("widgets") +
                                         QStringLiteral("/dia-%1-%2-%3.png").arg(f.nombre, nombre, oscuro ? "oscuro" : "claro");
