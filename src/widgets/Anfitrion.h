@@ -1,0 +1,75 @@
+#pragma once
+
+#include "compartido/VistasWidgets.h"
+#include "plataforma/Reloj.h"
+
+#include <QByteArray>
+#include <QFileSystemWatcher>
+#include <QObject>
+#include <QPoint>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <optional>
+#include <vector>
+
+class QMenu;
+class QSystemTrayIcon;
+class VentanaWidget;
+
+// The widget host: the desktop has no widget host of its own, so this one shows the widgets the
+// owner chose as desktop windows, remembers where they stand, offers the widgets from its own menu
+// (the tray icon's and each widget's context menu), and redraws every widget as soon as the app
+// writes a new snapshot.
+class Anfitrion : public QObject {
+    Q_OBJECT
+public:
+    // One placed widget of the remembered layout.
+    struct Colocado {
+        QString tipo;
+        FamiliaW familia = FamiliaW::pequena;
+        QPoint posicion;
+        bool operator==(const Colocado&) const = default;
+    };
+
+    explicit Anfitrion(Reloj& reloj = Reloj::sistema(), QObject* padre = nullptr);
+    ~Anfitrion() override;
+
+    // Shows the remembered widgets (or, on the very first start, the pending widget), the tray
+    // icon and starts watching the shared folder.
+    void iniciar();
+
+    VentanaWidget* anadir(const QString& tipo, FamiliaW familia, std::optional<QPoint> posicion = std::nullopt);
+    void quitar(VentanaWidget* ventana);
+    void cambiarFamilia(VentanaWidget* ventana, FamiliaW familia);
+    // Every widget asks for a new timeline (a new snapshot file).
+    void recargarTodo();
+
+    const std::vector<QPointer<VentanaWidget>>& ventanas() const { return ventanas_; }
+    std::vector<Colocado> disposicion() const;
+
+    // The layout file (in the user's configuration folder) and its format.
+    static QString archivoDisposicion();
+    static QByteArray codificar(const std::vector<Colocado>& lista);
+    // None when the bytes are not a layout; entries of unknown widgets or sizes are skipped.
+    static std::optional<std::vector<Colocado>> decodificar(const QByteArray& bytes, QString* error = nullptr);
+
+    // The menu of the tray icon and of each widget's context menu.
+    QMenu* menu(VentanaWidget* sobre = nullptr);
+
+private:
+    void guardar() const;
+    void vigilar();
+    void carpetaCambiada();
+    QByteArray firmaFoto() const;
+    QPoint sitioLibre(QSize tam) const;
+    void ponerEsquema();
+
+    Reloj& reloj_;
+    std::vector<QPointer<VentanaWidget>> ventanas_;
+    QFileSystemWatcher vigia_;
+    QTimer pausa_;
+    QByteArray firma_;
+    QSystemTrayIcon* bandeja_ = nullptr;
+    QMenu* menuBandeja_ = nullptr;
+};
