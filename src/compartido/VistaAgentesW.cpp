@@ -3,9 +3,7 @@
 #include "compartido/Renglon.h"
 #include "compartido/VistaDiaW.h"
 
-#if __has_include("compartido/Personajes.h")
 #include "compartido/Personajes.h"
-#endif
 
 #include <QCollator>
 #include <QPainterPath>
@@ -149,16 +147,6 @@ VistaAgentesW::MedidasAvatar VistaAgentesW::medidasAvatar(double lado) {
 
 namespace {
 
-// The agent's picture, once the avatar images are part of the program.
-std::optional<QImage> retrato(const Instantanea::Agente& a) {
-#if __has_include("compartido/Personajes.h")
-    return Personajes::imagen(a);
-#else
-    Q_UNUSED(a);
-    return std::nullopt;
-#endif
-}
-
 const QColor kNegro(0, 0, 0);
 const QColor kBlanco(255, 255, 255);
 
@@ -198,7 +186,7 @@ void avatar(QPainter& p, const QRectF& r, const Instantanea::Agente& a, const Pa
     circulo.addEllipse(r);
     p.save();
     p.setClipPath(circulo);
-    if (const auto imagen = retrato(a)) {
+    if (const auto imagen = Personajes::imagen(a)) {
         const QRectF dentro = r.adjusted(lado * 0.04, lado * 0.04, -lado * 0.04, -lado * 0.04);
         QImage img = a.activo ? *imagen : desaturar(*imagen, 0.35);
         // Scaled to fill the padded square, centred.
