@@ -189,25 +189,23 @@ TEST_F(ConSalidaFalsa, SonidoDeAvisoSeEscribeUnaVez) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray b = f.readAll();
     f.close();
-    ASSERT_EQ(b.size(), 58 + 27783 * 4);
+    ASSERT_EQ(b.size(), 44 + 27783 * 2);
     EXPECT_EQ(b.left(4), "RIFF");
     EXPECT_EQ(leer32(b, 4), quint32(b.size() - 8));
     EXPECT_EQ(b.mid(8, 8), "WAVEfmt ");
-    EXPECT_EQ(leer32(b, 16), 18u);
-    EXPECT_EQ(leer16(b, 20), 3);  // IEEE float
+    EXPECT_EQ(leer32(b, 16), 16u);
+    EXPECT_EQ(leer16(b, 20), 1);  // integer PCM, which desktop sound players read
     EXPECT_EQ(leer16(b, 22), 1);  // mono
     EXPECT_EQ(leer32(b, 24), 44100u);
-    EXPECT_EQ(leer32(b, 28), 44100u * 4);
-    EXPECT_EQ(leer16(b, 32), 4);
-    EXPECT_EQ(leer16(b, 34), 32);
-    EXPECT_EQ(b.mid(38, 4), "fact");
-    EXPECT_EQ(leer32(b, 46), 27783u);
-    EXPECT_EQ(b.mid(50, 4), "data");
-    EXPECT_EQ(leer32(b, 54), 27783u * 4);
+    EXPECT_EQ(leer32(b, 28), 44100u * 2);
+    EXPECT_EQ(leer16(b, 32), 2);
+    EXPECT_EQ(leer16(b, 34), 16);
+    EXPECT_EQ(b.mid(36, 4), "data");
+    EXPECT_EQ(leer32(b, 40), 27783u * 2);
     const auto muestras = Sonidos::sonidoDeAviso();
     ASSERT_EQ(muestras.size(), 27783u);
     for (size_t k : {size_t(0), size_t(500), size_t(3969 + 700), size_t(27782)})
-        EXPECT_EQ(std::bit_cast<float>(leer32(b, 58 + int(k) * 4)), muestras[k]) << k;
+        EXPECT_EQ(qint16(leer16(b, 44 + int(k) * 2)), qint16(std::lround(muestras[k] * 32767.0))) << k;
     // The third note (1318.5 Hz from frame 7938, 18522 frames) ends at 0.0001.
     EXPECT_LE(std::abs(muestras[7938 + 18522 - 1]), 0.000101f);
 

@@ -135,28 +135,28 @@ QString Sonidos::archivoDeAviso() {
 }
 
 QByteArray Sonidos::wav(const std::vector<float>& muestras) {
-    // IEEE float PCM needs the 18-byte format chunk and a fact chunk with the frame count.
-    const quint32 datos = static_cast<quint32>(muestras.size() * sizeof(float));
+    // 16-bit integer PCM: the desktop's event-sound player (libcanberra, behind the notification
+    // "sound-file" hint) reads only 8- and 16-bit PCM WAV, so a float file would never sound.
+    const quint32 datos = static_cast<quint32>(muestras.size() * sizeof(qint16));
     QByteArray b;
-    b.reserve(int(58 + datos));
+    b.reserve(int(44 + datos));
     b.append("RIFF", 4);
-    escribir32(b, 4 + (8 + 18) + (8 + 4) + (8 + datos));
+    escribir32(b, 4 + (8 + 16) + (8 + datos));
     b.append("WAVE", 4);
     b.append("fmt ", 4);
-    escribir32(b, 18);
-    escribir16(b, 3);  // WAVE_FORMAT_IEEE_FLOAT
+    escribir32(b, 16);
+    escribir16(b, 1);  // WAVE_FORMAT_PCM
     escribir16(b, 1);
     escribir32(b, static_cast<quint32>(frecuencia));
-    escribir32(b, static_cast<quint32>(frecuencia) * 4);
-    escribir16(b, 4);
-    escribir16(b, 32);
-    escribir16(b, 0);
-    b.append("fact", 4);
-    escribir32(b, 4);
-    escribir32(b, static_cast<quint32>(muestras.size()));
+    escribir32(b, static_cast<quint32>(frecuencia) * 2);
+    escribir16(b, 2);
+    escribir16(b, 16);
     b.append("data", 4);
     escribir32(b, datos);
-    for (float m : muestras) escribir32(b, std::bit_cast<quint32>(m));
+    for (float m : muestras) {
+        const double v = std::isfinite(m) ? std::clamp(double(m), -1.0, 1.0) : 0.0;
+        escribir16(b, static_cast<quint16>(static_cast<qint16>(std::lround(v * 32767.0))));
+    }
     return b;
 }
 
