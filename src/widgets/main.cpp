@@ -1,7 +1,12 @@
 // zentu-widgets: the desktop widgets of Zentu, drawn from the snapshot that the app writes.
 #include "widgets/Anfitrion.h"
 
+#include "plataforma/Registro.h"
+
 #include <QApplication>
+#include <QDir>
+#include <QLockFile>
+#include <QStandardPaths>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -10,6 +15,17 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("zentu-widgets"));
     // The widgets live on the desktop: closing or hiding one never ends the host.
     QApplication::setQuitOnLastWindowClosed(false);
+    // One host per session: a second one (the login start and a manual start) would put every
+    // widget on the desktop twice.
+    QString carpeta = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (carpeta.isEmpty()) carpeta = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    QDir().mkpath(carpeta);
+    QLockFile cerrojo(carpeta + QStringLiteral("/zentu-widgets.lock"));
+    cerrojo.setStaleLockTime(0);
+    if (!cerrojo.tryLock(100)) {
+        Registro::escribir(QStringLiteral("[widgets] ya hay un anfitrión de widgets en marcha"));
+        return 0;
+    }
     Anfitrion anfitrion;
     anfitrion.iniciar();
     return app.exec();
