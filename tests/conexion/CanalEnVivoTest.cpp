@@ -344,11 +344,11 @@ TEST_F(CanalServicio, PeticionDelServidorYEventos) {
 }
 
 TEST_F(CanalServicio, ResponderAlLatidoDelServidor) {
-    ASSERT_TRUE(servicio.arrancar(0, {"--ping-intervalo", "200", "--ping-espera", "1000"}));
+    ASSERT_TRUE(servicio.arrancar(0, {"--ping-intervalo", "200", "--ping-espera", "2000"}));
     canal = std::make_unique<CanalEnVivo>(Cuenta{servicio.url(), "token-bueno", "d@n.mx", "N"}, reloj);
     conectar();
-    EXPECT_DOUBLE_EQ(canal->sinLatido(), 6.2);
-    girar(1500);  // seven pings; an unanswered one ends the connection 1 s later
+    EXPECT_DOUBLE_EQ(canal->sinLatido(), 7.2);
+    girar(2600);  // a dozen pings; an unanswered one ends the connection 2 s later
     EXPECT_EQ(servicio.conectados(), 1);
     EXPECT_TRUE(canal->listo());
     EXPECT_EQ(lineas.cuantas("[canal] conectado"), 1);
