@@ -19,6 +19,8 @@
 #include <QJsonObject>
 #include <QMenu>
 #include <QPainter>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QSaveFile>
 #include <QScreen>
 #include <QStandardPaths>
@@ -42,7 +44,25 @@ QPixmap vistaPrevia(const QString& tipo, FamiliaW familia, bool oscuro) {
         p.setClipPath(forma);
         Catalogo::pintar(p, QRectF(QPointF(), tam), tipo, familia, foto, 0, oscuro, nullptr, ahora);
     }
-    return QPixmap::fromImage(img.scaledToHeight(64, Qt::SmoothTransformation));
+    return QPixmap::fromImage(img.scaled(144, 144, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
+
+// The gallery's submenus show their previews large enough to tell the sizes apart.
+class EstiloGaleria : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metrica, const QStyleOption* opcion, const QWidget* widget) const override {
+        if (metrica == PM_SmallIconSize) return 72;
+        return QProxyStyle::pixelMetric(metrica, opcion, widget);
+    }
+};
+
+QStyle* estiloGaleria() {
+    static QPointer<QStyle> estilo;
+    if (!estilo) {
+        estilo = new EstiloGaleria;
+        estilo->setParent(qApp);
+    }
+    return estilo;
 }
 
 QIcon iconoBandeja() {
@@ -243,6 +263,7 @@ QMenu* Anfitrion::menu(VentanaWidget* sobre) {
     const bool oscuro = EsquemaColor::sistema().oscuro();
     for (const DefinicionWidget& def : Catalogo::widgets()) {
         QMenu* sub = galeria->addMenu(def.nombre);
+        sub->setStyle(estiloGaleria());
         sub->setToolTipsVisible(true);
         sub->setToolTip(def.descripcion);
         sub->menuAction()->setToolTip(def.descripcion);

@@ -10,6 +10,7 @@
 #include "widgets/VentanaWidget.h"
 
 #include <QFile>
+#include <QMenu>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -209,6 +210,45 @@ TEST_F(Anfitrion_, DisposicionIlegibleSeGuardaAparte) {
     ASSERT_EQ(l->size(), 1u);
     EXPECT_EQ((*l)[0], (Anfitrion::Colocado{"hablar", FamiliaW::pequena, {5, 6}}));
     EXPECT_FALSE(Anfitrion::decodificar("[]"));
+}
+
+TEST_F(Anfitrion_, LaGaleriaOfreceCadaWidgetEnSusTamanosConVistaPrevia) {
+    Anfitrion a(reloj);
+    std::unique_ptr<QMenu> menu(a.menu());
+    QMenu* galeria = nullptr;
+    for (QAction* accion : menu->actions())
+        if (accion->text() == QStringLiteral("Añadir widget")) galeria = accion->menu();
+    ASSERT_NE(galeria, nullptr);
+    const auto subs = galeria->actions();
+    ASSERT_EQ(subs.size(), 5);
+    for (int i = 0; i < 5; ++i) {
+        const DefinicionWidget& def = Catalogo::widgets()[size_t(i)];
+        QMenu* sub = subs[i]->menu();
+        ASSERT_NE(sub, nullptr);
+        EXPECT_EQ(subs[i]->text(), def.nombre);
+        Q_EMIT sub->aboutToShow();
+        QStringList tamanos;
+        for (QAction* t : sub->actions()) {
+            if (!t->isEnabled()) {
+                EXPECT_EQ(t->text(), def.descripcion);
+                continue;
+            }
+            tamanos << t->text();
+            EXPECT_FALSE(t->icon().isNull()) << def.tipo.toStdString();
+        }
+        QStringList esperados;
+        for (FamiliaW f : def.familias) esperados << Catalogo::nombreTamano(f);
+        EXPECT_EQ(tamanos, esperados);
+        if (i == 3) {
+            sub->adjustSize();
+            EXPECT_TRUE(sub->grab().save(pruebas::carpetaArtefactos("widgets") + "/galeria-dia.png"));
+        }
+    }
+    // Choosing a size places that widget.
+    subs[3]->menu()->actions().last()->trigger();
+    ASSERT_EQ(a.ventanas().size(), 1u);
+    EXPECT_EQ(a.ventanas()[0]->tipo(), QStringLiteral("dia"));
+    EXPECT_EQ(a.ventanas()[0]->familia(), FamiliaW::grande);
 }
 
 TEST(Catalogo, LosCincoWidgets) {
