@@ -528,6 +528,17 @@ QString EnMiMac::moverOCopiar(const QJsonObject& pedido, bool mover) {
 
     const QString carpetaFinal = carpeta(destinoTexto, true);
     const QString deseado = carpetaFinal + QLatin1Char('/') + nombre;
+    // A whole copy beside its final place first, so a failure half-way leaves no partial file.
+    auto copiarYColocar = [&](const char* clase) {
+        const QString temporal = nombreTemporal(carpetaFinal, clase);
+        try {
+            copiarArbol(*origen, temporal);
+            return colocar(temporal, deseado);
+        } catch (...) {
+            borrarTemporal(temporal);
+            throw;
+        }
+    };
     QString final;
     if (mover) {
         try {
@@ -535,14 +546,7 @@ QString EnMiMac::moverOCopiar(const QJsonObject& pedido, bool mover) {
         } catch (const ErrorArchivos& e) {
             if (e.numero() != EXDEV) throw;
             // Another file system: copy whole, place the copy, then remove the original.
-            const QString temporal = nombreTemporal(carpetaFinal, "mover");
-            try {
-                copiarArbol(*origen, temporal);
-                final = colocar(temporal, deseado);
-            } catch (...) {
-                borrarTemporal(temporal);
-                throw;
-            }
+            final = copiarYColocar("mover");
             const bool quitado = infoOrigen.isDir() && !infoOrigen.isSymLink() ? QDir(*origen).removeRecursively()
                                                                                : QFile::remove(*origen);
             if (!quitado) {
@@ -551,14 +555,7 @@ QString EnMiMac::moverOCopiar(const QJsonObject& pedido, bool mover) {
             }
         }
     } else {
-        const QString temporal = nombreTemporal(carpetaFinal, "copia");
-        try {
-            copiarArbol(*origen, temporal);
-            final = colocar(temporal, deseado);
-        } catch (...) {
-            borrarTemporal(temporal);
-            throw;
-        }
+        final = copiarYColocar("copia");
     }
     alEscritorio([final](Escritorio& e) { e.mostrarEnCarpeta(final); });
     return conTilde(final);
