@@ -6,7 +6,7 @@ compilacion="${ZENTU_BUILD:-$raiz/build}"
 extra=()
 command -v ccache >/dev/null && extra+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 if [ ! -f "$compilacion/build.ninja" ]; then
-  cmake -S "$raiz" -B "$compilacion" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}"
+  cmake -S "$raiz" -B "$compilacion" -G Ninja -DCMAKE_BUILD_TYPE=Release "${extra[@]}"
 fi
 # A header that gains Q_OBJECT after the first build is not seen by AUTOMOC until its stamp goes.
 find "$compilacion" -path '*_autogen/timestamp' -delete 2>/dev/null || true
