@@ -75,7 +75,7 @@ public:
     static std::vector<float> sintetizar(Cual cual);
     // The notification sound's samples (0.63 s, three rising notes).
     static std::vector<float> sonidoDeAviso();
-    // A mono 32-bit float WAV file of the samples.
+    // A mono 16-bit integer PCM WAV file of the samples (what desktop sound players read).
     static QByteArray wav(const std::vector<float>& muestras);
 
 private:
