@@ -667,7 +667,9 @@ void VistaPendientesW::pintar(QPainter& pintor, const QRectF& r, ZonasEnlace* en
         if (foto.dudas.empty()) {
             textoCentrado(pintor, resto, QStringLiteral("Tus agentes van solos."), 14, p.tenue(), Qt::AlignHCenter);
         } else {
-            qreal disponible = resto.height();
+            // The column's 10 points of spacing also separate the list from the flexible space
+            // under it, and that space from the permissions line.
+            qreal disponible = resto.height() - 10;
             const QString permisos = lineaPermisos(foto.permisos);
             const QFont fPermisos = TextoW::fuente(pintor, 11, QFont::Medium);
             if (!permisos.isEmpty()) {
