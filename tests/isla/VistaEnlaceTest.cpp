@@ -188,7 +188,12 @@ TEST_F(PruebaVista, LaCajaAceptaImagenesSoltadas) {
     EXPECT_TRUE(soltar(imagenes));
     EXPECT_TRUE(esperarHasta([&] { return modelo.mensaje() == kNoEsDeZentu; }));
 
+    // A web link is neither a picture nor a file: the box does not take it.
     modelo.reiniciar();
+    QMimeData enlace;
+    enlace.setUrls({QUrl("https://zentu.mx/qr.png")});
+    EXPECT_FALSE(soltar(enlace));
+
     QMimeData blanca;
     QImage vacia(120, 120, QImage::Format_RGB32);
     vacia.fill(Qt::white);

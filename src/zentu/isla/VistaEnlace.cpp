@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QVideoSink>
+#include <algorithm>
 
 // Keys as Linux keyboards label them: Ctrl+V pastes, and Print Screen ("Impr Pant" on Spanish
 // keyboards) opens the desktop's screenshot tool, from which the chosen area reaches the
@@ -164,15 +165,22 @@ protected:
         p.fillPath(redondeado(rect(), kRadioCaja), Qt::black);
     }
 
+    // Pictures and files are taken; a web link is not something the box can read.
+    static bool aceptable(const QMimeData& datos) {
+        if (datos.hasImage()) return true;
+        const QList<QUrl> urls = datos.urls();
+        return std::any_of(urls.begin(), urls.end(), [](const QUrl& u) { return u.isLocalFile(); });
+    }
+
     void dragEnterEvent(QDragEnterEvent* e) override {
-        if (e->mimeData()->hasImage() || e->mimeData()->hasUrls()) e->acceptProposedAction();
+        if (aceptable(*e->mimeData())) e->acceptProposedAction();
     }
     void dragMoveEvent(QDragMoveEvent* e) override {
-        if (e->mimeData()->hasImage() || e->mimeData()->hasUrls()) e->acceptProposedAction();
+        if (aceptable(*e->mimeData())) e->acceptProposedAction();
     }
     void dropEvent(QDropEvent* e) override {
         const QMimeData* datos = e->mimeData();
-        if (!datos->hasImage() && !datos->hasUrls()) return;
+        if (!aceptable(*datos)) return;
         // Only the first item counts; something that is not an image is quietly ignored.
         const QImage imagen = ModeloEnlace::imagenDe(*datos);
         e->acceptProposedAction();
