@@ -142,6 +142,37 @@ TEST(Orbe, UnPasoPorCuadro) {
     EXPECT_NEAR(voz.tiempo, 0.1, 1e-12);
 }
 
+TEST(Orbe, LuzQueSeSumaSoloEnElOscuro) {
+    // Over a mid grey, added light can only brighten each channel; drawn normally, the light
+    // scheme's deep greens darken the red channel where a ring passes.
+    EstadoVoz voz;
+    voz.setFase(Fase::hablando);
+    for (int i = 0; i < 60; ++i) voz.avanzar(i / 30.0);
+    const QColor gris(128, 128, 128);
+    for (bool oscuro : {true, false}) {
+        SCOPED_TRACE(oscuro ? "oscuro" : "claro");
+        QImage imagen(88, 88, QImage::Format_ARGB32_Premultiplied);
+        imagen.setDevicePixelRatio(2);
+        imagen.fill(gris);
+        QPainter p(&imagen);
+        Orbe::pintar(p, QRectF(0, 0, 44, 44), Orbe::formas(voz, 44, 44, oscuro), oscuro);
+        p.end();
+        int masOscuros = 0, masClaros = 0;
+        for (int y = 0; y < imagen.height(); ++y)
+            for (int x = 0; x < imagen.width(); ++x) {
+                const QRgb c = imagen.pixel(x, y);
+                masOscuros += qRed(c) < 128 || qGreen(c) < 128 || qBlue(c) < 128;
+                masClaros += qRed(c) > 128 || qGreen(c) > 128 || qBlue(c) > 128;
+            }
+        if (oscuro) {
+            EXPECT_EQ(masOscuros, 0);
+            EXPECT_GT(masClaros, 200);
+        } else {
+            EXPECT_GT(masOscuros, 200);
+        }
+    }
+}
+
 TEST(Orbe, Imagenes) {
     // Both schemes over their glass-like backgrounds, at 4 × 44 pixels.
     for (bool oscuro : {true, false}) {

@@ -131,6 +131,51 @@ TEST(Pildora, Burbujas) {
     EXPECT_TRUE(Pildora::burbuja(voz)->timbre);
 }
 
+TEST(Pildora, BurbujasEnSuSitio) {
+    // Where the bubbles stand, found in the picture by their dense glass (the shadows are fainter):
+    // the ringing one 42 points above the pill's top edge, the notice 66 points below it, wrapped
+    // within 280 points and centred on the pill.
+    const auto denso = [](const QImage& im, int x, int y) { return qAlpha(im.pixel(x, y)) > 150; };
+    for (Esquema esquema : {Esquema::oscuro, Esquema::claro}) {
+        EstadoVoz voz;
+        voz.setVisible(true);
+        voz.setQuieto(true);
+        Pildora pildora(voz);
+        pildora.setEsquema(esquema);
+        pildora.resize(320, 176);
+
+        voz.setTimbre(QStringLiteral("Ventas"));
+        QImage imagen = pildora.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        int arriba = -1;
+        for (int y = 0; y < 50 && arriba < 0; ++y)
+            for (int x = 0; x < 320; ++x)
+                if (denso(imagen, x, y)) {
+                    arriba = y;
+                    break;
+                }
+        EXPECT_EQ(arriba, 50 - 42);
+
+        voz.setTimbre(std::nullopt);
+        voz.setAviso(QStringLiteral("No se pudo conectar con Zentu. Revisa tu conexión a internet y vuelve a "
+                                    "intentarlo cuando puedas, por favor."));
+        imagen = pildora.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        arriba = -1;
+        int izquierda = 320, derecha = -1;
+        for (int y = 50 + 56; y < 176; ++y)
+            for (int x = 0; x < 320; ++x)
+                if (denso(imagen, x, y)) {
+                    if (arriba < 0) arriba = y;
+                    izquierda = std::min(izquierda, x);
+                    derecha = std::max(derecha, x);
+                }
+        EXPECT_EQ(arriba, 50 + 66);
+        EXPECT_GE(izquierda, 20);
+        EXPECT_LE(derecha, 299);
+        EXPECT_GT(derecha - izquierda, 214);  // a long notice is wider than the pill
+        EXPECT_LE(std::abs((izquierda + derecha + 1) - 320), 2);
+    }
+}
+
 TEST(Pildora, ColoresDeBotones) {
     struct Caso {
         B boton;
