@@ -263,6 +263,32 @@ TEST(VistasWidgets, TarjetasYEnlacesDePendientes) {
     CapturaW::activa = false;
 }
 
+// The large list is chosen by the room under the header, less the column's spacing: 10 points
+// above the flexible space and, with a permissions line, 10 more above that line.
+TEST(VistasWidgets, GrandeElijeLaListaQueCabe) {
+    auto zonasCon = [](const Instantanea& foto, qreal alto) {
+        ZonasEnlace z;
+        QImage img = lienzo({364, alto});
+        QPainter p(&img);
+        VistaPendientesW{foto, FamiliaW::grande, PaletaW{true}, ahora}.pintar(p, QRectF(0, 0, 364, alto), &z);
+        return z;
+    };
+    const Instantanea foto = conDudas(5);
+    const auto holgadas = zonasCon(foto, 1000);
+    ASSERT_EQ(holgadas.size(), 4u);
+    const qreal arriba = holgadas.front().zona.top();
+    const qreal lista = holgadas.back().zona.bottom() - arriba;
+    EXPECT_EQ(zonasCon(foto, arriba + lista + 10.5).size(), 4u);
+    EXPECT_EQ(zonasCon(foto, arriba + lista + 6).size(), 3u);
+
+    const Instantanea conPermisos = conDudas(5, 5, 1);
+    QImage img = lienzo({10, 10});
+    QPainter medidor(&img);
+    const qreal linea = TextoW::alto(medidor, TextoW::fuente(medidor, 11, QFont::Medium));
+    EXPECT_EQ(zonasCon(conPermisos, arriba + lista + 20.5 + linea).size(), 4u);
+    EXPECT_EQ(zonasCon(conPermisos, arriba + lista + 16 + linea).size(), 3u);
+}
+
 TEST(VistasWidgets, CantidadesDeCreditos) {
     const std::vector<std::pair<qint64, const char*>> casos = {
         {850, "850"},   {0, "0"},         {-40, "-40"},   {-5000, "-5000"}, {999, "999"},   {1000, "1k"},
