@@ -347,7 +347,8 @@ void listaGrande(QPainter& p, const QRectF& r, const std::vector<Instantanea::Ag
     }
     if (total > 6) {
         const QFont f = TextoW::fuente(p, 10.5, QFont::Medium);
-        const double yMas = std::min(r.bottom() - Renglon::alto(p, f), y + 4);
+        // A flexible spacer lies between the rows and this line: it stands at the bottom.
+        const double yMas = std::max(y, r.bottom() - Renglon::alto(p, f));
         Renglon::linea(p, f, pal.tenue(), r.left(), yMas, QStringLiteral("y %1 más").arg(total - 6));
     }
 }

@@ -108,6 +108,28 @@ TEST(VistaAgentesW, CarruselYLista) {
     EXPECT_NEAR(m58.inicial, 24.36, 1e-9);
 }
 
+// The large list's overflow line sits below a flexible spacer: at the bottom of the content,
+// however much room the six rows leave.
+TEST(VistaAgentesW, LineaDeMasAbajo) {
+    Instantanea foto = Instantanea::ejemplo();
+    for (int i = 5; i <= 8; ++i) foto.agentes->push_back(ag(i, "Extra", true, 1));
+    const QSize tam(364, 700);
+    QImage img(tam, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    {
+        QPainter p(&img);
+        VistaAgentesW{foto, FamiliaW::grande, PaletaW{false}, 0}.pintar(p, QRectF(QPointF(0, 0), tam));
+    }
+    auto tinta = [&](int desde, int hasta) {
+        for (int y = desde; y < hasta; ++y)
+            for (int x = 0; x < tam.width(); ++x)
+                if (qAlpha(img.pixel(x, y)) > 0) return true;
+        return false;
+    };
+    EXPECT_TRUE(tinta(tam.height() - 20, tam.height()));  // "y 2 más"
+    EXPECT_FALSE(tinta(tam.height() - 200, tam.height() - 20));
+}
+
 QImage pintarWidget(QSize tam, const std::function<void(QPainter&, const QRectF&, const PaletaW&)>& vista, bool oscuro,
                     QPointF brillo = {0.5, 0.5}) {
     QImage img(tam, QImage::Format_ARGB32_Premultiplied);
