@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QPainter>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 namespace {
@@ -69,6 +71,12 @@ TEST(VistaDiaFlotante, Contenido) {
                                  "Confirmó la reserva de la familia Tolmira", "Emitió la factura 202600031"})
         EXPECT_TRUE(t.contains(QString::fromUtf8(esperado))) << esperado;
     EXPECT_NE(demo.findChild<QScrollArea*>(), nullptr);
+    // Shown, the demo's two actions fit: nothing to scroll.
+    demo.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(demo.findChild<QScrollArea*>()->verticalScrollBar()->maximum(), 0);
+    EXPECT_FALSE(demo.findChild<QScrollArea*>()->verticalScrollBar()->isVisible());
+    demo.hide();
 
     Instantanea sinActividad = Instantanea::ejemplo();
     sinActividad.dia->actividad.clear();
