@@ -3,6 +3,7 @@
 #include "compartido/VistaAgentesW.h"
 
 #include "comun/Ayudas.h"
+#include "comun/PintarWidget.h"
 
 #include <QImage>
 #include <QPainter>
@@ -130,18 +131,7 @@ TEST(VistaAgentesW, LineaDeMasAbajo) {
     EXPECT_FALSE(tinta(tam.height() - 200, tam.height() - 20));
 }
 
-QImage pintarWidget(QSize tam, const std::function<void(QPainter&, const QRectF&, const PaletaW&)>& vista, bool oscuro,
-                    QPointF brillo = {0.5, 0.5}) {
-    QImage img(tam, QImage::Format_ARGB32_Premultiplied);
-    img.fill(Qt::transparent);
-    QPainter p(&img);
-    MarcoW marco;
-    marco.oscuro = oscuro;
-    marco.brillo = brillo;
-    marco.contenido = [&](QPainter& q, const QRectF& r, const PaletaW& pal, ZonasEnlace*) { vista(q, r, pal); };
-    marco.pintar(p, QRectF(QPointF(0, 0), tam));
-    return img;
-}
+using pruebas::pintarWidget;
 
 TEST(VistaAgentesW, Imagenes) {
     Instantanea demo = Instantanea::ejemplo();

@@ -3,6 +3,7 @@
 #include "compartido/VistaDiaW.h"
 
 #include "comun/Ayudas.h"
+#include "comun/PintarWidget.h"
 
 #include <QImage>
 #include <QPainter>
@@ -109,21 +110,10 @@ TEST(VistaDiaW, Actividad) {
     EXPECT_EQ(VistaDiaW::nombreVisible(QString()), QString());
 }
 
+using pruebas::pintarWidget;
+
 // Pictures of every family and scheme, from the demo and from edge cases, for people to look at;
 // and a check that the view draws something and stays inside its rectangle.
-QImage pintarWidget(QSize tam, const std::function<void(QPainter&, const QRectF&, const PaletaW&)>& vista, bool oscuro,
-                    QPointF brillo = {0.5, 0.5}) {
-    QImage img(tam, QImage::Format_ARGB32_Premultiplied);
-    img.fill(Qt::transparent);
-    QPainter p(&img);
-    MarcoW marco;
-    marco.oscuro = oscuro;
-    marco.brillo = brillo;
-    marco.contenido = [&](QPainter& q, const QRectF& r, const PaletaW& pal, ZonasEnlace*) { vista(q, r, pal); };
-    marco.pintar(p, QRectF(QPointF(0, 0), tam));
-    return img;
-}
-
 TEST(VistaDiaW, Imagenes) {
     Instantanea demo = Instantanea::ejemplo();
     Instantanea sinDia = demo;
