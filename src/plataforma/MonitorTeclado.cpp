@@ -1,6 +1,7 @@
 #include "plataforma/MonitorTeclado.h"
 
 #include "plataforma/Teclado.h"
+#include "plataforma/TecladoXkb.h"
 #include "plataforma/TeclasGlobales.h"
 
 #include <QAbstractEventDispatcher>
@@ -66,23 +67,11 @@ private:
         opcode_ = extension->major_opcode;
 
         contexto_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-        uint8_t baseXkb = 0;
-        if (contexto_ && xkb_x11_setup_xkb_extension(conexion_, XKB_X11_MIN_MAJOR_XKB_VERSION,
-                                                     XKB_X11_MIN_MINOR_XKB_VERSION,
-                                                     XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr,
-                                                     &baseXkb, nullptr)) {
-            baseXkb_ = baseXkb;
-            dispositivo_ = xkb_x11_get_core_keyboard_device_id(conexion_);
-            const uint16_t eventos = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
-            const uint16_t partes = XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS |
-                                    XCB_XKB_MAP_PART_MODIFIER_MAP | XCB_XKB_MAP_PART_KEY_ACTIONS |
-                                    XCB_XKB_MAP_PART_KEY_BEHAVIORS | XCB_XKB_MAP_PART_VIRTUAL_MODS |
-                                    XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
-            xcb_xkb_select_events_details_t detalles{};
-            detalles.affectNewKeyboard = XCB_XKB_NKN_DETAIL_KEYCODES;
-            detalles.newKeyboardDetails = XCB_XKB_NKN_DETAIL_KEYCODES;
-            xcb_xkb_select_events_aux(conexion_, static_cast<xcb_xkb_device_spec_t>(dispositivo_), eventos, 0, 0,
-                                      partes, partes, &detalles);
+        if (contexto_) {
+            if (const auto xkb = TecladoXkb::preparar(conexion_)) {
+                baseXkb_ = xkb->baseEventos;
+                dispositivo_ = xkb->dispositivo;
+            }
         }
         xinput_ = true;
 

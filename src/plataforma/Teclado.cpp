@@ -1,5 +1,7 @@
 #include "plataforma/Teclado.h"
 
+#include "plataforma/TecladoXkb.h"
+
 #include <array>
 #include <cstdlib>
 #include <memory>
@@ -47,29 +49,14 @@ public:
             conexion_ = nullptr;
             return;
         }
-        uint8_t baseEventos = 0;
-        if (!xkb_x11_setup_xkb_extension(conexion_, XKB_X11_MIN_MAJOR_XKB_VERSION,
-                                         XKB_X11_MIN_MINOR_XKB_VERSION,
-                                         XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr,
-                                         &baseEventos, nullptr)) {
+        const auto xkb = TecladoXkb::preparar(conexion_);
+        if (!xkb) {
             xcb_disconnect(conexion_);
             conexion_ = nullptr;
             return;
         }
-        baseEventos_ = baseEventos;
-        dispositivo_ = xkb_x11_get_core_keyboard_device_id(conexion_);
-        // Told when the keyboard or its map changes, so the map is read again only then.
-        const uint16_t eventos =
-            XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
-        const uint16_t partes = XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS |
-                                XCB_XKB_MAP_PART_MODIFIER_MAP | XCB_XKB_MAP_PART_KEY_ACTIONS |
-                                XCB_XKB_MAP_PART_KEY_BEHAVIORS | XCB_XKB_MAP_PART_VIRTUAL_MODS |
-                                XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
-        xcb_xkb_select_events_details_t detalles{};
-        detalles.affectNewKeyboard = XCB_XKB_NKN_DETAIL_KEYCODES;
-        detalles.newKeyboardDetails = XCB_XKB_NKN_DETAIL_KEYCODES;
-        xcb_xkb_select_events_aux(conexion_, static_cast<xcb_xkb_device_spec_t>(dispositivo_), eventos, 0,
-                                  0, partes, partes, &detalles);
+        baseEventos_ = xkb->baseEventos;
+        dispositivo_ = xkb->dispositivo;
         xcb_flush(conexion_);
     }
 
