@@ -1,6 +1,7 @@
 // What one animation step of the voice state costs (the orb takes 30 a second), against a plain
 // sine measured in the same run, and that a step allocates nothing.
 #include "zentu/isla/EstadoVoz.h"
+#include "Referencia.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -27,18 +28,14 @@ int main(int argc, char** argv) {
     constexpr int n = 5'000'000;
     volatile double sumidero = 0;
 
+    const double nsSeno = nsPorSeno(n);
     QElapsedTimer reloj;
-    reloj.start();
-    double s = 0;
-    for (int i = 0; i < n; ++i) s += std::sin(i * 0.001);
-    sumidero = s;
-    const double nsSeno = double(reloj.nsecsElapsed()) / n;
 
     EstadoVoz estado;
     estado.setFase(Fase::hablando);
     estado.nivelBruto = 0.6;
     const long antes = reservas.load();
-    reloj.restart();
+    reloj.start();
     for (int i = 0; i < n; ++i) {
         if (i % 90 == 0) estado.nivelBruto = (i / 90) % 2 ? 0.2 : 0.9;
         estado.avanzar(i / 30.0);
