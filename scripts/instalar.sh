@@ -15,8 +15,9 @@ if ((${#faltan[@]})); then
   echo "[instalar] paquetes: ${faltan[*]}"
   sudo_=""
   [ "$(id -u)" -ne 0 ] && sudo_="sudo"
-  $sudo_ apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_ apt-get install -y -qq "${faltan[@]}"
+  # Another install on the same machine may hold the package lock: wait for it.
+  $sudo_ apt-get -o DPkg::Lock::Timeout=900 update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_ apt-get -o DPkg::Lock::Timeout=900 install -y -qq "${faltan[@]}"
 fi
 
 # Node.js runs the stand-in service of the tests. The machine's own Node (with npm) is used
