@@ -173,7 +173,8 @@ void App::terminar() {
         voz.nivelBruto = 0;
         return;
     }
-    if (llamada) llamada->colgar();
+    // ocultar() hangs the call up once it is no longer current, so that an end reported at
+    // once is not taken for the call's own end.
     if (conversacion) conversacion->cancelar(true);
     ocultar();
 }
