@@ -230,8 +230,12 @@ public:
 // that a test can reach the last of each kind.
 class Entorno : public ::Entorno {
 public:
+    // Starts at the given local time (9:00 on a March morning unless told).
+    explicit Entorno(QDateTime inicio = QDateTime(QDate(2026, 3, 10), QTime(9, 0), Qt::LocalTime))
+        : relojV(inicio.toUTC()) {}
+
     Traza traza;
-    RelojVirtual relojV{QDateTime(QDate(2026, 3, 10), QTime(9, 0), Qt::LocalTime).toUTC()};
+    RelojVirtual relojV;
     falsos::Sonidos sonidosF{traza};
     std::optional<Cuenta> guardada;
     bool inicio = false;
