@@ -168,6 +168,8 @@ std::vector<Elemento> construir(const Datos& datos) {
 }
 
 void llenar(QMenu& menu, const std::vector<Elemento>& elementos, const std::function<void(Accion, qint64)>& alElegir) {
+    // Submenus of an earlier build are children of the menu, not its actions: clear() keeps them.
+    for (QMenu* sub : menu.findChildren<QMenu*>(Qt::FindDirectChildrenOnly)) sub->deleteLater();
     menu.clear();
     for (const Elemento& e : elementos) {
         switch (e.tipo) {
