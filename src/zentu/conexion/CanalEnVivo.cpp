@@ -150,6 +150,8 @@ CanalEnVivo::~CanalEnVivo() {
     }
     // No answer can come any more: every waiting caller learns it now instead of never.
     for (auto& [peticion, espera] : entrantes) peticion->completar(std::nullopt);
+    plazo_.cancelar();
+    plazos_.clear();
     auto esperando = std::move(esperando_);
     for (auto& [id, e] : esperando) e.peticion->completar(std::nullopt);
     enCola_.clear();
@@ -328,7 +330,7 @@ void CanalEnVivo::evento(QStringView cuerpo, bool esAcuse) {
         if (it == esperando_.end()) return;  // unknown, answered or expired
         Espera espera = std::move(it->second);
         esperando_.erase(it);
-        espera.plazo.cancelar();
+        plazos_.erase({espera.vence, id});  // the timer is left as it is: it skips what is gone
         const QJsonValue primero = argumentos.isEmpty() ? QJsonValue() : argumentos.at(0);
         espera.peticion->completar(primero.isObject() ? std::optional<QJsonObject>(primero.toObject())
                                                       : std::nullopt);
@@ -516,8 +518,12 @@ void CanalEnVivo::registrarAqui(const std::shared_ptr<Peticion>& peticion, doubl
         peticion->completar(std::nullopt);
         return;
     }
-    Espera e{peticion, reloj_.programar(espera, this, [this, id] { vencer(id); })};
-    esperando_.emplace(id, std::move(e));
+    // As a delayed action would: a time that is not a number expires on the next turn.
+    const double segundos = std::isfinite(espera) ? std::clamp(espera, 0.0, 2.0e6) : 0.0;
+    const double vence = reloj_.segundos() + segundos;
+    esperando_.emplace(id, Espera{peticion, vence});
+    plazos_.emplace(vence, id);
+    programarPlazo();
     if (listo_) {
         enviarPeticion(peticion);
     } else {
@@ -525,9 +531,31 @@ void CanalEnVivo::registrarAqui(const std::shared_ptr<Peticion>& peticion, doubl
     }
 }
 
+void CanalEnVivo::programarPlazo() {
+    if (plazos_.empty()) return;
+    const double primero = plazos_.begin()->first;
+    if (plazo_.activo() && plazoProgramado_ <= primero) return;
+    plazoProgramado_ = primero;
+    plazo_ = reloj_.programar(primero - reloj_.segundos(), this, [this] { alPlazo(); });
+}
+
+void CanalEnVivo::alPlazo() {
+    // Within a microsecond counts as due: the delay was worked out from the same clock.
+    const double ahora = reloj_.segundos() + 1e-6;
+    QPointer<CanalEnVivo> yo(this);
+    while (!plazos_.empty() && plazos_.begin()->first <= ahora) {
+        const qint64 id = plazos_.begin()->second;
+        plazos_.erase(plazos_.begin());
+        vencer(id);
+        if (!yo) return;
+    }
+    programarPlazo();
+}
+
 void CanalEnVivo::vencer(qint64 id) {
     auto it = esperando_.find(id);
     if (it == esperando_.end()) return;
+    plazos_.erase({it->second.vence, id});
     auto peticion = std::move(it->second.peticion);
     esperando_.erase(it);
     // The caller is told now that the request failed, so it must not go out later either:
