@@ -255,6 +255,12 @@ TEST_F(CanalServicio, ConectaConElTokenYAvisaConectado) {
     EXPECT_EQ(conectado, 1);
     EXPECT_EQ(servicio.conectados(), 1);
     EXPECT_DOUBLE_EQ(canal->sinLatido(), 50.0);  // (25000 + 20000) / 1000 + 5
+    // Small requests are not held back by Nagle's algorithm.
+    const auto* ws = canal->findChild<QWebSocket*>();
+    ASSERT_NE(ws, nullptr);
+    const auto tcp = ws->findChildren<QTcpSocket*>();
+    ASSERT_FALSE(tcp.isEmpty());
+    for (QTcpSocket* t : tcp) EXPECT_EQ(t->socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
     const QJsonObject lookup = servicio.peticiones().at(0).toObject();
     EXPECT_EQ(lookup.value("ruta").toString(), "/api/dudas/canal");
     EXPECT_EQ(lookup.value("metodo").toString(), "GET");

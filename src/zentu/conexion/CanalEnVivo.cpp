@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QTextBoundaryFinder>
+#include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -32,6 +33,46 @@ struct CanalEnVivo::Vida {
         QMetaObject::invokeMethod(c, [c, trabajo = std::move(trabajo)] { trabajo(*c); }, Qt::QueuedConnection);
     }
 };
+
+namespace {
+
+// Callers waiting on requests, resumed from the event loop of the main thread: one posted event
+// resumes every caller completed since the last one, in order, so a burst of acknowledgements
+// costs one event instead of one event (and one allocation) each.
+class Reanudaciones {
+public:
+    static void agregar(std::coroutine_handle<> h) {
+        static Reanudaciones cola;
+        bool avisar = false;
+        {
+            std::lock_guard<std::mutex> bloqueo(cola.cerrojo_);
+            cola.pendientes_.push_back(h);
+            avisar = !std::exchange(cola.programado_, true);
+        }
+        if (avisar) {
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [] { cola.vaciar(); }, Qt::QueuedConnection);
+        }
+    }
+
+private:
+    void vaciar() {
+        // Taken out first: a caller that runs a nested event loop may come back in here.
+        std::vector<std::coroutine_handle<>> lote;
+        {
+            std::lock_guard<std::mutex> bloqueo(cerrojo_);
+            lote.swap(pendientes_);
+            programado_ = false;
+        }
+        // Resuming may complete more requests: they wait for the next event, after these.
+        for (std::coroutine_handle<> h : lote) h.resume();
+    }
+
+    std::mutex cerrojo_;
+    std::vector<std::coroutine_handle<>> pendientes_;
+    bool programado_ = false;
+};
+
+}  // namespace
 
 // One request: what to send, and the one-shot completion shared by its acknowledgement and its
 // time-out. The caller is resumed from the event loop, never from inside the packet parser.
@@ -64,7 +105,7 @@ struct CanalEnVivo::Peticion {
         // What was to be sent is no longer needed (an attachment may be large).
         datos = {};
         binarios.reset();
-        if (h) QMetaObject::invokeMethod(QCoreApplication::instance(), [h] { h.resume(); }, Qt::QueuedConnection);
+        if (h) Reanudaciones::agregar(h);
     }
 };
 
@@ -222,6 +263,13 @@ void CanalEnVivo::abrirSocket(const QUrl& direccion) {
     socket->setMaxAllowedIncomingFrameSize(kMaximoMensaje);
     connect(socket, &QWebSocket::textMessageReceived, this,
             [this, socket](const QString& texto) { alTexto(socket, texto); });
+    connect(socket, &QWebSocket::connected, this, [socket] {
+        // Small messages go out at once: with Nagle's algorithm on, a request written while an
+        // earlier one is unacknowledged waits for that acknowledgement (up to the peer's delayed
+        // ACK), which shows as a tail of slow requests when many are in flight.
+        for (QTcpSocket* tcp : socket->findChildren<QTcpSocket*>())
+            tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    });
     connect(socket, &QWebSocket::disconnected, this, [this, socket] { alPerder(socket); });
     connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
             [this, socket](QAbstractSocket::SocketError) { alPerder(socket); });
