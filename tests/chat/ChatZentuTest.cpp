@@ -659,3 +659,49 @@ TEST_F(PreguntarYEsperar, SinRespuestaYRespuestasVacias) {
         EXPECT_EQ(*r->valor, std::nullopt);
     }
 }
+
+// The probe fetches the newest attachment and only logs what came back.
+TEST_F(ChatServicio, PruebaDeAdjuntos) {
+    arrancar(QJsonArray{
+        QJsonObject{{"messageId", "i1"}, {"type", "image"}, {"mediaUrl", "/u/viejo.png"}, {"timestamp", "2025-03-01T12:00:00Z"}},
+        QJsonObject{{"messageId", "i2"}, {"type", "document"}, {"mediaUrl", "/u/nuevo.pdf"}, {"fileName", "nuevo.pdf"},
+                    {"timestamp", "2025-03-01T12:00:05Z"}},
+        mensaje("t", "texto al final", true, "2025-03-01T12:00:09Z", "Zentu")});
+    servicio.responder("GET", "/u/nuevo.pdf", QJsonObject{{"estado", 200}, {"texto", "12345"}});
+    const auto antes = chat->mensajes();
+    {
+        auto r = lanzar(chat->probarAdjuntos());
+        ASSERT_TRUE(esperarHasta([&] { return r->hecho; }));
+    }
+    EXPECT_TRUE(lineas.contains("[chat] prueba de adjunto «nuevo.pdf»: estado 200 · 5 bytes"));
+    EXPECT_EQ(chat->mensajes(), antes);
+
+    // A fetch that cannot connect logs status 0 and 0 bytes.
+    servicio.control("POST", "chat", QJsonObject{{"mensajes", QJsonArray{QJsonObject{
+                                                      {"messageId", "x"}, {"type", "image"},
+                                                      {"mediaUrl", "http://127.0.0.1:1/nada.png"}}}}});
+    {
+        auto r = lanzar(chat->cargar());
+        ASSERT_TRUE(esperarHasta([&] { return r->hecho; }));
+    }
+    {
+        auto r = lanzar(chat->probarAdjuntos());
+        ASSERT_TRUE(esperarHasta([&] { return r->hecho; }));
+    }
+    EXPECT_TRUE(lineas.contains("[chat] prueba de adjunto «Imagen»: estado 0 · 0 bytes"));
+
+    // Nothing to fetch without attachments.
+    servicio.control("POST", "chat", QJsonObject{{"mensajes", QJsonArray{mensaje("s", "solo texto", false, "2025-03-01T12:00:00Z")}}});
+    {
+        auto r = lanzar(chat->cargar());
+        ASSERT_TRUE(esperarHasta([&] { return r->hecho; }));
+    }
+    servicio.olvidarPeticiones();
+    lineas.clear();
+    {
+        auto r = lanzar(chat->probarAdjuntos());
+        ASSERT_TRUE(esperarHasta([&] { return r->hecho; }));
+    }
+    EXPECT_TRUE(lineas.isEmpty());
+    EXPECT_TRUE(servicio.peticiones().isEmpty());
+}
