@@ -561,6 +561,7 @@ void Burbuja::ponerFila(const ChatZentu::Adjunto& a) {
     });
     if (area_) area_->deleteLater();
     area_ = fila;
+    cache_.reset();
     if (isVisible()) fila->show();
     aplicar();
     updateGeometry();
@@ -573,6 +574,7 @@ bool Burbuja::imagenesListas() const {
 }
 
 Burbuja::Disposicion Burbuja::calcular(int ancho) const {
+    if (cache_ && cache_->first == ancho) return cache_->second;
     Disposicion d;
     const int maxBurbuja = std::max(60, ancho - 48);
     const int maxInterior = maxBurbuja - 24;
@@ -617,6 +619,7 @@ Burbuja::Disposicion Burbuja::calcular(int ancho) const {
     poner(tamTexto, d.texto);
     d.alto = y + 8;
     d.burbuja = QRectF(x0, 0, anchoBurbuja, d.alto);
+    cache_.emplace(ancho, d);
     return d;
 }
 
@@ -648,7 +651,7 @@ void Burbuja::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const Paleta pal(esquema_);
-    const Disposicion d = calcular(width());
+    const Disposicion& d = calcular(width());
     QPainterPath forma;
     forma.addRoundedRect(d.burbuja, 16, 16);
     if (m_.deZentu) {

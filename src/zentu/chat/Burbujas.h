@@ -11,6 +11,8 @@
 #include <QRectF>
 #include <QWidget>
 #include <functional>
+#include <optional>
+#include <utility>
 #include <vector>
 
 class QLabel;
@@ -169,6 +171,8 @@ private:
     QLabel* texto_ = nullptr;
     bool textoAcotado_ = false;  // an album's caption wraps at 240
     QRectF burbuja_;
+    // The last layout worked out, by width; measuring text is not free and layouts ask often.
+    mutable std::optional<std::pair<int, Disposicion>> cache_;
 };
 
 // The bubble the screenshot renderer draws: `m` alone, opening nothing.
