@@ -167,7 +167,7 @@ TEST(Burbuja, TextoSinMencionYLineaDeAutor) {
         Burbuja b(a.m, {a.m}, {}, Esquema::claro);
         EXPECT_EQ(b.muestraAutor(), a.linea) << a.m.autor.toStdString();
     }
-    // A message that is only a mention of nothing shows no text part at all when empty.
+    // Without text there is no text label at all.
     Burbuja vacia(msg("v", false, "", 0, doc("a.pdf")), {}, {}, Esquema::claro);
     EXPECT_EQ(vacia.etiquetaTexto(), nullptr);
 }
