@@ -115,7 +115,14 @@ protected:
         llamada.reset();
     }
 
+    // A new call; what the previous one logged and reported is forgotten.
     Llamada& crear(std::optional<QString> agente = std::nullopt, std::optional<qint64> consulta = std::nullopt) {
+        llamada.reset();
+        lineas.clear();
+        fases.clear();
+        niveles.clear();
+        terminados = 0;
+        error.reset();
         auto a = std::make_unique<AudioFalso>();
         audio = a.get();
         llamada = std::make_unique<Llamada>(Cuenta{servicio.url(), "token-bueno", "", ""}, agente, consulta, reloj, std::move(a));
