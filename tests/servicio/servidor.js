@@ -132,6 +132,17 @@ function respuestaPorDefecto(metodo, ruta, cuerpo, cabeceras) {
     if (canje) { estado.codigos.delete(datos.codigo); return { estado: 200, cuerpo: canje }; }
     return { estado: 400, cuerpo: { error: 'Código vencido o ya usado' } };
   }
+  // The call's endpoints: a realtime token, a tool that answers, and the two end reports.
+  if (ruta.startsWith('/api/v1/llamada/')) {
+    if (!autorizado()) return { estado: 401, cuerpo: { error: 'sin sesión' } };
+    if (metodo === 'GET' && ruta === '/api/v1/llamada/realtime/token') {
+      return { estado: 200, cuerpo: { token: 'token-realtime', modelo: 'gpt-realtime', llamadaId: 'llamada-1' } };
+    }
+    if (metodo === 'POST' && ruta === '/api/v1/llamada/realtime/tool') return { estado: 200, cuerpo: { resultado: 'Hecho.' } };
+    if (metodo === 'POST' && (ruta === '/api/v1/llamada/realtime/uso' || ruta === '/api/v1/llamada/fin')) {
+      return { estado: 200, cuerpo: { ok: true } };
+    }
+  }
   const descarga = '/api/files/download/';
   if (metodo === 'GET' && ruta.startsWith(descarga)) {
     if (!autorizado()) return { estado: 401, cuerpo: { error: 'sin sesión' } };
