@@ -85,6 +85,7 @@ protected:
         m.reset();
         atajos.reset();
         Privacidad::usar(nullptr);
+        for (const char* k : {"zentu.isla.escala", "zentu.resumenManana"}) Preferencias::almacen().remove(QString::fromLatin1(k));
     }
     VistaAjustes& abrir(SeccionAjustes s, Esquema e = Esquema::claro, QSize tam = {760, 520}) {
         vista = std::make_unique<VistaAjustes>(*m, s, e, reloj);
@@ -396,6 +397,7 @@ TEST_F(Ventana, ControlesDeLosPaneles) {
 // pane also tall, and with the permissions missing.
 TEST_F(Ventana, Imagenes) {
     const QString carpeta = pruebas::carpetaArtefactos("ajustes");
+    voz.setEscala(1.4);
     struct Variante { const char* nombre; bool conCuenta; QSize tam; bool faltan; };
     const Variante variantes[] = {
         {"con-cuenta", true, {760, 520}, false},
@@ -433,5 +435,47 @@ TEST_F(Ventana, Imagenes) {
                 vista.reset();
             }
         }
+    }
+}
+
+// The agent bubble (active and paused), the overflow bubble and a full one-row grid.
+TEST_F(Ventana, ImagenesDelEquipo) {
+    const QString carpeta = pruebas::carpetaArtefactos("ajustes");
+    cuenta = Cuenta{"https://panel.zentu.app", "t", "ana@tolmira.es", "Hotel Tolmira"};
+    std::vector<Agente> equipo = *Instantanea::ejemplo().agentes;
+    const char* nombres[] = {"soporte_tecnico", "facturas", "marta-luisa", "reservas_web", "cocina", "eventos",
+                             "proveedores", "recepcion"};
+    for (int i = 0; i < 8; ++i) equipo.push_back(agente(100 + i, nombres[i], i % 3 != 0, i % 4));
+    foto = Instantanea::ejemplo();
+    foto.agentes = equipo;
+    for (Esquema e : {Esquema::claro, Esquema::oscuro}) {
+        const QString sufijo = e == Esquema::oscuro ? "-oscuro.png" : "-claro.png";
+        VistaAjustes& w = abrir(SeccionAjustes::estado, e);
+        w.show();
+        pruebas::girar(150);
+        EquipoAgentes* eq = w.panelEstado()->equipo();
+        EXPECT_TRUE(w.grab().toImage().save(carpeta + "/estado-equipo-lleno" + sufijo));
+        auto* resto = eq->findChild<QAbstractButton*>();
+        ASSERT_NE(resto, nullptr);
+        EXPECT_EQ(resto->toolTip(), "Ver los otros 4");
+        resto->click();
+        ASSERT_NE(eq->burbujaResto(), nullptr);
+        EXPECT_TRUE(eq->restoAbierto());
+        EXPECT_TRUE(eq->burbujaResto()->grab().toImage().save(carpeta + "/equipo-resto" + sufijo));
+        eq->abrirResto(false);
+        for (const Agente& a : equipo) {
+            if (a.id != 100 && a.id != 101) continue;
+            eq->abrirAgente(a.id);
+            ASSERT_NE(eq->burbuja(), nullptr);
+            const QImage img = eq->burbuja()->grab().toImage();
+            EXPECT_EQ(img.width(), 230 * img.devicePixelRatio());
+            EXPECT_TRUE(img.save(carpeta + (a.activo ? "/agente-activo" : "/agente-en-pausa") + sufijo));
+            QStringList textos;
+            for (auto* b : eq->burbuja()->findChildren<QAbstractButton*>()) textos << b->text();
+            EXPECT_EQ(textos, QStringList{a.activo ? "Pausar" : "Reanudar"});
+            eq->abrirAgente(std::nullopt);
+        }
+        w.hide();
+        vista.reset();
     }
 }

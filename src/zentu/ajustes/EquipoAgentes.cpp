@@ -160,6 +160,7 @@ public:
     Burbuja(Esquema esquema, QWidget* padre, std::function<void()> alCerrar)
         : QWidget(padre, Qt::Popup | Qt::FramelessWindowHint), esquema_(esquema), alCerrar_(std::move(alCerrar)) {
         setAttribute(Qt::WA_DeleteOnClose);
+        setAttribute(Qt::WA_TranslucentBackground);  // only the rounded card shows
     }
     void cerrarSinAviso() {
         alCerrar_ = nullptr;

@@ -117,9 +117,9 @@ void PanelCuenta::actualizar() {
         h->addWidget(new Avatar(inicial(*c), esquema_, fila), 0, Qt::AlignVCenter);
         auto* textos = new QVBoxLayout;
         textos->setSpacing(3);
-        textos->addWidget(etiqueta(nombre(*c), fuente(15, QFont::DemiBold), primario(esquema_)));
-        textos->addWidget(etiqueta(c->correo, fuente(12.5), secundario(esquema_)));
-        textos->addWidget(etiqueta(servidor(c->url), fuente(11.5), terciario(esquema_)));
+        textos->addWidget(recortada(nombre(*c), fuente(15, QFont::DemiBold), primario(esquema_)));
+        textos->addWidget(recortada(c->correo, fuente(12.5), secundario(esquema_)));
+        textos->addWidget(recortada(servidor(c->url), fuente(11.5), terciario(esquema_)));
         h->addLayout(textos, 1);
         tarjeta->columna()->addWidget(fila);
         v->addWidget(tarjeta);

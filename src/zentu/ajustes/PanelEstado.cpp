@@ -118,7 +118,7 @@ QWidget* estadoMac(bool ok, const QString& texto, Esquema esquema, QWidget* padr
     punto->setStyleSheet(QStringLiteral("background: %1; border-radius: 3px;")
                              .arg((ok ? Paleta(esquema).lima : naranja(esquema)).name(QColor::HexArgb)));
     fila->addWidget(punto, 0, Qt::AlignVCenter);
-    auto* l = etiqueta(texto, fuente(11), secundario(esquema));
+    auto* l = recortada(texto, fuente(11), secundario(esquema));
     l->setObjectName(ok ? QStringLiteral("ok") : QStringLiteral("falta"));
     fila->addWidget(l);
     return w;
@@ -328,7 +328,7 @@ void PanelEstado::actualizarPermisos() {
             punto->setStyleSheet(QStringLiteral("background: %1; border-radius: 3px;").arg(naranja(esquema_).name()));
             fila->addWidget(punto, 0, Qt::AlignVCenter);
             fila->addWidget(etiqueta(tituloPermiso(falta.permiso), fuente(12.5, QFont::DemiBold), primario(esquema_)));
-            auto* nota = etiqueta(notaPermiso(falta), fuente(12), secundario(esquema_));
+            auto* nota = recortada(notaPermiso(falta), fuente(12), secundario(esquema_));
             nota->setMinimumWidth(20);
             fila->addWidget(nota, 1);
             fila->addSpacing(8);

@@ -130,11 +130,14 @@ PanelLaIsla::PanelLaIsla(ModeloAjustes& modelo, EstadoVoz& muestra, Esquema esqu
     deslizador_ = new QSlider(Qt::Horizontal, filaTam);
     deslizador_->setRange(0, pasos);
     deslizador_->setAccessibleName(QStringLiteral("Tamaño"));
-    QPalette pal = deslizador_->palette();
-    pal.setColor(QPalette::Highlight, Paleta(esquema).lima);
-    pal.setColor(QPalette::Button, esquema == Esquema::oscuro ? QColor(70, 72, 78) : QColor(250, 250, 250));
-    pal.setColor(QPalette::Window, esquema == Esquema::oscuro ? QColor(40, 42, 46) : QColor(225, 227, 232));
-    deslizador_->setPalette(pal);
+    const bool oscuro = esquema == Esquema::oscuro;
+    deslizador_->setStyleSheet(
+        QStringLiteral("QSlider::groove:horizontal { height: 4px; border-radius: 2px; background: %1; }"
+                       "QSlider::sub-page:horizontal { height: 4px; border-radius: 2px; background: %2; }"
+                       "QSlider::handle:horizontal { width: 16px; height: 16px; margin: -6px 0; border-radius: 8px;"
+                       " background: #ffffff; border: 1px solid %3; }")
+            .arg(conAlfa(primario(esquema), oscuro ? 0.22 : 0.14).name(QColor::HexArgb),
+                 Paleta(esquema).lima.name(QColor::HexArgb), QColor(0, 0, 0, oscuro ? 120 : 50).name(QColor::HexArgb)));
     h->addWidget(deslizador_, 1);
     porcentaje_ = etiqueta(QString(), fuente(12.5, QFont::Normal, true), secundario(esquema));
     porcentaje_->setFixedWidth(44);

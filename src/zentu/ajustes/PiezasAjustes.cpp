@@ -46,6 +46,32 @@ QLabel* etiqueta(const QString& texto, const QFont& f, const QColor& color, bool
     return l;
 }
 
+QSize Recortada::minimumSizeHint() const {
+    const QSize s = QLabel::minimumSizeHint();
+    return {std::min(s.width(), 24), s.height()};
+}
+
+void Recortada::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const QRect r = contentsRect();
+    p.setPen(palette().color(QPalette::WindowText));
+    p.setFont(font());
+    p.drawText(r, int(alignment()) | Qt::TextSingleLine,
+               QFontMetricsF(font()).elidedText(text(), Qt::ElideRight, r.width()));
+}
+
+QLabel* recortada(const QString& texto, const QFont& f, const QColor& color, QWidget* padre) {
+    auto* l = new Recortada(texto, padre);
+    l->setFont(f);
+    QPalette pal = l->palette();
+    pal.setColor(QPalette::WindowText, color);
+    l->setPalette(pal);
+    l->setTextFormat(Qt::PlainText);
+    l->setToolTip(texto);
+    l->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    return l;
+}
+
 QStringList teclas(const Combinacion& comb) {
     const QString texto = comb.texto();
     const int espacio = texto.indexOf(u' ');

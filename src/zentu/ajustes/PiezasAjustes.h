@@ -37,6 +37,18 @@ QColor conAlfa(QColor color, qreal alfa);
 QLabel* etiqueta(const QString& texto, const QFont& fuente, const QColor& color, bool envolver = false,
                  QWidget* padre = nullptr);
 
+// One line of text that, when short of room, ends in "…" instead of being clipped.
+class Recortada : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+};
+// The same as `etiqueta`, one line, cut at the end.
+QLabel* recortada(const QString& texto, const QFont& fuente, const QColor& color, QWidget* padre = nullptr);
+
 // The key-cap texts of a combination: each modifier glyph, then the key's name.
 QStringList teclas(const Combinacion& comb);
 

@@ -126,6 +126,14 @@ void VistaAjustes::construir() {
     desplazable->setWidgetResizable(true);
     desplazable->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     desplazable->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // A thin bar over the window's background, only when the pane is taller than the window.
+    const QColor asa = conAlfa(primario(esquema_), 0.28);
+    desplazable->verticalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { width: 10px; background: transparent; margin: 4px 2px 4px 0px; }"
+                       "QScrollBar::handle:vertical { background: %1; border-radius: 4px; min-height: 30px; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0px; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }")
+            .arg(asa.name(QColor::HexArgb)));
     desplazable->setAutoFillBackground(false);
     desplazable->viewport()->setAutoFillBackground(false);
     area_ = desplazable;
