@@ -359,6 +359,18 @@ TEST_F(Ventana, ControlesDeLosPaneles) {
     vista->panelAtajos()->restablecer()->click();
     EXPECT_EQ(m->error(), std::nullopt);
 
+    // Quick actions: the tool tip names the keys; a press hands the action's name over.
+    std::vector<QString> acciones;
+    m->accion = [&](const QString& a) { acciones.push_back(a); };
+    std::map<QString, QAbstractButton*> tarjetas;
+    for (auto* t : vista->panelEstado()->findChildren<QAbstractButton*>()) tarjetas[t->accessibleName()] = t;
+    ASSERT_TRUE(tarjetas.count("Hablar") && tarjetas.count("Una zona"));
+    EXPECT_EQ(tarjetas["Hablar"]->toolTip(), "Hablar (⌥ Espacio)");
+    EXPECT_EQ(tarjetas["Escribir"]->toolTip(), "Escribir (⌥⇧ C)");
+    tarjetas["Hablar"]->click();
+    tarjetas["Una zona"]->click();
+    EXPECT_EQ(acciones, (std::vector<QString>{"llamada", "zona"}));
+
     // Island pane: the slider writes the scale, the label follows.
     vista->setSeccion(SeccionAjustes::isla);
     vista->panelIsla()->deslizador()->setValue(PanelLaIsla::pasos);
