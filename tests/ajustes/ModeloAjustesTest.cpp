@@ -155,6 +155,19 @@ TEST_F(PruebaModelo, EscCancelaYLasTeclasSueltasNoCuentan) {
         EXPECT_EQ(m->llamada(), Atajos::porDefecto(Cual::llamada));
         EXPECT_EQ(teclas.tomadas.size(), 5u);
     }
+    // A press with no physical key behind it is swallowed and not judged; Esc still cancels.
+    m->grabar(Cual::chat);
+    for (Qt::KeyboardModifiers mods : {Qt::KeyboardModifiers(), Qt::KeyboardModifiers(Qt::AltModifier)}) {
+        QKeyEvent sinTecla(QEvent::KeyPress, Qt::Key_Z, mods, 0, 0, 0, QStringLiteral("z"));
+        QApplication::sendEvent(&campo, &sinTecla);
+    }
+    EXPECT_EQ(m->grabando(), Cual::chat);
+    EXPECT_EQ(m->error(), std::nullopt);
+    EXPECT_EQ(Atajos::combinacion(Cual::chat), Atajos::porDefecto(Cual::chat));
+    QKeyEvent escSinTecla(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, 0, 0, 0);
+    QApplication::sendEvent(&campo, &escSinTecla);
+    EXPECT_EQ(m->grabando(), std::nullopt);
+
     // Not recording: keys reach the window again.
     EXPECT_TRUE(pulsar(teclaA, 0));
 }
