@@ -4,11 +4,14 @@
 #include "widgets/Anfitrion.h"
 
 #include "comun/Ayudas.h"
+#include "plataforma/RecargaWidgets.h"
 #include "plataforma/Registro.h"
 #include "widgets/Catalogo.h"
 #include "widgets/Proveedores.h"
 #include "widgets/VentanaWidget.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QFile>
 #include <QMenu>
 #include <QFileInfo>
@@ -150,6 +153,26 @@ TEST_F(Anfitrion_, UnaFotoNuevaRedibujaEnseguida) {
     // Unpaired: the app writes the empty snapshot; the widget shows the not-linked content.
     Instantanea::vacia().guardar();
     EXPECT_TRUE(pruebas::esperarHasta([&] { return !v->foto().enlazada; }, 5000));
+}
+
+TEST_F(Anfitrion_, ElPedidoDeLaAppPorElBusRedibujaAunSinCambioVisto) {
+    enlazada(2, 3).guardar();
+    Anfitrion anfitrion(reloj);
+    anfitrion.iniciar();
+    ASSERT_EQ(anfitrion.ventanas().size(), 1u);
+    VentanaWidget* v = anfitrion.ventanas()[0];
+    pruebas::girar(300);
+    const int antes = v->recargas();
+    // A request about another shared folder (another session's app) is not ours.
+    auto ajena = QDBusMessage::createSignal(RecargaWidgets::kRuta, RecargaWidgets::kInterfaz, RecargaWidgets::kSenal);
+    ajena << QStringLiteral("/otra/carpeta/ai.zentu.voz");
+    QDBusConnection::sessionBus().send(ajena);
+    pruebas::girar(300);
+    EXPECT_EQ(v->recargas(), antes);
+    RecargaWidgets::pedir();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return v->recargas() == antes + 1; }, 5000));
+    pruebas::girar(300);
+    EXPECT_EQ(v->recargas(), antes + 1);
 }
 
 TEST_F(Anfitrion_, LaDisposicionSeRecuerda) {

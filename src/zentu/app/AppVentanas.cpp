@@ -1,0 +1,179 @@
+// The chat panel beside the island, the one floating card, the pairing and settings windows and
+// the two roads by which a screen capture reaches the chat.
+#include "zentu/app/App.h"
+
+#include "plataforma/CapturaZona.h"
+#include "plataforma/Registro.h"
+#include "zentu/isla/Permisos.h"
+
+#include <QCursor>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+#include <algorithm>
+
+namespace {
+
+void pendiente(const QString& operacion) { Registro::escribir(QStringLiteral("[app] pendiente: ") + operacion); }
+
+}  // namespace
+
+void App::alternarChat() {
+    if (panelChat && panelChat->enPantalla()) {
+        cerrarChat();
+        return;
+    }
+    PuertoChat* c = asegurarChat();
+    if (!c) {
+        abrirEnlace();
+        return;
+    }
+    if (!panelChat) {
+        QPointer<App> yo(this);
+        panelChat = entorno.crearPanelChat(*c, [yo] {
+            if (yo) yo->cerrarChat();
+        });
+        if (!panelChat) {
+            pendiente(QStringLiteral("alternarChat"));
+            return;
+        }
+    }
+    if (!voz.visible()) {
+        voz.setFase(Fase::reposo);
+        mostrarIsla();
+    }
+    recolocarChat();
+    panelChat->mostrar();
+    actualizarModoChat();
+    c->setVecesAbierto(c->vecesAbierto() + 1);
+    if (!c->cargado()) c->cargar();
+}
+
+void App::recolocarChat() {
+    if (!panelChat || !panel) return;
+    if (!panelChat->enPantalla() && !voz.visible()) return;
+    panelChat->colocar(anclaChat(panel->marco(), panel->escala()));
+}
+
+void App::cerrarChat() {
+    if (panelChat) panelChat->retirar();
+    actualizarModoChat();
+    if (voz.visible() && panel) panel->hacerClave();
+    if (modo == Modo::ninguno && voz.visible() && !voz.aviso()) {
+        despues(0.2, [this] {
+            if (modo == Modo::ninguno && !(panelChat && panelChat->enPantalla())) ocultar();
+        });
+    }
+}
+
+void App::abrirChatCon(const std::optional<QString>& texto, const std::optional<QString>& archivo) {
+    PuertoChat* c = asegurarChat();
+    if (!c) {
+        abrirEnlace();
+        return;
+    }
+    if (texto) {
+        const QString antes = c->borrador();
+        c->setBorrador(antes.isEmpty() ? *texto : antes + QStringLiteral("\n\n") + *texto);
+    }
+    if (archivo) c->setPendiente(*archivo);
+    if (panelChat && panelChat->enPantalla()) panelChat->hacerClave();
+    else alternarChat();
+}
+
+void App::mostrarTarjeta(QSizeF tam, bool centrada, const std::function<QWidget*(std::function<void()>)>& contenido) {
+    if (tarjeta) tarjeta->hide();
+    QPointer<App> yo(this);
+    auto cerrar = [yo] {
+        if (yo && yo->tarjeta) yo->tarjeta->hide();
+    };
+    auto nueva = std::make_unique<PanelFlotante>(tam, contenido(cerrar));
+    if (tarjeta) tarjeta.release()->deleteLater();
+    tarjeta = std::move(nueva);
+    if (centrada) tarjeta->mostrarCentrado();
+    else tarjeta->mostrarJuntoAlRaton();
+}
+
+double App::anchoDudas(std::optional<double> anchoVisible) {
+    if (!anchoVisible) return 600;
+    return std::clamp(*anchoVisible / 2, 560.0, 1100.0);
+}
+
+void App::mostrarDudas(std::optional<qint64> abierta, std::optional<qint64> permiso) {
+    if (!pendientes) {
+        abrirChatCon(std::nullopt, std::nullopt);
+        return;
+    }
+    Q_UNUSED(abierta);
+    Q_UNUSED(permiso);
+    pendiente(QStringLiteral("mostrarDudas"));
+}
+
+void App::mostrarAgentes() {
+    if (!widgets) {
+        abrirEnlace();
+        return;
+    }
+    pendiente(QStringLiteral("mostrarAgentes"));
+}
+
+void App::abrirEnlace() {
+    if (!ventanaEnlace) ventanaEnlace = entorno.crearVentanaEnlace(*enlace);
+    enlace->reiniciar();
+    if (ventanaEnlace) ventanaEnlace->mostrar();
+}
+
+void App::abrirAjustes() { pendiente(QStringLiteral("abrirAjustes")); }
+
+void App::verPantallaEnChat() {
+    if (!cuenta) {
+        abrirEnlace();
+        return;
+    }
+    pendiente(QStringLiteral("verPantallaEnChat"));
+}
+
+void App::avisarSinPantalla() {
+    if (!voz.visible()) {
+        voz.setFase(Fase::reposo);
+        mostrarIsla();
+    }
+    // No desktop here grants capture once and for all, so there is nothing to relaunch for:
+    // the owner is told and sent to the settings that govern it.
+    mostrarAviso(QStringLiteral("Falta el permiso de grabación de pantalla."));
+    Permiso(Permiso::pantalla).pedir();
+}
+
+void App::zonaEnChat() {
+    if (!cuenta) {
+        abrirEnlace();
+        return;
+    }
+    QPointer<App> yo(this);
+    [](QPointer<App> app) -> QCoro::Task<void> {
+        const bool funciona = co_await Permiso::probarPantalla();
+        if (!app) co_return;
+        if (funciona) app->capturarZona();
+        else app->avisarSinPantalla();
+    }(yo);
+}
+
+void App::capturarZona() {
+    const qint64 segundos = reloj.ahora().toSecsSinceEpoch();
+    QString ruta = carpetaTemporal() + QStringLiteral("/zentu-zona-%1.png").arg(segundos);
+    for (int n = 2; QFileInfo::exists(ruta); ++n)
+        ruta = carpetaTemporal() + QStringLiteral("/zentu-zona-%1-%2.png").arg(segundos).arg(n);
+    QPointer<App> yo(this);
+    const bool lanzada = CapturaZona::capturar(ruta, this, [yo, ruta](bool escrita) {
+        if (!yo) return;
+        if (escrita) {
+            yo->sonidos.tocar(Sonidos::Cual::captura);
+            Registro::escribir(QStringLiteral("[zona] capturada"));
+            yo->abrirChatCon(std::nullopt, ruta);
+        } else {
+            Registro::escribir(QStringLiteral("[zona] cancelada"));
+        }
+    });
+    if (!lanzada) mostrarAviso(QStringLiteral("No se pudo capturar la pantalla."));
+}

@@ -1,0 +1,209 @@
+#include "zentu/app/EntornoEscritorio.h"
+
+#include "compartido/Instantanea.h"
+#include "plataforma/Despertar.h"
+#include "plataforma/Registro.h"
+#include "zentu/conexion/EnMiMac.h"
+#include "zentu/conexion/ModeloEnlace.h"
+#include "zentu/isla/Pildora.h"
+#include "zentu/isla/Sonidos.h"
+#include "zentu/isla/Ventana.h"
+#include "zentu/isla/VistaEnlace.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace {
+
+class SonidosReales : public PuertoSonidos {
+public:
+    void tocar(Sonidos::Cual cual) override { s_.tocar(cual); }
+    void esperar(std::function<bool()> mientras) override { s_.esperar(std::move(mientras)); }
+    void escribirSonidoDeAviso() override { s_.escribirSonidoDeAviso(); }
+    bool activos() const override { return s_.activos(); }
+    void setActivos(bool a) override { s_.setActivos(a); }
+
+private:
+    Sonidos s_;
+};
+
+// The island window around the pill, and its moves reported to the shell.
+class IslaReal : public PuertoIsla {
+public:
+    IslaReal(EstadoVoz& voz, AccionesIsla a) {
+        auto* pildora = new Pildora(voz);
+        pildora->alSilenciar = a.silenciar;
+        pildora->alTerminar = a.terminar;
+        pildora->alVerEnChat = a.verEnChat;
+        pildora->alContestar = a.contestar;
+        pildora->alRechazar = a.rechazar;
+        pildora->alNotaDeVoz = a.notaDeVoz;
+        pildora->alConversar = a.conversar;
+        ventana_ = std::make_unique<PanelIsla>(new RaizIsla(voz, pildora));
+        ventana_->alTeclear = [this](QKeyEvent* e) { return alTeclear ? alTeclear(*e) : false; };
+        ventana_->installEventFilter(this);
+    }
+    void cambiarEscala(double e) override { ventana_->cambiarEscala(e); }
+    double escala() const override { return ventana_->escala(); }
+    void colocar() override { ventana_->colocar(); }
+    void mostrar() override {
+        ventana_->show();
+        ventana_->raise();
+    }
+    void retirar() override { ventana_->hide(); }
+    void hacerClave() override { ventana_->activateWindow(); }
+    bool enPantalla() const override { return ventana_->isVisible(); }
+    QRectF marco() const override { return QRectF(ventana_->frameGeometry()); }
+
+protected:
+    bool eventFilter(QObject* objeto, QEvent* evento) override {
+        if (objeto == ventana_.get() && evento->type() == QEvent::Move && alMover) alMover();
+        return false;
+    }
+
+private:
+    std::unique_ptr<PanelIsla> ventana_;
+};
+
+class VentanaEnlace : public PuertoVentana {
+public:
+    explicit VentanaEnlace(ModeloEnlace& modelo) {
+        ventana_ = std::make_unique<QWidget>();
+        ventana_->setWindowTitle(QStringLiteral("Zentu AI"));
+        auto* capa = new QVBoxLayout(ventana_.get());
+        capa->setContentsMargins(0, 0, 0, 0);
+        capa->addWidget(new VistaEnlace(modelo));
+        capa->setSizeConstraint(QLayout::SetFixedSize);
+    }
+    void mostrar() override {
+        ventana_->adjustSize();
+        if (QScreen* s = QGuiApplication::screenAt(QCursor::pos()) ? QGuiApplication::screenAt(QCursor::pos())
+                                                                   : QGuiApplication::primaryScreen()) {
+            QRect r = ventana_->frameGeometry();
+            r.moveCenter(s->availableGeometry().center());
+            ventana_->move(r.topLeft());
+        }
+        ventana_->show();
+        ventana_->raise();
+        ventana_->activateWindow();
+    }
+    void cerrar() override { ventana_->hide(); }
+    bool enPantalla() const override { return ventana_->isVisible(); }
+
+private:
+    std::unique_ptr<QWidget> ventana_;
+};
+
+QCoro::Task<void> avisar(Cuenta cuenta, QString ruta, QString metodo, std::optional<QJsonObject> cuerpo) {
+    try {
+        co_await API::pedir(std::move(cuenta), std::move(ruta), std::move(metodo), std::move(cuerpo), 20);
+    } catch (...) {
+        // Nobody waits for this report: its outcome is dropped.
+    }
+}
+
+}  // namespace
+
+EntornoEscritorio::EntornoEscritorio() : sonidos_(std::make_unique<SonidosReales>()) {}
+EntornoEscritorio::~EntornoEscritorio() = default;
+
+Reloj& EntornoEscritorio::reloj() { return Reloj::sistema(); }
+std::optional<Cuenta> EntornoEscritorio::leerCuenta() { return Llavero::leer(); }
+void EntornoEscritorio::guardarCuenta(const Cuenta& cuenta) { Llavero::guardar(cuenta); }
+void EntornoEscritorio::borrarCuenta() { Llavero::borrar(); }
+PuertoSonidos& EntornoEscritorio::sonidos() { return *sonidos_; }
+
+std::optional<QString> EntornoEscritorio::abrirAlIniciarSesion(bool si) {
+    Q_UNUSED(si);
+    return QStringLiteral("el inicio de sesión todavía no se puede cambiar");
+}
+
+bool EntornoEscritorio::alIniciarSesion() { return false; }
+
+std::unique_ptr<PuertoIsla> EntornoEscritorio::crearIsla(EstadoVoz& voz, AccionesIsla acciones) {
+    return std::make_unique<IslaReal>(voz, std::move(acciones));
+}
+
+std::unique_ptr<QObject> EntornoEscritorio::crearAtajos(std::function<void(Atajos::Cual)> pulsar,
+                                                        std::function<void(Atajos::Cual)> soltar) {
+    auto atajos = std::make_unique<Atajos>();
+    atajos->alPulsar = std::move(pulsar);
+    atajos->alSoltar = std::move(soltar);
+    return atajos;
+}
+
+void EntornoEscritorio::instalarAcorde(std::function<void()> pulsar, std::function<void()> soltar,
+                                       std::function<void()> cancelar) {
+    TeclasModificadoras& acorde = TeclasModificadoras::shared();
+    acorde.alPulsar = std::move(pulsar);
+    acorde.alSoltar = std::move(soltar);
+    acorde.alCancelar = std::move(cancelar);
+    if (TeclasModificadoras::encendido()) acorde.encender(true);
+}
+
+void EntornoEscritorio::observarDespertar(std::function<void()> alDespertar) {
+    despertar_ = std::make_unique<Despertar>();
+    despertar_->alDespertar = std::move(alDespertar);
+}
+
+std::unique_ptr<CanalEnVivo> EntornoEscritorio::crearCanal(const Cuenta& cuenta) {
+    return std::make_unique<CanalEnVivo>(cuenta);
+}
+
+std::unique_ptr<PuertoChat> EntornoEscritorio::crearChat(CanalEnVivo&) { return nullptr; }
+std::unique_ptr<PuertoConversacion> EntornoEscritorio::crearConversacion(PuertoChat&) { return nullptr; }
+std::unique_ptr<PuertoLlamada> EntornoEscritorio::crearLlamada(const Cuenta&, std::optional<QString>,
+                                                               std::optional<qint64>) {
+    return nullptr;
+}
+std::unique_ptr<PuertoPendientes> EntornoEscritorio::crearPendientes(const Cuenta&, CanalEnVivo&) { return nullptr; }
+std::unique_ptr<PuertoWidgets> EntornoEscritorio::crearWidgets(const Cuenta&, CanalEnVivo&) { return nullptr; }
+
+std::unique_ptr<EnMiMac> EntornoEscritorio::crearEnMiMac(const Cuenta& cuenta, CanalEnVivo& canal) {
+    return std::make_unique<EnMiMac>(cuenta, canal);
+}
+
+void EntornoEscritorio::borrarInstantanea() { Instantanea::vacia().guardar(); }
+
+std::unique_ptr<PuertoPanelChat> EntornoEscritorio::crearPanelChat(PuertoChat&, std::function<void()>) {
+    return nullptr;
+}
+
+std::unique_ptr<PuertoVentana> EntornoEscritorio::crearVentanaEnlace(ModeloEnlace& modelo) {
+    return std::make_unique<VentanaEnlace>(modelo);
+}
+
+void EntornoEscritorio::avisarAlServicio(const Cuenta& cuenta, const QString& ruta, const QString& metodo,
+                                         std::optional<QJsonObject> cuerpo) {
+    avisar(cuenta, ruta, metodo, std::move(cuerpo));
+}
+
+QString EntornoEscritorio::tamanosDeTexto(const QByteArray& datos) {
+    const QJsonDocument doc = QJsonDocument::fromJson(datos);
+    if (!doc.isObject()) return QStringLiteral("{}");
+    const QJsonObject o = doc.object();
+    for (auto it = o.begin(); it != o.end(); ++it) {
+        if (!it->isArray()) return QStringLiteral("{}");
+        for (const QJsonValue& x : it->toArray())
+            if (!x.isDouble()) return QStringLiteral("{}");
+    }
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+QString EntornoEscritorio::tamanosDeWidgets() {
+    const auto ruta = Tamanos::archivo();
+    if (!ruta) return QStringLiteral("{}");
+    QFile f(*ruta);
+    if (!f.open(QIODevice::ReadOnly)) return QStringLiteral("{}");
+    return tamanosDeTexto(f.readAll());
+}
+
+void EntornoEscritorio::terminarProceso() { QCoreApplication::exit(0); }
