@@ -3,6 +3,7 @@
 #include "compartido/Instantanea.h"
 #include "plataforma/Contenedor.h"
 #include "plataforma/EsquemaColor.h"
+#include "plataforma/RecargaWidgets.h"
 #include "plataforma/Registro.h"
 #include "widgets/Catalogo.h"
 #include "widgets/Proveedores.h"
@@ -171,6 +172,12 @@ void Anfitrion::iniciar() {
     ponerEsquema();
     vigilar();
     firma_ = firmaFoto();
+    // The app's explicit request: redraw at once, even where the file's change was not seen.
+    RecargaWidgets::escuchar(this, [this] {
+        vigilar();
+        firma_ = firmaFoto();
+        recargarTodo();
+    });
 
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         bandeja_ = new QSystemTrayIcon(iconoBandeja(), this);

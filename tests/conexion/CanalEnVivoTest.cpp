@@ -653,6 +653,24 @@ TEST_F(CanalCrudo, CierreDelServidorYRechazo) {
     ASSERT_TRUE(lineas.esperar("[canal] reconecto en 4 s"));
 }
 
+// A refusal's text may carry anything; each lands as one visible line with its tag.
+TEST_F(CanalCrudo, RechazoConControlesQuedaEnUnaLinea) {
+    conectar(false);
+    const std::vector<std::pair<QString, QString>> casos = {
+        {"x\n[app] línea falsa", "x\\n[app] línea falsa"},
+        {"a\r\nb\tc", "a\\r\\nb\\tc"},
+        {QString("\x1b[31mrojo") + QChar(0x2028) + "fin" + QChar(0x85), "\\x1B[31mrojo\\u2028fin\\x85"},
+    };
+    for (const auto& [enviado, escrito] : casos) {
+        paquete("44" + enviado);
+        EXPECT_TRUE(lineas.esperar("[canal] rechazado: " + escrito)) << lineas.todas().join("|").toStdString();
+    }
+    for (const QString& l : lineas.todas()) {
+        EXPECT_FALSE(std::any_of(l.begin(), l.end(), [](QChar c) { return c.category() == QChar::Other_Control; }))
+            << l.toStdString();
+    }
+}
+
 TEST_F(CanalCrudo, CierresDeLaConexion) {
     conectar();
     peer.ultima().ws->close(QWebSocketProtocol::CloseCodeNormal, "adiós");

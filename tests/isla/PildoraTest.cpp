@@ -335,8 +335,10 @@ TEST(Pildora, Imagenes) {
             voz.setQuieto(true);
             Pildora pildora(voz);
             pildora.setEsquema(esquema);
-            pildora.resize(640, 352);
-            QImage imagen(640, 352, QImage::Format_ARGB32_Premultiplied);
+            // As tall as the island's window makes it: a long notice gets the room it needs.
+            const int alto = 2 * pildora.sizeHint().height();
+            pildora.resize(640, alto);
+            QImage imagen(640, alto, QImage::Format_ARGB32_Premultiplied);
             imagen.fill(esquema == Esquema::oscuro ? QColor(52, 58, 70) : QColor(206, 212, 222));
             QPainter p(&imagen);
             p.drawPixmap(0, 0, pildora.grab());

@@ -183,6 +183,9 @@ async function control(metodo, que, d, res) {
       if (!estado.respuestas.has(d.metodo + ' ' + d.ruta)) estado.respuestas.set(d.metodo + ' ' + d.ruta, []);
       estado.respuestas.get(d.metodo + ' ' + d.ruta).push(d);
       return enviarJson(res, 200, { ok: true });
+    case 'respuestas': // DELETE forgets every scripted reply
+      estado.respuestas = new Map();
+      return enviarJson(res, 200, { ok: true });
     case 'peticiones':
       if (metodo === 'DELETE') estado.peticiones = [];
       return enviarJson(res, 200, estado.peticiones);

@@ -4,6 +4,7 @@
 #include "widgets/Anfitrion.h"
 
 #include "comun/Ayudas.h"
+#include "plataforma/RecargaWidgets.h"
 #include "plataforma/Registro.h"
 #include "widgets/Catalogo.h"
 #include "widgets/Proveedores.h"
@@ -150,6 +151,20 @@ TEST_F(Anfitrion_, UnaFotoNuevaRedibujaEnseguida) {
     // Unpaired: the app writes the empty snapshot; the widget shows the not-linked content.
     Instantanea::vacia().guardar();
     EXPECT_TRUE(pruebas::esperarHasta([&] { return !v->foto().enlazada; }, 5000));
+}
+
+TEST_F(Anfitrion_, ElPedidoDeLaAppPorElBusRedibujaAunSinCambioVisto) {
+    enlazada(2, 3).guardar();
+    Anfitrion anfitrion(reloj);
+    anfitrion.iniciar();
+    ASSERT_EQ(anfitrion.ventanas().size(), 1u);
+    VentanaWidget* v = anfitrion.ventanas()[0];
+    pruebas::girar(300);
+    const int antes = v->recargas();
+    RecargaWidgets::pedir();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return v->recargas() == antes + 1; }, 5000));
+    pruebas::girar(300);
+    EXPECT_EQ(v->recargas(), antes + 1);
 }
 
 TEST_F(Anfitrion_, LaDisposicionSeRecuerda) {

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QEnterEvent>
 #include <QGraphicsOpacityEffect>
+#include <QImage>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
 #include <QPainter>
@@ -91,6 +92,21 @@ TextoBurbuja componer(const QPainter& pintor, const QString& texto, double ancho
     r.caja = QRectF(0, 0, anchoMax, y);
     return r;
 }
+
+// The bubble's text and its frame in the root frame, below or above the capsule `capsula`.
+struct BurbujaCompuesta {
+    TextoBurbuja texto;
+    QRectF marco;
+};
+BurbujaCompuesta componerBurbuja(const QPainter& pintor, const Pildora::Burbuja& b, const QRectF& capsula) {
+    BurbujaCompuesta r{componer(pintor, b.texto, b.timbre ? 0.0 : 252.0), {}};
+    const QSizeF tam(r.texto.caja.width() + 28, r.texto.caja.height() + 16);
+    const double y = b.timbre ? capsula.top() - 42 : capsula.top() + 66;
+    r.marco = QRectF(capsula.center().x() - tam.width() / 2, y, tam.width(), tam.height());
+    return r;
+}
+
+constexpr double margenBajoBurbuja = 10;  // room under a notice, as between it and the capsule
 
 }  // namespace
 
@@ -256,6 +272,23 @@ std::optional<Pildora::Burbuja> Pildora::burbuja(const EstadoVoz& voz) {
     return std::nullopt;
 }
 
+std::optional<QRectF> Pildora::marcoBurbuja(const EstadoVoz& voz) {
+    const auto b = burbuja(voz);
+    if (!b) return std::nullopt;
+    // Fonts are sized in points whatever the device, so a small image measures as the window draws.
+    static QImage medida(1, 1, QImage::Format_ARGB32_Premultiplied);
+    const QPainter p(&medida);
+    return componerBurbuja(p, *b, marcoCapsula(voz)).marco;
+}
+
+double Pildora::altoNecesario(const EstadoVoz& voz) {
+    const auto marco = marcoBurbuja(voz);
+    if (!marco) return altoRaiz;
+    return std::max(altoRaiz, std::ceil(marco->bottom() + margenBajoBurbuja));
+}
+
+QSize Pildora::sizeHint() const { return QSize(int(anchoRaiz), int(altoNecesario(voz_))); }
+
 QRectF Pildora::marcoCapsula(const EstadoVoz& voz) {
     const double ancho = fila(voz) == Fila::timbre ? anchoDos : anchoTres;
     return QRectF((anchoRaiz - ancho) / 2, arribaCapsula, ancho, altoCapsula);
@@ -340,6 +373,7 @@ QList<QWidget*> Pildora::botonesVisibles() const {
 QWidget* Pildora::orbe() const { return orbe_; }
 
 void Pildora::actualizar() {
+    updateGeometry();  // a notice may need a taller window
     const std::vector<Boton> filas = botones(voz_);
     std::function<void()>* acciones[3] = {};
     switch (fila(voz_)) {
@@ -485,10 +519,7 @@ void Pildora::paintEvent(QPaintEvent*) {
     vidrio.pintarBorde(p, capsula);
 
     if (const auto b = burbuja(voz_)) {
-        const TextoBurbuja texto = componer(p, b->texto, b->timbre ? 0.0 : 252.0);
-        const QSizeF tam(texto.caja.width() + 28, texto.caja.height() + 16);
-        const double y = b->timbre ? capsula.top() - 42 : capsula.top() + 66;
-        const QRectF marco(capsula.center().x() - tam.width() / 2, y, tam.width(), tam.height());
+        const auto [texto, marco] = componerBurbuja(p, *b, capsula);
         const FormaVidrio redondeada = FormaVidrio::redondeada(14);
         const Vidrio vidrioBurbuja(redondeada, esquema_);
         vidrioBurbuja.pintarFondo(p, marco);

@@ -58,6 +58,11 @@ public:
     // Layout in the 320 × 176 root frame (points).
     static constexpr double anchoRaiz = 320, altoRaiz = 176;
     static QRectF marcoCapsula(const EstadoVoz& voz);
+    // The bubble's frame in the root frame, if one shows.
+    static std::optional<QRectF> marcoBurbuja(const EstadoVoz& voz);
+    // The root frame's height that holds everything shown: 176, or more while a notice too long
+    // for it shows (the window grows downwards to hold it).
+    static double altoNecesario(const EstadoVoz& voz);
 
     explicit Pildora(EstadoVoz& voz, QWidget* padre = nullptr, Reloj& reloj = Reloj::sistema());
     ~Pildora() override;
@@ -85,7 +90,8 @@ public:
     QList<QWidget*> botonesVisibles() const;
     QWidget* orbe() const;
 
-    QSize sizeHint() const override { return QSize(int(anchoRaiz), int(altoRaiz)); }
+    // In root-frame points: the island's root view scales it.
+    QSize sizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* evento) override;
