@@ -9,6 +9,7 @@
 #include "plataforma/Preferencias.h"
 #include "plataforma/Registro.h"
 #include "plataforma/Senales.h"
+#include "zentu/voz/ProbarWS.h"
 
 #include <QApplication>
 #include <QDir>
@@ -122,7 +123,7 @@ int App::main(int argc, char** argv) {
     switch (eleccion.previo) {
     case Interruptores::Previo::captura: return sinConstruir(QStringLiteral("--captura"));
     case Interruptores::Previo::capturaWidgets: return sinConstruir(QStringLiteral("--captura-widgets"));
-    case Interruptores::Previo::probarWs: return sinConstruir(QStringLiteral("--probar-ws"));
+    case Interruptores::Previo::probarWs: return ProbarWS::correr();
     case Interruptores::Previo::sonar: return sonar();
     case Interruptores::Previo::enlazarPortapapeles: return enlazarPortapapeles();
     case Interruptores::Previo::ninguno: break;
