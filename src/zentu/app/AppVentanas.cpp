@@ -4,7 +4,6 @@
 
 #include "plataforma/CapturaZona.h"
 #include "plataforma/Registro.h"
-#include "zentu/isla/Permisos.h"
 
 #include <QCursor>
 #include <QDateTime>
@@ -131,7 +130,18 @@ void App::verPantallaEnChat() {
         abrirEnlace();
         return;
     }
-    pendiente(QStringLiteral("verPantallaEnChat"));
+    [](QPointer<App> app) -> QCoro::Task<void> {
+        const CapturaDePantalla r = co_await app->entorno.capturarPantalla();
+        if (!app) co_return;
+        if (r.ruta) {
+            app->sonidos.tocar(Sonidos::Cual::captura);
+            app->abrirChatCon(std::nullopt, *r.ruta);
+        } else if (r.sinPermiso) {
+            app->avisarSinPantalla();
+        } else {
+            app->mostrarAviso(r.error);
+        }
+    }(QPointer<App>(this));
 }
 
 void App::avisarSinPantalla() {
@@ -142,7 +152,7 @@ void App::avisarSinPantalla() {
     // No desktop here grants capture once and for all, so there is nothing to relaunch for:
     // the owner is told and sent to the settings that govern it.
     mostrarAviso(QStringLiteral("Falta el permiso de grabación de pantalla."));
-    Permiso(Permiso::pantalla).pedir();
+    entorno.pedirPermisoPantalla();
 }
 
 void App::zonaEnChat() {
@@ -152,7 +162,7 @@ void App::zonaEnChat() {
     }
     QPointer<App> yo(this);
     [](QPointer<App> app) -> QCoro::Task<void> {
-        const bool funciona = co_await Permiso::probarPantalla();
+        const bool funciona = co_await app->entorno.probarPantalla();
         if (!app) co_return;
         if (funciona) app->capturarZona();
         else app->avisarSinPantalla();

@@ -11,6 +11,7 @@
 #include "plataforma/Registro.h"
 #include "zentu/conexion/EnMiMac.h"
 #include "zentu/conexion/ModeloEnlace.h"
+#include "zentu/isla/Permisos.h"
 #include "zentu/isla/Pildora.h"
 #include "zentu/isla/Sonidos.h"
 #include "zentu/isla/Ventana.h"
@@ -301,6 +302,23 @@ std::unique_ptr<PuertoPanelChat> EntornoEscritorio::crearPanelChat(PuertoChat&, 
 std::unique_ptr<PuertoVentana> EntornoEscritorio::crearVentanaEnlace(ModeloEnlace& modelo) {
     return std::make_unique<VentanaEnlace>(modelo);
 }
+
+QCoro::Task<CapturaDePantalla> EntornoEscritorio::capturarPantalla() {
+    CapturaDePantalla r;
+    try {
+        r.ruta = co_await Pantalla::capturar();
+    } catch (const Pantalla::Error& e) {
+        r.sinPermiso = e.fallo() == Pantalla::Fallo::sinPermiso;
+        r.error = e.texto();
+    } catch (const std::exception&) {
+        r.error = Pantalla::descripcion(Pantalla::Fallo::nada);
+    }
+    co_return r;
+}
+
+QCoro::Task<bool> EntornoEscritorio::probarPantalla() { co_return co_await Permiso::probarPantalla(); }
+
+void EntornoEscritorio::pedirPermisoPantalla() { Permiso(Permiso::pantalla).pedir(); }
 
 void EntornoEscritorio::avisarAlServicio(const Cuenta& cuenta, const QString& ruta, const QString& metodo,
                                          std::optional<QJsonObject> cuerpo) {

@@ -171,6 +171,13 @@ public:
     virtual bool enPantalla() const = 0;
 };
 
+// The outcome of a screenshot for the chat.
+struct CapturaDePantalla {
+    std::optional<QString> ruta;  // the picture's file
+    bool sinPermiso = false;      // screen capture is not allowed
+    QString error;                // any other failure, as the owner reads it
+};
+
 // Everything outside the shell: the desktop, the stores and the components' constructors.
 class Entorno {
 public:
@@ -211,6 +218,11 @@ public:
     virtual void borrarInstantanea() = 0;
     virtual std::unique_ptr<PuertoPanelChat> crearPanelChat(PuertoChat& chat, std::function<void()> cerrar) = 0;
     virtual std::unique_ptr<PuertoVentana> crearVentanaEnlace(ModeloEnlace& modelo) = 0;
+
+    // The screenshot for the chat; whether screen capture works; asking for it.
+    virtual QCoro::Task<CapturaDePantalla> capturarPantalla() = 0;
+    virtual QCoro::Task<bool> probarPantalla() = 0;
+    virtual void pedirPermisoPantalla() = 0;
 
     // A report to the service that nobody waits for: 20 s, reply and errors dropped.
     virtual void avisarAlServicio(const Cuenta& cuenta, const QString& ruta, const QString& metodo,
