@@ -222,6 +222,28 @@ protected:
 
 // ------------------------------------------------------------------ against the real server
 
+// The stand-in's record of what it received can keep only its last entries, or nothing.
+TEST_F(CanalServicio, ElRegistroDelServicioSeLimita) {
+    conectar();
+    struct Caso {
+        std::optional<int> maximo;
+        QList<int> quedan;
+    };
+    const Caso casos[] = {{2, {4, 5}}, {0, {}}, {std::nullopt, {1, 2, 3, 4, 5}}};
+    for (const Caso& c : casos) {
+        servicio.olvidarEventos();
+        servicio.registrar(c.maximo);
+        for (int n = 1; n <= 5; ++n) {
+            auto r = lanzar(canal->pedir("registro:n", QJsonObject{{"n", n}}, 8));
+            ASSERT_TRUE(esperarHasta([&] { return r->hecho; }));
+            EXPECT_TRUE(r->valor);
+        }
+        QList<int> quedan;
+        for (const auto& e : eventosDe("registro:n")) quedan << e.toObject()["args"][0]["n"].toInt();
+        EXPECT_EQ(quedan, c.quedan) << (c.maximo ? *c.maximo : -1);
+    }
+}
+
 TEST_F(CanalServicio, ConectaConElTokenYAvisaConectado) {
     int conectado = 0;
     canal->on("_conectado", [&](std::optional<QJsonValue> v) {

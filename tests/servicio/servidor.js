@@ -25,7 +25,16 @@ const estado = {
   eventos: [],               // live-channel packets received from clients
   acks: new Map(),           // event name -> reply args for the client's requests
   codigos: new Map([['codigo-bueno', { token: 'token-nuevo', propietario: 'dueno@negocio.mx', nombre: 'Negocio' }]]),
+  maximoRegistro: Infinity,  // how many received requests and events are kept (the last ones)
 };
+
+// Keeps what `crear` builds in `lista`, within the record's limit; with the record off nothing is
+// built at all (a benchmark's 8 MiB attachments are never copied).
+function anotar(lista, crear) {
+  if (estado.maximoRegistro <= 0) return;
+  lista.push(crear());
+  if (lista.length > estado.maximoRegistro) lista.splice(0, lista.length - estado.maximoRegistro);
+}
 
 // ------------------------------------------------------------------ binary <-> JSON for control
 function aJson(v) {
@@ -139,10 +148,10 @@ const servidorHttp = http.createServer(async (req, res) => {
     try { datos = cuerpo.length ? JSON.parse(cuerpo.toString('utf8')) : null; } catch (e) { return enviarJson(res, 400, { error: 'JSON' }); }
     return control(req.method, url.pathname.slice('/__control/'.length), datos, res);
   }
-  estado.peticiones.push({
+  anotar(estado.peticiones, () => ({
     metodo: req.method, ruta, consulta: url.search, cabeceras: req.headers,
     cuerpo: cuerpo.toString('utf8'),
-  });
+  }));
   const r = respuestaGuionada(req.method, ruta) || respuestaPorDefecto(req.method, ruta, cuerpo, req.headers);
   responderGuion(res, r);
 });
@@ -166,7 +175,7 @@ io.on('connection', (socket) => {
   socket.onAny((evento, ...args) => {
     let ack = null;
     if (args.length && typeof args[args.length - 1] === 'function') ack = args.pop();
-    estado.eventos.push({ evento, args: aJson(args), conAck: !!ack, socket: socket.id });
+    anotar(estado.eventos, () => ({ evento, args: aJson(args), conAck: !!ack, socket: socket.id }));
     if (ack) {
       const guion = estado.acks.get(evento);
       if (guion && guion.sinRespuesta) return;
@@ -192,6 +201,13 @@ async function control(metodo, que, d, res) {
     case 'eventos':
       if (metodo === 'DELETE') estado.eventos = [];
       return enviarJson(res, 200, estado.eventos);
+    case 'registro': { // {maximo}: keep only the last N requests and events (0: none); null: all
+      const m = d && typeof d.maximo === 'number' && d.maximo >= 0 ? Math.floor(d.maximo) : Infinity;
+      estado.maximoRegistro = m;
+      if (estado.peticiones.length > m) estado.peticiones.splice(0, estado.peticiones.length - m);
+      if (estado.eventos.length > m) estado.eventos.splice(0, estado.eventos.length - m);
+      return enviarJson(res, 200, { ok: true });
+    }
     case 'token': // {token} adds an accepted token; {tokens: [...]} replaces them
       if (Array.isArray(d.tokens)) estado.tokens = new Set(d.tokens); else estado.tokens.add(d.token);
       return enviarJson(res, 200, { ok: true });
