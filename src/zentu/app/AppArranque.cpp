@@ -115,7 +115,7 @@ int sinConstruir(const QString& que) {
 int App::main(int argc, char** argv) {
     QApplication aplicacion(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zentu"));
-    QApplication::setDesktopFileName(QStringLiteral("ai.zentu.voz"));
+    QApplication::setDesktopFileName(QStringLiteral("zentu"));
     QApplication::setQuitOnLastWindowClosed(false);
     const QStringList argumentos = QCoreApplication::arguments();
 
