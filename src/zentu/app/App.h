@@ -91,6 +91,7 @@ public:
     void mostrarDudas(std::optional<qint64> abierta, std::optional<qint64> permiso);
     void mostrarAgentes();
     void abrirEnlace();
+    ModeloEnlace& modeloEnlace();  // made on first use, bound to enlazada()
     void abrirAjustes();
     void verPantallaEnChat();
     void zonaEnChat();
@@ -149,7 +150,7 @@ public:
     std::unique_ptr<PuertoVentana> ventanaEnlace;
     std::unique_ptr<PuertoVentana> ventanaAjustes;
     std::unique_ptr<QObject> modeloAjustes;
-    std::unique_ptr<ModeloEnlace> enlace;
+    std::unique_ptr<ModeloEnlace> enlace;  // see modeloEnlace()
     std::optional<Cuenta> cuenta;
     QMetaObject::Connection observadorEscala;
     bool observadorAgente = false;

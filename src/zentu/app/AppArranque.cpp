@@ -153,7 +153,6 @@ App::App(Entorno& entorno_, const QStringList& argumentos_, QObject* padre)
       entorno(entorno_),
       reloj(entorno_.reloj()),
       sonidos(entorno_.sonidos()),
-      enlace(std::make_unique<ModeloEnlace>(entorno_.reloj())),
       cuenta(entorno_.leerCuenta()),
       argumentos(argumentos_) {}
 
@@ -241,9 +240,8 @@ void App::arrancar() {
     entorno.instalarAcorde(con(&App::acordePulsado), con(&App::acordeSoltado), con(&App::acordeCancelado));
 
     montarMenu();
-    enlace->alEnlazar = [yo](const Cuenta& c) {
-        if (yo) yo->enlazada(c);
-    };
+    // The pairing model (with its camera session) is made when the pairing window first needs
+    // it: a paired program never pays for it. It is bound to enlazada() as it is made.
     instalarServicios();
 
     if (cuenta) {

@@ -117,7 +117,19 @@ void App::mostrarAgentes() {
     pendiente(QStringLiteral("mostrarAgentes"));
 }
 
+ModeloEnlace& App::modeloEnlace() {
+    if (!enlace) {
+        enlace = std::make_unique<ModeloEnlace>(reloj);
+        QPointer<App> yo(this);
+        enlace->alEnlazar = [yo](const Cuenta& c) {
+            if (yo) yo->enlazada(c);
+        };
+    }
+    return *enlace;
+}
+
 void App::abrirEnlace() {
+    modeloEnlace();
     if (!ventanaEnlace) ventanaEnlace = entorno.crearVentanaEnlace(*enlace);
     enlace->reiniciar();
     if (ventanaEnlace) ventanaEnlace->mostrar();
