@@ -5,6 +5,7 @@
 #include "comun/Ayudas.h"
 #include "plataforma/CapturaZona.h"
 #include "plataforma/Preferencias.h"
+#include "zentu/ajustes/ModeloAjustes.h"
 
 #include <QDir>
 #include <QFile>
@@ -223,6 +224,67 @@ TEST_F(Ventanas, LasTarjetasSinSusModelos) {
     app->mostrarDudas(std::nullopt, std::nullopt);
     app->mostrarAgentes();
     EXPECT_EQ(e.traza.pasos, (QStringList{"enlace mostrar", "enlace mostrar"}));
+}
+
+TEST_F(Ventanas, LaVentanaDeAjustesYSuModelo) {
+    app->abrirAjustes();
+    ASSERT_TRUE(e.ajustes);
+    auto* m = qobject_cast<ModeloAjustes*>(app->modeloAjustes.get());
+    ASSERT_TRUE(m);
+    EXPECT_TRUE(m->ventanaVisible());
+    QPointer<falsos::Ventana> primera = e.ajustes;
+    // Opened again: the same window and model, shown again.
+    app->abrirAjustes();
+    EXPECT_EQ(e.ajustes, primera);
+    EXPECT_EQ(qobject_cast<ModeloAjustes*>(app->modeloAjustes.get()), m);
+    EXPECT_EQ(e.traza.pasos.count("ajustes mostrar"), 2);
+
+    // The closures bound into the model.
+    EXPECT_EQ(m->cuenta(), app->cuenta);
+    m->alCambiarSonidos(false);
+    EXPECT_FALSE(e.sonidosF.activos());
+    EXPECT_TRUE(Preferencias::almacen().value("zentu.sinSonidos").toBool());
+    Preferencias::almacen().setValue("zentu.isla.sitio", "{10, 20}");
+    m->alVolverArriba();
+    EXPECT_FALSE(Preferencias::almacen().contains("zentu.isla.sitio"));
+    m->accion("llamada");
+    EXPECT_EQ(app->modo, Modo::llamada);
+    m->accion("llamada");  // during a call nothing
+    EXPECT_EQ(app->modo, Modo::llamada);
+    m->accion("otra");
+    EXPECT_EQ(pruebas::esperar(m->cambiarAgente(4, false)), std::nullopt);
+
+    // Closing ends a recording and the model follows the window.
+    m->grabar(Atajos::Cual::chat);
+    ASSERT_TRUE(m->grabando());
+    e.ajustes->cerrar();
+    EXPECT_FALSE(m->grabando());
+    EXPECT_FALSE(m->ventanaVisible());
+
+    // Unpairing closes the window and leaves the toggles of agents without a feeder.
+    app->desenlazar();
+    EXPECT_FALSE(e.ajustes->enPantalla());
+    EXPECT_EQ(pruebas::esperar(m->cambiarAgente(4, false)), QStringLiteral("Esta Mac no está enlazada."));
+    EXPECT_EQ(m->cuenta(), std::nullopt);
+    m->alDesenlazar();
+}
+
+TEST_F(Ventanas, LasAccionesRapidasDeCaptura) {
+    app->abrirAjustes();
+    auto* m = qobject_cast<ModeloAjustes*>(app->modeloAjustes.get());
+    e.captura = CapturaDePantalla{QStringLiteral("/tmp/zentu-p.jpg"), false, {}};
+    m->accion("pantalla");
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return e.traza.pasos.contains("ajustes retirar"); }));
+    // The window steps aside first; the picture comes 0.35 s later.
+    EXPECT_FALSE(e.traza.pasos.contains("capturar pantalla"));
+    avanzar(0.36);
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return e.chat && !e.chat->pendientes.isEmpty(); }));
+
+    e.pantallaFunciona = false;
+    e.traza.olvidar();
+    m->accion("zona");
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return e.traza.pasos.contains("pedir permiso de pantalla"); }));
+    EXPECT_FALSE(e.traza.pasos.contains("ajustes retirar"));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "zentu/app/App.h"
 
 #include "plataforma/Registro.h"
+#include "plataforma/TeclasGlobales.h"
 #include "plataforma/Reloj.h"
 
 #include <QStringList>
@@ -200,6 +201,11 @@ public:
     void cerrar() override {
         en_ = false;
         t_.anotar(n_ + QStringLiteral(" cerrar"));
+        if (alCerrar) alCerrar();
+    }
+    void retirar() override {
+        en_ = false;
+        t_.anotar(n_ + QStringLiteral(" retirar"));
     }
     bool enPantalla() const override { return en_; }
 
@@ -224,6 +230,13 @@ public:
     void pedirAgentes() override {}
     Instantanea foto_;
     int ultimoTotal = -1;
+};
+
+// A desktop that grants every hot key.
+class Teclas : public TeclasGlobales {
+public:
+    int registrar(quint32, quint32, quint32) override { return 0; }
+    void quitar(quint32) override {}
 };
 
 // The whole outside world of App. Components are built on demand and remembered (weakly) so
@@ -287,7 +300,7 @@ public:
         traza.anotar(QStringLiteral("atajos"));
         pulsar = std::move(p);
         soltar = std::move(s);
-        return std::make_unique<QObject>();
+        return std::make_unique<Atajos>(teclas);
     }
     void instalarAcorde(std::function<void()> p, std::function<void()> s, std::function<void()> c) override {
         traza.anotar(QStringLiteral("acorde"));
@@ -356,6 +369,14 @@ public:
     std::unique_ptr<PuertoVentana> crearVentanaEnlace(ModeloEnlace&) override {
         return std::make_unique<Ventana>(traza, QStringLiteral("enlace"));
     }
+    std::unique_ptr<PuertoVentana> crearVentanaAjustes(ModeloAjustes&) override {
+        auto v = std::make_unique<Ventana>(traza, QStringLiteral("ajustes"));
+        ajustes = v.get();
+        return v;
+    }
+    void encenderAcorde(bool si) override { traza.anotar(QStringLiteral("acorde ") + (si ? "sí" : "no")); }
+    QPointer<Ventana> ajustes;
+    Teclas teclas;
     CapturaDePantalla captura;
     bool pantallaFunciona = true;
     QCoro::Task<CapturaDePantalla> capturarPantalla() override {

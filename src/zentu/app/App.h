@@ -93,6 +93,7 @@ public:
     void abrirEnlace();
     ModeloEnlace& modeloEnlace();  // made on first use, bound to enlazada()
     void abrirAjustes();
+    void accionRapida(const QString& nombre);  // the settings window's quick actions
     void verPantallaEnChat();
     void zonaEnChat();
     void avisarSinPantalla();

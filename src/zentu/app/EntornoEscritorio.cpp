@@ -17,7 +17,9 @@
 #include "zentu/isla/Ventana.h"
 #include "zentu/isla/VistaEnlace.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QEvent>
 #include <QFile>
 #include <QGuiApplication>
@@ -80,6 +82,69 @@ private:
     std::unique_ptr<PanelIsla> ventana_;
 };
 
+// A top-level window that tells its owner when it is closed, and when it comes into view or
+// leaves it.
+class Marco : public QWidget {
+public:
+    std::function<void()> alCerrar;
+    std::function<void(bool)> alVisible;
+
+protected:
+    void closeEvent(QCloseEvent* e) override {
+        QWidget::closeEvent(e);
+        if (alCerrar) alCerrar();
+    }
+    void changeEvent(QEvent* e) override {
+        QWidget::changeEvent(e);
+        if (e->type() == QEvent::WindowStateChange && alVisible) alVisible(!isMinimized() && isVisible());
+    }
+    void showEvent(QShowEvent* e) override {
+        QWidget::showEvent(e);
+        if (alVisible) alVisible(true);
+    }
+    void hideEvent(QHideEvent* e) override {
+        QWidget::hideEvent(e);
+        if (alVisible) alVisible(false);
+    }
+};
+
+void centrar(QWidget& w) {
+    QScreen* s = QGuiApplication::screenAt(QCursor::pos());
+    if (!s) s = QGuiApplication::primaryScreen();
+    if (!s) return;
+    QRect r = w.frameGeometry();
+    r.moveCenter(s->availableGeometry().center());
+    w.move(r.topLeft());
+}
+
+class VentanaAjustes : public PuertoVentana {
+public:
+    VentanaAjustes() {
+        ventana_ = std::make_unique<Marco>();
+        ventana_->setWindowTitle(QStringLiteral("Zentu AI"));
+        ventana_->setMinimumSize(760, 520);
+        ventana_->resize(760, 520);
+        ventana_->alCerrar = [this] {
+            if (alCerrar) alCerrar();
+        };
+        ventana_->alVisible = [this](bool v) {
+            if (alVisible) alVisible(v);
+        };
+    }
+    void mostrar() override {
+        centrar(*ventana_);
+        ventana_->show();
+        ventana_->raise();
+        ventana_->activateWindow();
+    }
+    void cerrar() override { ventana_->close(); }
+    void retirar() override { ventana_->hide(); }
+    bool enPantalla() const override { return ventana_->isVisible(); }
+
+private:
+    std::unique_ptr<Marco> ventana_;
+};
+
 class VentanaEnlace : public PuertoVentana {
 public:
     explicit VentanaEnlace(ModeloEnlace& modelo) {
@@ -92,17 +157,13 @@ public:
     }
     void mostrar() override {
         ventana_->adjustSize();
-        if (QScreen* s = QGuiApplication::screenAt(QCursor::pos()) ? QGuiApplication::screenAt(QCursor::pos())
-                                                                   : QGuiApplication::primaryScreen()) {
-            QRect r = ventana_->frameGeometry();
-            r.moveCenter(s->availableGeometry().center());
-            ventana_->move(r.topLeft());
-        }
+        centrar(*ventana_);
         ventana_->show();
         ventana_->raise();
         ventana_->activateWindow();
     }
-    void cerrar() override { ventana_->hide(); }
+    void cerrar() override { ventana_->close(); }
+    void retirar() override { ventana_->hide(); }
     bool enPantalla() const override { return ventana_->isVisible(); }
 
 private:
@@ -319,6 +380,13 @@ QCoro::Task<CapturaDePantalla> EntornoEscritorio::capturarPantalla() {
 QCoro::Task<bool> EntornoEscritorio::probarPantalla() { co_return co_await Permiso::probarPantalla(); }
 
 void EntornoEscritorio::pedirPermisoPantalla() { Permiso(Permiso::pantalla).pedir(); }
+
+std::unique_ptr<PuertoVentana> EntornoEscritorio::crearVentanaAjustes(ModeloAjustes&) {
+    // The panes come with their own views; until then the window stands empty.
+    return std::make_unique<VentanaAjustes>();
+}
+
+void EntornoEscritorio::encenderAcorde(bool si) { TeclasModificadoras::shared().encender(si); }
 
 void EntornoEscritorio::avisarAlServicio(const Cuenta& cuenta, const QString& ruta, const QString& metodo,
                                          std::optional<QJsonObject> cuerpo) {

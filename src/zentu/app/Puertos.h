@@ -20,6 +20,7 @@
 #include <optional>
 
 class EnMiMac;
+class ModeloAjustes;
 class ModeloEnlace;
 class QKeyEvent;
 
@@ -167,8 +168,12 @@ class PuertoVentana : public QObject {
     Q_OBJECT
 public:
     virtual void mostrar() = 0;   // centred, in front, with the keyboard
-    virtual void cerrar() = 0;    // hidden, kept
+    virtual void cerrar() = 0;    // closed as by the owner (alCerrar runs), kept for later
+    virtual void retirar() = 0;   // off the screen for a moment, not closed
     virtual bool enPantalla() const = 0;
+
+    std::function<void()> alCerrar;         // the owner closed it
+    std::function<void(bool)> alVisible;    // it came into view or left it (covered, minimised)
 };
 
 // The outcome of a screenshot for the chat.
@@ -218,6 +223,10 @@ public:
     virtual void borrarInstantanea() = 0;
     virtual std::unique_ptr<PuertoPanelChat> crearPanelChat(PuertoChat& chat, std::function<void()> cerrar) = 0;
     virtual std::unique_ptr<PuertoVentana> crearVentanaEnlace(ModeloEnlace& modelo) = 0;
+    // The settings window over its model (760 × 520 at least).
+    virtual std::unique_ptr<PuertoVentana> crearVentanaAjustes(ModeloAjustes& modelo) = 0;
+    // Starts or stops listening for the hold-to-talk chord.
+    virtual void encenderAcorde(bool si) = 0;
 
     // The screenshot for the chat; whether screen capture works; asking for it.
     virtual QCoro::Task<CapturaDePantalla> capturarPantalla() = 0;
