@@ -10,6 +10,10 @@
 
 #include <QStringList>
 #include <memory>
+#include <ostream>
+
+// Readable texts in the tests' failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace falsos {
 
@@ -155,6 +159,11 @@ public:
         t_.anotar(QStringLiteral("chat enviar ") + ruta + QStringLiteral(" · ") + texto);
         co_return std::nullopt;
     }
+    QCoro::Task<std::optional<QString>> preguntarYEsperar(QString pregunta, double tope) override {
+        t_.anotar(QStringLiteral("chat preguntar ") + pregunta + QStringLiteral(" · %1").arg(tope));
+        co_return respuesta;
+    }
+    std::optional<QString> respuesta;
     std::optional<QString> agente;
     QString borrador_;
     QStringList pendientes;
@@ -226,9 +235,14 @@ class Widgets : public PuertoWidgets {
 public:
     Instantanea foto() const override { return foto_; }
     void pendientes(int total, const QList<QJsonObject>&, int) override { ultimoTotal = total; }
-    QCoro::Task<std::optional<QString>> cambiarAgente(qint64, bool) override { co_return std::nullopt; }
+    QCoro::Task<std::optional<QString>> cambiarAgente(qint64 id, bool activo) override {
+        cambios << std::make_pair(id, activo);
+        co_return errorCambio;
+    }
     void pedirAgentes() override {}
     Instantanea foto_;
+    std::optional<QString> errorCambio;
+    QList<std::pair<qint64, bool>> cambios;
     int ultimoTotal = -1;
 };
 

@@ -121,6 +121,8 @@ public:
     void abrirEnlaces(const QStringList& enlaces);
     void conectarAtajos(PuertoChat& chat);
     void instalarServicios();
+    // Files or text sent to the program ("Enviar a Zentu AI"): into the chat's composer.
+    void recibirEnvio(const QStringList& archivos, const QString& texto);
 
     // The shortcut bridge's two doors used by "--probar-atajo" (filled by conectarAtajos).
     std::function<QCoro::Task<std::optional<QString>>(QString)> puentePreguntar;

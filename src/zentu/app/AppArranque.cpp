@@ -1,6 +1,8 @@
 // Process entry, start-up, the switches read after launch, the login item, the morning summary
 // and quitting.
 #include "zentu/app/App.h"
+#include "zentu/app/Puertas.h"
+#include "zentu/app/ServicioAtajos.h"
 #include "zentu/app/EntornoEscritorio.h"
 #include "zentu/app/Interruptores.h"
 
@@ -115,7 +117,7 @@ int sinConstruir(const QString& que) {
 int App::main(int argc, char** argv) {
     QApplication aplicacion(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zentu"));
-    QApplication::setDesktopFileName(QStringLiteral("zentu"));
+    QApplication::setDesktopFileName(QStringLiteral("ai.zentu.voz"));
     QApplication::setQuitOnLastWindowClosed(false);
     const QStringList argumentos = QCoreApplication::arguments();
 
@@ -129,16 +131,28 @@ int App::main(int argc, char** argv) {
     case Interruptores::Previo::ninguno: break;
     }
 
+    // Automation switches talk to the running program and print its answer.
+    if (ClienteAtajos::pide(argumentos)) {
+        QTextStream salida(stdout), error(stderr);
+        return *ClienteAtajos::ejecutar(argumentos, salida, error);
+    }
+    // Text sent on standard input is read here, before the arguments may go to the running copy.
+    const QStringList preparados = Puertas::preparar(argumentos, [] {
+        QFile entrada;
+        if (!entrada.open(stdin, QIODevice::ReadOnly)) return QString();
+        return QString::fromUtf8(entrada.readAll());
+    });
+
     // One program per desktop session: a second start hands its arguments to the first.
     InstanciaUnica instancia(QString::fromLatin1(Contenedor::nombre));
     if (!instancia.reclamar()) {
-        const bool entregado = instancia.entregar(argumentos.mid(1));
+        const bool entregado = instancia.entregar(preparados.mid(1));
         if (!entregado) Registro::escribir(QStringLiteral("[app] otra copia ya corre y no respondió"));
         return 0;
     }
 
     EntornoEscritorio entorno;
-    App app(entorno, argumentos);
+    App app(entorno, preparados);
     instancia.alRecibir = [&app](const QStringList& recibidos) { app.recibirArgumentos(recibidos); };
     Senales::alTerminar([&app] { app.salir(); });
     QTimer::singleShot(0, &app, [&app] { app.arrancar(); });
@@ -259,6 +273,13 @@ void App::arrancar() {
         voz.setVisible(true);
     }
     if (tiene(QStringLiteral("--chat"))) alternarChat();
+    if (const auto e = Puertas::envio(argumentos)) recibirEnvio(e->archivos, e->texto);
+    {
+        QStringList enlaces;
+        for (const QString& a : argumentos.mid(1))
+            if (a.startsWith(QLatin1String("zuzadari:"), Qt::CaseInsensitive)) enlaces << a;
+        if (!enlaces.isEmpty()) abrirEnlaces(enlaces);
+    }
     if (auto v = valor(QStringLiteral("--probar-atajo"))) probarAtajo(*v);
     if (auto v = valor(QStringLiteral("--probar-envio"))) {
         if (asegurarChat()) probarEnvio(*v);
@@ -283,6 +304,7 @@ void App::recibirArgumentos(const QStringList& recibidos) {
         if (a.startsWith(QLatin1String("zuzadari:"), Qt::CaseInsensitive)) enlaces << a;
     }
     if (!enlaces.isEmpty()) abrirEnlaces(enlaces);
+    if (const auto e = Puertas::envio(recibidos)) recibirEnvio(e->archivos, e->texto);
     if (recibidos.contains(QStringLiteral("--abrir")) && cuenta && modo != Modo::llamada) alternarLlamada();
     if (recibidos.contains(QStringLiteral("--chat"))) alternarChat();
     if (recibidos.contains(QStringLiteral("--abrir-ventana"))) abrirAjustes();

@@ -99,6 +99,13 @@ public:
     virtual void setVecesAbierto(int veces) = 0;
     // None when the file went out with the text, else the Spanish reason.
     virtual QCoro::Task<std::optional<QString>> enviarArchivo(QString ruta, QString texto) = 0;
+    // One question to the conversation's agent, its whole answer back; none when it could not
+    // be sent or no answer came within `tope` seconds.
+    virtual QCoro::Task<std::optional<QString>> preguntarYEsperar(QString pregunta, double tope) {
+        Q_UNUSED(pregunta);
+        Q_UNUSED(tope);
+        co_return std::nullopt;
+    }
 
     std::function<void(Sonidos::Cual)> alSonar;
     std::function<void()> alCambiarAgente;
