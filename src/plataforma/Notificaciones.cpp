@@ -45,15 +45,20 @@ const Notificaciones::Categoria* Notificaciones::categoria(const QString& id) co
 }
 
 QCoro::Task<QStringList> Notificaciones::capacidades() {
-    if (capacidades_) co_return *capacidades_;
+    if (capacidades_) {
+        // Returned as a copy: the task's result is moved out of whatever is returned.
+        QStringList guardadas = *capacidades_;
+        co_return guardadas;
+    }
     QPointer<Notificaciones> yo(this);
     const auto llamada = QDBusMessage::createMethodCall(servicio_, kRuta, kInterfaz, QStringLiteral("GetCapabilities"));
     QDBusPendingReply<QStringList> respuesta = co_await QDBusConnection::sessionBus().asyncCall(llamada);
     if (!yo) co_return {};
     // A server that does not answer offers nothing; asked again at the next post.
     if (respuesta.isError()) co_return {};
-    capacidades_ = respuesta.value();
-    co_return *capacidades_;
+    const QStringList ofrecidas = respuesta.value();
+    capacidades_ = ofrecidas;
+    co_return ofrecidas;
 }
 
 QCoro::Task<std::optional<QString>> Notificaciones::autorizar() {
@@ -65,8 +70,9 @@ QCoro::Task<std::optional<QString>> Notificaciones::autorizar() {
 }
 
 QCoro::Task<bool> Notificaciones::respuestaEnLinea() {
-    const QStringList c = co_await capacidades();
-    co_return c.contains(kEnLinea);
+    const QStringList lista = co_await capacidades();
+    const bool hay = lista.contains(kEnLinea);
+    co_return hay;
 }
 
 QCoro::Task<bool> Notificaciones::publicar(Aviso aviso) {

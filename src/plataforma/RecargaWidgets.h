@@ -4,14 +4,15 @@
 #include <functional>
 
 // The app's request to the widget host to redraw every widget from the snapshot file now: one
-// signal on the session bus, so the host does not depend on seeing the file change.
+// signal on the session bus, so the host does not depend on seeing the file change. The signal
+// names the shared folder it is about; a host reading another folder ignores it.
 namespace RecargaWidgets {
 
 inline constexpr const char* kRuta = "/ai/zentu/widgets";
 inline constexpr const char* kInterfaz = "ai.zentu.widgets";
 inline constexpr const char* kSenal = "Recargar";
 
-// Sent by the app; nothing happens when no host listens.
+// Sent by the app for the current shared folder; nothing happens when no host listens.
 void pedir();
 
 // The host's side: `accion` runs on the main thread for every request while `dueno` lives.
@@ -24,9 +25,7 @@ class Oyente : public QObject {
 public:
     Oyente(QObject* dueno, std::function<void()> accion) : QObject(dueno), accion_(std::move(accion)) {}
 public slots:
-    void recibir() {
-        if (accion_) accion_();
-    }
+    void recibir(const QString& carpeta);
 
 private:
     std::function<void()> accion_;

@@ -10,6 +10,8 @@
 #include "widgets/Proveedores.h"
 #include "widgets/VentanaWidget.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QFile>
 #include <QMenu>
 #include <QFileInfo>
@@ -161,6 +163,12 @@ TEST_F(Anfitrion_, ElPedidoDeLaAppPorElBusRedibujaAunSinCambioVisto) {
     VentanaWidget* v = anfitrion.ventanas()[0];
     pruebas::girar(300);
     const int antes = v->recargas();
+    // A request about another shared folder (another session's app) is not ours.
+    auto ajena = QDBusMessage::createSignal(RecargaWidgets::kRuta, RecargaWidgets::kInterfaz, RecargaWidgets::kSenal);
+    ajena << QStringLiteral("/otra/carpeta/ai.zentu.voz");
+    QDBusConnection::sessionBus().send(ajena);
+    pruebas::girar(300);
+    EXPECT_EQ(v->recargas(), antes);
     RecargaWidgets::pedir();
     ASSERT_TRUE(pruebas::esperarHasta([&] { return v->recargas() == antes + 1; }, 5000));
     pruebas::girar(300);
