@@ -127,7 +127,7 @@ QCoro::Task<bool> Notificaciones::publicar(Aviso aviso) {
     } else {
         pistas.insert(QStringLiteral("sound-file"), *aviso.sonido);
     }
-    pistas.insert(QStringLiteral("desktop-entry"), QStringLiteral("zentu"));
+    pistas.insert(QStringLiteral("desktop-entry"), QStringLiteral("ai.zentu.voz"));
 
     uint reemplaza = 0;
     if (auto it = porIdentificador_.find(aviso.identificador); it != porIdentificador_.end()) reemplaza = it->second;
