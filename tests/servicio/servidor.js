@@ -24,6 +24,11 @@ const estado = {
   peticiones: [],            // REST requests received (not control)
   eventos: [],               // live-channel packets received from clients
   acks: new Map(),           // event name -> reply args for the client's requests
+  // The voice side: what "voice:audio" transcribes to and how "voice:tts-stream" speaks.
+  voz: {
+    transcripcion: { ok: true, text: '' },   // ack of "voice:audio" (retraso, sinRespuesta optional)
+    habla: { trozos: 4, bytes: 4801, ok: true, retrasoTrozo: 0, retrasoAck: 0, ackAntes: false, sinRespuesta: false },
+  },
   codigos: new Map([['codigo-bueno', { token: 'token-nuevo', propietario: 'dueno@negocio.mx', nombre: 'Negocio' }]]),
 };
 
@@ -173,11 +178,52 @@ io.use((socket, next) => {
   next(e);
 });
 
+// 24 kHz signed 16-bit little-endian sine (440 Hz, half scale), `n` bytes, cut into the
+// requested chunk length (odd lengths split samples between chunks).
+function pcmSeno(bytes) {
+  const muestras = Math.ceil(bytes / 2);
+  const b = Buffer.alloc(muestras * 2);
+  for (let i = 0; i < muestras; i++) b.writeInt16LE(Math.round(16384 * Math.sin(2 * Math.PI * 440 * i / 24000)), 2 * i);
+  return b.subarray(0, bytes);
+}
+
+function hablar(socket, datos, ack) {
+  const h = estado.voz.habla;
+  const id = datos && typeof datos.id === 'string' ? datos.id : '';
+  const todo = pcmSeno(h.trozos * h.bytes);
+  const trozos = [];
+  for (let i = 0; i < h.trozos; i++) trozos.push(todo.subarray(i * h.bytes, (i + 1) * h.bytes).toString('base64'));
+  const acusar = () => { if (!h.sinRespuesta) ack({ ok: !!h.ok }); };
+  if (h.ackAntes) acusar();
+  let i = 0;
+  const siguiente = () => {
+    if (i < trozos.length) {
+      socket.emit('voice:tts-trozo', { id, audio: trozos[i++] });
+      if (h.retrasoTrozo) setTimeout(siguiente, h.retrasoTrozo); else siguiente();
+      return;
+    }
+    if (!h.ackAntes) { if (h.retrasoAck) setTimeout(acusar, h.retrasoAck); else acusar(); }
+  };
+  siguiente();
+}
+
 io.on('connection', (socket) => {
   socket.onAny((evento, ...args) => {
     let ack = null;
     if (args.length && typeof args[args.length - 1] === 'function') ack = args.pop();
     estado.eventos.push({ evento, args: aJson(args), conAck: !!ack, socket: socket.id });
+    if (ack && !estado.acks.has(evento) && evento === 'voice:tts-stream') return hablar(socket, args[0], ack);
+    if (ack && !estado.acks.has(evento) && evento === 'voice:audio') {
+      const t = estado.voz.transcripcion;
+      const datos = args[0] || {};
+      if (t.sinRespuesta) return;
+      // A take that is not a binary attachment or not declared as m4a is refused.
+      const valida = Buffer.isBuffer(datos.audio) && datos.mimeType === 'audio/m4a';
+      const respuesta = valida ? Object.assign({}, t) : { ok: false, error: 'audio inválido' };
+      delete respuesta.retraso; delete respuesta.sinRespuesta;
+      if (t.retraso) setTimeout(() => ack(respuesta), t.retraso); else ack(respuesta);
+      return;
+    }
     if (ack) {
       const guion = estado.acks.get(evento);
       if (guion && guion.sinRespuesta) return;
@@ -225,6 +271,10 @@ async function control(metodo, que, d, res) {
         return enviarJson(res, 200, { ok: false, error: 'sin respuesta' });
       }
     }
+    case 'voz': // {transcripcion?, habla?}: merged into the voice side's script
+      if (d.transcripcion) estado.voz.transcripcion = d.transcripcion;
+      if (d.habla) estado.voz.habla = Object.assign({}, estado.voz.habla, d.habla);
+      return enviarJson(res, 200, { ok: true });
     case 'desconectar': // the server ends every live-channel connection ("41")
       io.sockets.sockets.forEach((s) => s.disconnect(true));
       return enviarJson(res, 200, { ok: true });

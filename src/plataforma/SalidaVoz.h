@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// A streaming output for speech: mono 32-bit float buffers at a fixed rate, played back to back
+// in the order they were scheduled. Each buffer reports once when the sound server has taken its
+// last frame; a listener sees the output in blocks of at most 1024 frames (silence included
+// once the queue runs dry), for level meters.
+//
+// Completions and the listener run on the thread that drives the output (the thread that
+// created it); callers that keep state re-post to their own thread. After `detener()` neither
+// runs again.
+class SalidaVoz {
+public:
+    static constexpr int kBloque = 1024;
+
+    virtual ~SalidaVoz() = default;
+
+    // Opens the output; the reason when it cannot.
+    virtual std::optional<QString> empezar() = 0;
+    virtual void programar(std::vector<float> muestras, std::function<void()> alTerminar) = 0;
+    virtual void ponerEscucha(std::function<void(const float* muestras, int n)> escucha) = 0;
+    virtual void quitarEscucha() = 0;
+    // Drops whatever is still scheduled and closes the output.
+    virtual void detener() = 0;
+
+    // The session's default output through Qt Multimedia.
+    static std::unique_ptr<SalidaVoz> delSistema(int frecuencia);
+};
