@@ -35,10 +35,7 @@ std::unique_ptr<CanceladorEco> CanceladorEco::crear(int frecuencia, QString* err
                apm->echo_cancellation()->set_suppression_level(webrtc::EchoCancellation::kHighSuppression) ==
                    webrtc::AudioProcessing::kNoError &&
                apm->echo_cancellation()->Enable(true) == webrtc::AudioProcessing::kNoError &&
-               apm->high_pass_filter()->Enable(true) == webrtc::AudioProcessing::kNoError &&
-               apm->noise_suppression()->set_level(webrtc::NoiseSuppression::kModerate) ==
-                   webrtc::AudioProcessing::kNoError &&
-               apm->noise_suppression()->Enable(true) == webrtc::AudioProcessing::kNoError;
+               apm->high_pass_filter()->Enable(true) == webrtc::AudioProcessing::kNoError;
     }
     if (!bien) {
         if (error) *error = QStringLiteral("No se pudo encender el procesado de voz.");

@@ -1,6 +1,7 @@
 // The agent's tools in a call: the screen tool, the farewell, the service's tools and the
 // hand-over, and the start of a call an agent placed.
 #include "LlamadaBanco.h"
+#include "zentu/voz/Pantalla.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -98,18 +99,35 @@ TEST_F(Herramientas, VerPantallaMandaLaCapturaEnTresPasos) {
 }
 
 TEST_F(Herramientas, UnaCapturaFallidaSeLaDiceAlAgente) {
-    crear();
-    llamada->capturarPantalla = []() -> QCoro::Task<QString> {
-        throw ErrorZentu::servidor(QStringLiteral("Falta el permiso de grabar la pantalla."));
-        co_return QString();
+    struct Caso {
+        std::function<void()> fallar;
+        QString texto;
     };
-    ASSERT_TRUE(conectar());
-    realtime.olvidar();
-    eventos({llamadaDeHerramienta("ver_pantalla", "c2")});
-    ASSERT_TRUE(esperarEnviados("response.create"));
-    const auto item = realtime.recibidos("conversation.item.create");
-    ASSERT_EQ(item.size(), 1);
-    EXPECT_EQ(salidaDe(item[0]), "No pude ver la pantalla: Falta el permiso de grabar la pantalla.");
+    const Caso casos[] = {
+        {[] { throw Pantalla::Error(Pantalla::Fallo::sinPermiso); }, Pantalla::descripcion(Pantalla::Fallo::sinPermiso)},
+        {[] { throw ErrorZentu::servidor(QStringLiteral("Falta la pantalla.")); }, "Falta la pantalla."},
+        {[] {}, ""},  // a path that cannot be read
+    };
+    for (const auto& c : casos) {
+        crear();
+        llamada->capturarPantalla = [&c]() -> QCoro::Task<QString> {
+            c.fallar();
+            co_return QStringLiteral("/no/existe/Pantalla.jpg");
+        };
+        ASSERT_TRUE(conectar());
+        realtime.olvidar();
+        eventos({llamadaDeHerramienta("ver_pantalla", "c2")});
+        ASSERT_TRUE(esperarEnviados("response.create"));
+        const auto item = realtime.recibidos("conversation.item.create");
+        ASSERT_EQ(item.size(), 1);
+        const QString salida = salidaDe(item[0]);
+        EXPECT_TRUE(salida.startsWith("No pude ver la pantalla: ")) << salida.toStdString();
+        if (!c.texto.isEmpty()) {
+            EXPECT_EQ(salida, "No pude ver la pantalla: " + c.texto);
+        } else {
+            EXPECT_GT(salida.size(), QString("No pude ver la pantalla: ").size());
+        }
+    }
 }
 
 TEST_F(Herramientas, ColgarEsperaLaDespedidaYElDuenoPuedeSeguir) {

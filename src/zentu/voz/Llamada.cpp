@@ -3,6 +3,7 @@
 #include "plataforma/Buzon.h"
 #include "plataforma/ConvertidorMuestras.h"
 #include "plataforma/Registro.h"
+#include "zentu/voz/Pantalla.h"
 
 #include <QJsonDocument>
 #include <QNetworkRequest>
@@ -61,6 +62,7 @@ Llamada::Llamada(Cuenta cuenta, std::optional<QString> agente, std::optional<qin
       agente_(std::move(agente)),
       consulta_(consulta),
       buzon_(new Buzon(this)) {
+    capturarPantalla = [] { return Pantalla::capturar(); };
     ultimoBloque_ = reloj_.segundos();
     ultimaVoz_ = ultimoBloque_;
 }

@@ -47,7 +47,8 @@ public:
     std::function<void(double)> alNivel;
     // The end with its reason; null for a normal end.
     std::function<void(std::shared_ptr<const FalloZentu>)> alTerminar;
-    // Takes the screenshot the agent asked for: the path of a JPEG file; throws FalloZentu.
+    // Takes the screenshot the agent asked for: the path of a JPEG file (the owner's screen by
+    // default); throws FalloZentu or Pantalla::Error.
     std::function<QCoro::Task<QString>()> capturarPantalla;
 
     QCoro::Task<void> abrir();

@@ -2,6 +2,8 @@
 // their hand-over, and the start of a call an agent placed.
 #include "zentu/voz/Llamada.h"
 
+#include "zentu/voz/Pantalla.h"
+
 #include <QFile>
 #include <QJsonDocument>
 
@@ -86,6 +88,8 @@ QCoro::Task<void> Llamada::verPantalla(QString callId) {
         } else {
             jpeg = archivo.readAll();
         }
+    } catch (const Pantalla::Error& e) {
+        error = e.texto();
     } catch (const FalloZentu& e) {
         error = e.descripcion();
     }

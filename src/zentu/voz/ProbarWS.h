@@ -11,6 +11,7 @@ class ProbarWS {
 public:
     // Reads the stored account and runs the check, writing to standard output and standard
     // error; returns the process's exit status (1 for a failure, 0 otherwise).
+    // Runs its own event loops: the application object must exist.
     static int correr();
 
     // The same with the account given and the outputs caught, for callers that check them.
