@@ -369,7 +369,7 @@ TEST_F(VistaChatServicio, FichasYNota) {
 
     auto nota = [&] {
         QStringList r;
-        for (auto* l : vista->nota()->findChildren<QLabel*>()) r << l->text();
+        for (auto* l : vista->nota()->findChildren<QLabel*>()) r << l->text() << l->toolTip();
         return r.join("|");
     };
     EXPECT_TRUE(vista->nota()->isHidden());
@@ -514,6 +514,7 @@ TEST_F(VistaChatServicio, Dibujos) {
         girar(300);
         reloj.avanzar(0.4);
         girar(50);
+        EXPECT_EQ(v.width(), 428);  // nothing widens the card
         EXPECT_TRUE(v.grab().toImage().save(pruebas::carpetaArtefactos("chat") + "/vista-chat-archivos-" + sufijo + ".png"));
         chat->setGrabandoNota(false);
         chat->setPendientes({QUrl::fromLocalFile(hacerPdf(dir.path(), "presupuesto 2026.pdf"))});

@@ -183,6 +183,25 @@ private:
     QColor relleno_, trazo_;
 };
 
+// The conversation's content: as tall as its bubbles are at the width it has (they wrap), so
+// the list scrolls exactly to the last one.
+class ContenidoLista : public QWidget {
+public:
+    using QWidget::QWidget;
+    QSize minimumSizeHint() const override {
+        const int h = layout() ? layout()->heightForWidth(std::max(1, width())) : 0;
+        return QSize(0, std::max(0, h));
+    }
+    QSize sizeHint() const override { return minimumSizeHint(); }
+    bool hasHeightForWidth() const override { return false; }
+
+protected:
+    void resizeEvent(QResizeEvent* e) override {
+        QWidget::resizeEvent(e);
+        if (e->oldSize().width() != e->size().width()) updateGeometry();
+    }
+};
+
 // The header drags the panel from its empty parts.
 class Cabecera : public QWidget {
 public:
@@ -197,7 +216,8 @@ protected:
 // A label whose text is shortened in the middle to its width.
 class NombreCorto : public QLabel {
 public:
-    NombreCorto(QString texto, QWidget* padre) : QLabel(padre), completo_(std::move(texto)) {
+    NombreCorto(QString texto, QWidget* padre, Qt::TextElideMode modo = Qt::ElideMiddle)
+        : QLabel(padre), completo_(std::move(texto)), modo_(modo) {
         setMinimumWidth(10);
         setToolTip(completo_);
     }
@@ -208,12 +228,13 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* e) override {
-        setText(QFontMetricsF(font()).elidedText(completo_, Qt::ElideMiddle, width()));
+        setText(QFontMetricsF(font()).elidedText(completo_, modo_, width()));
         QLabel::resizeEvent(e);
     }
 
 private:
     QString completo_;
+    Qt::TextElideMode modo_;
 };
 
 QLabel* etiqueta(const QString& texto, const QFont& f, const QColor& color, QWidget* padre) {
@@ -335,11 +356,14 @@ void VistaChat::construir() {
     lista_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     lista_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     lista_->viewport()->setAutoFillBackground(false);
-    contenidoLista_ = new QWidget;
+    contenidoLista_ = new ContenidoLista;
     contenidoLista_->setAutoFillBackground(false);
     capaLista_ = new QVBoxLayout(contenidoLista_);
     capaLista_->setContentsMargins(12, 6, 12, 6);
     capaLista_->setSpacing(8);
+    // The content's height is worked out for the list's width (bubbles wrap); the layout must not
+    // also impose the sum of the bubbles' unwrapped heights as a minimum.
+    capaLista_->setSizeConstraint(QLayout::SetNoConstraint);
     {
         auto* fila = new QWidget(contenidoLista_);
         auto* c = new QHBoxLayout(fila);
@@ -364,6 +388,14 @@ void VistaChat::construir() {
     capaLista_->addWidget(fondo);
     capaLista_->addStretch(1);
     lista_->setWidget(contenidoLista_);
+    contenidoLista_->setAutoFillBackground(false);  // the scroll area turns it on
+    // A thin bar over the glass, only the handle.
+    lista_->verticalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical{background:transparent;width:8px;margin:2px 2px 2px 0;}"
+                       "QScrollBar::handle:vertical{background:%1;border-radius:3px;min-height:24px;}"
+                       "QScrollBar::add-line:vertical,QScrollBar::sub-line:vertical{height:0;}"
+                       "QScrollBar::add-page:vertical,QScrollBar::sub-page:vertical{background:transparent;}")
+            .arg(conAlfa(p_.tinta, 0.25).name(QColor::HexArgb)));
     QPalette pl = lista_->palette();
     pl.setColor(QPalette::Window, Qt::transparent);
     lista_->setPalette(pl);
@@ -498,6 +530,7 @@ QWidget* VistaChat::redactor() {
     campo_->installEventFilter(this);
     cf->addWidget(campo_);
     c->addWidget(fondo, 1, Qt::AlignBottom);
+    ajustarAltoCampo();
     connect(campo_, &QPlainTextEdit::textChanged, this, [this] {
         if (chat_ && chat_->borrador() != campo_->toPlainText()) chat_->setBorrador(campo_->toPlainText());
         ajustarAltoCampo();
@@ -720,6 +753,7 @@ void VistaChat::alCambiarPendientes() {
     }
     fila->adjustSize();
     desplazable->setWidget(fila);
+    fila->setAutoFillBackground(false);  // the scroll area turns it on
     desplazable->setFixedHeight(fila->sizeHint().height());
     dentro->addWidget(desplazable);
 }
@@ -742,10 +776,17 @@ void VistaChat::alCambiarNota() {
         auto* punto = new Caja(4, p_.rojo, Qt::transparent, nota_);
         punto->setFixedSize(8, 8);
         capa->addWidget(punto);
-        capa->addWidget(etiqueta(QStringLiteral("Grabando una nota para ") + nombreVisible(chat_->conAgente()), f,
-                                 p_.tinta, nota_));
-        capa->addWidget(etiqueta(QStringLiteral("· haz una pausa o toca el micrófono para enviarla"), f,
-                                 conAlfa(p_.tinta, 0.55), nota_));
+        // One line each: shortened rather than widening the card.
+        auto linea = [&](const QString& texto, const QColor& color) {
+            auto* l = new NombreCorto(texto, nota_, Qt::ElideRight);
+            l->setFont(f);
+            QPalette pal = l->palette();
+            pal.setColor(QPalette::WindowText, color);
+            l->setPalette(pal);
+            return l;
+        };
+        capa->addWidget(linea(QStringLiteral("Grabando una nota para ") + nombreVisible(chat_->conAgente()), p_.tinta), 0);
+        capa->addWidget(linea(QStringLiteral("· haz una pausa o toca el micrófono para enviarla"), conAlfa(p_.tinta, 0.55)), 1);
     }
     capa->addStretch(1);
 }
