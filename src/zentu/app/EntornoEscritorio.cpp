@@ -28,6 +28,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -259,11 +260,24 @@ private:
     std::unique_ptr<Conversacion> c_;
 };
 
+// Until the chat view takes its place: the card's surface inside the window's margin.
+class CartaVacia : public QWidget {
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(palette().color(QPalette::Mid), 1));
+        p.setBrush(palette().color(QPalette::Window));
+        const double m = GeometriaChat::margen;
+        p.drawRoundedRect(QRectF(rect()).adjusted(m, m, -m, -m), 18, 18);
+    }
+};
+
 // The chat's floating window. Its content is the chat view once that exists; until then the
 // window holds an empty card.
 class PanelChatReal : public PuertoPanelChat {
 public:
-    PanelChatReal() : p_(std::make_unique<PanelChat>(new QWidget)) {}
+    PanelChatReal() : p_(std::make_unique<PanelChat>(new CartaVacia)) {}
     bool enPantalla() const override { return p_->isVisible(); }
     void mostrar() override { p_->mostrar(); }
     void retirar() override { p_->hide(); }
