@@ -3,6 +3,7 @@
 #include "compartido/Instantanea.h"
 #include "plataforma/Despertar.h"
 #include "plataforma/InicioSesion.h"
+#include "zentu/ajustes/VistaAjustes.h"
 #include "zentu/chat/ChatZentu.h"
 #include "zentu/chat/PanelChat.h"
 #include "zentu/voz/Conversacion.h"
@@ -122,8 +123,11 @@ void centrar(QWidget& w) {
 
 class VentanaAjustes : public PuertoVentana {
 public:
-    VentanaAjustes() {
+    explicit VentanaAjustes(QWidget* contenido) {
         ventana_ = std::make_unique<Marco>();
+        auto* capa = new QVBoxLayout(ventana_.get());
+        capa->setContentsMargins(0, 0, 0, 0);
+        capa->addWidget(contenido);
         ventana_->setWindowTitle(QStringLiteral("Zentu AI"));
         ventana_->setMinimumSize(760, 520);
         ventana_->resize(760, 520);
@@ -315,6 +319,7 @@ public:
     }
     QList<QJsonObject> listaDudas() const override { return p_->listaDudas; }
     QList<QJsonObject> permisos() const override { return p_->permisos; }
+    ModeloDudas::Almacen almacen() override { return ModeloDudas::Almacen::de(*p_); }
 
 private:
     std::unique_ptr<Pendientes> p_;
@@ -446,9 +451,8 @@ QCoro::Task<bool> EntornoEscritorio::probarPantalla() { co_return co_await Permi
 
 void EntornoEscritorio::pedirPermisoPantalla() { Permiso(Permiso::pantalla).pedir(); }
 
-std::unique_ptr<PuertoVentana> EntornoEscritorio::crearVentanaAjustes(ModeloAjustes&) {
-    // The panes come with their own views; until then the window stands empty.
-    return std::make_unique<VentanaAjustes>();
+std::unique_ptr<PuertoVentana> EntornoEscritorio::crearVentanaAjustes(ModeloAjustes& modelo) {
+    return std::make_unique<VentanaAjustes>(new VistaAjustes(modelo, SeccionAjustes::estado));
 }
 
 void EntornoEscritorio::encenderAcorde(bool si) { TeclasModificadoras::shared().encender(si); }
