@@ -213,6 +213,8 @@ QString App::carpetaTemporal() const {
 // ------------------------------------------------------------------ start-up
 
 void App::arrancar() {
+    // Captures an earlier run left for the chat are of no use any more.
+    QDir(carpetaTemporal()).removeRecursively();
     crearActualizaciones();
     // On this desktop the text fields carry the standard editing keys themselves; there is no
     // application menu bar to hold an Edit menu.
