@@ -212,6 +212,17 @@ TEST_F(Ventanas, LaZonaCapturadaVaAlChatYLaCanceladaNo) {
     EXPECT_FALSE(QFileInfo::exists(archivo));
 }
 
+TEST_F(Ventanas, LasCapturasDeUnaCorridaTerminadaSeBorranAlArrancar) {
+    const QString propia = app->carpetaTemporal();
+    QFile(propia + "/zentu-zona-1.png").open(QIODevice::WriteOnly);
+    const QString vieja = QFileInfo(propia).path() + "/zonas-999999999";
+    QDir().mkpath(vieja);
+    QFile(vieja + "/zentu-zona-2.png").open(QIODevice::WriteOnly);
+    app->limpiarCapturasViejas();
+    EXPECT_FALSE(QFileInfo::exists(vieja));
+    EXPECT_TRUE(QFileInfo::exists(propia + "/zentu-zona-1.png"));
+}
+
 TEST_F(Ventanas, LaZonaSinPermisoAvisa) {
     e.pantallaFunciona = false;
     app->zonaEnChat();

@@ -6,6 +6,7 @@
 #include "zentu/app/EntornoEscritorio.h"
 #include "zentu/app/Interruptores.h"
 
+#include "plataforma/CarpetaPrivada.h"
 #include "plataforma/Contenedor.h"
 #include "plataforma/InstanciaUnica.h"
 #include "plataforma/Preferencias.h"
@@ -173,6 +174,7 @@ App::App(Entorno& entorno_, const QStringList& argumentos_, QObject* padre)
 App::~App() {
     // The components' callbacks hold App weakly; drop them before the fields go.
     soltarEnVivo();
+    QDir(carpetaTemporal()).removeRecursively();
     timbreTimer.cancelar();
     timbreTope.cancelar();
 }
@@ -201,20 +203,30 @@ template void App::soltar(std::unique_ptr<EnMiMac>&);
 template void App::soltar(std::unique_ptr<PuertoPanelChat>&);
 
 QString App::carpetaTemporal() const {
-    // Private to this user: a fixed name in /tmp would be shared with everyone.
-    QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (base.isEmpty()) base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-    const QString ruta = base + QStringLiteral("/zentu-temporal");
+    // In the program's private folder (0700), one folder per process: another copy's captures
+    // (a test run beside this one) are never touched.
+    const QString base = CarpetaPrivada::ruta().value_or(QDir::tempPath());
+    const QString ruta = base + QStringLiteral("/zonas-%1").arg(QCoreApplication::applicationPid());
     QDir().mkpath(ruta);
     QFile::setPermissions(ruta, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return ruta;
 }
 
+void App::limpiarCapturasViejas() {
+    const auto base = CarpetaPrivada::ruta();
+    if (!base) return;
+    const QDir carpeta(*base);
+    for (const QString& nombre : carpeta.entryList({QStringLiteral("zonas-*")}, QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString pid = nombre.mid(6);
+        // Left by a process that is gone: nobody will send those captures any more.
+        if (!QFileInfo::exists(QStringLiteral("/proc/") + pid)) QDir(carpeta.filePath(nombre)).removeRecursively();
+    }
+}
+
 // ------------------------------------------------------------------ start-up
 
 void App::arrancar() {
-    // Captures an earlier run left for the chat are of no use any more.
-    QDir(carpetaTemporal()).removeRecursively();
+    limpiarCapturasViejas();
     crearActualizaciones();
     // On this desktop the text fields carry the standard editing keys themselves; there is no
     // application menu bar to hold an Edit menu.
