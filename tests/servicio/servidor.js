@@ -24,6 +24,7 @@ const estado = {
   peticiones: [],            // REST requests received (not control)
   eventos: [],               // live-channel packets received from clients
   acks: new Map(),           // event name -> reply args for the client's requests
+  chat: null,               // the owner's chat once a test turns it on (control "chat")
   // The voice side: what "voice:audio" transcribes to and how "voice:tts-stream" speaks.
   voz: {
     transcripcion: { ok: true, text: '' },   // ack of "voice:audio" (retraso, sinRespuesta optional)
@@ -131,6 +132,17 @@ function respuestaPorDefecto(metodo, ruta, cuerpo, cabeceras) {
     if (canje) { estado.codigos.delete(datos.codigo); return { estado: 200, cuerpo: canje }; }
     return { estado: 400, cuerpo: { error: 'Código vencido o ya usado' } };
   }
+  // The call's endpoints: a realtime token, a tool that answers, and the two end reports.
+  if (ruta.startsWith('/api/v1/llamada/')) {
+    if (!autorizado()) return { estado: 401, cuerpo: { error: 'sin sesión' } };
+    if (metodo === 'GET' && ruta === '/api/v1/llamada/realtime/token') {
+      return { estado: 200, cuerpo: { token: 'token-realtime', modelo: 'gpt-realtime', llamadaId: 'llamada-1' } };
+    }
+    if (metodo === 'POST' && ruta === '/api/v1/llamada/realtime/tool') return { estado: 200, cuerpo: { resultado: 'Hecho.' } };
+    if (metodo === 'POST' && (ruta === '/api/v1/llamada/realtime/uso' || ruta === '/api/v1/llamada/fin')) {
+      return { estado: 200, cuerpo: { ok: true } };
+    }
+  }
   const descarga = '/api/files/download/';
   if (metodo === 'GET' && ruta.startsWith(descarga)) {
     if (!autorizado()) return { estado: 401, cuerpo: { error: 'sin sesión' } };
@@ -225,12 +237,54 @@ io.on('connection', (socket) => {
     if (ack) {
       const guion = estado.acks.get(evento);
       if (guion && guion.sinRespuesta) return;
-      const respuesta = guion ? deJson(guion.respuesta) : [{ ok: true, evento, eco: args[0] === undefined ? null : args[0] }];
+      let respuesta;
+      let retraso = guion && guion.retraso;
+      if (guion && Array.isArray(guion.cola) && guion.cola.length) {
+        // One scripted reply per request: [args...] or {respuesta: [args...], retraso}.
+        const siguiente = guion.cola.shift();
+        if (Array.isArray(siguiente)) respuesta = deJson(siguiente);
+        else { respuesta = deJson(siguiente.respuesta || []); retraso = siguiente.retraso; }
+      } else if (guion && guion.respuesta) respuesta = deJson(guion.respuesta);
+      else respuesta = (estado.chat && chatAck(evento, args[0] || {})) ||
+        [{ ok: true, evento, eco: args[0] === undefined ? null : args[0] }];
       const responder = () => ack(...respuesta);
-      if (guion && guion.retraso) setTimeout(responder, guion.retraso); else responder();
+      if (retraso) setTimeout(responder, retraso); else responder();
     }
   });
 });
+
+// The owner's chat: a history, the agent the conversation is with, and "chat:send" that stores
+// the owner's message and pushes it back as "messages:new" (one message per file).
+function chatAck(evento, datos) {
+  const chat = estado.chat;
+  if (evento === 'chats:messages') return [{ ok: true, messages: chat.mensajes.slice(-(datos.limit || 60)) }];
+  if (evento === 'chat:agente') return [chat.agente ? { ok: true, agente: chat.agente } : { ok: true }];
+  if (evento !== 'chat:send') return null;
+  const texto = typeof datos.text === 'string' ? datos.text : '';
+  if (texto === '/zentu' || texto.startsWith('@')) {
+    chat.agente = texto === '/zentu' ? null : texto.slice(1);
+    io.emit('chat:agente', chat.agente ? { agente: chat.agente } : {});
+    return [{ ok: true }];
+  }
+  const archivos = Array.isArray(datos.files) ? datos.files : datos.file ? [datos.file] : [];
+  if (Array.isArray(datos.files) && !chat.conMessageIds) return [{ ok: true }];
+  const ids = [];
+  const piezas = archivos.length ? archivos : [null];
+  piezas.forEach((a, i) => {
+    const id = 'srv-' + chat.siguiente++;
+    const m = { messageId: id, text: i === 0 ? texto : '', fromMe: false, timestamp: new Date().toISOString(), type: 'text' };
+    if (a) {
+      m.type = String(a.mimeType || '').startsWith('image/') ? 'image' : 'document';
+      m.fileName = a.name;
+      m.mediaUrl = '/api/media/' + encodeURIComponent(id);
+      estado.archivos.set(id, Buffer.isBuffer(a.buffer) ? a.buffer : Buffer.alloc(0));
+    }
+    chat.mensajes.push(m);
+    ids.push(id);
+    io.emit('messages:new', { phone: 'dashboard', message: m });
+  });
+  return [Array.isArray(datos.files) ? { ok: true, messageIds: ids } : { ok: true, messageId: ids[0] }];
+}
 
 async function control(metodo, que, d, res) {
   switch (que) {
@@ -263,7 +317,10 @@ async function control(metodo, que, d, res) {
     case 'archivo': // {id, $bin-encoded datos}
       estado.archivos.set(d.id, deJson(d.datos));
       return enviarJson(res, 200, { ok: true });
-    case 'ack': // {evento, respuesta: [args...], retraso, sinRespuesta}
+    case 'chat': // {mensajes, agente, conMessageIds}: turns the owner's chat on, or resets it
+      estado.chat = { mensajes: d.mensajes || [], agente: d.agente || null, conMessageIds: d.conMessageIds !== false, siguiente: 1 };
+      return enviarJson(res, 200, { ok: true });
+    case 'ack': // {evento, respuesta: [args...], cola: [[args...], ...], retraso, sinRespuesta}
       estado.acks.set(d.evento, d);
       return enviarJson(res, 200, { ok: true });
     case 'emitir': // {evento, args}
