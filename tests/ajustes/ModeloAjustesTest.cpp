@@ -237,7 +237,7 @@ TEST_F(PruebaModelo, InterruptoresLocales) {
     EXPECT_FALSE(m->alIniciar());
 
     // Defaults of the closures the application may leave alone.
-    EXPECT_EQ(esperar(m->cambiarAgente(7, false)), std::optional<QString>(QStringLiteral("Esta Mac no está enlazada.")));
+    EXPECT_EQ(esperar(m->cambiarAgente(7, false)), std::optional<QString>(QStringLiteral("Este equipo no está enlazado.")));
     m->accion(QStringLiteral("llamada"));
 }
 

@@ -42,7 +42,7 @@ public:
     static constexpr auto rutaLlamadas = "/api/preferences/llamadas-de-agentes";
     static inline const QString textoSinModificador =
         QStringLiteral("Usa al menos una tecla como ⌥, ⌃ o ⌘, para que no se dispare escribiendo.");
-    static inline const QString textoNoEnlazada = QStringLiteral("Esta Mac no está enlazada.");
+    static inline const QString textoNoEnlazada = QStringLiteral("Este equipo no está enlazado.");
 
     // Reads the five combinations, the login item, the morning summary and the hold-to-talk wish
     // once, here.
