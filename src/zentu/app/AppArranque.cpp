@@ -3,6 +3,7 @@
 #include "zentu/app/App.h"
 #include "zentu/app/EntornoEscritorio.h"
 #include "zentu/app/Interruptores.h"
+#include "zentu/captura/Captura.h"
 
 #include "plataforma/Contenedor.h"
 #include "plataforma/InstanciaUnica.h"
@@ -120,8 +121,8 @@ int App::main(int argc, char** argv) {
 
     const auto eleccion = Interruptores::elegir(argumentos);
     switch (eleccion.previo) {
-    case Interruptores::Previo::captura: return sinConstruir(QStringLiteral("--captura"));
-    case Interruptores::Previo::capturaWidgets: return sinConstruir(QStringLiteral("--captura-widgets"));
+    case Interruptores::Previo::captura: Captura::hacer(eleccion.valor); return 0;
+    case Interruptores::Previo::capturaWidgets: Captura::widgets(eleccion.valor); return 0;
     case Interruptores::Previo::probarWs: return sinConstruir(QStringLiteral("--probar-ws"));
     case Interruptores::Previo::sonar: return sonar();
     case Interruptores::Previo::enlazarPortapapeles: return enlazarPortapapeles();
