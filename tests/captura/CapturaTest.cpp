@@ -79,6 +79,17 @@ TEST_F(Renderizador, HacerEscribeSusVeintiochoEnOrdenYLosReemplaza) {
     // The dark and the light passes differ in their backdrop.
     EXPECT_NE(QImage(dir_.filePath("isla-pensando.png")).pixel(2, 2),
               QImage(dir_.filePath("isla-pensando-claro.png")).pixel(2, 2));
+    // The settings panes fit their pictures: no scroll bar at the right edge, where the window's
+    // background runs on smoothly (a bar's handle would stand out against it).
+    for (const QString& n : kHacer.filter("ajustes-")) {
+        SCOPED_TRACE(n.toStdString());
+        const QImage img(dir_.filePath(n + ".png"));
+        for (int y : {img.height() / 4, img.height() / 2}) {
+            const int borde = QColor(img.pixel(img.width() - 12, y)).lightness();
+            const int dentro = QColor(img.pixel(img.width() - 40, y)).lightness();
+            EXPECT_LT(std::abs(borde - dentro), 10) << y;
+        }
+    }
     // The pairing view is drawn once, in the light scheme, over its own window background.
     EXPECT_GT(QColor(QImage(dir_.filePath("enlace.png")).pixel(2, 2)).lightness(), 200);
 }
