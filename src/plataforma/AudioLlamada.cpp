@@ -1,5 +1,6 @@
 #include "plataforma/AudioLlamada.h"
 
+#include "plataforma/Buzon.h"
 #include "plataforma/CanceladorEco.h"
 
 #include <QAudioDevice>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <future>
 
 namespace {
 
@@ -176,19 +178,23 @@ public:
         hilo_ = std::make_unique<QThread>();
         hilo_->setObjectName(QStringLiteral("audio-llamada"));
         motor_ = new Motor();
+        buzon_ = new Buzon(motor_);  // lives and dies with the engine, on the audio thread
         motor_->moveToThread(hilo_.get());
         QObject::connect(hilo_.get(), &QThread::finished, motor_, &QObject::deleteLater);
         hilo_->start(QThread::TimeCriticalPriority);
-        std::optional<QString> error;
-        QMetaObject::invokeMethod(
-            motor_,
-            [&] {
-                error = motor_->arrancar(marcos, std::move(alBloque));
-                if (error) motor_->detener();
-                entrada_ = {motor_->frecuencia_, motor_->canales_};
-            },
-            Qt::BlockingQueuedConnection);
-        if (error) detener();
+        std::promise<std::optional<QString>> promesa;
+        Motor* m = motor_;
+        buzon_->enviar([&promesa, m, marcos, alBloque = std::move(alBloque)]() mutable {
+            auto error = m->arrancar(marcos, std::move(alBloque));
+            if (error) m->detener();
+            promesa.set_value(error);
+        });
+        const auto error = promesa.get_future().get();
+        if (error) {
+            detener();
+        } else {
+            entrada_ = {m->frecuencia_, m->canales_};
+        }
         return error;
     }
 
@@ -197,34 +203,39 @@ public:
     void programar(std::vector<float> muestras, std::function<void()> alSonar) override {
         if (!motor_) return;
         Motor* m = motor_;
-        QMetaObject::invokeMethod(
-            m, [m, muestras = std::move(muestras), alSonar = std::move(alSonar)]() mutable {
-                m->programar(std::move(muestras), std::move(alSonar));
-            },
-            Qt::QueuedConnection);
+        buzon_->enviar([m, muestras = std::move(muestras), alSonar = std::move(alSonar)]() mutable {
+            m->programar(std::move(muestras), std::move(alSonar));
+        });
     }
 
     void vaciar() override {
         if (!motor_) return;
         Motor* m = motor_;
-        QMetaObject::invokeMethod(m, [m] { m->vaciar(); }, Qt::QueuedConnection);
+        buzon_->enviar([m] { m->vaciar(); });
     }
 
     void detener() override {
         if (!hilo_) return;
         if (motor_) {
+            std::promise<void> hecho;
             Motor* m = motor_;
-            QMetaObject::invokeMethod(m, [m] { m->detener(); }, Qt::BlockingQueuedConnection);
+            buzon_->enviar([m, &hecho] {
+                m->detener();
+                hecho.set_value();
+            });
+            hecho.get_future().wait();
         }
         hilo_->quit();
         hilo_->wait();
-        motor_ = nullptr;  // deleted by the thread's end
+        motor_ = nullptr;  // deleted by the thread's end, with its mailbox
+        buzon_ = nullptr;
         hilo_.reset();
     }
 
 private:
     std::unique_ptr<QThread> hilo_;
     Motor* motor_ = nullptr;
+    Buzon* buzon_ = nullptr;
     Entrada entrada_;
 };
 

@@ -28,7 +28,7 @@ bool InstanciaUnica::entregar(const QStringList& argumentos) {
     if (!bus_.isConnected()) return false;
     QDBusMessage pedido = QDBusMessage::createMethodCall(nombre_, kRuta, kInterfaz, QStringLiteral("Argumentos"));
     pedido << argumentos;
-    const QDBusMessage respuesta = bus_.call(pedido, QDBus::Block, 10000);
+    const QDBusMessage respuesta = bus_.call(pedido, QDBus::BlockWithGui, 10000);
     return respuesta.type() == QDBusMessage::ReplyMessage;
 }
 

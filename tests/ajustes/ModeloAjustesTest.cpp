@@ -11,7 +11,10 @@
 #include <QApplication>
 #include <QJsonDocument>
 #include <QKeyEvent>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
@@ -155,6 +158,19 @@ TEST_F(PruebaModelo, EscCancelaYLasTeclasSueltasNoCuentan) {
         EXPECT_EQ(m->llamada(), Atajos::porDefecto(Cual::llamada));
         EXPECT_EQ(teclas.tomadas.size(), 5u);
     }
+    // A press with no physical key behind it is swallowed and not judged; Esc still cancels.
+    m->grabar(Cual::chat);
+    for (Qt::KeyboardModifiers mods : {Qt::KeyboardModifiers(), Qt::KeyboardModifiers(Qt::AltModifier)}) {
+        QKeyEvent sinTecla(QEvent::KeyPress, Qt::Key_Z, mods, 0, 0, 0, QStringLiteral("z"));
+        QApplication::sendEvent(&campo, &sinTecla);
+    }
+    EXPECT_EQ(m->grabando(), Cual::chat);
+    EXPECT_EQ(m->error(), std::nullopt);
+    EXPECT_EQ(Atajos::combinacion(Cual::chat), Atajos::porDefecto(Cual::chat));
+    QKeyEvent escSinTecla(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, 0, 0, 0);
+    QApplication::sendEvent(&campo, &escSinTecla);
+    EXPECT_EQ(m->grabando(), std::nullopt);
+
     // Not recording: keys reach the window again.
     EXPECT_TRUE(pulsar(teclaA, 0));
 }
@@ -205,9 +221,10 @@ TEST_F(PruebaModelo, SecuenciasDeGrabacion) {
     for (Cual c : Atajos::todas) EXPECT_EQ(m->combinacion(c), Atajos::porDefecto(c));
     EXPECT_EQ(teclas.tomadas.size(), 5u);
 
-    // The model gone mid-recording: its key filter goes with it.
+    // The model gone mid-recording: its key filter goes with it and the keys come back.
     m->grabar(Cual::chat);
     m.reset();
+    EXPECT_EQ(teclas.tomadas.size(), 5u);
     const QString antes = campo.text();
     QKeyEvent ev(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, *Teclado::codigoX(11), 0, 0, QStringLiteral("b"));
     QApplication::sendEvent(&campo, &ev);
@@ -239,6 +256,31 @@ TEST_F(PruebaModelo, InterruptoresLocales) {
     // Defaults of the closures the application may leave alone.
     EXPECT_EQ(esperar(m->cambiarAgente(7, false)), std::optional<QString>(QStringLiteral("Este equipo no está enlazado.")));
     m->accion(QStringLiteral("llamada"));
+}
+
+TEST_F(PruebaModelo, InterruptorDeInicioEsLaEntradaDeAutoarranque) {
+    QTemporaryDir carpeta;
+    ASSERT_TRUE(carpeta.isValid());
+    const QByteArray antes = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", carpeta.path().toUtf8());
+    {
+        ModeloAjustes nuevo(*atajos, voz, true, [] { return std::optional<Cuenta>(); }, [] {}, [](bool) {}, [] {});
+        EXPECT_FALSE(nuevo.alIniciar());
+        nuevo.cambiarAlIniciar(true);
+        EXPECT_TRUE(nuevo.alIniciar());
+        EXPECT_TRUE(QFile::exists(carpeta.path() + "/autostart/ai.zentu.voz.desktop"));
+        nuevo.cambiarAlIniciar(false);
+        EXPECT_FALSE(nuevo.alIniciar());
+        EXPECT_FALSE(QFile::exists(carpeta.path() + "/autostart/ai.zentu.voz.desktop"));
+        // Refused by the system (no folder can be made): the switch shows off.
+        ASSERT_TRUE(QDir(carpeta.path() + "/autostart").removeRecursively());
+        QFile estorbo(carpeta.path() + "/autostart");
+        ASSERT_TRUE(estorbo.open(QIODevice::WriteOnly));
+        estorbo.close();
+        nuevo.cambiarAlIniciar(true);
+        EXPECT_FALSE(nuevo.alIniciar());
+    }
+    qputenv("XDG_CONFIG_HOME", antes);
 }
 
 TEST(SeccionAjustes, ValoresYOrden) {

@@ -20,14 +20,14 @@ QDateTime local(int h, int m, int s = 0, int dia = 10) {
     return QDateTime(QDate(2026, 3, dia), QTime(h, m, s), Qt::LocalTime);
 }
 
-// Log lines enter the same trace as the fakes' steps, except those of the channel and of
-// operations still to come.
+// The log lines of start-up, the login item, the morning summary and quitting enter the same
+// trace as the fakes' steps.
 class ConRegistro {
 public:
     explicit ConRegistro(falsos::Traza& t) {
         Registro::observar([&t](const QString& l) {
-            if (!l.startsWith(QLatin1String("[canal]")) && !l.startsWith(QLatin1String("[app] pendiente")))
-                t.anotar(QStringLiteral("log ") + l);
+            for (const char* tag : {"[app] lista", "[app] salir", "[inicio]", "[mañana]"})
+                if (l.startsWith(QString::fromUtf8(tag))) t.anotar(QStringLiteral("log ") + l);
         });
     }
     ~ConRegistro() { Registro::observar({}); }

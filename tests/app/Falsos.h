@@ -5,10 +5,15 @@
 #include "zentu/app/App.h"
 
 #include "plataforma/Registro.h"
+#include "plataforma/TeclasGlobales.h"
 #include "plataforma/Reloj.h"
 
 #include <QStringList>
 #include <memory>
+#include <ostream>
+
+// Readable texts in the tests' failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace falsos {
 
@@ -154,6 +159,11 @@ public:
         t_.anotar(QStringLiteral("chat enviar ") + ruta + QStringLiteral(" · ") + texto);
         co_return std::nullopt;
     }
+    QCoro::Task<std::optional<QString>> preguntarYEsperar(QString pregunta, double tope) override {
+        t_.anotar(QStringLiteral("chat preguntar ") + pregunta + QStringLiteral(" · %1").arg(tope));
+        co_return respuesta;
+    }
+    std::optional<QString> respuesta;
     std::optional<QString> agente;
     QString borrador_;
     QStringList pendientes;
@@ -200,6 +210,11 @@ public:
     void cerrar() override {
         en_ = false;
         t_.anotar(n_ + QStringLiteral(" cerrar"));
+        if (alCerrar) alCerrar();
+    }
+    void retirar() override {
+        en_ = false;
+        t_.anotar(n_ + QStringLiteral(" retirar"));
     }
     bool enPantalla() const override { return en_; }
 
@@ -220,10 +235,22 @@ class Widgets : public PuertoWidgets {
 public:
     Instantanea foto() const override { return foto_; }
     void pendientes(int total, const QList<QJsonObject>&, int) override { ultimoTotal = total; }
-    QCoro::Task<std::optional<QString>> cambiarAgente(qint64, bool) override { co_return std::nullopt; }
+    QCoro::Task<std::optional<QString>> cambiarAgente(qint64 id, bool activo) override {
+        cambios << std::make_pair(id, activo);
+        co_return errorCambio;
+    }
     void pedirAgentes() override {}
     Instantanea foto_;
+    std::optional<QString> errorCambio;
+    QList<std::pair<qint64, bool>> cambios;
     int ultimoTotal = -1;
+};
+
+// A desktop that grants every hot key.
+class Teclas : public TeclasGlobales {
+public:
+    int registrar(quint32, quint32, quint32) override { return 0; }
+    void quitar(quint32) override {}
 };
 
 // The whole outside world of App. Components are built on demand and remembered (weakly) so
@@ -287,7 +314,7 @@ public:
         traza.anotar(QStringLiteral("atajos"));
         pulsar = std::move(p);
         soltar = std::move(s);
-        return std::make_unique<QObject>();
+        return std::make_unique<Atajos>(teclas);
     }
     void instalarAcorde(std::function<void()> p, std::function<void()> s, std::function<void()> c) override {
         traza.anotar(QStringLiteral("acorde"));
@@ -356,9 +383,32 @@ public:
     std::unique_ptr<PuertoVentana> crearVentanaEnlace(ModeloEnlace&) override {
         return std::make_unique<Ventana>(traza, QStringLiteral("enlace"));
     }
+    std::unique_ptr<PuertoVentana> crearVentanaAjustes(ModeloAjustes&) override {
+        auto v = std::make_unique<Ventana>(traza, QStringLiteral("ajustes"));
+        ajustes = v.get();
+        return v;
+    }
+    void encenderAcorde(bool si) override { traza.anotar(QStringLiteral("acorde ") + (si ? "sí" : "no")); }
+    QPointer<Ventana> ajustes;
+    Teclas teclas;
+    CapturaDePantalla captura;
+    bool pantallaFunciona = true;
+    QCoro::Task<CapturaDePantalla> capturarPantalla() override {
+        traza.anotar(QStringLiteral("capturar pantalla"));
+        co_return captura;
+    }
+    QCoro::Task<bool> probarPantalla() override { co_return pantallaFunciona; }
+    void pedirPermisoPantalla() override { traza.anotar(QStringLiteral("pedir permiso de pantalla")); }
     void avisarAlServicio(const Cuenta& c, const QString& ruta, const QString& metodo,
                           std::optional<QJsonObject> cuerpo) override {
         traza.anotar(metodo + QLatin1Char(' ') + ruta);
+        // With the stand-in service the report really goes out, and nobody waits for it.
+        if (canalReal) [](Cuenta k, QString r, QString m, std::optional<QJsonObject> b) -> QCoro::Task<void> {
+                try {
+                    co_await API::pedir(std::move(k), std::move(r), std::move(m), std::move(b), 20);
+                } catch (...) {
+                }
+            }(c, ruta, metodo, cuerpo);
         avisos << QJsonObject{{QStringLiteral("cuenta"), c.url},
                               {QStringLiteral("ruta"), ruta},
                               {QStringLiteral("metodo"), metodo},

@@ -106,6 +106,8 @@ TEST_F(Renderizador, WidgetsEscribeSusSeisEnOrden) {
         EXPECT_GE(img.width(), 600);
         EXPECT_GE(img.height(), 600);
     }
+    // The decision card, 864 points wide, stands beside the column of the 380-point day card.
+    EXPECT_GE(QImage(dir_.filePath("tarjetas-oscuro.png")).width(), 2 * (864 + 380));
     // With no snapshot on this computer the "real" sheet shows the empty one, not the demo.
     const QImage ejemplo(dir_.filePath("widgets-ejemplo-oscuro.png"));
     const QImage real(dir_.filePath("widgets-real-oscuro.png"));

@@ -9,6 +9,7 @@
 
 #include <QLabel>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
@@ -167,7 +168,7 @@ TEST(Burbuja, TextoSinMencionYLineaDeAutor) {
         Burbuja b(a.m, {a.m}, {}, Esquema::claro);
         EXPECT_EQ(b.muestraAutor(), a.linea) << a.m.autor.toStdString();
     }
-    // A message that is only a mention of nothing shows no text part at all when empty.
+    // Without text there is no text label at all.
     Burbuja vacia(msg("v", false, "", 0, doc("a.pdf")), {}, {}, Esquema::claro);
     EXPECT_EQ(vacia.etiquetaTexto(), nullptr);
 }
@@ -242,6 +243,16 @@ TEST(Burbuja, LadoAnchoYPartes) {
     sola.resize(800, 10);
     sola.show();
     EXPECT_GT(sola.etiquetaTexto()->width(), 240);
+
+    // A long token without spaces breaks inside the bubble instead of running out of it.
+    Burbuja token(msg("k", true, "Clave: " + QString(300, 'x'), 0), {}, {}, Esquema::claro);
+    token.resize(400, 10);
+    token.show();
+    pruebas::girar(20);
+    EXPECT_LE(token.marcoBurbuja().right(), 400 - 48);
+    EXPECT_LE(token.etiquetaTexto()->document()->size().width(), token.etiquetaTexto()->width() + 1);
+    EXPECT_GT(token.etiquetaTexto()->height(), 60);
+    EXPECT_EQ(token.etiquetaTexto()->verticalScrollBar()->maximum(), 0);
 
     // A name without extension gets the grey "ARCHIVO" badge in its row, 48 tall (36 + 6 + 6).
     Burbuja archivo(msg("d", true, "", 0, doc("Archivo")), {}, {}, Esquema::claro);
@@ -333,8 +344,8 @@ TEST(Burbuja, EnlaceAbreElNavegador) {
     Burbuja b(msg("1", true, "Mira [esto](https://zentu.ai/a)", 0), {}, {}, Esquema::claro);
     b.resize(400, 10);
     b.show();
-    Q_EMIT b.etiquetaTexto()->linkActivated("https://zentu.ai/a");
-    Q_EMIT b.etiquetaTexto()->linkActivated("file:///etc/passwd");
+    Q_EMIT b.etiquetaTexto()->anchorClicked(QUrl("https://zentu.ai/a"));
+    Q_EMIT b.etiquetaTexto()->anchorClicked(QUrl("file:///etc/passwd"));
     Escritorio::usar(nullptr);
     ASSERT_EQ(falso.urls.size(), 1);
     EXPECT_EQ(falso.urls[0], QUrl("https://zentu.ai/a"));
@@ -436,6 +447,7 @@ TEST(Burbuja, Dibujos) {
                 new BurbujaParaCaptura(msg("c1", false, "¿Qué tal fue la semana?", 0), e),
                 new BurbujaParaCaptura(msg("c2", true, "Muy bien: **12 %** más de ventas que la anterior.", 1, {}, "Agente Ventas"), e),
                 new Burbuja(msg("r", false, "", 0, foto("file:///no/existe.jpg", "foto-perdida.jpg")), {}, {}, e),
+                new Burbuja(msg("u", true, "Tu código: 9f8e7d6c5b4a39281706f5e4d3c2b1a09f8e7d6c5b4a39281706f5e4d3c2b1a0", 2, {}, "Agente Ventas"), {}, {}, e),
             };
             const QImage img = columna(vistas, e);
             EXPECT_TRUE(img.save(pruebas::carpetaArtefactos("chat") + "/burbujas-captura-" + sufijo + ".png"));

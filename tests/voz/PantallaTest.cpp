@@ -64,13 +64,35 @@ struct CapturaFalsa : CapturaPantalla {
     std::optional<int64_t> frente;
     std::optional<std::vector<Ventana>> lista;
     QPoint donde;
+    QImage deVentana, deZona;
+    QRect zonaPedida;
     std::optional<QString> fallo() const override { return std::nullopt; }
     std::optional<int64_t> pidDelFrente() override { return frente; }
     std::optional<std::vector<Ventana>> ventanas() override { return lista; }
     QPoint puntero() override { return donde; }
-    QImage ventana(uint32_t) override { return {}; }
-    QImage zona(const QRect&, int64_t) override { return {}; }
+    QImage ventana(uint32_t) override { return deVentana; }
+    QImage zona(const QRect& r, int64_t) override {
+        zonaPedida = r;
+        return deZona;
+    }
 };
+
+TEST(Pantalla, UnaVentanaIlegibleDejaLaPantallaEntera) {
+    CapturaFalsa x;
+    x.frente = 42;
+    x.lista = std::vector<CapturaPantalla::Ventana>{{7, {1800, 10, 600, 400}, 42}};
+    x.deZona = QImage(1920, 1080, QImage::Format_RGB32);
+    x.deZona.fill(Qt::gray);
+    QTemporaryDir d;
+    QStringList lineas;
+    Registro::observar([&](const QString& l) { lineas << l; });
+    const QString ruta = Pantalla::capturarCon(x, 1000, {{0, 0, 1920, 1080}}, d.path(), QDateTime::currentDateTime());
+    Registro::observar({});
+    EXPECT_EQ(x.zonaPedida, QRect(0, 0, 1920, 1080));
+    EXPECT_EQ(QImageReader(ruta).size(), QSize(1600, 900));
+    ASSERT_EQ(lineas.size(), 1);
+    EXPECT_TRUE(lineas[0].endsWith("pantalla entera"));
+}
 
 TEST(Pantalla, EligeLaVentanaDelFrenteOLaPantallaDelPuntero) {
     const int64_t yo = 1000;

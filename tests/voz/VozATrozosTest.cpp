@@ -189,7 +189,11 @@ TEST(VozATrozos, SuenaDeVerdadYTermina) {
         pcm.append(char(s & 0xff));
         pcm.append(char((s >> 8) & 0xff));
     }
-    for (qsizetype i = 0; i < pcm.size(); i += 2401) voz.agregar(pcm.mid(i, 2401));
+    // A first piece, played out before the rest arrives: the output idles, then goes on.
+    voz.agregar(pcm.left(4800));
+    ASSERT_TRUE(esperarHasta([&] { return voz.pendientes() == 0; }, 10000));
+    pruebas::girar(300);
+    for (qsizetype i = 4800; i < pcm.size(); i += 2401) voz.agregar(pcm.mid(i, 2401));
     voz.alTerminar = [&] { ++fines; };
     voz.cerrar();
     EXPECT_TRUE(esperarHasta([&] {

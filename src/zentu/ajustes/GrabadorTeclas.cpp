@@ -43,6 +43,14 @@ bool GrabadorTeclas::eventFilter(QObject* objeto, QEvent* evento) {
         return true;
     }
     if (tipo == QEvent::KeyRelease || tecla->isAutoRepeat() || esModificador(*tecla)) return true;
+    // A press without a physical key (synthesised, or from a platform that gives none) cannot
+    // become a hot key; only its meaning as Esc counts.
+    if (tecla->nativeScanCode() == 0) {
+        if (tecla->key() != Qt::Key_Escape) return true;
+        Combinacion esc = Combinacion::desde(*tecla);
+        esc.tecla = 53;
+        return alTeclear_ ? alTeclear_(esc) : false;
+    }
     // A press that is not swallowed goes on from the window to the focused widget and is judged
     // there again; judging only has effects when it swallows, so that is harmless.
     return alTeclear_ ? alTeclear_(Combinacion::desde(*tecla)) : false;

@@ -2,6 +2,7 @@
 
 #include "plataforma/InicioSesion.h"
 #include "plataforma/Preferencias.h"
+#include "plataforma/Registro.h"
 #include "plataforma/Teclado.h"
 #include "zentu/ajustes/GrabadorTeclas.h"
 
@@ -47,16 +48,15 @@ ModeloAjustes::ModeloAjustes(Atajos& atajos, EstadoVoz& voz, bool sonidos,
       alCambiarSonidos(std::move(cambiarSonidosApp)),
       alVolverArriba(std::move(volverArriba)),
       atajos_(atajos),
+      atajosVivos_(&atajos),
       voz_(voz),
       sonidos_(sonidos) {
     for (Cual c : Atajos::todas) combinaciones_[indice(c)] = Atajos::combinacion(c);
     cambiarAgente = [](qint64, bool) -> QCoro::Task<std::optional<QString>> { co_return textoNoEnlazada; };
     accion = [](const QString&) {};
     abrirAlIniciarSesion = [](bool si) {
-        if (si)
-            InicioSesion::registrar();
-        else
-            InicioSesion::quitar();
+        if (auto fallo = si ? InicioSesion::registrar() : InicioSesion::quitar())
+            Registro::escribir(QStringLiteral("[inicio] no se pudo cambiar: ") + *fallo);
     };
     estadoInicioSesion = [] { return InicioSesion::activado(); };
     encenderFnControl = [](bool si) { TeclasModificadoras::shared().encender(si); };
@@ -66,8 +66,11 @@ ModeloAjustes::ModeloAjustes(Atajos& atajos, EstadoVoz& voz, bool sonidos,
     fnControl_ = TeclasModificadoras::encendido();
 }
 
-// The filter goes with the model; the hot keys are the owner's to give back (parar).
-ModeloAjustes::~ModeloAjustes() = default;
+// A model that goes away while recording takes its key filter with it and gives the hot keys back.
+ModeloAjustes::~ModeloAjustes() {
+    monitor_.reset();
+    if (grabando_ && atajosVivos_) atajosVivos_->pausar(false);
+}
 
 bool ModeloAjustes::aceptaSinModificador(quint32 tecla) {
     switch (tecla) {

@@ -129,6 +129,7 @@ private:
     void refrescar();
 
     Atajos& atajos_;
+    QPointer<Atajos> atajosVivos_;  // to give the keys back at the end only if they still exist
     EstadoVoz& voz_;
     std::array<Combinacion, 5> combinaciones_;
     std::optional<QString> error_;

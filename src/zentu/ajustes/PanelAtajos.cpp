@@ -109,7 +109,7 @@ PanelAtajos::PanelAtajos(ModeloAjustes& modelo, Esquema esquema, QWidget* padre)
         auto* textos = new QVBoxLayout;
         textos->setSpacing(2);
         textos->addWidget(etiqueta(f.titulo, fuente(13.5, QFont::Medium), primario(esquema)));
-        textos->addWidget(etiqueta(f.descripcion, fuente(11.5), secundario(esquema), true));
+        textos->addWidget(recortada(f.descripcion, fuente(11.5), secundario(esquema)));
         h->addLayout(textos, 1);
         auto* boton = new BotonAtajo(esquema, fila);
         const Atajos::Cual cual = f.cual;

@@ -17,7 +17,7 @@
 class QPainter;
 class QVBoxLayout;
 
-// The pieces every pane of the settings window is built from: type, the text colours of a
+// The building blocks of every pane of the settings window: type, the text colours of a
 // scheme, the glass card, the switch row, the key caps and the link button. Sizes are in points,
 // which are the window's units.
 namespace Piezas {

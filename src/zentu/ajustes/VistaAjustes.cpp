@@ -290,7 +290,7 @@ void VistaAjustes::programarRefresco() {
 }
 
 void VistaAjustes::refrescar() {
-    if (seccion_ != SeccionAjustes::estado || !m_.ventanaVisible()) return;
+    if (seccion_ != SeccionAjustes::estado || !m_.ventanaVisible() || !isVisible()) return;
     releerFoto();
     probarYContar();
 }

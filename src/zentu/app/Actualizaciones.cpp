@@ -17,8 +17,9 @@ QString Actualizaciones::textoSinActualizador() {
     return QStringLiteral("Zentu AI se actualiza con los paquetes del sistema.");
 }
 
-Actualizaciones::Actualizaciones()
-    : buscarPrograma([](const QString& p) { return QStandardPaths::findExecutable(p); }),
+Actualizaciones::Actualizaciones(QObject* padre)
+    : QObject(padre),
+      buscarPrograma([](const QString& p) { return QStandardPaths::findExecutable(p); }),
       lanzar([](const QString& p, const QStringList& a) { return QProcess::startDetached(p, a); }) {}
 
 void Actualizaciones::buscar() {

@@ -1,12 +1,14 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <functional>
 
 // "Buscar actualizaciones…": on this system updates come with the system's packages, so the
 // item opens the desktop's software updater where one is installed and otherwise says so.
-class Actualizaciones {
+class Actualizaciones : public QObject {
+    Q_OBJECT
 public:
     struct Actualizador {
         QString programa;
@@ -24,6 +26,6 @@ public:
     // Shown in the island when no updater could be opened.
     std::function<void(QString)> alAvisar;
 
-    Actualizaciones();
+    explicit Actualizaciones(QObject* padre = nullptr);
     void buscar();
 };

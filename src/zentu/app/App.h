@@ -91,7 +91,9 @@ public:
     void mostrarDudas(std::optional<qint64> abierta, std::optional<qint64> permiso);
     void mostrarAgentes();
     void abrirEnlace();
+    ModeloEnlace& modeloEnlace();  // made on first use, bound to enlazada()
     void abrirAjustes();
+    void accionRapida(const QString& nombre);  // the settings window's quick actions
     void verPantallaEnChat();
     void zonaEnChat();
     void avisarSinPantalla();
@@ -119,6 +121,8 @@ public:
     void abrirEnlaces(const QStringList& enlaces);
     void conectarAtajos(PuertoChat& chat);
     void instalarServicios();
+    // Files or text sent to the program ("Enviar a Zentu AI"): into the chat's composer.
+    void recibirEnvio(const QStringList& archivos, const QString& texto);
 
     // The shortcut bridge's two doors used by "--probar-atajo" (filled by conectarAtajos).
     std::function<QCoro::Task<std::optional<QString>>(QString)> puentePreguntar;
@@ -149,7 +153,7 @@ public:
     std::unique_ptr<PuertoVentana> ventanaEnlace;
     std::unique_ptr<PuertoVentana> ventanaAjustes;
     std::unique_ptr<QObject> modeloAjustes;
-    std::unique_ptr<ModeloEnlace> enlace;
+    std::unique_ptr<ModeloEnlace> enlace;  // see modeloEnlace()
     std::optional<Cuenta> cuenta;
     QMetaObject::Connection observadorEscala;
     bool observadorAgente = false;

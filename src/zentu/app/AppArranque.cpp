@@ -1,6 +1,8 @@
 // Process entry, start-up, the switches read after launch, the login item, the morning summary
 // and quitting.
 #include "zentu/app/App.h"
+#include "zentu/app/Puertas.h"
+#include "zentu/app/ServicioAtajos.h"
 #include "zentu/app/EntornoEscritorio.h"
 #include "zentu/app/Interruptores.h"
 #include "zentu/captura/Captura.h"
@@ -10,6 +12,7 @@
 #include "plataforma/Preferencias.h"
 #include "plataforma/Registro.h"
 #include "plataforma/Senales.h"
+#include "zentu/voz/ProbarWS.h"
 
 #include <QApplication>
 #include <QDir>
@@ -105,11 +108,6 @@ int enlazarPortapapeles() {
     return QCoreApplication::exec();
 }
 
-int sinConstruir(const QString& que) {
-    std::fprintf(stderr, "%s\n", qPrintable(QStringLiteral("zentu: %1 todavía no está construido.").arg(que)));
-    return 2;
-}
-
 }  // namespace
 
 int App::main(int argc, char** argv) {
@@ -123,22 +121,34 @@ int App::main(int argc, char** argv) {
     switch (eleccion.previo) {
     case Interruptores::Previo::captura: Captura::hacer(eleccion.valor); return 0;
     case Interruptores::Previo::capturaWidgets: Captura::widgets(eleccion.valor); return 0;
-    case Interruptores::Previo::probarWs: return sinConstruir(QStringLiteral("--probar-ws"));
+    case Interruptores::Previo::probarWs: return ProbarWS::correr();
     case Interruptores::Previo::sonar: return sonar();
     case Interruptores::Previo::enlazarPortapapeles: return enlazarPortapapeles();
     case Interruptores::Previo::ninguno: break;
     }
 
+    // Automation switches talk to the running program and print its answer.
+    if (ClienteAtajos::pide(argumentos)) {
+        QTextStream salida(stdout), error(stderr);
+        return *ClienteAtajos::ejecutar(argumentos, salida, error);
+    }
+    // Text sent on standard input is read here, before the arguments may go to the running copy.
+    const QStringList preparados = Puertas::preparar(argumentos, [] {
+        QFile entrada;
+        if (!entrada.open(stdin, QIODevice::ReadOnly)) return QString();
+        return QString::fromUtf8(entrada.readAll());
+    });
+
     // One program per desktop session: a second start hands its arguments to the first.
     InstanciaUnica instancia(QString::fromLatin1(Contenedor::nombre));
     if (!instancia.reclamar()) {
-        const bool entregado = instancia.entregar(argumentos.mid(1));
+        const bool entregado = instancia.entregar(preparados.mid(1));
         if (!entregado) Registro::escribir(QStringLiteral("[app] otra copia ya corre y no respondió"));
         return 0;
     }
 
     EntornoEscritorio entorno;
-    App app(entorno, argumentos);
+    App app(entorno, preparados);
     instancia.alRecibir = [&app](const QStringList& recibidos) { app.recibirArgumentos(recibidos); };
     Senales::alTerminar([&app] { app.salir(); });
     QTimer::singleShot(0, &app, [&app] { app.arrancar(); });
@@ -153,7 +163,6 @@ App::App(Entorno& entorno_, const QStringList& argumentos_, QObject* padre)
       entorno(entorno_),
       reloj(entorno_.reloj()),
       sonidos(entorno_.sonidos()),
-      enlace(std::make_unique<ModeloEnlace>(entorno_.reloj())),
       cuenta(entorno_.leerCuenta()),
       argumentos(argumentos_) {}
 
@@ -241,9 +250,8 @@ void App::arrancar() {
     entorno.instalarAcorde(con(&App::acordePulsado), con(&App::acordeSoltado), con(&App::acordeCancelado));
 
     montarMenu();
-    enlace->alEnlazar = [yo](const Cuenta& c) {
-        if (yo) yo->enlazada(c);
-    };
+    // The pairing model (with its camera session) is made when the pairing window first needs
+    // it: a paired program never pays for it. It is bound to enlazada() as it is made.
     instalarServicios();
 
     if (cuenta) {
@@ -261,6 +269,13 @@ void App::arrancar() {
         voz.setVisible(true);
     }
     if (tiene(QStringLiteral("--chat"))) alternarChat();
+    if (const auto e = Puertas::envio(argumentos)) recibirEnvio(e->archivos, e->texto);
+    {
+        QStringList enlaces;
+        for (const QString& a : argumentos.mid(1))
+            if (a.startsWith(QLatin1String("zuzadari:"), Qt::CaseInsensitive)) enlaces << a;
+        if (!enlaces.isEmpty()) abrirEnlaces(enlaces);
+    }
     if (auto v = valor(QStringLiteral("--probar-atajo"))) probarAtajo(*v);
     if (auto v = valor(QStringLiteral("--probar-envio"))) {
         if (asegurarChat()) probarEnvio(*v);
@@ -285,6 +300,7 @@ void App::recibirArgumentos(const QStringList& recibidos) {
         if (a.startsWith(QLatin1String("zuzadari:"), Qt::CaseInsensitive)) enlaces << a;
     }
     if (!enlaces.isEmpty()) abrirEnlaces(enlaces);
+    if (const auto e = Puertas::envio(recibidos)) recibirEnvio(e->archivos, e->texto);
     if (recibidos.contains(QStringLiteral("--abrir")) && cuenta && modo != Modo::llamada) alternarLlamada();
     if (recibidos.contains(QStringLiteral("--chat"))) alternarChat();
     if (recibidos.contains(QStringLiteral("--abrir-ventana"))) abrirAjustes();

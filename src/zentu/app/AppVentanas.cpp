@@ -3,8 +3,9 @@
 #include "zentu/app/App.h"
 
 #include "plataforma/CapturaZona.h"
+#include "plataforma/Preferencias.h"
 #include "plataforma/Registro.h"
-#include "zentu/isla/Permisos.h"
+#include "zentu/ajustes/ModeloAjustes.h"
 
 #include <QCursor>
 #include <QDateTime>
@@ -118,20 +119,119 @@ void App::mostrarAgentes() {
     pendiente(QStringLiteral("mostrarAgentes"));
 }
 
+ModeloEnlace& App::modeloEnlace() {
+    if (!enlace) {
+        enlace = std::make_unique<ModeloEnlace>(reloj);
+        QPointer<App> yo(this);
+        enlace->alEnlazar = [yo](const Cuenta& c) {
+            if (yo) yo->enlazada(c);
+        };
+    }
+    return *enlace;
+}
+
 void App::abrirEnlace() {
+    modeloEnlace();
     if (!ventanaEnlace) ventanaEnlace = entorno.crearVentanaEnlace(*enlace);
     enlace->reiniciar();
     if (ventanaEnlace) ventanaEnlace->mostrar();
 }
 
-void App::abrirAjustes() { pendiente(QStringLiteral("abrirAjustes")); }
+void App::abrirAjustes() {
+    if (!ventanaAjustes) {
+        auto* teclas = qobject_cast<Atajos*>(atajos.get());
+        if (!teclas) return;  // start-up makes the hot keys before any road here exists
+        QPointer<App> yo(this);
+        auto modelo = std::make_unique<ModeloAjustes>(
+            *teclas, voz, sonidos.activos(), [yo]() -> std::optional<Cuenta> { return yo ? yo->cuenta : std::nullopt; },
+            [yo] {
+                if (yo) yo->desenlazar();
+            },
+            [yo](bool b) {
+                Preferencias::almacen().setValue(QStringLiteral("zentu.sinSonidos"), !b);
+                if (!yo) return;
+                yo->sonidos.setActivos(b);
+                yo->montarMenu();
+            },
+            [yo] {
+                Preferencias::almacen().remove(QStringLiteral("zentu.isla.sitio"));
+                if (yo && yo->voz.visible() && yo->panel) yo->panel->colocar();
+            });
+        modelo->accion = [yo](const QString& nombre) {
+            if (yo) yo->accionRapida(nombre);
+        };
+        modelo->cambiarAgente = [yo](qint64 id, bool activo) -> QCoro::Task<std::optional<QString>> {
+            if (!yo || !yo->widgets) co_return ModeloAjustes::textoNoEnlazada;
+            QPointer<PuertoWidgets> w(yo->widgets.get());
+            co_return co_await w->cambiarAgente(id, activo);
+        };
+        modelo->abrirAlIniciarSesion = [yo](bool b) {
+            if (yo) yo->abrirAlIniciarSesion(b);
+        };
+        modelo->estadoInicioSesion = [yo] { return yo && yo->entorno.alIniciarSesion(); };
+        modelo->encenderFnControl = [yo](bool b) {
+            if (yo) yo->entorno.encenderAcorde(b);
+        };
+        ventanaAjustes = entorno.crearVentanaAjustes(*modelo);
+        if (!ventanaAjustes) return;
+        QPointer<ModeloAjustes> m(modelo.get());
+        ventanaAjustes->alVisible = [m](bool v) {
+            if (m) m->setVentanaVisible(v);
+        };
+        ventanaAjustes->alCerrar = [yo, m] {
+            if (m) {
+                m->setVentanaVisible(false);
+                m->parar();
+            }
+            if (yo) yo->montarMenu();
+        };
+        modeloAjustes = std::move(modelo);
+    }
+    if (auto* m = qobject_cast<ModeloAjustes*>(modeloAjustes.get())) m->setVentanaVisible(true);
+    ventanaAjustes->mostrar();
+}
+
+void App::accionRapida(const QString& nombre) {
+    if (nombre == QLatin1String("llamada")) {
+        if (modo != Modo::llamada) alternarLlamada();
+    } else if (nombre == QLatin1String("chat")) {
+        abrirChatCon(std::nullopt, std::nullopt);
+    } else if (nombre == QLatin1String("pantalla") || nombre == QLatin1String("zona")) {
+        [](QPointer<App> app, bool pantalla) -> QCoro::Task<void> {
+            const bool funciona = co_await app->entorno.probarPantalla();
+            if (!app) co_return;
+            if (!funciona) {
+                app->entorno.pedirPermisoPantalla();
+                co_return;
+            }
+            // The settings window steps aside so that it is not in the picture.
+            if (app->ventanaAjustes) app->ventanaAjustes->retirar();
+            app->despues(0.35, [app, pantalla] {
+                if (!app) return;
+                if (pantalla) app->verPantallaEnChat();
+                else app->zonaEnChat();
+            });
+        }(QPointer<App>(this), nombre == QLatin1String("pantalla"));
+    }
+}
 
 void App::verPantallaEnChat() {
     if (!cuenta) {
         abrirEnlace();
         return;
     }
-    pendiente(QStringLiteral("verPantallaEnChat"));
+    [](QPointer<App> app) -> QCoro::Task<void> {
+        const CapturaDePantalla r = co_await app->entorno.capturarPantalla();
+        if (!app) co_return;
+        if (r.ruta) {
+            app->sonidos.tocar(Sonidos::Cual::captura);
+            app->abrirChatCon(std::nullopt, *r.ruta);
+        } else if (r.sinPermiso) {
+            app->avisarSinPantalla();
+        } else {
+            app->mostrarAviso(r.error);
+        }
+    }(QPointer<App>(this));
 }
 
 void App::avisarSinPantalla() {
@@ -142,7 +242,7 @@ void App::avisarSinPantalla() {
     // No desktop here grants capture once and for all, so there is nothing to relaunch for:
     // the owner is told and sent to the settings that govern it.
     mostrarAviso(QStringLiteral("Falta el permiso de grabación de pantalla."));
-    Permiso(Permiso::pantalla).pedir();
+    entorno.pedirPermisoPantalla();
 }
 
 void App::zonaEnChat() {
@@ -152,7 +252,7 @@ void App::zonaEnChat() {
     }
     QPointer<App> yo(this);
     [](QPointer<App> app) -> QCoro::Task<void> {
-        const bool funciona = co_await Permiso::probarPantalla();
+        const bool funciona = co_await app->entorno.probarPantalla();
         if (!app) co_return;
         if (funciona) app->capturarZona();
         else app->avisarSinPantalla();

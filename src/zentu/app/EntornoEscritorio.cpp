@@ -2,15 +2,24 @@
 
 #include "compartido/Instantanea.h"
 #include "plataforma/Despertar.h"
+#include "plataforma/InicioSesion.h"
+#include "zentu/chat/ChatZentu.h"
+#include "zentu/escritorio/AlimentaWidgets.h"
+#include "zentu/escritorio/Pendientes.h"
+#include "zentu/voz/Llamada.h"
+#include "zentu/voz/Pantalla.h"
 #include "plataforma/Registro.h"
 #include "zentu/conexion/EnMiMac.h"
 #include "zentu/conexion/ModeloEnlace.h"
+#include "zentu/isla/Permisos.h"
 #include "zentu/isla/Pildora.h"
 #include "zentu/isla/Sonidos.h"
 #include "zentu/isla/Ventana.h"
 #include "zentu/isla/VistaEnlace.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QEvent>
 #include <QFile>
 #include <QGuiApplication>
@@ -73,6 +82,69 @@ private:
     std::unique_ptr<PanelIsla> ventana_;
 };
 
+// A top-level window that tells its owner when it is closed, and when it comes into view or
+// leaves it.
+class Marco : public QWidget {
+public:
+    std::function<void()> alCerrar;
+    std::function<void(bool)> alVisible;
+
+protected:
+    void closeEvent(QCloseEvent* e) override {
+        QWidget::closeEvent(e);
+        if (alCerrar) alCerrar();
+    }
+    void changeEvent(QEvent* e) override {
+        QWidget::changeEvent(e);
+        if (e->type() == QEvent::WindowStateChange && alVisible) alVisible(!isMinimized() && isVisible());
+    }
+    void showEvent(QShowEvent* e) override {
+        QWidget::showEvent(e);
+        if (alVisible) alVisible(true);
+    }
+    void hideEvent(QHideEvent* e) override {
+        QWidget::hideEvent(e);
+        if (alVisible) alVisible(false);
+    }
+};
+
+void centrar(QWidget& w) {
+    QScreen* s = QGuiApplication::screenAt(QCursor::pos());
+    if (!s) s = QGuiApplication::primaryScreen();
+    if (!s) return;
+    QRect r = w.frameGeometry();
+    r.moveCenter(s->availableGeometry().center());
+    w.move(r.topLeft());
+}
+
+class VentanaAjustes : public PuertoVentana {
+public:
+    VentanaAjustes() {
+        ventana_ = std::make_unique<Marco>();
+        ventana_->setWindowTitle(QStringLiteral("Zentu AI"));
+        ventana_->setMinimumSize(760, 520);
+        ventana_->resize(760, 520);
+        ventana_->alCerrar = [this] {
+            if (alCerrar) alCerrar();
+        };
+        ventana_->alVisible = [this](bool v) {
+            if (alVisible) alVisible(v);
+        };
+    }
+    void mostrar() override {
+        centrar(*ventana_);
+        ventana_->show();
+        ventana_->raise();
+        ventana_->activateWindow();
+    }
+    void cerrar() override { ventana_->close(); }
+    void retirar() override { ventana_->hide(); }
+    bool enPantalla() const override { return ventana_->isVisible(); }
+
+private:
+    std::unique_ptr<Marco> ventana_;
+};
+
 class VentanaEnlace : public PuertoVentana {
 public:
     explicit VentanaEnlace(ModeloEnlace& modelo) {
@@ -85,21 +157,127 @@ public:
     }
     void mostrar() override {
         ventana_->adjustSize();
-        if (QScreen* s = QGuiApplication::screenAt(QCursor::pos()) ? QGuiApplication::screenAt(QCursor::pos())
-                                                                   : QGuiApplication::primaryScreen()) {
-            QRect r = ventana_->frameGeometry();
-            r.moveCenter(s->availableGeometry().center());
-            ventana_->move(r.topLeft());
-        }
+        centrar(*ventana_);
         ventana_->show();
         ventana_->raise();
         ventana_->activateWindow();
     }
-    void cerrar() override { ventana_->hide(); }
+    void cerrar() override { ventana_->close(); }
+    void retirar() override { ventana_->hide(); }
     bool enPantalla() const override { return ventana_->isVisible(); }
 
 private:
     std::unique_ptr<QWidget> ventana_;
+};
+
+class LlamadaReal : public PuertoLlamada {
+public:
+    LlamadaReal(const Cuenta& cuenta, std::optional<QString> agente, std::optional<qint64> consulta)
+        : l_(std::make_unique<Llamada>(cuenta, std::move(agente), consulta)) {
+        l_->alCambiarFase = [this](Fase f) {
+            if (alCambiarFase) alCambiarFase(f);
+        };
+        l_->alNivel = [this](double n) {
+            if (alNivel) alNivel(n);
+        };
+        l_->alTerminar = [this](std::shared_ptr<const FalloZentu> fallo) {
+            std::optional<ErrorLlamada> error;
+            if (fallo) {
+                const auto* z = dynamic_cast<const ErrorZentu*>(fallo.get());
+                error = ErrorLlamada{fallo->descripcion(), z && z->caso() == ErrorZentu::Caso::sesionVencida};
+            }
+            if (alTerminar) alTerminar(error);
+        };
+        l_->capturarPantalla = [] { return Pantalla::capturar(); };
+    }
+    void abrir() override { l_->abrir(); }
+    void colgar() override { l_->colgar(); }
+    void setSilenciada(bool s) override { l_->setSilenciada(s); }
+
+private:
+    std::unique_ptr<Llamada> l_;
+};
+
+class ChatReal : public PuertoChat {
+public:
+    explicit ChatReal(CanalEnVivo& canal) : c_(std::make_unique<ChatZentu>(canal)) {
+        c_->alSonar = [this](Sonidos::Cual cual) {
+            if (alSonar) alSonar(cual);
+        };
+        QObject::connect(c_.get(), &ChatZentu::conAgenteCambio, this, [this] {
+            if (alCambiarAgente) alCambiarAgente();
+        });
+    }
+    ChatZentu& modelo() const { return *c_; }
+    CanalEnVivo& canal() const override { return c_->canal(); }
+    std::optional<QString> conAgente() const override { return c_->conAgente(); }
+    QString borrador() const override { return c_->borrador(); }
+    void setBorrador(const QString& t) override { c_->setBorrador(t); }
+    void setPendiente(const std::optional<QString>& ruta) override {
+        c_->setPendiente(ruta ? std::optional<QUrl>(QUrl::fromLocalFile(*ruta)) : std::nullopt);
+    }
+    void setGrabandoNota(bool g) override { c_->setGrabandoNota(g); }
+    bool cargado() const override { return c_->cargado(); }
+    void cargar() override { c_->cargar(); }
+    int vecesAbierto() const override { return c_->vecesAbierto(); }
+    void setVecesAbierto(int v) override { c_->setVecesAbierto(v); }
+    QCoro::Task<std::optional<QString>> enviarArchivo(QString ruta, QString texto) override {
+        QPointer<ChatZentu> c(c_.get());
+        co_return co_await c->enviarArchivo(QUrl::fromLocalFile(ruta), texto);
+    }
+
+private:
+    std::unique_ptr<ChatZentu> c_;
+};
+
+class PendientesReales : public PuertoPendientes {
+public:
+    PendientesReales(const Cuenta& cuenta, CanalEnVivo& canal) : p_(std::make_unique<Pendientes>(cuenta, canal)) {
+        p_->alCambiar = [this](int t, const QList<QJsonObject>& d, int n) {
+            if (alCambiar) alCambiar(t, d, n);
+        };
+        p_->alCambiarTotal = [this](int t) {
+            if (alCambiarTotal) alCambiarTotal(t);
+        };
+        p_->alCambiarLista = [this] {
+            if (alCambiarLista) alCambiarLista();
+        };
+        p_->alAbrirChat = [this] {
+            if (alAbrirChat) alAbrirChat();
+        };
+        p_->alAbrirPermiso = [this](qint64 id) {
+            if (alAbrirPermiso) alAbrirPermiso(id);
+        };
+        p_->alSonar = [this](Sonidos::Cual c) {
+            if (alSonar) alSonar(c);
+        };
+    }
+    QList<QJsonObject> listaDudas() const override { return p_->listaDudas; }
+    QList<QJsonObject> permisos() const override { return p_->permisos; }
+
+private:
+    std::unique_ptr<Pendientes> p_;
+};
+
+class WidgetsReales : public PuertoWidgets {
+public:
+    WidgetsReales(const Cuenta& cuenta, CanalEnVivo& canal) : w_(std::make_unique<AlimentaWidgets>(cuenta, canal)) {
+        w_->alCambiarAgentes = [this](const std::vector<Instantanea::Agente>& a) {
+            if (alCambiarAgentes) alCambiarAgentes(a);
+        };
+    }
+    Instantanea foto() const override { return w_->foto(); }
+    void pendientes(int total, const QList<QJsonObject>& dudas, int permisos) override {
+        w_->pendientes(total, dudas, permisos);
+    }
+    QCoro::Task<std::optional<QString>> cambiarAgente(qint64 id, bool activo) override {
+        QPointer<AlimentaWidgets> w(w_.get());
+        co_return co_await w->cambiarAgente(id, activo);
+    }
+    void pedirAgentes() override { w_->pedirAgentes(); }
+
+private:
+    std::unique_ptr<AlimentaWidgets> w_;
 };
 
 QCoro::Task<void> avisar(Cuenta cuenta, QString ruta, QString metodo, std::optional<QJsonObject> cuerpo) {
@@ -122,11 +300,10 @@ void EntornoEscritorio::borrarCuenta() { Llavero::borrar(); }
 PuertoSonidos& EntornoEscritorio::sonidos() { return *sonidos_; }
 
 std::optional<QString> EntornoEscritorio::abrirAlIniciarSesion(bool si) {
-    Q_UNUSED(si);
-    return QStringLiteral("el inicio de sesión todavía no se puede cambiar");
+    return si ? InicioSesion::registrar() : InicioSesion::quitar();
 }
 
-bool EntornoEscritorio::alIniciarSesion() { return false; }
+bool EntornoEscritorio::alIniciarSesion() { return InicioSesion::activado(); }
 
 std::unique_ptr<PuertoIsla> EntornoEscritorio::crearIsla(EstadoVoz& voz, AccionesIsla acciones) {
     return std::make_unique<IslaReal>(voz, std::move(acciones));
@@ -158,20 +335,26 @@ std::unique_ptr<CanalEnVivo> EntornoEscritorio::crearCanal(const Cuenta& cuenta)
     return std::make_unique<CanalEnVivo>(cuenta);
 }
 
-std::unique_ptr<PuertoChat> EntornoEscritorio::crearChat(CanalEnVivo&) { return nullptr; }
-std::unique_ptr<PuertoConversacion> EntornoEscritorio::crearConversacion(PuertoChat&) { return nullptr; }
-std::unique_ptr<PuertoLlamada> EntornoEscritorio::crearLlamada(const Cuenta&, std::optional<QString>,
-                                                               std::optional<qint64>) {
-    return nullptr;
+std::unique_ptr<PuertoChat> EntornoEscritorio::crearChat(CanalEnVivo& canal) {
+    return std::make_unique<ChatReal>(canal);
 }
-std::unique_ptr<PuertoPendientes> EntornoEscritorio::crearPendientes(const Cuenta&, CanalEnVivo&) { return nullptr; }
-std::unique_ptr<PuertoWidgets> EntornoEscritorio::crearWidgets(const Cuenta&, CanalEnVivo&) { return nullptr; }
+std::unique_ptr<PuertoConversacion> EntornoEscritorio::crearConversacion(PuertoChat&) { return nullptr; }
+std::unique_ptr<PuertoLlamada> EntornoEscritorio::crearLlamada(const Cuenta& cuenta, std::optional<QString> agente,
+                                                               std::optional<qint64> consulta) {
+    return std::make_unique<LlamadaReal>(cuenta, std::move(agente), consulta);
+}
+std::unique_ptr<PuertoPendientes> EntornoEscritorio::crearPendientes(const Cuenta& cuenta, CanalEnVivo& canal) {
+    return std::make_unique<PendientesReales>(cuenta, canal);
+}
+std::unique_ptr<PuertoWidgets> EntornoEscritorio::crearWidgets(const Cuenta& cuenta, CanalEnVivo& canal) {
+    return std::make_unique<WidgetsReales>(cuenta, canal);
+}
 
 std::unique_ptr<EnMiMac> EntornoEscritorio::crearEnMiMac(const Cuenta& cuenta, CanalEnVivo& canal) {
     return std::make_unique<EnMiMac>(cuenta, canal);
 }
 
-void EntornoEscritorio::borrarInstantanea() { Instantanea::vacia().guardar(); }
+void EntornoEscritorio::borrarInstantanea() { AlimentaWidgets::borrar(); }
 
 std::unique_ptr<PuertoPanelChat> EntornoEscritorio::crearPanelChat(PuertoChat&, std::function<void()>) {
     return nullptr;
@@ -180,6 +363,30 @@ std::unique_ptr<PuertoPanelChat> EntornoEscritorio::crearPanelChat(PuertoChat&, 
 std::unique_ptr<PuertoVentana> EntornoEscritorio::crearVentanaEnlace(ModeloEnlace& modelo) {
     return std::make_unique<VentanaEnlace>(modelo);
 }
+
+QCoro::Task<CapturaDePantalla> EntornoEscritorio::capturarPantalla() {
+    CapturaDePantalla r;
+    try {
+        r.ruta = co_await Pantalla::capturar();
+    } catch (const Pantalla::Error& e) {
+        r.sinPermiso = e.fallo() == Pantalla::Fallo::sinPermiso;
+        r.error = e.texto();
+    } catch (const std::exception&) {
+        r.error = Pantalla::descripcion(Pantalla::Fallo::nada);
+    }
+    co_return r;
+}
+
+QCoro::Task<bool> EntornoEscritorio::probarPantalla() { co_return co_await Permiso::probarPantalla(); }
+
+void EntornoEscritorio::pedirPermisoPantalla() { Permiso(Permiso::pantalla).pedir(); }
+
+std::unique_ptr<PuertoVentana> EntornoEscritorio::crearVentanaAjustes(ModeloAjustes&) {
+    // The panes come with their own views; until then the window stands empty.
+    return std::make_unique<VentanaAjustes>();
+}
+
+void EntornoEscritorio::encenderAcorde(bool si) { TeclasModificadoras::shared().encender(si); }
 
 void EntornoEscritorio::avisarAlServicio(const Cuenta& cuenta, const QString& ruta, const QString& metodo,
                                          std::optional<QJsonObject> cuerpo) {

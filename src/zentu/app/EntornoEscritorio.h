@@ -38,6 +38,11 @@ public:
     void borrarInstantanea() override;
     std::unique_ptr<PuertoPanelChat> crearPanelChat(PuertoChat& chat, std::function<void()> cerrar) override;
     std::unique_ptr<PuertoVentana> crearVentanaEnlace(ModeloEnlace& modelo) override;
+    std::unique_ptr<PuertoVentana> crearVentanaAjustes(ModeloAjustes& modelo) override;
+    void encenderAcorde(bool si) override;
+    QCoro::Task<CapturaDePantalla> capturarPantalla() override;
+    QCoro::Task<bool> probarPantalla() override;
+    void pedirPermisoPantalla() override;
     void avisarAlServicio(const Cuenta& cuenta, const QString& ruta, const QString& metodo,
                           std::optional<QJsonObject> cuerpo) override;
     QString tamanosDeWidgets() override;

@@ -2,6 +2,7 @@
 
 #include "plataforma/Registro.h"
 
+#include <QFileInfo>
 #include <QUrl>
 
 namespace Puertas {
@@ -141,6 +142,51 @@ void recibir(const QStringList& archivos, const QString& texto, const Recepcion&
                        QStringLiteral(" caracteres"));
     if (r.sonarRecibido) r.sonarRecibido();
     if (r.abrirChatCon) r.abrirChatCon(citar(limpio), std::nullopt);
+}
+
+namespace {
+const QString interruptorArchivos = QStringLiteral("--enviar-a-zentu");
+const QString interruptorTexto = QStringLiteral("--enviar-texto");
+}  // namespace
+
+QStringList preparar(const QStringList& argumentos, const std::function<QString()>& leerEntrada) {
+    QStringList r;
+    bool archivos = false;
+    for (qsizetype i = 0; i < argumentos.size(); ++i) {
+        const QString& a = argumentos.at(i);
+        if (a == interruptorArchivos) {
+            archivos = true;
+            r << a;
+        } else if (a == interruptorTexto) {
+            archivos = false;
+            r << a << (leerEntrada ? leerEntrada() : QString());
+        } else if (archivos && !a.startsWith(QLatin1String("--"))) {
+            // The running program has another working folder.
+            r << (a.startsWith(QLatin1String("file://")) ? QUrl(a).toLocalFile() : QFileInfo(a).absoluteFilePath());
+        } else {
+            archivos = false;
+            r << a;
+        }
+    }
+    return r;
+}
+
+std::optional<Envio> envio(const QStringList& argumentos) {
+    Envio e;
+    bool hay = false;
+    const qsizetype i = argumentos.indexOf(interruptorArchivos);
+    if (i >= 0) {
+        hay = true;
+        for (qsizetype j = i + 1; j < argumentos.size() && !argumentos.at(j).startsWith(QLatin1String("--")); ++j)
+            e.archivos << argumentos.at(j);
+    }
+    const qsizetype t = argumentos.indexOf(interruptorTexto);
+    if (t >= 0 && t + 1 < argumentos.size()) {
+        hay = true;
+        e.texto = argumentos.at(t + 1);
+    }
+    if (!hay) return std::nullopt;
+    return e;
 }
 
 }  // namespace Puertas

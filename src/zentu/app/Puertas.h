@@ -49,4 +49,16 @@ struct Recepcion {
 // Files first (only the first one goes to the chat); otherwise the trimmed text, quoted.
 void recibir(const QStringList& archivos, const QString& texto, const Recepcion& recepcion);
 
+// What "Enviar a Zentu AI" hands the program: "--enviar-a-zentu" followed by the files, or
+// "--enviar-texto" whose text comes on standard input. `preparar` runs in the process that was
+// started (before it hands its arguments to the running one): the files become absolute paths
+// and the text read from standard input follows its switch.
+QStringList preparar(const QStringList& argumentos, const std::function<QString()>& leerEntrada);
+struct Envio {
+    QStringList archivos;
+    QString texto;
+};
+// None when the prepared arguments carry nothing to send.
+std::optional<Envio> envio(const QStringList& argumentos);
+
 }  // namespace Puertas

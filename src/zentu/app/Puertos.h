@@ -20,6 +20,7 @@
 #include <optional>
 
 class EnMiMac;
+class ModeloAjustes;
 class ModeloEnlace;
 class QKeyEvent;
 
@@ -98,6 +99,13 @@ public:
     virtual void setVecesAbierto(int veces) = 0;
     // None when the file went out with the text, else the Spanish reason.
     virtual QCoro::Task<std::optional<QString>> enviarArchivo(QString ruta, QString texto) = 0;
+    // One question to the conversation's agent, its whole answer back; none when it could not
+    // be sent or no answer came within `tope` seconds.
+    virtual QCoro::Task<std::optional<QString>> preguntarYEsperar(QString pregunta, double tope) {
+        Q_UNUSED(pregunta);
+        Q_UNUSED(tope);
+        co_return std::nullopt;
+    }
 
     std::function<void(Sonidos::Cual)> alSonar;
     std::function<void()> alCambiarAgente;
@@ -167,8 +175,19 @@ class PuertoVentana : public QObject {
     Q_OBJECT
 public:
     virtual void mostrar() = 0;   // centred, in front, with the keyboard
-    virtual void cerrar() = 0;    // hidden, kept
+    virtual void cerrar() = 0;    // closed as by the owner (alCerrar runs), kept for later
+    virtual void retirar() = 0;   // off the screen for a moment, not closed
     virtual bool enPantalla() const = 0;
+
+    std::function<void()> alCerrar;         // the owner closed it
+    std::function<void(bool)> alVisible;    // it came into view or left it (covered, minimised)
+};
+
+// The outcome of a screenshot for the chat.
+struct CapturaDePantalla {
+    std::optional<QString> ruta;  // the picture's file
+    bool sinPermiso = false;      // screen capture is not allowed
+    QString error;                // any other failure, as the owner reads it
 };
 
 // Everything outside the shell: the desktop, the stores and the components' constructors.
@@ -211,6 +230,15 @@ public:
     virtual void borrarInstantanea() = 0;
     virtual std::unique_ptr<PuertoPanelChat> crearPanelChat(PuertoChat& chat, std::function<void()> cerrar) = 0;
     virtual std::unique_ptr<PuertoVentana> crearVentanaEnlace(ModeloEnlace& modelo) = 0;
+    // The settings window over its model (760 × 520 at least).
+    virtual std::unique_ptr<PuertoVentana> crearVentanaAjustes(ModeloAjustes& modelo) = 0;
+    // Starts or stops listening for the hold-to-talk chord.
+    virtual void encenderAcorde(bool si) = 0;
+
+    // The screenshot for the chat; whether screen capture works; asking for it.
+    virtual QCoro::Task<CapturaDePantalla> capturarPantalla() = 0;
+    virtual QCoro::Task<bool> probarPantalla() = 0;
+    virtual void pedirPermisoPantalla() = 0;
 
     // A report to the service that nobody waits for: 20 s, reply and errors dropped.
     virtual void avisarAlServicio(const Cuenta& cuenta, const QString& ruta, const QString& metodo,

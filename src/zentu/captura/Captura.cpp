@@ -9,6 +9,8 @@
 #include "zentu/chat/Burbujas.h"
 #include "zentu/chat/TipoArchivo.h"
 #include "zentu/conexion/ModeloEnlace.h"
+#include "zentu/escritorio/ModeloDudas.h"
+#include "zentu/escritorio/VistaDudasFlotante.h"
 #include "zentu/isla/Atajo.h"
 #include "zentu/isla/Pildora.h"
 #include "zentu/isla/VistaCreditosFlotante.h"
@@ -358,12 +360,15 @@ QColor colorLamina(bool oscuro) {
     return oscuro ? QColor::fromRgbF(0.16f, 0.2f, 0.3f) : QColor::fromRgbF(0.62f, 0.72f, 0.85f);
 }
 
-// The decision card opened on the first demo question. Until the card's view is part of the
-// program this answers none and the cards picture shows the other two cards alone.
+// The decision card alone on the first demo question, over a model with no pending store; the
+// model lives as long as the card.
 QWidget* tarjetaDudas(const QJsonArray& preguntas, Esquema esquema) {
-    Q_UNUSED(preguntas);
-    Q_UNUSED(esquema);
-    return nullptr;
+    QList<QJsonObject> lista;
+    for (const QJsonValue& v : preguntas) lista.append(v.toObject());
+    auto* modelo = new ModeloDudas(std::nullopt, 1, lista);
+    auto* vista = new VistaDudasFlotante(*modelo, [] {}, [] {}, true, 864, esquema);
+    modelo->setParent(vista);
+    return vista;
 }
 
 void tarjetas(const QJsonArray& preguntas, bool oscuro, const QString& carpeta) {
@@ -374,7 +379,7 @@ void tarjetas(const QJsonArray& preguntas, bool oscuro, const QString& carpeta) 
     fila->setContentsMargins(0, 0, 0, 0);
     fila->setSpacing(0);
     fila->setSizeConstraint(QLayout::SetFixedSize);
-    if (QWidget* dudas = tarjetaDudas(preguntas, esquema)) fila->addWidget(dudas, 0, Qt::AlignTop);
+    fila->addWidget(tarjetaDudas(preguntas, esquema), 0, Qt::AlignTop);
     auto* columna = new QVBoxLayout;
     columna->setSpacing(0);
     columna->addWidget(new VistaCreditosFlotante(Instantanea::ejemplo(), [] {}, esquema), 0, Qt::AlignHCenter);

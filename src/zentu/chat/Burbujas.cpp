@@ -8,7 +8,8 @@
 #include <QFontMetricsF>
 #include <QHelpEvent>
 #include <QImageReader>
-#include <QLabel>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QMouseEvent>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -497,6 +498,56 @@ QString enLinea(const QString& s, qsizetype desde, qsizetype hasta, const QColor
 
 }  // namespace
 
+TextoBurbuja::TextoBurbuja(const QString& html, const QColor& tinta, const QColor& seleccion, QWidget* padre)
+    : QTextBrowser(padre), html_(html) {
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setOpenLinks(false);
+    setOpenExternalLinks(false);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse);
+    setContextMenuPolicy(Qt::DefaultContextMenu);
+    setFont(TipoArchivo::fuente(13, QFont::Normal));
+    viewport()->setAutoFillBackground(false);
+    setAttribute(Qt::WA_TranslucentBackground);
+    QPalette p = palette();
+    p.setColor(QPalette::Base, Qt::transparent);
+    p.setColor(QPalette::Window, Qt::transparent);
+    p.setColor(QPalette::Text, tinta);
+    p.setColor(QPalette::WindowText, tinta);
+    p.setColor(QPalette::Highlight, seleccion);
+    p.setColor(QPalette::HighlightedText, tinta);
+    setPalette(p);
+    preparar(*document());
+}
+
+void TextoBurbuja::preparar(QTextDocument& doc) const {
+    doc.setDocumentMargin(0);
+    doc.setDefaultFont(font());
+    QTextOption opcion = doc.defaultTextOption();
+    // A long address or token breaks anywhere rather than running out of the bubble.
+    opcion.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    doc.setDefaultTextOption(opcion);
+    doc.setHtml(html_);
+}
+
+int TextoBurbuja::anchoIdeal(int anchoMax) const {
+    QTextDocument doc;
+    preparar(doc);
+    doc.setTextWidth(anchoMax);
+    return std::min(anchoMax, int(std::ceil(doc.idealWidth())) + 1);
+}
+
+int TextoBurbuja::altoPara(int ancho) const {
+    QTextDocument doc;
+    preparar(doc);
+    doc.setTextWidth(ancho);
+    return int(std::ceil(doc.size().height()));
+}
+
+void TextoBurbuja::wheelEvent(QWheelEvent* evento) { evento->ignore(); }
+
 QString Burbuja::html(const QString& texto, const QColor& tinta) {
     return QStringLiteral("<span style=\"white-space:pre-wrap\">") + enLinea(texto, 0, texto.size(), tinta) +
            QStringLiteral("</span>");
@@ -530,22 +581,8 @@ Burbuja::Burbuja(ChatZentu::Mensaje m, QList<ChatZentu::Mensaje> album, Abrir ab
 
     const QString visible = textoVisible(m_);
     if (!visible.isEmpty()) {
-        texto_ = new QLabel(this);
-        texto_->setTextFormat(Qt::RichText);
-        texto_->setText(html(visible, pal.tinta));
-        texto_->setWordWrap(true);
-        texto_->setFont(TipoArchivo::fuente(13, QFont::Normal));
-        texto_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse);
-        texto_->setOpenExternalLinks(false);
-        texto_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        QPalette p = texto_->palette();
-        p.setColor(QPalette::WindowText, pal.tinta);
-        p.setColor(QPalette::Text, pal.tinta);
-        p.setColor(QPalette::Highlight, conAlfa(pal.lima, 0.45));
-        p.setColor(QPalette::HighlightedText, pal.tinta);
-        texto_->setPalette(p);
-        connect(texto_, &QLabel::linkActivated, this, [](const QString& enlace) {
-            const QUrl url(enlace);
+        texto_ = new TextoBurbuja(html(visible, pal.tinta), pal.tinta, conAlfa(pal.lima, 0.45), this);
+        connect(texto_, &QTextBrowser::anchorClicked, this, [](const QUrl& url) {
             const QString tipo = url.scheme().toLower();
             if (tipo == QLatin1String("http") || tipo == QLatin1String("https") || tipo == QLatin1String("mailto"))
                 Escritorio::actual().abrirUrl(url);
@@ -596,13 +633,8 @@ Burbuja::Disposicion Burbuja::calcular(int ancho) const {
     }
     if (texto_) {
         const int maxTexto = textoAcotado_ ? std::min(240, maxInterior) : maxInterior;
-        QTextDocument doc;
-        doc.setDocumentMargin(0);
-        doc.setDefaultFont(texto_->font());
-        doc.setHtml(texto_->text());
-        doc.setTextWidth(maxTexto);
-        const int anchoTexto = std::min(maxTexto, int(std::ceil(doc.idealWidth())) + 1);
-        tamTexto = QSize(anchoTexto, texto_->heightForWidth(anchoTexto));
+        const int anchoTexto = texto_->anchoIdeal(maxTexto);
+        tamTexto = QSize(anchoTexto, texto_->altoPara(anchoTexto));
     }
     for (const QSize& t : {tamAutor, tamArea, tamTexto}) anchoInterior = std::max(anchoInterior, t.width());
     const int anchoBurbuja = anchoInterior + 24;

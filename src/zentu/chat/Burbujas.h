@@ -9,13 +9,13 @@
 #include <QList>
 #include <QPointer>
 #include <QRectF>
+#include <QTextBrowser>
 #include <QWidget>
 #include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
 
-class QLabel;
 
 // The image grid of an album: 240 wide, gaps of 3, cells by the number of images.
 namespace GeometriaAlbum {
@@ -113,6 +113,24 @@ private:
     QList<bool> terminadas_;
 };
 
+// The text of a bubble: selectable rich text that wraps long words too, with no frame, no
+// background and no scrolling of its own (the wheel goes on to the list).
+class TextoBurbuja : public QTextBrowser {
+    Q_OBJECT
+public:
+    TextoBurbuja(const QString& html, const QColor& tinta, const QColor& seleccion, QWidget* padre = nullptr);
+    // The width the text takes when it may use `anchoMax`, and its height at a width.
+    int anchoIdeal(int anchoMax) const;
+    int altoPara(int ancho) const;
+
+protected:
+    void wheelEvent(QWheelEvent* evento) override;
+
+private:
+    void preparar(QTextDocument& doc) const;
+    QString html_;
+};
+
 // One bubble of the chat list, as wide as the list: the owner's on the trailing side in the
 // accent colour, the agents' on the leading side in a faint wash of ink, with the agent's
 // name, the attachment area and the text (inline styling only).
@@ -138,7 +156,7 @@ public:
     const ChatZentu::Mensaje& mensaje() const { return m_; }
     // The bubble's rectangle within the widget, for the current width.
     QRectF marcoBurbuja() const { return burbuja_; }
-    QLabel* etiquetaTexto() const { return texto_; }
+    TextoBurbuja* etiquetaTexto() const { return texto_; }
     QWidget* areaAdjunto() const { return area_; }
     bool muestraAutor() const { return !autor_.isEmpty(); }
     // Whether every image in it has finished loading (or failed).
@@ -168,7 +186,7 @@ private:
     Esquema esquema_;
     QString autor_;
     QWidget* area_ = nullptr;
-    QLabel* texto_ = nullptr;
+    TextoBurbuja* texto_ = nullptr;
     bool textoAcotado_ = false;  // an album's caption wraps at 240
     QRectF burbuja_;
     // The last layout worked out, by width; measuring text is not free and layouts ask often.

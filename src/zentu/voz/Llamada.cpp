@@ -1,5 +1,6 @@
 #include "zentu/voz/Llamada.h"
 
+#include "plataforma/Buzon.h"
 #include "plataforma/ConvertidorMuestras.h"
 #include "plataforma/Registro.h"
 
@@ -58,7 +59,8 @@ Llamada::Llamada(Cuenta cuenta, std::optional<QString> agente, std::optional<qin
       audio_(std::move(audio)),
       uso_(usoVacio()),
       agente_(std::move(agente)),
-      consulta_(consulta) {
+      consulta_(consulta),
+      buzon_(new Buzon(this)) {
     ultimoBloque_ = reloj_.segundos();
     ultimaVoz_ = ultimoBloque_;
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 class QWebSocket;
+class Buzon;
 class ConvertidorMuestras;
 
 // A failure of the call's own audio (voice processing, microphone, speakers).
@@ -136,6 +137,7 @@ private:
     std::optional<QString> itemDelDisparo_;
 
     // Shared with the audio thread.
+    Buzon* buzon_;  // what the audio thread hands to the main thread
     std::atomic<bool> sesionIniciada_{false};
     std::atomic<bool> terminadaAudio_{false};
     std::atomic<bool> silenciada_{false};

@@ -2,6 +2,7 @@
 // level and the microphone statistics.
 #include "zentu/voz/Llamada.h"
 
+#include "plataforma/Buzon.h"
 #include "plataforma/ConvertidorMuestras.h"
 #include "plataforma/Registro.h"
 
@@ -71,12 +72,10 @@ void Llamada::enviarMicrofono(const float* datos, int marcos, int canales, int f
         ++micCallados_;
         resumirMicrofono(duracion);
         // The guardian sees the microphone alive; the orb goes quiet.
-        QMetaObject::invokeMethod(
-            this, [this, agenteHabla] {
-                ultimoBloque_ = reloj_.segundos();
-                if (!agenteHabla && !hablando_.load() && alNivel) alNivel(0);
-            },
-            Qt::QueuedConnection);
+        buzon_->enviar([this, agenteHabla] {
+            ultimoBloque_ = reloj_.segundos();
+            if (!agenteHabla && !hablando_.load() && alNivel) alNivel(0);
+        });
         return;
     }
 
@@ -101,17 +100,15 @@ void Llamada::enviarMicrofono(const float* datos, int marcos, int canales, int f
     resumirMicrofono(duracion);
     // The socket belongs to the main thread: the block goes out on its next turn, or not at all
     // once the call has ended (the socket is gone then).
-    QMetaObject::invokeMethod(
-        this, [this, texto, nivelBloque, agenteHabla, convertido = salida.has_value()] {
-            ultimoBloque_ = reloj_.segundos();
-            if (!texto.isEmpty() && ws_ && !terminada_) {
-                if (ws_->sendTextMessage(texto) <= 0) {
-                    registrar(QStringLiteral("[llamada] no se pudo enviar: ") + ws_->errorString());
-                }
+    buzon_->enviar([this, texto, nivelBloque, agenteHabla, convertido = salida.has_value()] {
+        ultimoBloque_ = reloj_.segundos();
+        if (!texto.isEmpty() && ws_ && !terminada_) {
+            if (ws_->sendTextMessage(texto) <= 0) {
+                registrar(QStringLiteral("[llamada] no se pudo enviar: ") + ws_->errorString());
             }
-            if (convertido && !agenteHabla && !hablando_.load() && alNivel) alNivel(nivelBloque);
-        },
-        Qt::QueuedConnection);
+        }
+        if (convertido && !agenteHabla && !hablando_.load() && alNivel) alNivel(nivelBloque);
+    });
 }
 
 void Llamada::resumirMicrofono(double duracion) {
@@ -129,7 +126,7 @@ void Llamada::resumirMicrofono(double duracion) {
                               .arg(hablando_.load() ? QStringLiteral("sí") : QStringLiteral("no"))
                               .arg(piezas.join(u' '));
     // Logged from the main thread, like every other line of the call.
-    QMetaObject::invokeMethod(this, [this, linea] { registrar(linea); }, Qt::QueuedConnection);
+    buzon_->enviar([this, linea] { registrar(linea); });
     micBytes_ = 0;
     micBloques_ = 0;
     micCallados_ = 0;
@@ -156,11 +153,9 @@ void Llamada::sonar(const QByteArray& bytes, const std::optional<QString>& item)
     ++buffersPendientes_;
     const quint64 generacion = generacionAltavoz_;
     audio_->programar(std::move(muestras), [this, item, marcos, generacion] {
-        QMetaObject::invokeMethod(
-            this, [this, item, marcos, generacion] {
-                if (generacion == generacionAltavoz_) sonado(item, marcos);
-            },
-            Qt::QueuedConnection);
+        buzon_->enviar([this, item, marcos, generacion] {
+            if (generacion == generacionAltavoz_) sonado(item, marcos);
+        });
     });
     if (!hablando_.load()) {
         hablando_.store(true);

@@ -40,8 +40,9 @@ QSize Pantalla::tamCaptura(QSize puntos) {
     return QSize(int(puntos.width() * s), int(puntos.height() * s));
 }
 
-std::optional<Pantalla::Eleccion> Pantalla::elegir(CapturaPantalla& x, int64_t miPid, const std::vector<QRect>& pantallas) {
-    const auto frente = x.pidDelFrente();
+std::optional<Pantalla::Eleccion> Pantalla::elegir(CapturaPantalla& x, int64_t miPid, const std::vector<QRect>& pantallas,
+                                                   bool soloPantalla) {
+    const auto frente = soloPantalla ? std::nullopt : x.pidDelFrente();
     if (frente && *frente != miPid) {
         if (const auto lista = x.ventanas()) {
             for (const auto& v : *lista) {
@@ -87,9 +88,16 @@ QString Pantalla::capturarCon(CapturaPantalla& x, int64_t miPid, const std::vect
     if (const auto fallo = x.fallo()) throw Error(*fallo);
     const auto eleccion = elegir(x, miPid, pantallas);
     if (!eleccion) throw Error(Fallo::nada);
-    const QImage imagen = eleccion->ventana ? x.ventana(*eleccion->ventana) : x.zona(eleccion->zona, miPid);
+    if (eleccion->ventana) {
+        const QImage imagen = x.ventana(*eleccion->ventana);
+        if (!imagen.isNull()) return guardar(imagen, eleccion->zona.size(), true, carpeta, local);
+        // A window the server will not read whole (partly off the screen): the screen instead.
+    }
+    const auto pantalla = elegir(x, miPid, pantallas, true);
+    if (!pantalla) throw Error(Fallo::nada);
+    const QImage imagen = x.zona(pantalla->zona, miPid);
     if (imagen.isNull()) throw Error(QStringLiteral("No se pudo leer la imagen de la pantalla."));
-    return guardar(imagen, eleccion->zona.size(), eleccion->ventana.has_value(), carpeta, local);
+    return guardar(imagen, pantalla->zona.size(), false, carpeta, local);
 }
 
 namespace {

@@ -49,8 +49,9 @@ public:
         QRect zona;
     };
     // Front window of the frontmost program (not us) larger than 120 x 80, else the screen under
-    // the pointer (else the first); none when there is no screen.
-    static std::optional<Eleccion> elegir(CapturaPantalla& x, int64_t miPid, const std::vector<QRect>& pantallas);
+    // the pointer (else the first); none when there is no screen. `soloPantalla` skips the window.
+    static std::optional<Eleccion> elegir(CapturaPantalla& x, int64_t miPid, const std::vector<QRect>& pantallas,
+                                          bool soloPantalla = false);
     // The whole road on one platform connection: choose, take, scale, encode, write. Throws Error.
     static QString capturarCon(CapturaPantalla& x, int64_t miPid, const std::vector<QRect>& pantallas,
                                const QString& carpeta, const QDateTime& local);
