@@ -110,9 +110,8 @@ void asentar(QWidget& w) {
         asentarUnaVez(w);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     }
-    // A scroll area sized its content when it was first resized, before the panes it holds
-    // were laid out.
-    // It measures again on a resize, and a second time once it knows whether a bar takes room.
+    // A scroll area sized its content when it was first resized, before the panes it holds were
+    // laid out: it measures again, and a second time once it knows whether a bar takes room.
     for (QScrollArea* area : w.findChildren<QScrollArea*>()) {
         QWidget* contenido = area->widget();
         if (!contenido || !area->widgetResizable()) continue;
