@@ -264,7 +264,7 @@ TEST_F(Ventanas, LaVentanaDeAjustesYSuModelo) {
     // Unpairing closes the window and leaves the toggles of agents without a feeder.
     app->desenlazar();
     EXPECT_FALSE(e.ajustes->enPantalla());
-    EXPECT_EQ(pruebas::esperar(m->cambiarAgente(4, false)), QStringLiteral("Esta Mac no está enlazada."));
+    EXPECT_EQ(pruebas::esperar(m->cambiarAgente(4, false)), ModeloAjustes::textoNoEnlazada);
     EXPECT_EQ(m->cuenta(), std::nullopt);
     m->alDesenlazar();
 }

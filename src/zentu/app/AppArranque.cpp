@@ -231,6 +231,9 @@ void App::arrancar() {
     };
     acciones.notaDeVoz = con(&App::notaDeVoz);
     acciones.conversar = con(&App::conversarDesdeElChat);
+    acciones.soltarArchivo = [yo](const QString& ruta) {
+        if (yo) yo->soltarArchivo(ruta);
+    };
     panel = entorno.crearIsla(voz, std::move(acciones));
 
     panel->cambiarEscala(voz.escala());
