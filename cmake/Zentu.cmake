@@ -27,7 +27,12 @@ endfunction()
 # folder. `plantilla` is a .desktop file whose Exec holds @ZENTU_PROGRAMA@.
 include(GNUInstallDirs)
 function(zentu_entrada_escritorio programa plantilla)
-  set(salida ${CMAKE_CURRENT_BINARY_DIR}/${programa}.desktop)
+  # The entry's file name is the program's unless a third argument names it.
+  set(nombre ${programa})
+  if(ARGC GREATER 2)
+    set(nombre ${ARGV2})
+  endif()
+  set(salida ${CMAKE_CURRENT_BINARY_DIR}/${nombre}.desktop)
   install(CODE "
     set(ZENTU_PROGRAMA \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${programa}\")
     configure_file(\"${plantilla}\" \"${salida}\" @ONLY)

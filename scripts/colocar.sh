@@ -23,4 +23,10 @@ for entrada in zentu-widgets; do
   cp -f "$origen" "$inicio/$entrada.desktop.tmp"
   mv -f "$inicio/$entrada.desktop.tmp" "$inicio/$entrada.desktop"
 done
+# Links of the "zuzadari:" scheme (the widgets' clicks) open the program.
+aplicaciones="$prefijo/share/applications"
+if [ -f "$aplicaciones/ai.zentu.voz.desktop" ]; then
+  command -v update-desktop-database >/dev/null && update-desktop-database "$aplicaciones" 2>/dev/null || true
+  command -v xdg-mime >/dev/null && xdg-mime default ai.zentu.voz.desktop x-scheme-handler/zuzadari 2>/dev/null || true
+fi
 echo "$prefijo"

@@ -163,3 +163,16 @@ TEST_F(Puertas_, ContadorYSalir) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Puertas_, ArchivoSoltadoEnLaIsla) {
+    falsos::Lineas lineas;
+    e.isla->acciones.soltarArchivo("/tmp/fotos/a.png");
+    EXPECT_TRUE(lineas.lineas.contains("[orbe] archivo soltado"));
+    ASSERT_FALSE(e.traza.cues().isEmpty());
+    EXPECT_EQ(e.traza.cues().first(), "recibido");
+    EXPECT_EQ(e.chat->pendientes, QStringList{"/tmp/fotos/a.png"});
+}
+
+}  // namespace

@@ -23,6 +23,20 @@ for entrada in "$prefijo/share/applications/zentu-widgets.desktop" "$tmp/config/
 done
 [ ! -e "$tmp/config/autostart/zentu-widgets.desktop.tmp" ] || falla "quedó un archivo a medias"
 
+# The program's entries: itself (the handler of "zuzadari:" links) and "Enviar a Zentu AI".
+if [ -x "$prefijo/bin/zentu" ]; then
+  app="$prefijo/share/applications/ai.zentu.voz.desktop"
+  enviar="$prefijo/share/applications/ai.zentu.voz.enviar.desktop"
+  [ "$(grep '^Exec=' "$app")" = "Exec=\"$prefijo/bin/zentu\" %u" ] || falla "$app: $(grep '^Exec=' "$app")"
+  grep -qx 'MimeType=x-scheme-handler/zuzadari;' "$app" || falla "$app no atiende zuzadari:"
+  [ "$(grep '^Exec=' "$enviar")" = "Exec=\"$prefijo/bin/zentu\" --enviar-a-zentu %F" ] || falla "$enviar: $(grep '^Exec=' "$enviar")"
+  grep -qx 'Name=Enviar a Zentu AI' "$enviar" || falla "$enviar sin su nombre"
+  if grep -qF "$compilacion" "$app" "$enviar"; then falla "una entrada nombra la carpeta de compilación"; fi
+  if command -v xdg-mime >/dev/null; then
+    grep -q 'x-scheme-handler/zuzadari=ai.zentu.voz.desktop' "$tmp/config/mimeapps.list" || falla "zuzadari: sin programa por omisión"
+  fi
+fi
+
 # Again, over what is there: the same result, nothing left behind.
 ZENTU_BUILD="$compilacion" ZENTU_PREFIJO="$prefijo" XDG_CONFIG_HOME="$tmp/config" HOME="$tmp/casa" \
   bash "$raiz/scripts/colocar.sh" >/dev/null

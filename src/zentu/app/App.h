@@ -123,6 +123,8 @@ public:
     void instalarServicios();
     // Files or text sent to the program ("Enviar a Zentu AI"): into the chat's composer.
     void recibirEnvio(const QStringList& archivos, const QString& texto);
+    // A file dropped on the island's pill: into the chat.
+    void soltarArchivo(const QString& ruta);
 
     // The shortcut bridge's two doors used by "--probar-atajo" (filled by conectarAtajos).
     std::function<QCoro::Task<std::optional<QString>>(QString)> puentePreguntar;

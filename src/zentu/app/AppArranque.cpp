@@ -5,6 +5,7 @@
 #include "zentu/app/ServicioAtajos.h"
 #include "zentu/app/EntornoEscritorio.h"
 #include "zentu/app/Interruptores.h"
+#include "zentu/captura/Captura.h"
 
 #include "plataforma/CarpetaPrivada.h"
 #include "plataforma/Contenedor.h"
@@ -108,11 +109,6 @@ int enlazarPortapapeles() {
     return QCoreApplication::exec();
 }
 
-int sinConstruir(const QString& que) {
-    std::fprintf(stderr, "%s\n", qPrintable(QStringLiteral("zentu: %1 todavía no está construido.").arg(que)));
-    return 2;
-}
-
 }  // namespace
 
 int App::main(int argc, char** argv) {
@@ -124,8 +120,8 @@ int App::main(int argc, char** argv) {
 
     const auto eleccion = Interruptores::elegir(argumentos);
     switch (eleccion.previo) {
-    case Interruptores::Previo::captura: return sinConstruir(QStringLiteral("--captura"));
-    case Interruptores::Previo::capturaWidgets: return sinConstruir(QStringLiteral("--captura-widgets"));
+    case Interruptores::Previo::captura: Captura::hacer(eleccion.valor); return 0;
+    case Interruptores::Previo::capturaWidgets: Captura::widgets(eleccion.valor); return 0;
     case Interruptores::Previo::probarWs: return ProbarWS::correr();
     case Interruptores::Previo::sonar: return sonar();
     case Interruptores::Previo::enlazarPortapapeles: return enlazarPortapapeles();
@@ -249,6 +245,9 @@ void App::arrancar() {
     };
     acciones.notaDeVoz = con(&App::notaDeVoz);
     acciones.conversar = con(&App::conversarDesdeElChat);
+    acciones.soltarArchivo = [yo](const QString& ruta) {
+        if (yo) yo->soltarArchivo(ruta);
+    };
     panel = entorno.crearIsla(voz, std::move(acciones));
 
     panel->cambiarEscala(voz.escala());

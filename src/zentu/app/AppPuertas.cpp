@@ -106,3 +106,9 @@ void App::recibirEnvio(const QStringList& archivos, const QString& texto) {
     };
     Puertas::recibir(archivos, texto, r);
 }
+
+void App::soltarArchivo(const QString& ruta) {
+    Registro::escribir(QStringLiteral("[orbe] archivo soltado"));
+    sonidos.tocar(Sonidos::Cual::recibido);
+    abrirChatCon(std::nullopt, ruta);
+}

@@ -60,6 +60,7 @@ public:
         pildora->alRechazar = a.rechazar;
         pildora->alNotaDeVoz = a.notaDeVoz;
         pildora->alConversar = a.conversar;
+        pildora->alSoltarArchivo = a.soltarArchivo;
         ventana_ = std::make_unique<PanelIsla>(new RaizIsla(voz, pildora));
         ventana_->alTeclear = [this](QKeyEvent* e) { return alTeclear ? alTeclear(*e) : false; };
         ventana_->installEventFilter(this);

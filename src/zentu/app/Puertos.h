@@ -63,6 +63,8 @@ public:
 // The pill's seven buttons, in the order the pill offers them.
 struct AccionesIsla {
     std::function<void()> silenciar, terminar, verEnChat, contestar, rechazar, notaDeVoz, conversar;
+    // The first file dropped on the pill (the panel's tray item takes no drops).
+    std::function<void(QString)> soltarArchivo;
 };
 
 // Why a call ended, when it was not a normal hang-up.

@@ -6,15 +6,19 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEnterEvent>
 #include <QGraphicsOpacityEffect>
 #include <QImage>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTextLayout>
 #include <QToolTip>
+#include <QUrl>
 #include <QWindow>
 #include <cmath>
 
@@ -300,6 +304,7 @@ Pildora::Pildora(EstadoVoz& voz, QWidget* padre, Reloj& reloj)
     : QWidget(padre), voz_(voz), reloj_(reloj), esquema_(EsquemaColor::segunPaleta()) {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_AcceptTouchEvents);
+    setAcceptDrops(true);
     orbe_ = new LienzoOrbe(voz_, this, reloj_);
     orbe_->installEventFilter(this);
     for (int i = 0; i < 3; ++i) {
@@ -653,4 +658,48 @@ bool Pildora::eventFilter(QObject* objeto, QEvent* evento) {
         }
     }
     return QWidget::eventFilter(objeto, evento);
+}
+
+// ------------------------------------------------------------------ files dropped on the pill
+
+namespace {
+// The local files a drag carries, in order.
+QStringList archivosLocales(const QMimeData* datos) {
+    QStringList rutas;
+    if (!datos || !datos->hasUrls()) return rutas;
+    for (const QUrl& u : datos->urls())
+        if (u.isLocalFile() && !u.toLocalFile().isEmpty()) rutas << u.toLocalFile();
+    return rutas;
+}
+}  // namespace
+
+void Pildora::dragEnterEvent(QDragEnterEvent* evento) {
+    if (archivosLocales(evento->mimeData()).isEmpty()) {
+        evento->ignore();
+        return;
+    }
+    evento->setDropAction(Qt::CopyAction);
+    evento->accept();
+    arrastrandoArchivos_ = true;
+    auto* atenuado = new QGraphicsOpacityEffect(this);
+    atenuado->setOpacity(0.5);
+    setGraphicsEffect(atenuado);
+}
+
+void Pildora::dragLeaveEvent(QDragLeaveEvent*) {
+    arrastrandoArchivos_ = false;
+    setGraphicsEffect(nullptr);
+}
+
+void Pildora::dropEvent(QDropEvent* evento) {
+    arrastrandoArchivos_ = false;
+    setGraphicsEffect(nullptr);
+    const QStringList rutas = archivosLocales(evento->mimeData());
+    if (rutas.isEmpty()) {
+        evento->ignore();
+        return;
+    }
+    evento->setDropAction(Qt::CopyAction);
+    evento->accept();
+    if (alSoltarArchivo) alSoltarArchivo(rutas.first());
 }

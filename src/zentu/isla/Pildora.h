@@ -74,6 +74,10 @@ public:
     std::function<void()> alRechazar;   // ringing row, second button
     std::function<void()> alNotaDeVoz;  // chat row, first button
     std::function<void()> alConversar;  // a tap on the orb in chat mode
+    // Files dropped on the pill: the first local file's path (the others are ignored). While
+    // files are dragged over it the pill dims to half its opacity.
+    std::function<void(QString)> alSoltarArchivo;
+    bool arrastrandoArchivos() const { return arrastrandoArchivos_; }
 
     Esquema esquema() const { return esquema_; }
     void setEsquema(Esquema esquema);
@@ -101,6 +105,9 @@ protected:
     void mouseMoveEvent(QMouseEvent* evento) override;
     void mouseReleaseEvent(QMouseEvent* evento) override;
     void wheelEvent(QWheelEvent* evento) override;
+    void dragEnterEvent(QDragEnterEvent* evento) override;
+    void dragLeaveEvent(QDragLeaveEvent* evento) override;
+    void dropEvent(QDropEvent* evento) override;
     bool event(QEvent* evento) override;
     bool eventFilter(QObject* objeto, QEvent* evento) override;
 
@@ -144,4 +151,5 @@ private:
     QPoint ventanaDesde_;
     bool arrastrando_ = false;
     bool enOrbe_ = false;
+    bool arrastrandoArchivos_ = false;
 };
