@@ -2,6 +2,7 @@
 // quitting, over fakes and virtual time.
 #include "Falsos.h"
 
+#include "comun/Ayudas.h"
 #include "plataforma/Preferencias.h"
 
 #include <QKeyEvent>
@@ -193,6 +194,32 @@ TEST_F(Arranque, ElResumenDeLaManana) {
     }
     Preferencias::almacen().setValue(QStringLiteral("zentu.resumenManana"), 1);
     EXPECT_TRUE(App::resumenDeLaManana());
+}
+
+TEST_F(Arranque, LosInterruptoresDePrueba) {
+    Preferencias::almacen().setValue(QStringLiteral("zentu.inicioRegistrado"), true);
+    Preferencias::almacen().setValue(QStringLiteral("zentu.resumenManana"), false);
+    falsos::Entorno e;
+    e.guardada = cuentaDePrueba();
+    falsos::Lineas lineas;
+    App app(e, {"zentu", "--probar-atajo", "¿Cómo vamos?", "--probar-envio", "/tmp/prueba.pdf",
+                "--probar-conversacion", "¿Qué hay hoy?"});
+    app.arrancar();
+    ASSERT_TRUE(e.chat);
+    e.chat->respuesta = QStringLiteral("Todo en orden.");
+    // The attachment test sends at once, with its fixed text.
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return lineas.hay("[chat] prueba de envío: enviado"); }));
+    EXPECT_TRUE(e.traza.pasos.contains(
+        "chat enviar /tmp/prueba.pdf · Prueba de adjunto desde la app de Mac. No hace falta hacer nada con él."));
+    // The spoken question opens like the morning summary.
+    EXPECT_TRUE(e.traza.pasos.contains("conversacion preguntar ¿Qué hay hoy?"));
+    EXPECT_EQ(app.modo, Modo::conversacion);
+    // The automation test waits 4 s, then asks through the bridge.
+    e.relojV.avanzar(3.9);
+    EXPECT_FALSE(e.traza.pasos.contains("chat preguntar ¿Cómo vamos? · 90"));
+    e.relojV.avanzar(0.2);
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return lineas.hay("[atajos] prueba en 0s: Todo en orden."); }));
+    EXPECT_TRUE(lineas.hay("[atajos] pendientes: 0 · dudas: 0"));
 }
 
 TEST_F(Arranque, SalirSinLlamadaTerminaEnSeguida) {

@@ -6,6 +6,8 @@
 #include "plataforma/CapturaZona.h"
 #include "plataforma/Preferencias.h"
 #include "zentu/ajustes/ModeloAjustes.h"
+#include "zentu/escritorio/ModeloDudas.h"
+#include "zentu/escritorio/VistaAgentesFlotante.h"
 
 #include <QDir>
 #include <QFile>
@@ -210,11 +212,75 @@ TEST_F(Ventanas, LaZonaCapturadaVaAlChatYLaCanceladaNo) {
     EXPECT_FALSE(QFileInfo::exists(archivo));
 }
 
+TEST_F(Ventanas, LasCapturasDeUnaCorridaTerminadaSeBorranAlArrancar) {
+    const QString propia = app->carpetaTemporal();
+    QFile(propia + "/zentu-zona-1.png").open(QIODevice::WriteOnly);
+    const QString vieja = QFileInfo(propia).path() + "/zonas-999999999";
+    QDir().mkpath(vieja);
+    QFile(vieja + "/zentu-zona-2.png").open(QIODevice::WriteOnly);
+    app->limpiarCapturasViejas();
+    EXPECT_FALSE(QFileInfo::exists(vieja));
+    EXPECT_TRUE(QFileInfo::exists(propia + "/zentu-zona-1.png"));
+}
+
 TEST_F(Ventanas, LaZonaSinPermisoAvisa) {
     e.pantallaFunciona = false;
     app->zonaEnChat();
     ASSERT_TRUE(pruebas::esperarHasta([&] { return e.traza.pasos.contains("pedir permiso de pantalla"); }));
     EXPECT_EQ(app->voz.aviso(), QStringLiteral("Falta el permiso de grabación de pantalla."));
+}
+
+TEST_F(Ventanas, LaTarjetaDeDecisiones) {
+    ASSERT_TRUE(e.pendientes);
+    e.pendientes->dudas = {QJsonObject{{"id", 17}, {"question", "¿Descuento?"}}, QJsonObject{{"id", 18}, {"question", "¿Envío?"}}};
+    e.pendientes->permisos_ = {QJsonObject{{"id", 5}, {"texto", "Le escribo a Marta."}}};
+    struct Caso {
+        std::optional<qint64> abierta, permiso;
+        std::optional<qint64> abiertaVista, permisoVisto;
+    };
+    // Neither given: the first permission request; a question given: no request.
+    const Caso casos[] = {{std::nullopt, std::nullopt, 17, 5}, {18, std::nullopt, 18, std::nullopt}, {std::nullopt, 9, 17, 9}};
+    QPointer<PanelFlotante> anterior;
+    for (const Caso& c : casos) {
+        app->mostrarDudas(c.abierta, c.permiso);
+        ASSERT_TRUE(app->tarjeta);
+        auto* m = app->tarjeta->findChild<ModeloDudas*>();
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->abierta(), c.abiertaVista);
+        EXPECT_EQ(m->permisoAbierto(), c.permisoVisto);
+        EXPECT_TRUE(app->tarjeta->isVisible());
+        // One card at a time.
+        if (anterior) {
+            EXPECT_FALSE(anterior->isVisible());
+        }
+        anterior = app->tarjeta.get();
+    }
+    // The card follows the pending lists.
+    auto* m = app->tarjeta->findChild<ModeloDudas*>();
+    e.pendientes->dudas.removeFirst();
+    e.pendientes->alCambiarLista();
+    EXPECT_EQ(m->abierta(), 18);
+    EXPECT_EQ(App::anchoDudas(1920), 960);
+}
+
+TEST_F(Ventanas, LaTarjetaDelEquipo) {
+    ASSERT_TRUE(e.widgets);
+    e.widgets->foto_.agentes = std::vector<Instantanea::Agente>{{2, "ventas", "ventas", false, 0, false},
+                                                                 {1, "zentu", "coordinador", true, 0, true}};
+    app->mostrarAgentes();
+    ASSERT_TRUE(app->tarjeta);
+    auto* m = app->tarjeta->findChild<ModeloAgentes*>();
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->lista().size(), 2u);
+    // A refresh of the feeder reaches the card, sorted, coordinator first.
+    e.widgets->alCambiarAgentes({{2, "ventas", "ventas", true, 3, false}, {1, "zentu", "coordinador", true, 0, true}});
+    ASSERT_EQ(m->lista().size(), 2u);
+    EXPECT_EQ(m->lista()[0].id, 1);
+    EXPECT_TRUE(m->lista()[1].activo);
+    // Its switch goes through the feeder.
+    [](ModeloAgentes* mm, Instantanea::Agente a) -> QCoro::Task<void> { co_await mm->alternar(a); }(m, m->lista()[1]);
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return !e.widgets->cambios.isEmpty(); }));
+    EXPECT_EQ(e.widgets->cambios.first(), std::make_pair(qint64(2), false));
 }
 
 TEST_F(Ventanas, LasTarjetasSinSusModelos) {

@@ -228,6 +228,13 @@ class Pendientes : public PuertoPendientes {
 public:
     QList<QJsonObject> listaDudas() const override { return dudas; }
     QList<QJsonObject> permisos() const override { return permisos_; }
+    ModeloDudas::Almacen almacen() override {
+        ModeloDudas::Almacen a;
+        QPointer<Pendientes> yo(this);
+        a.listaDudas = [yo] { return yo ? yo->dudas : QList<QJsonObject>{}; };
+        a.permisos = [yo] { return yo ? yo->permisos_ : QList<QJsonObject>{}; };
+        return a;
+    }
     QList<QJsonObject> dudas, permisos_;
 };
 

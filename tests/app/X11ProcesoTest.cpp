@@ -12,6 +12,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QPixmap>
+#include <QScreen>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -118,9 +120,36 @@ TEST(Proceso, SinCuentaMuestraElEnlaceYTerminaConSigterm) {
         },
         10000);
     EXPECT_TRUE(ventana);
+    // What the owner sees, for people to look at.
+    pruebas::girar(1000);
+    if (QScreen* s = QGuiApplication::primaryScreen())
+        s->grabWindow(0).save(pruebas::carpetaArtefactos("app") + "/arranque-sin-cuenta.png");
     ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
     ASSERT_TRUE(pruebas::esperarHasta([&] { return p.state() == QProcess::NotRunning; }, 10000));
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
+}
+
+TEST(Proceso, AbrirVentanaMuestraLosAjustesAlSegundo) {
+    Llavero::borrar();
+    QProcess p;
+    p.start(programa(), {"--abrir-ventana"});
+    ASSERT_TRUE(p.waitForStarted(5000));
+    QProcess buscar;
+    // The pairing window and then the settings window share the title: two windows.
+    const bool dos = pruebas::esperarHasta(
+        [&] {
+            buscar.start(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", "^Zentu AI$"});
+            buscar.waitForFinished(5000);
+            return buscar.readAllStandardOutput().trimmed().split('\n').size() >= 2;
+        },
+        15000);
+    EXPECT_TRUE(dos);
+    pruebas::girar(1000);
+    if (QScreen* s = QGuiApplication::primaryScreen())
+        s->grabWindow(0).save(pruebas::carpetaArtefactos("app") + "/ajustes-al-arrancar.png");
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return p.state() == QProcess::NotRunning; }, 10000));
     EXPECT_EQ(p.exitCode(), 0);
 }
 

@@ -162,8 +162,10 @@ public:
     std::unique_ptr<QObject> actualizaciones;
 
     const QStringList argumentos;
-    // Files this run wrote for the chat (zone captures); gone once sent or at unpairing.
+    // Files this run wrote for the chat (zone captures); gone at unpairing and when the
+    // program ends, and those of a run that is gone at the next start.
     QString carpetaTemporal() const;
+    void limpiarCapturasViejas();
 
 private:
     // Runs `accion` on the main loop `segundos` later, holding App weakly.

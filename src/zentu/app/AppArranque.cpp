@@ -5,7 +5,9 @@
 #include "zentu/app/ServicioAtajos.h"
 #include "zentu/app/EntornoEscritorio.h"
 #include "zentu/app/Interruptores.h"
+#include "zentu/captura/Captura.h"
 
+#include "plataforma/CarpetaPrivada.h"
 #include "plataforma/Contenedor.h"
 #include "plataforma/InstanciaUnica.h"
 #include "plataforma/Preferencias.h"
@@ -107,11 +109,6 @@ int enlazarPortapapeles() {
     return QCoreApplication::exec();
 }
 
-int sinConstruir(const QString& que) {
-    std::fprintf(stderr, "%s\n", qPrintable(QStringLiteral("zentu: %1 todavía no está construido.").arg(que)));
-    return 2;
-}
-
 }  // namespace
 
 int App::main(int argc, char** argv) {
@@ -123,8 +120,8 @@ int App::main(int argc, char** argv) {
 
     const auto eleccion = Interruptores::elegir(argumentos);
     switch (eleccion.previo) {
-    case Interruptores::Previo::captura: return sinConstruir(QStringLiteral("--captura"));
-    case Interruptores::Previo::capturaWidgets: return sinConstruir(QStringLiteral("--captura-widgets"));
+    case Interruptores::Previo::captura: Captura::hacer(eleccion.valor); return 0;
+    case Interruptores::Previo::capturaWidgets: Captura::widgets(eleccion.valor); return 0;
     case Interruptores::Previo::probarWs: return ProbarWS::correr();
     case Interruptores::Previo::sonar: return sonar();
     case Interruptores::Previo::enlazarPortapapeles: return enlazarPortapapeles();
@@ -173,6 +170,7 @@ App::App(Entorno& entorno_, const QStringList& argumentos_, QObject* padre)
 App::~App() {
     // The components' callbacks hold App weakly; drop them before the fields go.
     soltarEnVivo();
+    QDir(carpetaTemporal()).removeRecursively();
     timbreTimer.cancelar();
     timbreTope.cancelar();
 }
@@ -201,18 +199,30 @@ template void App::soltar(std::unique_ptr<EnMiMac>&);
 template void App::soltar(std::unique_ptr<PuertoPanelChat>&);
 
 QString App::carpetaTemporal() const {
-    // Private to this user: a fixed name in /tmp would be shared with everyone.
-    QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (base.isEmpty()) base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-    const QString ruta = base + QStringLiteral("/zentu-temporal");
+    // In the program's private folder (0700), one folder per process: another copy's captures
+    // (a test run beside this one) are never touched.
+    const QString base = CarpetaPrivada::ruta().value_or(QDir::tempPath());
+    const QString ruta = base + QStringLiteral("/zonas-%1").arg(QCoreApplication::applicationPid());
     QDir().mkpath(ruta);
     QFile::setPermissions(ruta, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return ruta;
 }
 
+void App::limpiarCapturasViejas() {
+    const auto base = CarpetaPrivada::ruta();
+    if (!base) return;
+    const QDir carpeta(*base);
+    for (const QString& nombre : carpeta.entryList({QStringLiteral("zonas-*")}, QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString pid = nombre.mid(6);
+        // Left by a process that is gone: nobody will send those captures any more.
+        if (!QFileInfo::exists(QStringLiteral("/proc/") + pid)) QDir(carpeta.filePath(nombre)).removeRecursively();
+    }
+}
+
 // ------------------------------------------------------------------ start-up
 
 void App::arrancar() {
+    limpiarCapturasViejas();
     crearActualizaciones();
     // On this desktop the text fields carry the standard editing keys themselves; there is no
     // application menu bar to hold an Edit menu.

@@ -5,7 +5,10 @@
 #include "plataforma/CapturaZona.h"
 #include "plataforma/Preferencias.h"
 #include "plataforma/Registro.h"
+#include "compartido/VistaAgentesW.h"
 #include "zentu/ajustes/ModeloAjustes.h"
+#include "zentu/escritorio/VistaAgentesFlotante.h"
+#include "zentu/escritorio/VistaDudasFlotante.h"
 
 #include <QCursor>
 #include <QDateTime>
@@ -106,9 +109,41 @@ void App::mostrarDudas(std::optional<qint64> abierta, std::optional<qint64> perm
         abrirChatCon(std::nullopt, std::nullopt);
         return;
     }
-    Q_UNUSED(abierta);
-    Q_UNUSED(permiso);
-    pendiente(QStringLiteral("mostrarDudas"));
+    auto* modelo = new ModeloDudas(pendientes->almacen(), abierta, {});
+    if (permiso) modelo->setPermisoAbierto(permiso);
+    else if (!abierta) {
+        const auto permisos = modelo->permisos();
+        modelo->setPermisoAbierto(permisos.isEmpty() ? std::nullopt : ModeloDudas::idDe(permisos.first()));
+    }
+    QPointer<App> yo(this);
+    modelo->alSonar = [yo](Sonidos::Cual c) {
+        if (yo) yo->sonidos.tocar(c);
+    };
+    QPointer<ModeloDudas> m(modelo);
+    // The latest card follows every change of the pending lists.
+    pendientes->alCambiarLista = [m] {
+        if (m) m->refrescar();
+    };
+    if (!modelo->abierta()) {
+        const auto lista = modelo->lista();
+        modelo->setAbierta(lista.isEmpty() ? std::nullopt : ModeloDudas::idDe(lista.first()));
+    }
+    QScreen* pantalla = QGuiApplication::screenAt(QCursor::pos());
+    if (!pantalla) pantalla = QGuiApplication::primaryScreen();
+    const double ancho =
+        anchoDudas(pantalla ? std::optional<double>(pantalla->availableGeometry().width()) : std::nullopt);
+    mostrarTarjeta(QSizeF(ancho, 0), true, [yo, modelo, ancho](std::function<void()> cerrar) -> QWidget* {
+        auto* vista = new VistaDudasFlotante(
+            *modelo, cerrar,
+            [yo, cerrar] {
+                cerrar();
+                if (yo) yo->abrirChatCon(std::nullopt, std::nullopt);
+            },
+            true, ancho);
+        // The model lives as long as the card that shows it.
+        modelo->setParent(vista);
+        return vista;
+    });
 }
 
 void App::mostrarAgentes() {
@@ -116,7 +151,26 @@ void App::mostrarAgentes() {
         abrirEnlace();
         return;
     }
-    pendiente(QStringLiteral("mostrarAgentes"));
+    QPointer<PuertoWidgets> w(widgets.get());
+    auto* modelo = new ModeloAgentes(
+        widgets->foto().agentes.value_or(std::vector<Instantanea::Agente>{}),
+        [w](qint64 id, bool activo) -> QCoro::Task<std::optional<QString>> {
+            if (!w) co_return QStringLiteral("Sin conexión con Zentu.");
+            co_return co_await w->cambiarAgente(id, activo);
+        });
+    QPointer<ModeloAgentes> m(modelo);
+    QPointer<App> yo(this);
+    widgets->alCambiarAgentes = [m, yo](const std::vector<Instantanea::Agente>& lista) {
+        if (m) m->setLista(VistaAgentesW::ordenados(lista));
+        if (yo) yo->montarMenu();
+    };
+    widgets->pedirAgentes();
+    mostrarTarjeta(QSizeF(VistaAgentesFlotante::ancho, VistaAgentesFlotante::alto), true,
+                   [modelo](std::function<void()> cerrar) -> QWidget* {
+                       auto* vista = new VistaAgentesFlotante(*modelo, cerrar);
+                       modelo->setParent(vista);
+                       return vista;
+                   });
 }
 
 ModeloEnlace& App::modeloEnlace() {

@@ -3,7 +3,10 @@
 #include "compartido/Instantanea.h"
 #include "plataforma/Despertar.h"
 #include "plataforma/InicioSesion.h"
+#include "zentu/ajustes/VistaAjustes.h"
 #include "zentu/chat/ChatZentu.h"
+#include "zentu/chat/PanelChat.h"
+#include "zentu/voz/Conversacion.h"
 #include "zentu/escritorio/AlimentaWidgets.h"
 #include "zentu/escritorio/Pendientes.h"
 #include "zentu/voz/Llamada.h"
@@ -26,6 +29,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -120,8 +124,11 @@ void centrar(QWidget& w) {
 
 class VentanaAjustes : public PuertoVentana {
 public:
-    VentanaAjustes() {
+    explicit VentanaAjustes(QWidget* contenido) {
         ventana_ = std::make_unique<Marco>();
+        auto* capa = new QVBoxLayout(ventana_.get());
+        capa->setContentsMargins(0, 0, 0, 0);
+        capa->addWidget(contenido);
         ventana_->setWindowTitle(QStringLiteral("Zentu AI"));
         ventana_->setMinimumSize(760, 520);
         ventana_->resize(760, 520);
@@ -231,6 +238,64 @@ private:
     std::unique_ptr<ChatZentu> c_;
 };
 
+class ConversacionReal : public PuertoConversacion {
+public:
+    explicit ConversacionReal(ChatZentu& chat) : c_(std::make_unique<Conversacion>(chat)) {
+        c_->alCambiarFase = [this](Fase f) {
+            if (alCambiarFase) alCambiarFase(f);
+        };
+        c_->alNivel = [this](double n) {
+            if (alNivel) alNivel(n);
+        };
+        c_->alTerminar = [this](std::optional<QString> m) {
+            if (alTerminar) alTerminar(m);
+        };
+    }
+    void setActiva(bool a) override { c_->activa = a; }
+    bool soloNota() const override { return c_->soloNota; }
+    void setSoloNota(bool s) override { c_->soloNota = s; }
+    void setVacias(int v) override { c_->vacias = v; }
+    bool grabando() const override { return c_->grabando(); }
+    void grabar(bool manosLibres) override { c_->grabar(manosLibres); }
+    void soltar() override { c_->soltar(); }
+    void cancelar(bool silencioso) override { c_->cancelar(silencioso); }
+    void preguntar(const QString& texto) override { c_->preguntar(texto); }
+
+private:
+    std::unique_ptr<Conversacion> c_;
+};
+
+// Until the chat view takes its place: the card's surface inside the window's margin.
+class CartaVacia : public QWidget {
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(palette().color(QPalette::Mid), 1));
+        p.setBrush(palette().color(QPalette::Window));
+        const double m = GeometriaChat::margen;
+        p.drawRoundedRect(QRectF(rect()).adjusted(m, m, -m, -m), 18, 18);
+    }
+};
+
+// The chat's floating window. Its content is the chat view once that exists; until then the
+// window holds an empty card.
+class PanelChatReal : public PuertoPanelChat {
+public:
+    PanelChatReal() : p_(std::make_unique<PanelChat>(new CartaVacia)) {}
+    bool enPantalla() const override { return p_->isVisible(); }
+    void mostrar() override { p_->mostrar(); }
+    void retirar() override { p_->hide(); }
+    void hacerClave() override {
+        p_->raise();
+        p_->activateWindow();
+    }
+    void colocar(const QRectF& junto) override { p_->colocar(junto); }
+
+private:
+    std::unique_ptr<PanelChat> p_;
+};
+
 class PendientesReales : public PuertoPendientes {
 public:
     PendientesReales(const Cuenta& cuenta, CanalEnVivo& canal) : p_(std::make_unique<Pendientes>(cuenta, canal)) {
@@ -255,6 +320,7 @@ public:
     }
     QList<QJsonObject> listaDudas() const override { return p_->listaDudas; }
     QList<QJsonObject> permisos() const override { return p_->permisos; }
+    ModeloDudas::Almacen almacen() override { return ModeloDudas::Almacen::de(*p_); }
 
 private:
     std::unique_ptr<Pendientes> p_;
@@ -339,7 +405,11 @@ std::unique_ptr<CanalEnVivo> EntornoEscritorio::crearCanal(const Cuenta& cuenta)
 std::unique_ptr<PuertoChat> EntornoEscritorio::crearChat(CanalEnVivo& canal) {
     return std::make_unique<ChatReal>(canal);
 }
-std::unique_ptr<PuertoConversacion> EntornoEscritorio::crearConversacion(PuertoChat&) { return nullptr; }
+std::unique_ptr<PuertoConversacion> EntornoEscritorio::crearConversacion(PuertoChat& chat) {
+    auto* real = dynamic_cast<ChatReal*>(&chat);
+    if (!real) return nullptr;
+    return std::make_unique<ConversacionReal>(real->modelo());
+}
 std::unique_ptr<PuertoLlamada> EntornoEscritorio::crearLlamada(const Cuenta& cuenta, std::optional<QString> agente,
                                                                std::optional<qint64> consulta) {
     return std::make_unique<LlamadaReal>(cuenta, std::move(agente), consulta);
@@ -358,7 +428,7 @@ std::unique_ptr<EnMiMac> EntornoEscritorio::crearEnMiMac(const Cuenta& cuenta, C
 void EntornoEscritorio::borrarInstantanea() { AlimentaWidgets::borrar(); }
 
 std::unique_ptr<PuertoPanelChat> EntornoEscritorio::crearPanelChat(PuertoChat&, std::function<void()>) {
-    return nullptr;
+    return std::make_unique<PanelChatReal>();
 }
 
 std::unique_ptr<PuertoVentana> EntornoEscritorio::crearVentanaEnlace(ModeloEnlace& modelo) {
@@ -382,9 +452,8 @@ QCoro::Task<bool> EntornoEscritorio::probarPantalla() { co_return co_await Permi
 
 void EntornoEscritorio::pedirPermisoPantalla() { Permiso(Permiso::pantalla).pedir(); }
 
-std::unique_ptr<PuertoVentana> EntornoEscritorio::crearVentanaAjustes(ModeloAjustes&) {
-    // The panes come with their own views; until then the window stands empty.
-    return std::make_unique<VentanaAjustes>();
+std::unique_ptr<PuertoVentana> EntornoEscritorio::crearVentanaAjustes(ModeloAjustes& modelo) {
+    return std::make_unique<VentanaAjustes>(new VistaAjustes(modelo, SeccionAjustes::estado));
 }
 
 void EntornoEscritorio::encenderAcorde(bool si) { TeclasModificadoras::shared().encender(si); }

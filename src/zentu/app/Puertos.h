@@ -4,6 +4,7 @@
 #include "compartido/Instantanea.h"
 #include "zentu/conexion/CanalEnVivo.h"
 #include "zentu/conexion/Cuenta.h"
+#include "zentu/escritorio/ModeloDudas.h"
 #include "zentu/isla/Atajo.h"
 #include "zentu/isla/EstadoVoz.h"
 #include "zentu/isla/Sonidos.h"
@@ -138,6 +139,8 @@ class PuertoPendientes : public QObject {
 public:
     virtual QList<QJsonObject> listaDudas() const = 0;
     virtual QList<QJsonObject> permisos() const = 0;
+    // What the decision card's model works through (held weakly by it).
+    virtual ModeloDudas::Almacen almacen() = 0;
 
     std::function<void(int total, const QList<QJsonObject>& dudas, int permisos)> alCambiar;
     std::function<void(int total)> alCambiarTotal;
