@@ -233,6 +233,10 @@ public:
         QPointer<ChatZentu> c(c_.get());
         co_return co_await c->enviarArchivo(QUrl::fromLocalFile(ruta), texto);
     }
+    QCoro::Task<std::optional<QString>> preguntarYEsperar(QString pregunta, double tope) override {
+        QPointer<ChatZentu> c(c_.get());
+        co_return co_await c->preguntarYEsperar(std::move(pregunta), tope);
+    }
 
 private:
     std::unique_ptr<ChatZentu> c_;
