@@ -149,6 +149,11 @@ TEST_F(Tarjeta_, EnviarConIntroYBoton) {
     EXPECT_EQ(*m->error(), "Escribe una respuesta.");
     EXPECT_EQ(v->respuesta(), " a ");
     EXPECT_EQ(cerrada, 0);
+    // Counted as the owner sees characters, as the store counts them.
+    for (auto [texto, habilitado] : {std::pair{"👍", false}, std::pair{" e\xCC\x81\n", false}, std::pair{"👍👍", true}}) {
+        v->campoRespuesta()->setPlainText(QString::fromUtf8(texto));
+        EXPECT_EQ(v->botonEnviar()->isEnabled(), habilitado) << texto;
+    }
     v->campoRespuesta()->clear();
     escribir("Sí");
     EXPECT_TRUE(v->botonEnviar()->isEnabled());

@@ -18,12 +18,21 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTextBoundaryFinder>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 
 namespace {
+
+// Characters as the owner sees them: an accented letter or an emoji counts once.
+qsizetype caracteres(const QString& texto) {
+    QTextBoundaryFinder f(QTextBoundaryFinder::Grapheme, texto);
+    qsizetype n = 0;
+    while (f.toNextBoundary() != -1) ++n;
+    return n;
+}
 
 QColor con(QColor c, double opacidad) {
     c.setAlphaF(float(c.alphaF() * opacidad));
@@ -445,7 +454,7 @@ void VistaDudasFlotante::actualizarEstados() {
     const bool enviando = m_ && m_->enviando();
     if (enviar_) {
         const QString t = campo_ ? campo_->toPlainText().trimmed() : QString();
-        enviar_->setEnabled(!enviando && t.size() >= 2);
+        enviar_->setEnabled(!enviando && caracteres(t) >= 2);
         enviar_->update();
     }
     for (QAbstractButton* c : chips_) c->setEnabled(!enviando);
