@@ -394,8 +394,9 @@ TEST_F(VistaChatServicio, DesplazamientoYBurbujasUnaVez) {
         historia.append({QString("h%1").arg(i), i % 2 == 0, QString("Mensaje número %1").arg(i), t0.addSecs(i * 60), std::nullopt,
                          i % 2 == 0 ? "Zentu" : ""});
     chat->setMensajes(historia);
-    EXPECT_EQ(vista->burbujas().size(), 200);
-    const int creadas = vista->burbujasCreadas();
+    // Built lazily from the newest: one batch now.
+    EXPECT_EQ(vista->burbujas().size(), VistaChat::kTanda);
+    EXPECT_EQ(vista->burbujas().last()->mensaje().id, "h199");
     girar(30);
     QScrollBar* barra = vista->lista()->verticalScrollBar();
     reloj.avanzar(0.4);
@@ -403,8 +404,16 @@ TEST_F(VistaChatServicio, DesplazamientoYBurbujasUnaVez) {
     EXPECT_GT(barra->maximum(), 0);
     EXPECT_EQ(barra->value(), barra->maximum());
 
-    // The owner scrolls up; a new message brings the list back to the end.
+    // The owner scrolls up to the top: the next older batch is built above, and what was on
+    // screen stays on screen.
     barra->setValue(0);
+    EXPECT_EQ(vista->burbujas().size(), 2 * VistaChat::kTanda);
+    EXPECT_EQ(vista->burbujas().first()->mensaje().id, QString("h%1").arg(200 - 2 * VistaChat::kTanda));
+    EXPECT_GT(barra->value(), 0);
+    const int creadas = vista->burbujasCreadas();
+    EXPECT_EQ(creadas, 2 * VistaChat::kTanda);
+
+    // A new message brings the list back to the end.
     servicio.emitir("messages:new", QJsonArray{QJsonObject{
                                         {"phone", "dashboard"},
                                         {"message", QJsonObject{{"messageId", "n1"}, {"text", "nuevo"}, {"fromMe", true},

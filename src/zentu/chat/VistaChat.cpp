@@ -401,6 +401,9 @@ void VistaChat::construir() {
     lista_->setPalette(pl);
     contenidoLista_->setPalette(pl);
     capa->addWidget(lista_, 1);
+    connect(lista_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int v) {
+        if (v < lista_->viewport()->height()) masAntiguas();
+    });
 
     // The error line.
     lineaError_ = etiqueta(QString(), fuente(12), p_.rojo, tarjeta_);
@@ -580,30 +583,67 @@ void VistaChat::alCambiarMensajes() {
     if (!chat_) return;
     cargando_->setVisible(!chat_->cargado());
 
+    QList<QList<ChatZentu::Mensaje>> grupos;
+    for (auto& g : Burbuja::agrupar(chat_->mensajes()))
+        if (!g.isEmpty()) grupos.append(std::move(g));
+    const int total = int(grupos.size());
+
+    // The list is built lazily from its end: the newest groups get views, older ones only when
+    // the owner scrolls up to them. Groups that arrive at the end add to what is built.
+    int nuevasAlFinal = 0;
+    if (!orden_.isEmpty()) {
+        for (int j = total - 1; j >= 0; --j)
+            if (grupos[j].first().id == orden_.last()) {
+                nuevasAlFinal = total - 1 - j;
+                break;
+            }
+    }
+    construidas_ = std::min(total, std::max({kTanda, construidas_ + nuevasAlFinal}));
+    const int desde = total - construidas_;
+
     // Bubbles are built once per group and kept while their group stays the same.
-    const QList<QList<ChatZentu::Mensaje>> grupos = Burbuja::agrupar(chat_->mensajes());
     QHash<QString, Fila> nuevas;
     QList<QString> orden;
-    int indice = 1;  // after the loading row
-    for (const auto& g : grupos) {
-        if (g.isEmpty()) continue;
+    bool reusadas = true;
+    for (int i = desde; i < total; ++i) {
+        const auto& g = grupos[i];
         const QString clave = g.first().id;
         Fila f = filas_.take(clave);
         if (!f.vista || f.grupo != g) {
-            if (f.vista) f.vista->deleteLater();
-            QPointer<VistaChat> yo(this);
+            if (f.vista) retirar(f.vista);
             f.vista = new Burbuja(g.first(), g, [](const ChatZentu::Adjunto& a) { Adjuntos::abrir(a); }, esquema_,
                                   contenidoLista_);
             f.grupo = g;
             ++burbujasCreadas_;
+            if (orden_.contains(clave)) reusadas = false;
         }
-        capaLista_->insertWidget(indice++, f.vista);
-        f.vista->show();
         orden.append(clave);
         nuevas.insert(clave, f);
     }
-    for (auto it = filas_.begin(); it != filas_.end(); ++it)
-        if (it->vista) it->vista->deleteLater();
+    for (auto it = filas_.begin(); it != filas_.end(); ++it) {
+        reusadas = false;
+        retirar(it->vista);
+    }
+
+    // Only the layout items that changed are touched: appending at the end and building older
+    // ones at the start are the common cases; anything else lays the bubbles out afresh.
+    const auto empiezaCon = [](const QList<QString>& a, const QList<QString>& b) {
+        return a.size() >= b.size() && std::equal(b.begin(), b.end(), a.begin());
+    };
+    const auto terminaCon = [](const QList<QString>& a, const QList<QString>& b) {
+        return a.size() >= b.size() && std::equal(b.begin(), b.end(), a.end() - b.size());
+    };
+    if (reusadas && empiezaCon(orden, orden_)) {
+        for (qsizetype i = orden_.size(); i < orden.size(); ++i) capaLista_->insertWidget(int(1 + i), nuevas[orden[i]].vista);
+    } else if (reusadas && terminaCon(orden, orden_)) {
+        const qsizetype n = orden.size() - orden_.size();
+        for (qsizetype i = 0; i < n; ++i) capaLista_->insertWidget(int(1 + i), nuevas[orden[i]].vista);
+    } else {
+        for (const QString& clave : std::as_const(orden_))
+            if (auto* w = nuevas.value(clave).vista.data()) capaLista_->removeWidget(w);
+        for (qsizetype i = 0; i < orden.size(); ++i) capaLista_->insertWidget(int(1 + i), nuevas[orden[i]].vista);
+    }
+    for (const QString& clave : std::as_const(orden)) nuevas[clave].vista->show();
     filas_ = std::move(nuevas);
     orden_ = std::move(orden);
 
@@ -612,6 +652,24 @@ void VistaChat::alCambiarMensajes() {
         ultimoId_ = ultimo;
         bajar(true);
     }
+}
+
+void VistaChat::masAntiguas() {
+    if (!chat_ || ampliando_) return;
+    const int total = int(Burbuja::agrupar(chat_->mensajes()).size());
+    if (construidas_ >= total) return;
+    ampliando_ = true;
+    QScrollBar* barra = lista_->verticalScrollBar();
+    const int valor = barra->value();
+    const int antes = contenidoLista_->height();
+    construidas_ = std::min(total, construidas_ + kTanda);
+    alCambiarMensajes();
+    // Keep what the owner sees where it was: the new bubbles go above it.
+    capaLista_->activate();
+    const int alto = std::max(lista_->viewport()->height(), contenidoLista_->minimumSizeHint().height());
+    contenidoLista_->resize(contenidoLista_->width(), alto);
+    barra->setValue(valor + alto - antes);
+    ampliando_ = false;
 }
 
 void VistaChat::alCambiarEscribiendo() {

@@ -45,6 +45,7 @@ public:
 
     static constexpr qreal kMargen = 24;
     static constexpr int kMaximoSugerencias = 7;
+    static constexpr int kTanda = 40;  // bubbles built at a time, from the newest
     static const QString kErrorEnvio;   // "No se pudo enviar. Revisa la conexión."
     static const QString kErrorAgente;  // "No se pudo cambiar de agente. Revisa la conexión."
 
@@ -89,7 +90,8 @@ public:
     QWidget* selector() const { return selector_; }
     QWidget* fichas() const { return fichas_; }
     QWidget* nota() const { return nota_; }
-    // The bubbles in list order, and the typing row.
+    // The bubbles built so far, in list order (the newest; older ones as the owner scrolls up),
+    // and the typing row.
     QList<Burbuja*> burbujas() const;
     QWidget* filaEscribiendo() const;
     // How many bubble views were built so far (a long history is built once, not per change).
@@ -118,6 +120,7 @@ private:
     QWidget* cabecera();
     QWidget* redactor();
     void alCambiarMensajes();
+    void masAntiguas();
     void alCambiarEscribiendo();
     void alCambiarBorrador();
     void alCambiarAgente();
@@ -176,6 +179,8 @@ private:
     QHash<QString, Fila> filas_;
     QList<QString> orden_;
     int burbujasCreadas_ = 0;
+    int construidas_ = 0;    // how many of the newest groups have views
+    bool ampliando_ = false;
     QString ultimoId_;
     bool mostradaAntes_ = false;
     QPointer<QVariantAnimation> animacion_;
