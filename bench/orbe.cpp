@@ -1,7 +1,9 @@
 // Cost of one frame of the island's orb (44-point canvas) at several island scales, against the
 // 33 ms budget of a 30 fps animation: printed as the share of one core it takes at 30 fps.
-// Also splits the frame into its parts (ring geometry, glow pass, sharp pass) to show where the
-// time goes. Run by hand: build/bench/medir_orbe
+// Each row measures, in the same run, the drawing as it was before the glow went through a
+// half-resolution buffer ("antes", kept below as the reference) and as it is now, and how far
+// the two pictures differ (largest and mean difference of a colour channel, over the glass).
+// Run by hand: build/bench/medir_orbe
 #include "zentu/isla/EstadoVoz.h"
 #include "zentu/isla/Orbe.h"
 
@@ -9,15 +11,105 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 
 namespace {
+
+// ---- the reference: the orb's painting before this change, unchanged.
+void contornoAntes(const QPolygonF& linea, double ancho, QPolygonF& salida) {
+    const int n = int(linea.size());
+    salida.resize(2 * n);
+    const double h = ancho / 2;
+    for (int i = 0; i < n; ++i) {
+        const QPointF a = linea[std::max(i - 1, 0)], b = linea[i], c = linea[std::min(i + 1, n - 1)];
+        double d1x = b.x() - a.x(), d1y = b.y() - a.y(), d2x = c.x() - b.x(), d2y = c.y() - b.y();
+        const double l1 = std::hypot(d1x, d1y), l2 = std::hypot(d2x, d2y);
+        if (l2 > 0) {
+            d2x /= l2;
+            d2y /= l2;
+        }
+        if (l1 > 0) {
+            d1x /= l1;
+            d1y /= l1;
+        } else {
+            d1x = d2x;
+            d1y = d2y;
+        }
+        if (!(l2 > 0)) {
+            d2x = d1x;
+            d2y = d1y;
+        }
+        // The join's direction: the bisector of the two segments' normals.
+        double nx = -(d1y + d2y), ny = d1x + d2x;
+        double ln = std::hypot(nx, ny);
+        if (ln < 1e-9) {
+            nx = -d1y;
+            ny = d1x;
+            ln = 1;
+        }
+        nx /= ln;
+        ny /= ln;
+        const double coseno = nx * -d1y + ny * d1x;
+        const double m = h / std::max(coseno, 0.25);
+        salida[i] = QPointF(b.x() + nx * m, b.y() + ny * m);
+        salida[2 * n - 1 - i] = QPointF(b.x() - nx * m, b.y() - ny * m);
+    }
+}
+
+void pintarAntes(QPainter& pintor, const QRectF& marco, const Orbe::Formas& f, bool oscuro) {
+    pintor.save();
+    pintor.translate(marco.topLeft());
+    pintor.setRenderHint(QPainter::Antialiasing, true);
+    pintor.setBrush(Qt::NoBrush);
+    // Additive light over the dark glass; plain drawing over the light one.
+    pintor.setCompositionMode(oscuro ? QPainter::CompositionMode_Plus : QPainter::CompositionMode_SourceOver);
+    const QBrush sombreado(f.sombreado);
+
+    // Glow: each ring 3 wide at 0.22, drawn as its filled outline (one fill per ring, so
+    // crossings of different rings still add up).
+    QPolygonF borde;
+    pintor.save();
+    pintor.setOpacity(pintor.opacity() * 0.22);
+    pintor.setPen(Qt::NoPen);
+    pintor.setBrush(sombreado);
+    for (const QPolygonF& anillo : f.anillos) {
+        contornoAntes(anillo, 3, borde);
+        pintor.drawPolygon(borde, Qt::WindingFill);
+    }
+    pintor.restore();
+
+    // Sharp lines 0.7 wide: up to one device pixel Qt's thin-line path draws them fastest;
+    // wider ones are filled outlines like the glow.
+    const QTransform t = pintor.deviceTransform();
+    const double pixeles = 0.7 * std::sqrt(std::abs(t.determinant()));
+    if (pixeles <= 1) {
+        pintor.setBrush(Qt::NoBrush);
+        pintor.setPen(QPen(sombreado, 0.7, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+        for (const QPolygonF& anillo : f.anillos) pintor.drawPolyline(anillo);
+    } else {
+        pintor.setPen(Qt::NoPen);
+        pintor.setBrush(sombreado);
+        for (const QPolygonF& anillo : f.anillos) {
+            contornoAntes(anillo, 0.7, borde);
+            pintor.drawPolygon(borde, Qt::WindingFill);
+        }
+    }
+    pintor.restore();
+}
+
+using Pintura = std::function<void(QPainter&, const QRectF&, const Orbe::Formas&, bool)>;
 
 struct Tiempos {
     double formas = 0, pintar = 0;
 };
 
-Tiempos medir(double escala, double dpr, bool oscuro, int cuadros) {
+QColor fondo(bool oscuro) { return oscuro ? QColor(22, 24, 28) : QColor(236, 238, 241); }
+
+Tiempos medir(double escala, double dpr, bool oscuro, int cuadros, const Pintura& pintura) {
     EstadoVoz voz;
     voz.setFase(Fase::hablando);
     voz.nivelBruto = 0.6;
@@ -35,7 +127,7 @@ Tiempos medir(double escala, double dpr, bool oscuro, int cuadros) {
         t.formas += reloj.nsecsElapsed() / 1e6;
         reloj.start();
         QPainter p(&imagen);
-        Orbe::pintar(p, QRectF(0, 0, 44 * escala, 44 * escala), formas, oscuro);
+        pintura(p, QRectF(0, 0, 44 * escala, 44 * escala), formas, oscuro);
         p.end();
         t.pintar += reloj.nsecsElapsed() / 1e6;
     }
@@ -44,23 +136,84 @@ Tiempos medir(double escala, double dpr, bool oscuro, int cuadros) {
     return t;
 }
 
+// The same frames drawn both ways over the glass colour: the largest and the mean difference of
+// one colour channel (0-255) over every pixel of `cuadros` frames.
+std::pair<int, double> diferencia(double escala, double dpr, bool oscuro, int cuadros) {
+    EstadoVoz voz;
+    voz.setFase(Fase::hablando);
+    voz.nivelBruto = 0.6;
+    const int lado = int(std::ceil(44 * escala * dpr));
+    QImage a(lado, lado, QImage::Format_ARGB32_Premultiplied), b = a;
+    a.setDevicePixelRatio(dpr);
+    b.setDevicePixelRatio(dpr);
+    Orbe::Formas formas;
+    int maximo = 0;
+    double suma = 0;
+    long n = 0;
+    for (int i = 0; i < cuadros; ++i) {
+        voz.avanzar(i / 30.0);
+        Orbe::formas(voz, 44 * escala, 44 * escala, oscuro, formas);
+        for (auto [imagen, antes] : {std::pair<QImage*, bool>{&a, true}, {&b, false}}) {
+            imagen->fill(fondo(oscuro));
+            QPainter p(imagen);
+            if (antes) pintarAntes(p, QRectF(0, 0, 44 * escala, 44 * escala), formas, oscuro);
+            else Orbe::pintar(p, QRectF(0, 0, 44 * escala, 44 * escala), formas, oscuro);
+        }
+        for (int y = 0; y < lado; ++y) {
+            const QRgb* fa = reinterpret_cast<const QRgb*>(a.constScanLine(y));
+            const QRgb* fb = reinterpret_cast<const QRgb*>(b.constScanLine(y));
+            for (int x = 0; x < lado; ++x) {
+                for (int d : {std::abs(qRed(fa[x]) - qRed(fb[x])), std::abs(qGreen(fa[x]) - qGreen(fb[x])),
+                              std::abs(qBlue(fa[x]) - qBlue(fb[x]))}) {
+                    maximo = std::max(maximo, d);
+                    suma += d;
+                    ++n;
+                }
+            }
+        }
+        if (i == cuadros - 1 && escala == 1.4 && dpr == 1) {
+            // Before and now side by side, four times the size, to look at.
+            QImage lado2(2 * lado * 4 + 8, lado * 4, QImage::Format_ARGB32_Premultiplied);
+            lado2.fill(Qt::gray);
+            QPainter p(&lado2);
+            p.drawImage(QRect(0, 0, lado * 4, lado * 4), a);
+            p.drawImage(QRect(lado * 4 + 8, 0, lado * 4, lado * 4), b);
+            p.end();
+            lado2.save(QStringLiteral("orbe-antes-ahora-%1.png").arg(oscuro ? "oscuro" : "claro"));
+        }
+    }
+    return {maximo, n ? suma / double(n) : 0};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    const int cuadros = 600;
-    medir(1.4, 1, true, 60);  // warm-up: noise table, caches
+    const int cuadros = argc > 1 ? std::max(1, std::atoi(argv[1])) : 600;
+    const Pintura antes = pintarAntes;
+    const Pintura ahora = [](QPainter& p, const QRectF& r, const Orbe::Formas& f, bool o) { Orbe::pintar(p, r, f, o); };
+    medir(1.4, 1, true, 60, antes);  // warm-up: noise table, caches
+    medir(1.4, 1, true, 60, ahora);
     std::printf("orb frame (speaking, level 0.6), %d frames each; budget 33.3 ms at 30 fps\n", cuadros);
-    std::printf("%-6s %-4s %-7s %10s %10s %10s %12s\n", "scale", "dpr", "scheme", "rings ms", "strokes ms",
-                "frame ms", "core @30fps");
+    std::printf("%-6s %-4s %-6s %9s %11s %11s %11s %11s %7s %9s\n", "scale", "dpr", "scheme", "rings ms",
+                "before ms", "now ms", "before core", "now core", "max Δ", "mean Δ");
     for (double dpr : {1.0, 2.0})
         for (double escala : {1.0, 1.4, 2.2})
             for (bool oscuro : {true, false}) {
-                const Tiempos t = medir(escala, dpr, oscuro, cuadros);
-                const double cuadro = t.formas + t.pintar;
-                std::printf("%-6.1f %-4.0f %-7s %10.3f %10.3f %10.3f %11.2f%%\n", escala, dpr,
-                            oscuro ? "dark" : "light", t.formas, t.pintar, cuadro, cuadro * 30 / 1000 * 100);
+                // Interleaved, so that a busy moment of the machine weighs on both alike.
+                Tiempos a, b;
+                for (int ronda = 0; ronda < 4; ++ronda) {
+                    const Tiempos ta = medir(escala, dpr, oscuro, cuadros / 4, antes);
+                    const Tiempos tb = medir(escala, dpr, oscuro, cuadros / 4, ahora);
+                    a.formas += ta.formas / 4, a.pintar += ta.pintar / 4;
+                    b.formas += tb.formas / 4, b.pintar += tb.pintar / 4;
+                }
+                const double ca = a.formas + a.pintar, cb = b.formas + b.pintar;
+                const auto [maximo, media] = diferencia(escala, dpr, oscuro, 30);
+                std::printf("%-6.1f %-4.0f %-6s %9.3f %11.3f %11.3f %10.2f%% %10.2f%% %7d %9.3f\n", escala, dpr,
+                            oscuro ? "dark" : "light", (a.formas + b.formas) / 2, ca, cb, ca * 30 / 1000 * 100,
+                            cb * 30 / 1000 * 100, maximo, media);
             }
     return 0;
 }

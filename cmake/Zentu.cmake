@@ -21,3 +21,21 @@ function(zentu_biblioteca nombre)
   target_link_libraries(${nombre} PUBLIC ${ARG_DEPENDE} PRIVATE ${ARG_PRIVADO})
   set_target_properties(${nombre} PROPERTIES LINKER_LANGUAGE CXX)
 endfunction()
+
+# A desktop entry for an installed program, written at install time so that its Exec line names
+# the program where it was installed (whatever --prefix the install was given), never a build
+# folder. `plantilla` is a .desktop file whose Exec holds @ZENTU_PROGRAMA@.
+include(GNUInstallDirs)
+function(zentu_entrada_escritorio programa plantilla)
+  # The entry's file name is the program's unless a third argument names it.
+  set(nombre ${programa})
+  if(ARGC GREATER 2)
+    set(nombre ${ARGV2})
+  endif()
+  set(salida ${CMAKE_CURRENT_BINARY_DIR}/${nombre}.desktop)
+  install(CODE "
+    set(ZENTU_PROGRAMA \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${programa}\")
+    configure_file(\"${plantilla}\" \"${salida}\" @ONLY)
+  ")
+  install(FILES ${salida} DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+endfunction()

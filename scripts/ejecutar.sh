@@ -1,34 +1,25 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the program.
+# Installs what is missing, builds, installs the programs (/usr/local as root, else ~/.local),
+# registers the widget host to start at login, and starts the program.
 set -euo pipefail
 raiz="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$raiz/scripts/instalar.sh"
 bash "$raiz/scripts/compilar.sh"
-compilacion="${ZENTU_BUILD:-$raiz/build}"
+prefijo="$(bash "$raiz/scripts/colocar.sh")"
+bin="$prefijo/bin"
 
-# The widget host starts with every login (XDG autostart) and now, beside the app; a second copy
-# of the host gives way to the one already running.
-widgets="$compilacion/src/widgets/zentu-widgets"
-if [ -x "$widgets" ]; then
-  inicio="${XDG_CONFIG_HOME:-$HOME/.config}/autostart"
-  mkdir -p "$inicio"
-  cat > "$inicio/zentu-widgets.desktop.tmp" <<FIN
-[Desktop Entry]
-Type=Application
-Name=Widgets de Zentu
-Comment=Los widgets de Zentu en el escritorio
-Exec="$widgets"
-Terminal=false
-NoDisplay=true
-X-GNOME-Autostart-enabled=true
-FIN
-  mv -f "$inicio/zentu-widgets.desktop.tmp" "$inicio/zentu-widgets.desktop"
-  if [ -x "$compilacion/src/zentu/app/zentu" ]; then
-    nohup "$widgets" >/dev/null 2>&1 &
-  fi
+# Links of the "zuzadari" scheme (widgets, automation) open the installed program.
+if command -v xdg-mime >/dev/null && [ -f "$prefijo/share/applications/ai.zentu.voz.desktop" ]; then
+  command -v update-desktop-database >/dev/null && update-desktop-database "$prefijo/share/applications" || true
+  xdg-mime default ai.zentu.voz.desktop x-scheme-handler/zuzadari || true
 fi
 
-for programa in "$compilacion/src/zentu/app/zentu" "$compilacion/src/widgets/zentu-widgets"; do
+# The widget host runs beside the app; a second copy of the host gives way to the one running.
+if [ -x "$bin/zentu" ] && [ -x "$bin/zentu-widgets" ]; then
+  nohup "$bin/zentu-widgets" >/dev/null 2>&1 &
+fi
+
+for programa in "$bin/zentu" "$bin/zentu-widgets"; do
   if [ -x "$programa" ]; then exec "$programa" "$@"; fi
 done
-echo "Compilado en $compilacion; todavía no hay un programa que arrancar." >&2
+echo "Instalado en $prefijo; todavía no hay un programa que arrancar." >&2

@@ -177,6 +177,8 @@ std::optional<QDateTime> Instantanea::textoAFecha(const QString& texto) {
         const int desfase = (h * 3600 + mi * 60) * (m.captured(8) == QLatin1String("-") ? -1 : 1);
         f = f.addSecs(-desfase);
     }
+    // The offset may carry the moment out of the years a date can be written with.
+    if (f.date().year() < 1 || f.date().year() > 9999) return std::nullopt;
     return f;
 }
 

@@ -233,7 +233,7 @@ double cabecera(QPainter& p, const QRectF& r, const PaletaW& pal, const QString&
     if (!derecha.isEmpty()) {
         const double disponible = r.right() - (x + anchoTitulo + 4);
         const QFont fd = TextoW::encoger(p, TextoW::fuente(p, 10.5, QFont::Medium), derecha, disponible, 0.8);
-        const QFontMetricsF md(fd);
+        const QFontMetricsF md = Renglon::metricas(p, fd);  // the device's metrics, as it was shrunk with
         const QString visible = md.elidedText(derecha, Qt::ElideRight, disponible);
         Renglon::linea(p, fd, pal.tenue(), r.right() - md.horizontalAdvance(visible), r.top() + (alto - md.height()) / 2, visible);
     }

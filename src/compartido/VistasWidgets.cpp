@@ -616,7 +616,10 @@ void bloqueOrbo(QPainter& pintor, const QRectF& zona, const QRectF& orbo, const 
     TextoW::parrafo(pintor, zonaEtiqueta, etiqueta, fEtiqueta, p.tenue(), 0, Qt::AlignLeft, true, 1);
 
     const QString numero = QString::number(foto.totalPendientes);
-    const QFont fNumero = TextoW::encoger(pintor, TextoW::fuente(pintor, 46, QFont::Bold, true), numero, zona.width(), 0.6);
+    QFont fNumero = TextoW::encoger(pintor, TextoW::fuente(pintor, 46, QFont::Bold, true), numero, zona.width(), 0.6);
+    // A count cut short reads as another number: past the smallest size it shrinks on until it fits.
+    if (const qreal ancho = TextoW::ancho(pintor, fNumero, numero); ancho > zona.width() && ancho > 0)
+        fNumero.setPointSizeF(fNumero.pointSizeF() * zona.width() / ancho * 0.98);
     const qreal altoNumero = TextoW::alto(pintor, fNumero);
     TextoW::linea(pintor, QRectF(zona.left(), zonaEtiqueta.top() - altoNumero, zona.width(), altoNumero), numero, fNumero,
                   foto.totalPendientes < 1 ? p.tenue() : p.tinta());

@@ -15,9 +15,35 @@ std::function<void(const QString&)>& observadorActual() {
     static std::function<void(const QString&)> f;
     return f;
 }
+
+// Control characters and line or paragraph separators become visible escapes, so that whatever
+// text a line carries (a peer's message, a file name) it stays one line and forges no other.
+QString unaLinea(const QString& texto) {
+    QString salida;
+    salida.reserve(texto.size());
+    for (const QChar c : texto) {
+        const auto categoria = c.category();
+        if (categoria != QChar::Other_Control && categoria != QChar::Separator_Line &&
+            categoria != QChar::Separator_Paragraph) {
+            salida += c;
+        } else if (c == QLatin1Char('\n')) {
+            salida += QLatin1String("\\n");
+        } else if (c == QLatin1Char('\r')) {
+            salida += QLatin1String("\\r");
+        } else if (c == QLatin1Char('\t')) {
+            salida += QLatin1String("\\t");
+        } else if (c.unicode() < 0x100) {
+            salida += QLatin1String("\\x") + QString::number(c.unicode(), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        } else {
+            salida += QLatin1String("\\u") + QString::number(c.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0'));
+        }
+    }
+    return salida;
+}
 }  // namespace
 
-void escribir(const QString& linea) {
+void escribir(const QString& texto) {
+    const QString linea = unaLinea(texto);
     const QByteArray utf8 = linea.toUtf8();
     QMutexLocker bloqueo(&cerrojo());
     static const bool abierto = [] {

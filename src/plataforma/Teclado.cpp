@@ -67,14 +67,35 @@ public:
     }
 
     std::optional<QString> caracteres(quint32 codigo) {
-        if (!contexto_) return std::nullopt;
+        xkb_state* estado = estadoSinModificadores();
+        if (!estado) return std::nullopt;
+        std::array<char, 64> texto{};
+        xkb_state_key_get_utf8(estado, codigo, texto.data(), texto.size());
+        xkb_state_unref(estado);
+        return QString::fromUtf8(texto.data());
+    }
+
+    // The keysym the key gives with no modifier in the current layout; none when there is none.
+    std::optional<xkb_keysym_t> simbolo(quint32 codigo) {
+        xkb_state* estado = estadoSinModificadores();
+        if (!estado) return std::nullopt;
+        const xkb_keysym_t s = xkb_state_key_get_one_sym(estado, codigo);
+        xkb_state_unref(estado);
+        if (s == XKB_KEY_NoSymbol) return std::nullopt;
+        return s;
+    }
+
+private:
+    // A state of the current layout with no modifier held; the caller unrefs it.
+    xkb_state* estadoSinModificadores() {
+        if (!contexto_) return nullptr;
         xkb_layout_index_t grupo = 0;
         if (conexion_) {
-            if (xcb_connection_has_error(conexion_)) return std::nullopt;
+            if (xcb_connection_has_error(conexion_)) return nullptr;
             atenderCambios();
             if (!mapa_) mapa_ = xkb_x11_keymap_new_from_device(contexto_, conexion_, dispositivo_,
                                                                XKB_KEYMAP_COMPILE_NO_FLAGS);
-            if (!mapa_) return std::nullopt;
+            if (!mapa_) return nullptr;
             // The layout the owner has switched to right now; its modifiers are left out.
             if (xkb_state* actual = xkb_x11_state_new_from_device(mapa_, conexion_, dispositivo_)) {
                 grupo = xkb_state_serialize_layout(actual, XKB_STATE_LAYOUT_EFFECTIVE);
@@ -83,18 +104,13 @@ public:
         } else if (!mapa_) {
             // No X server: the default layout of the system (XKB_DEFAULT_* or the built-in one).
             mapa_ = xkb_keymap_new_from_names(contexto_, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
-            if (!mapa_) return std::nullopt;
+            if (!mapa_) return nullptr;
         }
         xkb_state* estado = xkb_state_new(mapa_);
-        if (!estado) return std::nullopt;
-        xkb_state_update_mask(estado, 0, 0, 0, 0, 0, grupo);
-        std::array<char, 64> texto{};
-        xkb_state_key_get_utf8(estado, codigo, texto.data(), texto.size());
-        xkb_state_unref(estado);
-        return QString::fromUtf8(texto.data());
+        if (estado) xkb_state_update_mask(estado, 0, 0, 0, 0, 0, grupo);
+        return estado;
     }
 
-private:
     void atenderCambios() {
         while (xcb_generic_event_t* evento = xcb_poll_for_event(conexion_)) {
             if ((evento->response_type & 0x7f) == baseEventos_ && mapa_) {
@@ -112,7 +128,61 @@ private:
     xkb_keymap* mapa_ = nullptr;
 };
 
+Disposicion& disposicion() {
+    static Disposicion d;
+    return d;
+}
+
+// Names by the key's place, for keys whose layout output is nothing a person can read.
+constexpr std::pair<quint32, const char*> simbolos[] = {
+    {123, "←"},   {124, "→"},   {125, "↓"},   {126, "↑"},   {51, "⌫"},   {117, "⌦"},  {115, "↖"},
+    {119, "↘"},   {116, "⇞"},   {121, "⇟"},   {76, "⌅"},    {71, "⌧"},   {105, "F13"}, {107, "F14"},
+    {113, "F15"}, {106, "F16"}, {64, "F17"},  {79, "F18"},  {80, "F19"},  {90, "F20"},  {82, "0"},
+    {83, "1"},    {84, "2"},    {85, "3"},    {86, "4"},    {87, "5"},    {88, "6"},    {89, "7"},
+    {91, "8"},    {92, "9"},    {65, "."},    {67, "*"},    {69, "+"},    {75, "/"},    {78, "-"},
+    {81, "="},    {55, "⌘"},    {54, "⌘"},    {56, "⇧"},    {60, "⇧"},    {58, "⌥"},    {61, "⌥"},
+    {59, "⌃"},    {62, "⌃"},    {57, "⇪"},
+};
+
+// A dead key is named by the accent it puts on the next letter.
+constexpr std::pair<xkb_keysym_t, const char*> acentos[] = {
+    {XKB_KEY_dead_grave, "`"},    {XKB_KEY_dead_acute, "´"},     {XKB_KEY_dead_circumflex, "^"},
+    {XKB_KEY_dead_tilde, "~"},    {XKB_KEY_dead_diaeresis, "¨"}, {XKB_KEY_dead_cedilla, "¸"},
+    {XKB_KEY_dead_macron, "¯"},   {XKB_KEY_dead_breve, "˘"},     {XKB_KEY_dead_abovedot, "˙"},
+    {XKB_KEY_dead_abovering, "˚"}, {XKB_KEY_dead_doubleacute, "˝"}, {XKB_KEY_dead_caron, "ˇ"},
+    {XKB_KEY_dead_ogonek, "˛"},
+};
+
 }  // namespace
+
+bool imprimible(const QString& texto) {
+    bool algoVisible = false;
+    for (const QChar c : texto) {
+        const auto categoria = c.category();
+        if (categoria == QChar::Other_Control || categoria == QChar::Other_Format ||
+            categoria == QChar::Separator_Line || categoria == QChar::Separator_Paragraph) {
+            return false;
+        }
+        if (!c.isSpace()) algoVisible = true;
+    }
+    return algoVisible;
+}
+
+std::optional<QString> nombreSinCaracter(quint32 tecla) {
+    for (const auto& [codigo, nombre] : simbolos)
+        if (codigo == tecla) return QString::fromUtf8(nombre);
+    const auto x = codigoX(tecla);
+    if (!x) return std::nullopt;
+    const auto s = disposicion().simbolo(*x);
+    if (!s) return std::nullopt;
+    for (const auto& [muerta, acento] : acentos)
+        if (muerta == *s) return QString::fromUtf8(acento);
+    std::array<char, 64> nombre{};
+    if (xkb_keysym_get_name(*s, nombre.data(), nombre.size()) <= 0) return std::nullopt;
+    const QString leido = QString::fromUtf8(nombre.data());
+    if (!imprimible(leido)) return std::nullopt;
+    return leido;
+}
 
 std::optional<quint32> codigoX(quint32 tecla) {
     if (tecla >= baseSinCodigo) {
@@ -134,8 +204,7 @@ quint32 desdeCodigoX(quint32 x) {
 std::optional<QString> caracteres(quint32 tecla) {
     const auto x = codigoX(tecla);
     if (!x) return std::nullopt;
-    static Disposicion disposicion;
-    return disposicion.caracteres(*x);
+    return disposicion().caracteres(*x);
 }
 
 }  // namespace Teclado

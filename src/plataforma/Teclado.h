@@ -33,4 +33,13 @@ quint32 desdeCodigoX(quint32 codigoX);
 // None when no layout can be read at all or the key has no X keycode.
 std::optional<QString> caracteres(quint32 tecla);
 
+// True when `texto` is something a person can read as a key's name: not empty, no control or
+// format characters, not only blank space.
+bool imprimible(const QString& texto);
+
+// A name for a key that types nothing printable: the symbol people know from menus (arrows, ⌫,
+// ⌦, ↖, ↘, ⇞, ⇟, ⌅, F13 to F20, the keypad's keys, the modifiers) or else the key's own name in
+// the current layout ("Insert", "XF86AudioPlay"). None when neither is known.
+std::optional<QString> nombreSinCaracter(quint32 tecla);
+
 }  // namespace Teclado

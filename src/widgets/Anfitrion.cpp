@@ -3,6 +3,7 @@
 #include "compartido/Instantanea.h"
 #include "plataforma/Contenedor.h"
 #include "plataforma/EsquemaColor.h"
+#include "plataforma/RecargaWidgets.h"
 #include "plataforma/Registro.h"
 #include "widgets/Catalogo.h"
 #include "widgets/Proveedores.h"
@@ -17,7 +18,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QActionGroup>
+#include <QLabel>
 #include <QMenu>
+#include <QWidgetAction>
 #include <QPainter>
 #include <QPointer>
 #include <QProxyStyle>
@@ -27,6 +31,8 @@
 #include <QSystemTrayIcon>
 
 namespace {
+
+constexpr int kLadoVistaPrevia = 170;  // the small family's side
 
 QPixmap vistaPrevia(const QString& tipo, FamiliaW familia, bool oscuro) {
     // What the gallery shows: the quick entry of a preview, the demo when not linked.
@@ -44,16 +50,17 @@ QPixmap vistaPrevia(const QString& tipo, FamiliaW familia, bool oscuro) {
         p.setClipPath(forma);
         Catalogo::pintar(p, QRectF(QPointF(), tam), tipo, familia, foto, 0, oscuro, nullptr, ahora);
     }
-    return QPixmap::fromImage(img.scaled(144, 144, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    return QPixmap::fromImage(img.scaled(kLadoVistaPrevia, kLadoVistaPrevia, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
-// The gallery's submenus show their previews large enough to tell the sizes apart.
+// The gallery's submenus show their previews large enough to read: the small family at its real size.
 class EstiloGaleria : public QProxyStyle {
 public:
     int pixelMetric(PixelMetric metrica, const QStyleOption* opcion, const QWidget* widget) const override {
-        if (metrica == PM_SmallIconSize) return 72;
+        if (metrica == PM_SmallIconSize) return kLadoVistaPrevia;
         return QProxyStyle::pixelMetric(metrica, opcion, widget);
     }
+
 };
 
 QStyle* estiloGaleria() {
@@ -171,6 +178,12 @@ void Anfitrion::iniciar() {
     ponerEsquema();
     vigilar();
     firma_ = firmaFoto();
+    // The app's explicit request: redraw at once, even where the file's change was not seen.
+    RecargaWidgets::escuchar(this, [this] {
+        vigilar();
+        firma_ = firmaFoto();
+        recargarTodo();
+    });
 
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         bandeja_ = new QSystemTrayIcon(iconoBandeja(), this);
@@ -244,11 +257,25 @@ QMenu* Anfitrion::menu(VentanaWidget* sobre) {
     QPointer<VentanaWidget> ventana(sobre);
     if (sobre) {
         const DefinicionWidget* def = Catalogo::buscar(sobre->tipo());
-        m->addSection(def ? def->nombre : sobre->tipo());
+        // The widget's name as a header with room around it, not a bare section line.
+        auto* cabecera = new QWidgetAction(m);
+        auto* titulo = new QLabel(def ? def->nombre : sobre->tipo());
+        titulo->setObjectName(QStringLiteral("cabecera"));
+        titulo->setContentsMargins(14, 8, 14, 6);
+        QFont negrita = titulo->font();
+        negrita.setWeight(QFont::DemiBold);
+        titulo->setFont(negrita);
+        cabecera->setDefaultWidget(titulo);
+        m->addAction(cabecera);
+        m->addSeparator();
         if (def && def->familias.size() > 1) {
             QMenu* tamanos = m->addMenu(QStringLiteral("Tamaño"));
+            // One size among several: radio items.
+            auto* grupo = new QActionGroup(tamanos);
+            grupo->setExclusive(true);
             for (FamiliaW f : def->familias) {
                 QAction* a = tamanos->addAction(Catalogo::nombreTamano(f));
+                grupo->addAction(a);
                 a->setCheckable(true);
                 a->setChecked(f == sobre->familia());
                 connect(a, &QAction::triggered, this, [this, ventana, f] { cambiarFamilia(ventana, f); });
@@ -267,8 +294,14 @@ QMenu* Anfitrion::menu(VentanaWidget* sobre) {
         sub->setToolTipsVisible(true);
         sub->setToolTip(def.descripcion);
         sub->menuAction()->setToolTip(def.descripcion);
-        QAction* descripcion = sub->addAction(def.descripcion);
+        // The description on its own line, not in the text column beside the wide previews.
+        auto* descripcion = new QWidgetAction(sub);
+        auto* texto = new QLabel(def.descripcion);
+        texto->setContentsMargins(12, 6, 12, 4);
+        descripcion->setDefaultWidget(texto);
+        descripcion->setText(def.descripcion);
         descripcion->setEnabled(false);
+        sub->addAction(descripcion);
         for (FamiliaW f : def.familias) {
             // Previews are drawn when the submenu opens, from the snapshot of that moment.
             QAction* a = sub->addAction(Catalogo::nombreTamano(f));

@@ -2,6 +2,7 @@
 #include "compartido/VistasWidgets.h"
 
 #include "comun/Ayudas.h"
+#include "comun/TextosDibujados.h"
 
 #include <QImage>
 #include <QPainter>
@@ -351,6 +352,43 @@ TEST(VistasWidgets, HablarTieneDosBotones) {
     // The call button is the filled lime one.
     const QColor centroLlamada = img.pixelColor((zonas[0].zona.center() + QPointF(-12, 12)).toPoint() * 2);
     EXPECT_EQ(centroLlamada.rgb(), PaletaW{false}.lima().rgb());
+}
+
+// A text that may shrink does so before anything is cut: a large total is drawn whole in every
+// family, and the amount left keeps its digits.
+TEST(VistasWidgets, LosNumerosGrandesSeEncogenSinCortarse) {
+    struct Caso {
+        const char* nombre;
+        FamiliaW familia;
+        qint64 total;
+    };
+    const Caso casos[] = {
+        {"pequeño", FamiliaW::pequena, 12345678},  {"mediano", FamiliaW::mediana, 12345678},
+        {"grande", FamiliaW::grande, 12345678},    {"mediano, el mayor", FamiliaW::mediana, 9223372036854775807},
+        {"mediano, corto", FamiliaW::mediana, 18},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        const Instantanea foto = conDudas(2, c.total);
+        pruebas::TextosDibujados lienzoTextos(tamano(c.familia).toSize());
+        QPainter p(&lienzoTextos);
+        MarcoW{false, {0, 0}, std::nullopt, [&](QPainter& q, const QRectF& r, const PaletaW& pal, ZonasEnlace* e) {
+                   VistaPendientesW{foto, c.familia, pal, ahora}.pintar(q, r, e);
+               }}.pintar(p, QRectF(QPointF(0, 0), tamano(c.familia)), nullptr, ahora);
+        p.end();
+        EXPECT_TRUE(lienzoTextos.textos().contains(QString::number(c.total))) << lienzoTextos.textos().join(" | ").toStdString();
+    }
+    Instantanea creditos = Instantanea::ejemplo();
+    creditos.creditos->restantes = 12345678;
+    creditos.creditos->cupo = 99999999;
+    pruebas::TextosDibujados lienzoTextos(tamano(FamiliaW::pequena).toSize());
+    QPainter p(&lienzoTextos);
+    MarcoW{false, {0, 0}, std::nullopt, [&](QPainter& q, const QRectF& r, const PaletaW& pal, ZonasEnlace* e) {
+               VistaCreditosW{creditos, pal}.pintar(q, r, e);
+           }}.pintar(p, QRectF(QPointF(0, 0), tamano(FamiliaW::pequena)), nullptr, ahora);
+    p.end();
+    EXPECT_TRUE(lienzoTextos.textos().contains(VistaCreditosW::cantidad(12345678)));
+    EXPECT_TRUE(lienzoTextos.textos().filter(QStringLiteral("…")).isEmpty()) << lienzoTextos.textos().join(" | ").toStdString();
 }
 
 // Every view of the family set, both schemes, demo and empty snapshot, as pictures to look at.

@@ -73,6 +73,9 @@ QJsonArray ServicioSimulado::peticiones() { return control("GET", "peticiones").
 void ServicioSimulado::olvidarPeticiones() { control("DELETE", "peticiones"); }
 QJsonArray ServicioSimulado::eventos() { return control("GET", "eventos").toArray(); }
 void ServicioSimulado::olvidarEventos() { control("DELETE", "eventos"); }
+void ServicioSimulado::registrar(std::optional<int> maximo) {
+    control("POST", "registro", QJsonObject{{"maximo", maximo ? QJsonValue(*maximo) : QJsonValue()}});
+}
 
 void ServicioSimulado::aceptarToken(const QString& token) { control("POST", "token", QJsonObject{{"token", token}}); }
 

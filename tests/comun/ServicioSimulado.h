@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QString>
 #include <memory>
+#include <optional>
 
 // Starts and drives the stand-in Zentu service (tests/servicio/servidor.js) for one test.
 // Every call is synchronous: it runs the event loop until the service answers.
@@ -38,6 +39,9 @@ public:
     void olvidarPeticiones();
     QJsonArray eventos();          // live-channel events received: {evento, args, conAck}
     void olvidarEventos();
+    // The record of requests and events keeps only the last `maximo` of each (0: none, so a
+    // benchmark's large attachments are never kept); none keeps everything, as at the start.
+    void registrar(std::optional<int> maximo);
 
     void aceptarToken(const QString& token);
     void ponerArchivo(const QString& id, const QByteArray& datos);

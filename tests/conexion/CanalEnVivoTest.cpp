@@ -222,6 +222,28 @@ protected:
 
 // ------------------------------------------------------------------ against the real server
 
+// The stand-in's record of what it received can keep only its last entries, or nothing.
+TEST_F(CanalServicio, ElRegistroDelServicioSeLimita) {
+    conectar();
+    struct Caso {
+        std::optional<int> maximo;
+        QList<int> quedan;
+    };
+    const Caso casos[] = {{2, {4, 5}}, {0, {}}, {std::nullopt, {1, 2, 3, 4, 5}}};
+    for (const Caso& c : casos) {
+        servicio.olvidarEventos();
+        servicio.registrar(c.maximo);
+        for (int n = 1; n <= 5; ++n) {
+            auto r = lanzar(canal->pedir("registro:n", QJsonObject{{"n", n}}, 8));
+            ASSERT_TRUE(esperarHasta([&] { return r->hecho; }));
+            EXPECT_TRUE(r->valor);
+        }
+        QList<int> quedan;
+        for (const auto& e : eventosDe("registro:n")) quedan << e.toObject()["args"][0]["n"].toInt();
+        EXPECT_EQ(quedan, c.quedan) << (c.maximo ? *c.maximo : -1);
+    }
+}
+
 TEST_F(CanalServicio, ConectaConElTokenYAvisaConectado) {
     int conectado = 0;
     canal->on("_conectado", [&](std::optional<QJsonValue> v) {
@@ -233,6 +255,12 @@ TEST_F(CanalServicio, ConectaConElTokenYAvisaConectado) {
     EXPECT_EQ(conectado, 1);
     EXPECT_EQ(servicio.conectados(), 1);
     EXPECT_DOUBLE_EQ(canal->sinLatido(), 50.0);  // (25000 + 20000) / 1000 + 5
+    // Small requests are not held back by Nagle's algorithm.
+    const auto* ws = canal->findChild<QWebSocket*>();
+    ASSERT_NE(ws, nullptr);
+    const auto tcp = ws->findChildren<QTcpSocket*>();
+    ASSERT_FALSE(tcp.isEmpty());
+    for (QTcpSocket* t : tcp) EXPECT_EQ(t->socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
     const QJsonObject lookup = servicio.peticiones().at(0).toObject();
     EXPECT_EQ(lookup.value("ruta").toString(), "/api/dudas/canal");
     EXPECT_EQ(lookup.value("metodo").toString(), "GET");
@@ -590,6 +618,43 @@ TEST_F(CanalCrudo, AcusesYTiempos) {
     EXPECT_EQ(canal->esperando(), 0);
 }
 
+// Requests with different time-outs, sent in any order, each expire at their own time; an
+// acknowledged one never expires, and a time that is not a number expires at once.
+TEST_F(CanalCrudo, CadaPeticionVenceASuTiempo) {
+    conectar();
+    struct Caso {
+        double espera;
+        bool acusada;
+        double vence;  // seconds from the start; negative: never
+    };
+    const std::vector<Caso> casos = {
+        {5, false, 5}, {2, false, 2}, {8, true, -1}, {2, false, 2}, {0.5, false, 0.5}, {20, false, 20},
+        {std::nan(""), false, 0}, {3, true, -1},
+    };
+    std::vector<std::shared_ptr<Resultado>> resultados;
+    for (const Caso& c : casos) {
+        const qint64 id = canal->proximoId();
+        resultados.push_back(lanzar(canal->pedir("x", {}, c.espera)));
+        if (c.acusada) paquete(QStringLiteral(R"(43%1[{"ok":true}])").arg(id));
+    }
+    double ahora = 0;
+    for (const double hasta : {0.0, 0.5, 1.9, 2.0, 4.9, 5.0, 19.9, 20.0}) {
+        reloj.avanzar(hasta - ahora);
+        ahora = hasta;
+        girar(30);
+        for (size_t i = 0; i < casos.size(); ++i) {
+            if (casos[i].acusada) {
+                EXPECT_TRUE(resultados[i]->hecho);
+                EXPECT_TRUE(resultados[i]->valor) << i;
+                continue;
+            }
+            EXPECT_EQ(resultados[i]->hecho, casos[i].vence <= hasta + 1e-9) << "petición " << i << " a los " << hasta << " s";
+        }
+    }
+    EXPECT_EQ(canal->esperando(), 0);
+    EXPECT_EQ(reloj.pendientes(), 1);  // only the heartbeat's watchdog is left
+}
+
 // Waiting requests survive a reconnection: ids keep counting, and an acknowledgement on the new
 // socket still completes a request sent on the old one.
 TEST_F(CanalCrudo, PeticionesSobrevivenALaReconexion) {
@@ -651,6 +716,24 @@ TEST_F(CanalCrudo, CierreDelServidorYRechazo) {
     ASSERT_TRUE(peer.esperarTextos(1));
     peer.enviar("41");
     ASSERT_TRUE(lineas.esperar("[canal] reconecto en 4 s"));
+}
+
+// A refusal's text may carry anything; each lands as one visible line with its tag.
+TEST_F(CanalCrudo, RechazoConControlesQuedaEnUnaLinea) {
+    conectar(false);
+    const std::vector<std::pair<QString, QString>> casos = {
+        {"x\n[app] línea falsa", "x\\n[app] línea falsa"},
+        {"a\r\nb\tc", "a\\r\\nb\\tc"},
+        {QString("\x1b[31mrojo") + QChar(0x2028) + "fin" + QChar(0x85), "\\x1B[31mrojo\\u2028fin\\x85"},
+    };
+    for (const auto& [enviado, escrito] : casos) {
+        paquete("44" + enviado);
+        EXPECT_TRUE(lineas.esperar("[canal] rechazado: " + escrito)) << lineas.todas().join("|").toStdString();
+    }
+    for (const QString& l : lineas.todas()) {
+        EXPECT_FALSE(std::any_of(l.begin(), l.end(), [](QChar c) { return c.category() == QChar::Other_Control; }))
+            << l.toStdString();
+    }
 }
 
 TEST_F(CanalCrudo, CierresDeLaConexion) {

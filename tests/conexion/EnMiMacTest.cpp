@@ -291,10 +291,10 @@ TEST_F(EnMiMacTest, MoverYCopiar) {
     EXPECT_EQ(QFileInfo(casa() + "/Respaldo/Obra/planos/enlace").symLinkTarget(), casa() + "/Respaldo/Obra/planos/a.txt");
 
     EXPECT_EQ(pedir(QJsonObject{{"accion", "mover"}, {"origen", "/tmp/no-hay-tal-cosa"}, {"destino", "Descargas"}}),
-              falla("no encontré «/tmp/no-hay-tal-cosa» en la computadora (busqué en Descargas, Escritorio y "
+              falla("no encontré «/tmp/no-hay-tal-cosa» en este equipo (busqué en Descargas, Escritorio y "
                     "Documentos)"));
     EXPECT_EQ(pedir(QJsonObject{{"accion", "copiar"}, {"destino", "Descargas"}}),
-              falla("no encontré «» en la computadora (busqué en Descargas, Escritorio y Documentos)"));
+              falla("no encontré «» en este equipo (busqué en Descargas, Escritorio y Documentos)"));
     EXPECT_EQ(pedir(QJsonObject{{"accion", "copiar"}, {"origen", "foto"}}), falla("falta la carpeta de destino"));
 }
 
@@ -416,7 +416,7 @@ TEST_F(EnMiMacTest, OrigenesPeligrososSeRechazan) {
         {"copiar", "~/Documentos", "Documentos/Proyecto/x", "la carpeta de destino está dentro de «~/Documentos»"},
         {"copiar", QString("a") + QChar(0) + "/../a.txt", "Respaldo",
          QString("no encontré «a") + QChar(0xFFFD) +
-             "/../a.txt» en la computadora (busqué en Descargas, Escritorio y Documentos)"},
+             "/../a.txt» en este equipo (busqué en Descargas, Escritorio y Documentos)"},
         {"copiar", "a.txt", QString("Res") + QChar(0) + "/x", "carpeta de destino no válida"},
     };
     for (const auto& c : casos) {

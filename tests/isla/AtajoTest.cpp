@@ -89,7 +89,8 @@ TEST(Combinacion, Texto) {
         {41, 0, " ;"},
         {50, 0, " `"},
         {35, opt | Teclado::bloqueoMayusculas, "⌥ P"},  // caps lock is not shown
-        {123, 0, " "},                                // a key that types nothing: empty name
+        {123, ctl, "⌃ ←"},                            // a key that types nothing printable
+        {51, 0, " ⌫"},
         {52, 0, " ?"},                                // no such key anywhere
     };
     for (const auto& c : casos)
@@ -100,7 +101,12 @@ TEST(Combinacion, NombresFijos) {
     const std::pair<quint32, const char*> casos[] = {
         {36, "↵"},  {48, "⇥"},  {49, "Espacio"}, {53, "Esc"},  {122, "F1"},  {120, "F2"},
         {99, "F3"}, {118, "F4"}, {96, "F5"},     {97, "F6"},   {98, "F7"},   {100, "F8"},
-        {101, "F9"}, {109, "F10"}, {103, "F11"}, {111, "F12"}, {105, ""},    {0, "A"},
+        {101, "F9"}, {109, "F10"}, {103, "F11"}, {111, "F12"}, {0, "A"},
+        // Keys the layout gives nothing printable for: never an empty or control-character name.
+        {123, "←"}, {124, "→"}, {125, "↓"}, {126, "↑"}, {51, "⌫"}, {117, "⌦"}, {115, "↖"}, {119, "↘"},
+        {116, "⇞"}, {121, "⇟"}, {76, "⌅"}, {105, "F13"}, {107, "F14"}, {113, "F15"}, {106, "F16"},
+        {64, "F17"}, {79, "F18"}, {80, "F19"}, {90, "F20"}, {83, "1"}, {92, "9"}, {67, "*"}, {114, "Insert"},
+        {Teclado::baseSinCodigo + 172, "XF86AudioPlay"},
     };
     for (const auto& [tecla, nombre] : casos) EXPECT_EQ(Combinacion::nombre(tecla), QString::fromUtf8(nombre)) << tecla;
 }

@@ -4,6 +4,8 @@
 #include "zentu/isla/Vidrio.h"
 
 #include <QImage>
+#include <QMimeData>
+#include <QUrl>
 #include <QPainter>
 #include <QNativeGestureEvent>
 #include <QPointingDevice>
@@ -335,8 +337,10 @@ TEST(Pildora, Imagenes) {
             voz.setQuieto(true);
             Pildora pildora(voz);
             pildora.setEsquema(esquema);
-            pildora.resize(640, 352);
-            QImage imagen(640, 352, QImage::Format_ARGB32_Premultiplied);
+            // As tall as the island's window makes it: a long notice gets the room it needs.
+            const int alto = 2 * pildora.sizeHint().height();
+            pildora.resize(640, alto);
+            QImage imagen(640, alto, QImage::Format_ARGB32_Premultiplied);
             imagen.fill(esquema == Esquema::oscuro ? QColor(52, 58, 70) : QColor(206, 212, 222));
             QPainter p(&imagen);
             p.drawPixmap(0, 0, pildora.grab());
@@ -351,3 +355,42 @@ TEST(Pildora, Imagenes) {
         }
     }
 }
+
+namespace {
+
+// Files dragged onto the pill: dimmed while over it, the first local file on drop, nothing for
+// other data.
+TEST(PildoraSoltar, PrimerArchivoLocal) {
+    EstadoVoz voz;
+    Pildora pildora(voz);
+    pildora.resize(pildora.sizeHint());
+    QStringList soltados;
+    pildora.alSoltarArchivo = [&](const QString& r) { soltados << r; };
+
+    QMimeData archivos;
+    archivos.setUrls({QUrl::fromLocalFile("/tmp/a.pdf"), QUrl::fromLocalFile("/tmp/b.pdf"), QUrl("https://x.example/c")});
+    const QPointF punto(pildora.width() / 2.0, pildora.height() / 2.0);
+    QDragEnterEvent entra(punto.toPoint(), Qt::CopyAction, &archivos, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&pildora, &entra);
+    EXPECT_TRUE(entra.isAccepted());
+    EXPECT_TRUE(pildora.arrastrandoArchivos());
+    EXPECT_NE(pildora.graphicsEffect(), nullptr);
+    QDropEvent suelta(punto, Qt::CopyAction, &archivos, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&pildora, &suelta);
+    EXPECT_EQ(soltados, QStringList{"/tmp/a.pdf"});
+    EXPECT_FALSE(pildora.arrastrandoArchivos());
+    EXPECT_EQ(pildora.graphicsEffect(), nullptr);
+
+    QMimeData texto;
+    texto.setText("hola");
+    texto.setUrls({QUrl("https://x.example/c")});
+    QDragEnterEvent otro(punto.toPoint(), Qt::CopyAction, &texto, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&pildora, &otro);
+    EXPECT_FALSE(otro.isAccepted());
+    EXPECT_FALSE(pildora.arrastrandoArchivos());
+    QDropEvent nada(punto, Qt::CopyAction, &texto, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&pildora, &nada);
+    EXPECT_EQ(soltados.size(), 1);
+}
+
+}  // namespace

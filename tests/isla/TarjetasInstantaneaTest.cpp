@@ -10,6 +10,8 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
@@ -98,6 +100,49 @@ void guardar(QWidget& tarjeta, const QString& nombre, bool oscuro) {
     tarjeta.render(&p, QPoint(), QRegion(), QWidget::DrawChildren);
     p.end();
     EXPECT_TRUE(img.save(pruebas::carpetaArtefactos("tarjetas") + "/" + nombre + (oscuro ? "-oscuro.png" : "-claro.png")));
+}
+
+// The scroll bar shows only while the content overflows, and stays inside the card's rounded shape.
+TEST(VistaDiaFlotante, BarraSoloSiDesborda) {
+    Instantanea mucha = Instantanea::ejemplo();
+    for (int i = 0; i < 6; ++i)
+        mucha.dia->actividad.push_back({QStringLiteral("Respondió a un cliente %1").arg(i), QStringLiteral("atencion"),
+                                        mucha.actualizado.addSecs(-300 * i)});
+    struct Caso {
+        const char* nombre;
+        Instantanea foto;
+        bool barra;
+    };
+    const std::vector<Caso> casos = {
+        {"demo", Instantanea::ejemplo(), false}, {"vacia", Instantanea::vacia(), false}, {"mucha", mucha, true}};
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        VistaDiaFlotante tarjeta(c.foto, [] {}, Esquema::oscuro);
+        guardar(tarjeta, QStringLiteral("barra-") + c.nombre, true);
+        const auto* area = tarjeta.findChild<QScrollArea*>();
+        if (!area) {
+            EXPECT_FALSE(c.barra);
+            continue;
+        }
+        const QScrollBar* barra = area->verticalScrollBar();
+        EXPECT_EQ(barra->isVisibleTo(&tarjeta), c.barra);
+        EXPECT_EQ(barra->maximum() > 0, c.barra);
+        if (!c.barra) continue;
+        // What the bar draws (its groove) lies inside the 22-point rounded corner: clear of the
+        // bottom curve by more than its bulge at the bar's inset.
+        QStyleOptionSlider opcion;
+        opcion.initFrom(barra);
+        opcion.orientation = Qt::Vertical;
+        opcion.minimum = barra->minimum();
+        opcion.maximum = barra->maximum();
+        opcion.pageStep = barra->pageStep();
+        opcion.sliderPosition = opcion.sliderValue = barra->value();
+        opcion.subControls = QStyle::SC_All;
+        const QRect surco = barra->style()->subControlRect(QStyle::CC_ScrollBar, &opcion, QStyle::SC_ScrollBarGroove, barra);
+        const QRect enSuperficie(barra->mapTo(tarjeta.superficie(), surco.topLeft()), surco.size());
+        EXPECT_LE(enSuperficie.bottom(), tarjeta.superficie()->height() - 14);
+        EXPECT_LE(enSuperficie.right(), tarjeta.superficie()->width() - 2);
+    }
 }
 
 TEST(TarjetasInstantanea, Imagenes) {

@@ -149,7 +149,7 @@ TEST_F(PruebaVista, CtrlVPegaComoElBoton) {
     modelo.reiniciar();
     QGuiApplication::clipboard()->setImage(pruebas::imagenQR("https://otra.cosa"));
     boton->click();
-    EXPECT_EQ(modelo.mensaje(), kNoEsDeZentu);
+    EXPECT_TRUE(esperarHasta([&] { return modelo.mensaje() == kNoEsDeZentu; }));
     vista->hide();
 }
 

@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QCursor>
 #include <QKeyEvent>
+#include <QPainter>
+#include <cmath>
 #include <QScreen>
 #include <QTest>
 #include <QWindow>
@@ -179,4 +181,58 @@ TEST(IslaCompleta, ArrastrarLaPildoraMueveLaVentana) {
     EXPECT_EQ(pildora->geometry(), QRect(0, 0, 640, 352));
     EXPECT_EQ(pildora->botonesVisibles().first()->size(), QSize(68, 68));
     Preferencias::almacen().remove(QStringLiteral("zentu.isla.sitio"));
+}
+
+// A notice of three lines is never clipped: the window grows downwards while it shows, at every
+// scale, keeping its top centre, and goes back when the notice goes.
+TEST(IslaCompleta, ElAvisoLargoCabeEnLaVentana) {
+    Preferencias::almacen().remove(QStringLiteral("zentu.isla.sitio"));
+    const QString aviso =
+        QStringLiteral("No se pudo conectar con Zentu. Revisa tu conexión a internet y vuelve a intentarlo.");
+    for (const double e : {0.9, 1.4, 2.2}) {
+        SCOPED_TRACE(e);
+        EstadoVoz voz;
+        voz.setEscala(e);
+        voz.setVisible(true);
+        auto* pildora = new Pildora(voz);
+        pildora->setEsquema(Esquema::oscuro);
+        PanelIsla panel(new RaizIsla(voz, pildora));
+        panel.move(300, 80);
+        panel.cambiarEscala(voz.escala());
+        panel.show();
+        ASSERT_TRUE(pruebas::esperarHasta([&] { return panel.windowHandle() && panel.windowHandle()->isExposed(); }));
+        const int altoSinAviso = int(std::lround(176 * e));
+        ASSERT_EQ(panel.height(), altoSinAviso);
+        const QPoint arribaCentro(panel.x() + panel.width() / 2, panel.y());
+
+        voz.setAviso(aviso);
+        const auto burbuja = Pildora::marcoBurbuja(voz);
+        ASSERT_TRUE(burbuja);
+        EXPECT_GT(burbuja->height(), 3 * 12.5);  // it does wrap into several lines
+        ASSERT_TRUE(pruebas::esperarHasta([&] { return panel.height() > altoSinAviso; }));
+        pruebas::girar(900);  // the pill's own appearance settles
+        EXPECT_GE(panel.height(), int(std::ceil(burbuja->bottom() * e)));
+        EXPECT_EQ(QPoint(panel.x() + panel.width() / 2, panel.y()), arribaCentro);
+        EXPECT_EQ(pildora->height(), panel.height());
+
+        // The lowest drawn row stands clear of the window's bottom edge: nothing is cut.
+        const QImage imagen = panel.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        int ultimaFila = -1;
+        for (int y = 0; y < imagen.height(); ++y)
+            for (int x = 0; x < imagen.width(); ++x)
+                if (qAlpha(imagen.pixel(x, y)) > 0) ultimaFila = y;
+        EXPECT_GT(ultimaFila, int(burbuja->bottom() * e) - 3);
+        EXPECT_LT(ultimaFila, imagen.height() - 3);
+        QImage foto(imagen.size(), QImage::Format_ARGB32_Premultiplied);
+        foto.fill(QColor(52, 58, 70));
+        QPainter p(&foto);
+        p.drawImage(0, 0, imagen);
+        p.end();
+        foto.save(pruebas::carpetaArtefactos("isla") + QStringLiteral("/isla-aviso-largo-%1.png").arg(e));
+
+        voz.setAviso(std::nullopt);
+        ASSERT_TRUE(pruebas::esperarHasta([&] { return panel.height() == altoSinAviso; }));
+        EXPECT_EQ(QPoint(panel.x() + panel.width() / 2, panel.y()), arribaCentro);
+    }
+    EXPECT_FALSE(Preferencias::almacen().contains(QStringLiteral("zentu.isla.sitio")));
 }

@@ -24,13 +24,23 @@ const estado = {
   peticiones: [],            // REST requests received (not control)
   eventos: [],               // live-channel packets received from clients
   acks: new Map(),           // event name -> reply args for the client's requests
+  chat: null,               // the owner's chat once a test turns it on (control "chat")
   // The voice side: what "voice:audio" transcribes to and how "voice:tts-stream" speaks.
   voz: {
     transcripcion: { ok: true, text: '' },   // ack of "voice:audio" (retraso, sinRespuesta optional)
     habla: { trozos: 4, bytes: 4801, ok: true, retrasoTrozo: 0, retrasoAck: 0, ackAntes: false, sinRespuesta: false },
   },
   codigos: new Map([['codigo-bueno', { token: 'token-nuevo', propietario: 'dueno@negocio.mx', nombre: 'Negocio' }]]),
+  maximoRegistro: Infinity,  // how many received requests and events are kept (the last ones)
 };
+
+// Keeps what `crear` builds in `lista`, within the record's limit; with the record off nothing is
+// built at all (a benchmark's 8 MiB attachments are never copied).
+function anotar(lista, crear) {
+  if (estado.maximoRegistro <= 0) return;
+  lista.push(crear());
+  if (lista.length > estado.maximoRegistro) lista.splice(0, lista.length - estado.maximoRegistro);
+}
 
 // ------------------------------------------------------------------ binary <-> JSON for control
 function aJson(v) {
@@ -122,6 +132,17 @@ function respuestaPorDefecto(metodo, ruta, cuerpo, cabeceras) {
     if (canje) { estado.codigos.delete(datos.codigo); return { estado: 200, cuerpo: canje }; }
     return { estado: 400, cuerpo: { error: 'Código vencido o ya usado' } };
   }
+  // The call's endpoints: a realtime token, a tool that answers, and the two end reports.
+  if (ruta.startsWith('/api/v1/llamada/')) {
+    if (!autorizado()) return { estado: 401, cuerpo: { error: 'sin sesión' } };
+    if (metodo === 'GET' && ruta === '/api/v1/llamada/realtime/token') {
+      return { estado: 200, cuerpo: { token: 'token-realtime', modelo: 'gpt-realtime', llamadaId: 'llamada-1' } };
+    }
+    if (metodo === 'POST' && ruta === '/api/v1/llamada/realtime/tool') return { estado: 200, cuerpo: { resultado: 'Hecho.' } };
+    if (metodo === 'POST' && (ruta === '/api/v1/llamada/realtime/uso' || ruta === '/api/v1/llamada/fin')) {
+      return { estado: 200, cuerpo: { ok: true } };
+    }
+  }
   const descarga = '/api/files/download/';
   if (metodo === 'GET' && ruta.startsWith(descarga)) {
     if (!autorizado()) return { estado: 401, cuerpo: { error: 'sin sesión' } };
@@ -144,10 +165,10 @@ const servidorHttp = http.createServer(async (req, res) => {
     try { datos = cuerpo.length ? JSON.parse(cuerpo.toString('utf8')) : null; } catch (e) { return enviarJson(res, 400, { error: 'JSON' }); }
     return control(req.method, url.pathname.slice('/__control/'.length), datos, res);
   }
-  estado.peticiones.push({
+  anotar(estado.peticiones, () => ({
     metodo: req.method, ruta, consulta: url.search, cabeceras: req.headers,
     cuerpo: cuerpo.toString('utf8'),
-  });
+  }));
   const r = respuestaGuionada(req.method, ruta) || respuestaPorDefecto(req.method, ruta, cuerpo, req.headers);
   responderGuion(res, r);
 });
@@ -200,7 +221,7 @@ io.on('connection', (socket) => {
   socket.onAny((evento, ...args) => {
     let ack = null;
     if (args.length && typeof args[args.length - 1] === 'function') ack = args.pop();
-    estado.eventos.push({ evento, args: aJson(args), conAck: !!ack, socket: socket.id });
+    anotar(estado.eventos, () => ({ evento, args: aJson(args), conAck: !!ack, socket: socket.id }));
     if (ack && !estado.acks.has(evento) && evento === 'voice:tts-stream') return hablar(socket, args[0], ack);
     if (ack && !estado.acks.has(evento) && evento === 'voice:audio') {
       const t = estado.voz.transcripcion;
@@ -216,12 +237,54 @@ io.on('connection', (socket) => {
     if (ack) {
       const guion = estado.acks.get(evento);
       if (guion && guion.sinRespuesta) return;
-      const respuesta = guion ? deJson(guion.respuesta) : [{ ok: true, evento, eco: args[0] === undefined ? null : args[0] }];
+      let respuesta;
+      let retraso = guion && guion.retraso;
+      if (guion && Array.isArray(guion.cola) && guion.cola.length) {
+        // One scripted reply per request: [args...] or {respuesta: [args...], retraso}.
+        const siguiente = guion.cola.shift();
+        if (Array.isArray(siguiente)) respuesta = deJson(siguiente);
+        else { respuesta = deJson(siguiente.respuesta || []); retraso = siguiente.retraso; }
+      } else if (guion && guion.respuesta) respuesta = deJson(guion.respuesta);
+      else respuesta = (estado.chat && chatAck(evento, args[0] || {})) ||
+        [{ ok: true, evento, eco: args[0] === undefined ? null : args[0] }];
       const responder = () => ack(...respuesta);
-      if (guion && guion.retraso) setTimeout(responder, guion.retraso); else responder();
+      if (retraso) setTimeout(responder, retraso); else responder();
     }
   });
 });
+
+// The owner's chat: a history, the agent the conversation is with, and "chat:send" that stores
+// the owner's message and pushes it back as "messages:new" (one message per file).
+function chatAck(evento, datos) {
+  const chat = estado.chat;
+  if (evento === 'chats:messages') return [{ ok: true, messages: chat.mensajes.slice(-(datos.limit || 60)) }];
+  if (evento === 'chat:agente') return [chat.agente ? { ok: true, agente: chat.agente } : { ok: true }];
+  if (evento !== 'chat:send') return null;
+  const texto = typeof datos.text === 'string' ? datos.text : '';
+  if (texto === '/zentu' || texto.startsWith('@')) {
+    chat.agente = texto === '/zentu' ? null : texto.slice(1);
+    io.emit('chat:agente', chat.agente ? { agente: chat.agente } : {});
+    return [{ ok: true }];
+  }
+  const archivos = Array.isArray(datos.files) ? datos.files : datos.file ? [datos.file] : [];
+  if (Array.isArray(datos.files) && !chat.conMessageIds) return [{ ok: true }];
+  const ids = [];
+  const piezas = archivos.length ? archivos : [null];
+  piezas.forEach((a, i) => {
+    const id = 'srv-' + chat.siguiente++;
+    const m = { messageId: id, text: i === 0 ? texto : '', fromMe: false, timestamp: new Date().toISOString(), type: 'text' };
+    if (a) {
+      m.type = String(a.mimeType || '').startsWith('image/') ? 'image' : 'document';
+      m.fileName = a.name;
+      m.mediaUrl = '/api/media/' + encodeURIComponent(id);
+      estado.archivos.set(id, Buffer.isBuffer(a.buffer) ? a.buffer : Buffer.alloc(0));
+    }
+    chat.mensajes.push(m);
+    ids.push(id);
+    io.emit('messages:new', { phone: 'dashboard', message: m });
+  });
+  return [Array.isArray(datos.files) ? { ok: true, messageIds: ids } : { ok: true, messageId: ids[0] }];
+}
 
 async function control(metodo, que, d, res) {
   switch (que) {
@@ -229,12 +292,22 @@ async function control(metodo, que, d, res) {
       if (!estado.respuestas.has(d.metodo + ' ' + d.ruta)) estado.respuestas.set(d.metodo + ' ' + d.ruta, []);
       estado.respuestas.get(d.metodo + ' ' + d.ruta).push(d);
       return enviarJson(res, 200, { ok: true });
+    case 'respuestas': // DELETE forgets every scripted reply
+      estado.respuestas = new Map();
+      return enviarJson(res, 200, { ok: true });
     case 'peticiones':
       if (metodo === 'DELETE') estado.peticiones = [];
       return enviarJson(res, 200, estado.peticiones);
     case 'eventos':
       if (metodo === 'DELETE') estado.eventos = [];
       return enviarJson(res, 200, estado.eventos);
+    case 'registro': { // {maximo}: keep only the last N requests and events (0: none); null: all
+      const m = d && typeof d.maximo === 'number' && d.maximo >= 0 ? Math.floor(d.maximo) : Infinity;
+      estado.maximoRegistro = m;
+      if (estado.peticiones.length > m) estado.peticiones.splice(0, estado.peticiones.length - m);
+      if (estado.eventos.length > m) estado.eventos.splice(0, estado.eventos.length - m);
+      return enviarJson(res, 200, { ok: true });
+    }
     case 'token': // {token} adds an accepted token; {tokens: [...]} replaces them
       if (Array.isArray(d.tokens)) estado.tokens = new Set(d.tokens); else estado.tokens.add(d.token);
       return enviarJson(res, 200, { ok: true });
@@ -244,7 +317,10 @@ async function control(metodo, que, d, res) {
     case 'archivo': // {id, $bin-encoded datos}
       estado.archivos.set(d.id, deJson(d.datos));
       return enviarJson(res, 200, { ok: true });
-    case 'ack': // {evento, respuesta: [args...], retraso, sinRespuesta}
+    case 'chat': // {mensajes, agente, conMessageIds}: turns the owner's chat on, or resets it
+      estado.chat = { mensajes: d.mensajes || [], agente: d.agente || null, conMessageIds: d.conMessageIds !== false, siguiente: 1 };
+      return enviarJson(res, 200, { ok: true });
+    case 'ack': // {evento, respuesta: [args...], cola: [[args...], ...], retraso, sinRespuesta}
       estado.acks.set(d.evento, d);
       return enviarJson(res, 200, { ok: true });
     case 'emitir': // {evento, args}

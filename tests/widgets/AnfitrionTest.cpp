@@ -4,13 +4,20 @@
 #include "widgets/Anfitrion.h"
 
 #include "comun/Ayudas.h"
+#include "plataforma/RecargaWidgets.h"
 #include "plataforma/Registro.h"
 #include "widgets/Catalogo.h"
 #include "widgets/Proveedores.h"
 #include "widgets/VentanaWidget.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QFile>
+#include <QActionGroup>
+#include <QLabel>
 #include <QMenu>
+#include <QStyle>
+#include <QWidgetAction>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -152,6 +159,26 @@ TEST_F(Anfitrion_, UnaFotoNuevaRedibujaEnseguida) {
     EXPECT_TRUE(pruebas::esperarHasta([&] { return !v->foto().enlazada; }, 5000));
 }
 
+TEST_F(Anfitrion_, ElPedidoDeLaAppPorElBusRedibujaAunSinCambioVisto) {
+    enlazada(2, 3).guardar();
+    Anfitrion anfitrion(reloj);
+    anfitrion.iniciar();
+    ASSERT_EQ(anfitrion.ventanas().size(), 1u);
+    VentanaWidget* v = anfitrion.ventanas()[0];
+    pruebas::girar(300);
+    const int antes = v->recargas();
+    // A request about another shared folder (another session's app) is not ours.
+    auto ajena = QDBusMessage::createSignal(RecargaWidgets::kRuta, RecargaWidgets::kInterfaz, RecargaWidgets::kSenal);
+    ajena << QStringLiteral("/otra/carpeta/ai.zentu.voz");
+    QDBusConnection::sessionBus().send(ajena);
+    pruebas::girar(300);
+    EXPECT_EQ(v->recargas(), antes);
+    RecargaWidgets::pedir();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return v->recargas() == antes + 1; }, 5000));
+    pruebas::girar(300);
+    EXPECT_EQ(v->recargas(), antes + 1);
+}
+
 TEST_F(Anfitrion_, LaDisposicionSeRecuerda) {
     {
         Anfitrion a(reloj);
@@ -235,6 +262,12 @@ TEST_F(Anfitrion_, LaGaleriaOfreceCadaWidgetEnSusTamanosConVistaPrevia) {
             }
             tamanos << t->text();
             EXPECT_FALSE(t->icon().isNull()) << def.tipo.toStdString();
+            // Large enough to read: the small family at its real size.
+            const QSize real = Catalogo::tamano(FamiliaW::pequena).toSize();
+            EXPECT_GE(sub->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, sub), real.width());
+            if (t->text() == Catalogo::nombreTamano(FamiliaW::pequena)) {
+                EXPECT_EQ(t->icon().actualSize(real), real);
+            }
         }
         QStringList esperados;
         for (FamiliaW f : def.familias) esperados << Catalogo::nombreTamano(f);
@@ -249,6 +282,49 @@ TEST_F(Anfitrion_, LaGaleriaOfreceCadaWidgetEnSusTamanosConVistaPrevia) {
     ASSERT_EQ(a.ventanas().size(), 1u);
     EXPECT_EQ(a.ventanas()[0]->tipo(), QStringLiteral("dia"));
     EXPECT_EQ(a.ventanas()[0]->familia(), FamiliaW::grande);
+}
+
+// A widget's menu: its name as a header with room around it, its sizes as one choice among
+// several, and "Salir" apart from "Quitar widget" behind a separator.
+TEST_F(Anfitrion_, ElMenuDeUnWidget) {
+    enlazada(2).guardar();
+    Anfitrion a(reloj);
+    VentanaWidget* v = a.anadir(QStringLiteral("pendientes"), FamiliaW::mediana);
+    ASSERT_NE(v, nullptr);
+    std::unique_ptr<QMenu> menu(a.menu(v));
+    const QList<QAction*> acciones = menu->actions();
+    QStringList forma;
+    for (QAction* accion : acciones) forma << (accion->isSeparator() ? QStringLiteral("—") : accion->text());
+    EXPECT_EQ(forma, (QStringList{"", "—", "Tamaño", "Quitar widget", "—", "Añadir widget", "—", "Salir"}));
+
+    auto* cabecera = qobject_cast<QWidgetAction*>(acciones.first());
+    ASSERT_NE(cabecera, nullptr);
+    auto* titulo = qobject_cast<QLabel*>(cabecera->defaultWidget());
+    ASSERT_NE(titulo, nullptr);
+    EXPECT_EQ(titulo->text(), QStringLiteral("Lo que espera por ti"));
+    EXPECT_GE(titulo->contentsMargins().left(), 8);
+    EXPECT_GE(titulo->contentsMargins().top(), 4);
+
+    QMenu* tamanos = acciones.at(2)->menu();
+    ASSERT_NE(tamanos, nullptr);
+    int marcados = 0;
+    for (QAction* t : tamanos->actions()) {
+        ASSERT_NE(t->actionGroup(), nullptr);
+        EXPECT_TRUE(t->actionGroup()->isExclusive());
+        EXPECT_EQ(t->actionGroup(), tamanos->actions().first()->actionGroup());
+        EXPECT_EQ(t->isChecked(), t->text() == Catalogo::nombreTamano(FamiliaW::mediana));
+        marcados += t->isChecked();
+    }
+    EXPECT_EQ(marcados, 1);
+    // Choosing another size moves the mark.
+    tamanos->actions().last()->trigger();
+    EXPECT_EQ(v->familia(), FamiliaW::grande);
+    EXPECT_FALSE(tamanos->actions().first()->isChecked() && tamanos->actions().last()->isChecked());
+
+    menu->adjustSize();
+    EXPECT_TRUE(menu->grab().save(pruebas::carpetaArtefactos("widgets") + "/menu-widget.png"));
+    tamanos->adjustSize();
+    EXPECT_TRUE(tamanos->grab().save(pruebas::carpetaArtefactos("widgets") + "/menu-tamanos.png"));
 }
 
 TEST(Catalogo, LosCincoWidgets) {

@@ -30,6 +30,9 @@ QString ChatZentu::noSeLeyoNombre(const QString& nombre) {
     return QStringLiteral("No se pudo leer «") + nombre + QStringLiteral("».");
 }
 
+// Every awaited call is made into a named task first: GCC 12 may destroy the temporaries of a
+// full expression that holds a co_await twice.
+
 namespace {
 
 const QString kClaveAgente = QStringLiteral("zentu.chatConAgente");
@@ -256,7 +259,8 @@ QCoro::Task<void> ChatZentu::cargar() {
     ++cargasEnVuelo_;
 
     const QJsonObject peticion = historial();
-    std::optional<QJsonObject> r = co_await canal->pedir(kHistorial, peticion, 12);
+    auto tareaR = canal->pedir(kHistorial, peticion, 12);
+    std::optional<QJsonObject> r = co_await std::move(tareaR);
     if (!yo) co_return;
     --cargasEnVuelo_;
 
@@ -288,7 +292,9 @@ QCoro::Task<void> ChatZentu::cargar() {
     setMensajes(std::move(lista));
     setCargado(true);
 
-    std::optional<QJsonObject> ra = co_await canal->pedir(kAgente, QJsonObject(), 8);
+    const QJsonObject vacio;
+    auto tareaRa = canal->pedir(kAgente, vacio, 8);
+    std::optional<QJsonObject> ra = co_await std::move(tareaRa);
     if (!yo) co_return;
     if (aceptado(ra)) {
         const QJsonValue a = ra->value(QLatin1String("agente"));
@@ -306,7 +312,10 @@ QCoro::Task<void> ChatZentu::cargar() {
                            .arg(adjuntos)
                            .arg(imagenes));
 
-    if (QCoreApplication::arguments().contains(QStringLiteral("--probar-adjuntos"))) co_await probarAdjuntos();
+    if (QCoreApplication::arguments().contains(QStringLiteral("--probar-adjuntos"))) {
+        auto prueba = probarAdjuntos();
+        co_await std::move(prueba);
+    }
 }
 
 QCoro::Task<void> ChatZentu::probarAdjuntos() {
@@ -384,7 +393,9 @@ QCoro::Task<bool> ChatZentu::hablarCon(std::optional<QString> agente) {
     QPointer<CanalEnVivo> canal = canal_;
     if (!canal) co_return false;
     const QString texto = agente ? QStringLiteral("@") + *agente : QStringLiteral("/zentu");
-    std::optional<QJsonObject> r = co_await canal->pedir(kEnviar, soloTexto(texto), 15);
+    const QJsonObject carga = soloTexto(texto);
+    auto tareaR = canal->pedir(kEnviar, carga, 15);
+    std::optional<QJsonObject> r = co_await std::move(tareaR);
     const bool ok = aceptado(r);
     Registro::escribir(QStringLiteral("[chat] hablar con ") + agente.value_or(QStringLiteral("Zentu")) +
                        QStringLiteral(": ") + (ok ? QStringLiteral("ok") : QStringLiteral("falló")));
@@ -399,7 +410,9 @@ QCoro::Task<bool> ChatZentu::enviar(QString texto) {
     QPointer<CanalEnVivo> canal = canal_;
     texto = texto.trimmed();
     if (texto.isEmpty() || !canal) co_return false;
-    std::optional<QJsonObject> r = co_await canal->pedir(kEnviar, soloTexto(texto), 20);
+    const QJsonObject carga = soloTexto(texto);
+    auto tareaR = canal->pedir(kEnviar, carga, 20);
+    std::optional<QJsonObject> r = co_await std::move(tareaR);
     if (!yo) co_return aceptado(r);
     if (aceptado(r)) {
         sonar(Sonidos::Cual::enviado);
@@ -431,7 +444,8 @@ QCoro::Task<std::optional<QString>> ChatZentu::enviarArchivo(QUrl archivo, QStri
     const QJsonObject carga = unArchivo(texto.trimmed(), nombre, tipoMime(nombre));
     QList<QByteArray> bloques;
     bloques.append(std::move(bytes));
-    std::optional<QJsonObject> r = co_await canal->pedirConBinarios(kEnviar, carga, std::move(bloques), 120);
+    auto tareaR = canal->pedirConBinarios(kEnviar, carga, std::move(bloques), 120);
+    std::optional<QJsonObject> r = co_await std::move(tareaR);
     if (aceptado(r)) {
         if (yo) sonar(Sonidos::Cual::enviado);
         co_return std::nullopt;
@@ -442,7 +456,11 @@ QCoro::Task<std::optional<QString>> ChatZentu::enviarArchivo(QUrl archivo, QStri
 }
 
 QCoro::Task<std::optional<QString>> ChatZentu::enviarArchivos(QList<QUrl> archivos, QString texto) {
-    if (archivos.size() == 1) co_return co_await enviarArchivo(archivos.first(), texto);
+    if (archivos.size() == 1) {
+        auto tareaSolo = enviarArchivo(archivos.first(), texto);
+        std::optional<QString> solo = co_await std::move(tareaSolo);
+        co_return solo;
+    }
     QPointer<ChatZentu> yo(this);
 
     // Sizes from the file system first: ten huge files are refused before any is read.
@@ -477,8 +495,9 @@ QCoro::Task<std::optional<QString>> ChatZentu::enviarArchivos(QList<QUrl> archiv
         entradas.append(entradaArchivo(static_cast<int>(i), nombre, tipoMime(nombre)));
     }
     const QString recortado = texto.trimmed();
-    std::optional<QJsonObject> r = co_await canal->pedirConBinarios(
+    auto tareaR = canal->pedirConBinarios(
         kEnviar, variosArchivos(recortado, entradas), std::move(bloques), 180);
+    std::optional<QJsonObject> r = co_await std::move(tareaR);
 
     if (r && !r->contains(QLatin1String("messageIds"))) {
         // The service did not take the list: one message per file.
@@ -486,8 +505,10 @@ QCoro::Task<std::optional<QString>> ChatZentu::enviarArchivos(QList<QUrl> archiv
         const bool conTexto = !aceptado(r);
         for (qsizetype i = 0; i < archivos.size(); ++i) {
             if (!yo) co_return kNoSeEnviaron;
-            std::optional<QString> fallo =
-                co_await enviarArchivo(archivos[i], (i == 0 && conTexto) ? recortado : QString());
+            const QUrl url = archivos[i];
+            const QString suyo = (i == 0 && conTexto) ? recortado : QString();
+            auto tareaFallo = enviarArchivo(url, suyo);
+            std::optional<QString> fallo = co_await std::move(tareaFallo);
             if (fallo) co_return fallo;
         }
         co_return std::nullopt;
@@ -526,7 +547,10 @@ QCoro::Task<std::optional<QString>> ChatZentu::preguntarYEsperar(QString pregunt
     QSet<QString> antes;
     for (const Mensaje& m : mensajes_) antes.insert(m.id);
 
-    if (!co_await enviar(pregunta)) co_return std::nullopt;
+    auto tareaEnviada = enviar(pregunta);
+
+    const bool enviada = co_await std::move(tareaEnviada);
+    if (!enviada) co_return std::nullopt;
     if (!yo) co_return std::nullopt;
 
     auto nuevos = [&] {

@@ -74,6 +74,11 @@ public:
     const std::optional<QString>& conAgente() const { return conAgente_; }
     const QList<QUrl>& pendientes() const { return pendientes_; }
 
+    // The conversation and the agent's working state are the service's to set (history, pushes,
+    // status); these setters exist for demo pictures and views built without a service.
+    void setMensajes(QList<Mensaje> valor);
+    void setEscribiendo(bool valor);
+
     void setBorrador(const QString& valor);
     void setGrabandoNota(bool valor);
     void setVecesAbierto(int valor);
@@ -137,8 +142,6 @@ private:
     void nuevo(const std::optional<QJsonValue>& valor);
     void estado(const std::optional<QJsonValue>& valor);
     void fijarAgente(std::optional<QString> agente);
-    void setMensajes(QList<Mensaje> valor);
-    void setEscribiendo(bool valor);
     void setCargado(bool valor);
     void setConAgente(const std::optional<QString>& valor);
     void sonar(Sonidos::Cual cual);

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QTextBoundaryFinder>
+#include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -32,6 +33,46 @@ struct CanalEnVivo::Vida {
         QMetaObject::invokeMethod(c, [c, trabajo = std::move(trabajo)] { trabajo(*c); }, Qt::QueuedConnection);
     }
 };
+
+namespace {
+
+// Callers waiting on requests, resumed from the event loop of the main thread: one posted event
+// resumes every caller completed since the last one, in order, so a burst of acknowledgements
+// costs one event instead of one event (and one allocation) each.
+class Reanudaciones {
+public:
+    static void agregar(std::coroutine_handle<> h) {
+        static Reanudaciones cola;
+        bool avisar = false;
+        {
+            std::lock_guard<std::mutex> bloqueo(cola.cerrojo_);
+            cola.pendientes_.push_back(h);
+            avisar = !std::exchange(cola.programado_, true);
+        }
+        if (avisar) {
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [] { cola.vaciar(); }, Qt::QueuedConnection);
+        }
+    }
+
+private:
+    void vaciar() {
+        // Taken out first: a caller that runs a nested event loop may come back in here.
+        std::vector<std::coroutine_handle<>> lote;
+        {
+            std::lock_guard<std::mutex> bloqueo(cerrojo_);
+            lote.swap(pendientes_);
+            programado_ = false;
+        }
+        // Resuming may complete more requests: they wait for the next event, after these.
+        for (std::coroutine_handle<> h : lote) h.resume();
+    }
+
+    std::mutex cerrojo_;
+    std::vector<std::coroutine_handle<>> pendientes_;
+    bool programado_ = false;
+};
+
+}  // namespace
 
 // One request: what to send, and the one-shot completion shared by its acknowledgement and its
 // time-out. The caller is resumed from the event loop, never from inside the packet parser.
@@ -64,7 +105,7 @@ struct CanalEnVivo::Peticion {
         // What was to be sent is no longer needed (an attachment may be large).
         datos = {};
         binarios.reset();
-        if (h) QMetaObject::invokeMethod(QCoreApplication::instance(), [h] { h.resume(); }, Qt::QueuedConnection);
+        if (h) Reanudaciones::agregar(h);
     }
 };
 
@@ -150,6 +191,8 @@ CanalEnVivo::~CanalEnVivo() {
     }
     // No answer can come any more: every waiting caller learns it now instead of never.
     for (auto& [peticion, espera] : entrantes) peticion->completar(std::nullopt);
+    plazo_.cancelar();
+    plazos_.clear();
     auto esperando = std::move(esperando_);
     for (auto& [id, e] : esperando) e.peticion->completar(std::nullopt);
     enCola_.clear();
@@ -220,6 +263,13 @@ void CanalEnVivo::abrirSocket(const QUrl& direccion) {
     socket->setMaxAllowedIncomingFrameSize(kMaximoMensaje);
     connect(socket, &QWebSocket::textMessageReceived, this,
             [this, socket](const QString& texto) { alTexto(socket, texto); });
+    connect(socket, &QWebSocket::connected, this, [socket] {
+        // Small messages go out at once: with Nagle's algorithm on, a request written while an
+        // earlier one is unacknowledged waits for that acknowledgement (up to the peer's delayed
+        // ACK), which shows as a tail of slow requests when many are in flight.
+        for (QTcpSocket* tcp : socket->findChildren<QTcpSocket*>())
+            tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    });
     connect(socket, &QWebSocket::disconnected, this, [this, socket] { alPerder(socket); });
     connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
             [this, socket](QAbstractSocket::SocketError) { alPerder(socket); });
@@ -328,7 +378,7 @@ void CanalEnVivo::evento(QStringView cuerpo, bool esAcuse) {
         if (it == esperando_.end()) return;  // unknown, answered or expired
         Espera espera = std::move(it->second);
         esperando_.erase(it);
-        espera.plazo.cancelar();
+        plazos_.erase({espera.vence, id});  // the timer is left as it is: it skips what is gone
         const QJsonValue primero = argumentos.isEmpty() ? QJsonValue() : argumentos.at(0);
         espera.peticion->completar(primero.isObject() ? std::optional<QJsonObject>(primero.toObject())
                                                       : std::nullopt);
@@ -516,8 +566,12 @@ void CanalEnVivo::registrarAqui(const std::shared_ptr<Peticion>& peticion, doubl
         peticion->completar(std::nullopt);
         return;
     }
-    Espera e{peticion, reloj_.programar(espera, this, [this, id] { vencer(id); })};
-    esperando_.emplace(id, std::move(e));
+    // As a delayed action would: a time that is not a number expires on the next turn.
+    const double segundos = std::isfinite(espera) ? std::clamp(espera, 0.0, 2.0e6) : 0.0;
+    const double vence = reloj_.segundos() + segundos;
+    esperando_.emplace(id, Espera{peticion, vence});
+    plazos_.emplace(vence, id);
+    programarPlazo();
     if (listo_) {
         enviarPeticion(peticion);
     } else {
@@ -525,9 +579,31 @@ void CanalEnVivo::registrarAqui(const std::shared_ptr<Peticion>& peticion, doubl
     }
 }
 
+void CanalEnVivo::programarPlazo() {
+    if (plazos_.empty()) return;
+    const double primero = plazos_.begin()->first;
+    if (plazo_.activo() && plazoProgramado_ <= primero) return;
+    plazoProgramado_ = primero;
+    plazo_ = reloj_.programar(primero - reloj_.segundos(), this, [this] { alPlazo(); });
+}
+
+void CanalEnVivo::alPlazo() {
+    // Within a microsecond counts as due: the delay was worked out from the same clock.
+    const double ahora = reloj_.segundos() + 1e-6;
+    QPointer<CanalEnVivo> yo(this);
+    while (!plazos_.empty() && plazos_.begin()->first <= ahora) {
+        const qint64 id = plazos_.begin()->second;
+        plazos_.erase(plazos_.begin());
+        vencer(id);
+        if (!yo) return;
+    }
+    programarPlazo();
+}
+
 void CanalEnVivo::vencer(qint64 id) {
     auto it = esperando_.find(id);
     if (it == esperando_.end()) return;
+    plazos_.erase({it->second.vence, id});
     auto peticion = std::move(it->second.peticion);
     esperando_.erase(it);
     // The caller is told now that the request failed, so it must not go out later either:

@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -85,7 +86,7 @@ private:
     };
     struct Espera {
         std::shared_ptr<Peticion> peticion;
-        Temporizador plazo;
+        double vence = 0;  // reloj seconds
     };
 
     QCoro::Task<void> abrir();
@@ -107,6 +108,8 @@ private:
     void registrarAqui(const std::shared_ptr<Peticion>& peticion, double espera);
     void enviarPeticion(const std::shared_ptr<Peticion>& peticion);
     void vencer(qint64 id);
+    void programarPlazo();
+    void alPlazo();
 
     const Cuenta cuenta_;
     Reloj& reloj_;
@@ -115,6 +118,11 @@ private:
     QWebSocket* ws_ = nullptr;
     qint64 proximoId_ = 1;
     std::unordered_map<qint64, Espera> esperando_;
+    // Every waiting request's time-out, earliest first (ties in order of sending), served by one
+    // timer set for the earliest: no timer is made or dropped per request.
+    std::set<std::pair<double, qint64>> plazos_;
+    Temporizador plazo_;
+    double plazoProgramado_ = 0;  // when plazo_ fires, while it is active
     std::map<QString, std::vector<std::function<void(std::optional<QJsonValue>)>>> oyentes_;
     std::map<QString, std::function<void(std::optional<QJsonValue>, Respondedor)>> atendedores_;
     bool listo_ = false;

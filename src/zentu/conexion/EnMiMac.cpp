@@ -505,7 +505,7 @@ QString EnMiMac::moverOCopiar(const QJsonObject& pedido, bool mover) {
     const std::optional<QString> origen = encontrar(origenTexto);
     if (!origen) {
         throw Fallo(QStringLiteral("no encontré «") + mostrable(origenTexto) +
-                    QStringLiteral("» en la computadora (busqué en Descargas, Escritorio y Documentos)"));
+                    QStringLiteral("» en este equipo (busqué en Descargas, Escritorio y Documentos)"));
     }
     const QString destinoTexto = textoDe(pedido, "destino");
     const QString destino = carpeta(destinoTexto, false);

@@ -48,8 +48,9 @@ CodigoEnlace leerCodigo(const QString& texto) {
     const QJsonValue codigo = o.value(QStringLiteral("codigo"));
     if (!url.isString() || !codigo.isString()) throw ErrorZentu::noEsDeZentu();
     CodigoEnlace leido{url.toString(), codigo.toString()};
-    if (leido.url.isEmpty() || leido.codigo.isEmpty()) throw ErrorZentu::noEsDeZentu();
+    // Trailing "/" go first, so a url of only slashes counts as empty.
     while (leido.url.endsWith(QLatin1Char('/'))) leido.url.chop(1);
+    if (leido.url.isEmpty() || leido.codigo.isEmpty()) throw ErrorZentu::noEsDeZentu();
     return leido;
 }
 

@@ -36,6 +36,14 @@ public:
         QMetaObject::invokeMethod(this, [this] { tomar(); }, Qt::QueuedConnection);
     }
 
+    // A pasted or dropped picture, read on this thread as frames are (a large screenshot takes a
+    // tenth of a second); the result, found or not, goes back to the model.
+    void leerImagen(const QImage& imagen) {
+        const std::optional<QString> texto = detector_.leer(imagen);
+        QMetaObject::invokeMethod(
+            modelo_, [m = modelo_, texto] { m->textoDeImagen(texto); }, Qt::QueuedConnection);
+    }
+
 private:
     void tomar() {
         QVideoFrame cuadro;
@@ -151,7 +159,11 @@ void ModeloEnlace::pegar() {
 
 void ModeloEnlace::leerImagen(const QImage& imagen) {
     if (imagen.isNull()) return;
-    const auto texto = DetectorQR().leer(imagen);
+    QMetaObject::invokeMethod(
+        analista_, [a = analista_, imagen] { a->leerImagen(imagen); }, Qt::QueuedConnection);
+}
+
+void ModeloEnlace::textoDeImagen(const std::optional<QString>& texto) {
     if (texto) {
         canjear(*texto);
     } else {

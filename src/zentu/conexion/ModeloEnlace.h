@@ -43,6 +43,8 @@ public:
     void encenderCamara();   // each time the pairing view comes on screen
     void apagarCamara();     // each time it leaves the screen, and after success
     void pegar();            // a code from the clipboard: an image first, else text
+    // Read on the camera's worker thread, so a large screenshot never stalls the window; the
+    // code found (or the message that there is none) follows on the main thread.
     void leerImagen(const QImage& imagen);
     void canjear(const QString& texto);
     void reiniciar();        // the shell calls it each time it shows the pairing window
@@ -67,6 +69,7 @@ private:
 
     void configurarCamara();
     void textoDeCamara(const QString& texto);
+    void textoDeImagen(const std::optional<QString>& texto);
     void iniciarCanje(const QString& texto);
     QCoro::Task<void> esperarCanje(QString texto, QString url, QString codigo);
     void ponerMensaje(std::optional<QString> m);

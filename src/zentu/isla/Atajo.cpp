@@ -35,6 +35,9 @@ std::optional<Combinacion::TeclaMenu> Combinacion::paraMenu() const {
     case 53: return TeclaMenu{QString(QChar(0x1B)), mods};
     default: break;
     }
+    // Only what the layout types makes a key equivalent; a symbol such as "←" would not.
+    const std::optional<QString> escrito = Teclado::caracteres(tecla);
+    if (!escrito || !Teclado::imprimible(*escrito)) return std::nullopt;
     const QString n = nombre(tecla);
     if (n.toUcs4().size() != 1) return std::nullopt;
     return TeclaMenu{n.toLower(), mods};
@@ -63,8 +66,10 @@ QString Combinacion::nombre(quint32 tecla) {
     for (int i = 0; i < 12; ++i)
         if (funciones[i] == tecla) return QStringLiteral("F%1").arg(i + 1);
     const std::optional<QString> escrito = Teclado::caracteres(tecla);
-    if (!escrito) return QStringLiteral("?");
-    return escrito->left(4).toUpper();
+    if (escrito && Teclado::imprimible(*escrito)) return escrito->left(4).toUpper();
+    // Nothing printable (an arrow, a dead key, the keypad with NumLock off): a name people know.
+    if (const auto conocido = Teclado::nombreSinCaracter(tecla)) return *conocido;
+    return QStringLiteral("?");
 }
 
 QByteArray Combinacion::json() const {

@@ -6,14 +6,19 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEnterEvent>
 #include <QGraphicsOpacityEffect>
+#include <QImage>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTextLayout>
 #include <QToolTip>
+#include <QUrl>
 #include <QWindow>
 #include <cmath>
 
@@ -91,6 +96,21 @@ TextoBurbuja componer(const QPainter& pintor, const QString& texto, double ancho
     r.caja = QRectF(0, 0, anchoMax, y);
     return r;
 }
+
+// The bubble's text and its frame in the root frame, below or above the capsule `capsula`.
+struct BurbujaCompuesta {
+    TextoBurbuja texto;
+    QRectF marco;
+};
+BurbujaCompuesta componerBurbuja(const QPainter& pintor, const Pildora::Burbuja& b, const QRectF& capsula) {
+    BurbujaCompuesta r{componer(pintor, b.texto, b.timbre ? 0.0 : 252.0), {}};
+    const QSizeF tam(r.texto.caja.width() + 28, r.texto.caja.height() + 16);
+    const double y = b.timbre ? capsula.top() - 42 : capsula.top() + 66;
+    r.marco = QRectF(capsula.center().x() - tam.width() / 2, y, tam.width(), tam.height());
+    return r;
+}
+
+constexpr double margenBajoBurbuja = 10;  // room under a notice, as between it and the capsule
 
 }  // namespace
 
@@ -256,6 +276,23 @@ std::optional<Pildora::Burbuja> Pildora::burbuja(const EstadoVoz& voz) {
     return std::nullopt;
 }
 
+std::optional<QRectF> Pildora::marcoBurbuja(const EstadoVoz& voz) {
+    const auto b = burbuja(voz);
+    if (!b) return std::nullopt;
+    // Fonts are sized in points whatever the device, so a small image measures as the window draws.
+    static QImage medida(1, 1, QImage::Format_ARGB32_Premultiplied);
+    const QPainter p(&medida);
+    return componerBurbuja(p, *b, marcoCapsula(voz)).marco;
+}
+
+double Pildora::altoNecesario(const EstadoVoz& voz) {
+    const auto marco = marcoBurbuja(voz);
+    if (!marco) return altoRaiz;
+    return std::max(altoRaiz, std::ceil(marco->bottom() + margenBajoBurbuja));
+}
+
+QSize Pildora::sizeHint() const { return QSize(int(anchoRaiz), int(altoNecesario(voz_))); }
+
 QRectF Pildora::marcoCapsula(const EstadoVoz& voz) {
     const double ancho = fila(voz) == Fila::timbre ? anchoDos : anchoTres;
     return QRectF((anchoRaiz - ancho) / 2, arribaCapsula, ancho, altoCapsula);
@@ -267,6 +304,7 @@ Pildora::Pildora(EstadoVoz& voz, QWidget* padre, Reloj& reloj)
     : QWidget(padre), voz_(voz), reloj_(reloj), esquema_(EsquemaColor::segunPaleta()) {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_AcceptTouchEvents);
+    setAcceptDrops(true);
     orbe_ = new LienzoOrbe(voz_, this, reloj_);
     orbe_->installEventFilter(this);
     for (int i = 0; i < 3; ++i) {
@@ -340,6 +378,7 @@ QList<QWidget*> Pildora::botonesVisibles() const {
 QWidget* Pildora::orbe() const { return orbe_; }
 
 void Pildora::actualizar() {
+    updateGeometry();  // a notice may need a taller window
     const std::vector<Boton> filas = botones(voz_);
     std::function<void()>* acciones[3] = {};
     switch (fila(voz_)) {
@@ -485,10 +524,7 @@ void Pildora::paintEvent(QPaintEvent*) {
     vidrio.pintarBorde(p, capsula);
 
     if (const auto b = burbuja(voz_)) {
-        const TextoBurbuja texto = componer(p, b->texto, b->timbre ? 0.0 : 252.0);
-        const QSizeF tam(texto.caja.width() + 28, texto.caja.height() + 16);
-        const double y = b->timbre ? capsula.top() - 42 : capsula.top() + 66;
-        const QRectF marco(capsula.center().x() - tam.width() / 2, y, tam.width(), tam.height());
+        const auto [texto, marco] = componerBurbuja(p, *b, capsula);
         const FormaVidrio redondeada = FormaVidrio::redondeada(14);
         const Vidrio vidrioBurbuja(redondeada, esquema_);
         vidrioBurbuja.pintarFondo(p, marco);
@@ -622,4 +658,48 @@ bool Pildora::eventFilter(QObject* objeto, QEvent* evento) {
         }
     }
     return QWidget::eventFilter(objeto, evento);
+}
+
+// ------------------------------------------------------------------ files dropped on the pill
+
+namespace {
+// The local files a drag carries, in order.
+QStringList archivosLocales(const QMimeData* datos) {
+    QStringList rutas;
+    if (!datos || !datos->hasUrls()) return rutas;
+    for (const QUrl& u : datos->urls())
+        if (u.isLocalFile() && !u.toLocalFile().isEmpty()) rutas << u.toLocalFile();
+    return rutas;
+}
+}  // namespace
+
+void Pildora::dragEnterEvent(QDragEnterEvent* evento) {
+    if (archivosLocales(evento->mimeData()).isEmpty()) {
+        evento->ignore();
+        return;
+    }
+    evento->setDropAction(Qt::CopyAction);
+    evento->accept();
+    arrastrandoArchivos_ = true;
+    auto* atenuado = new QGraphicsOpacityEffect(this);
+    atenuado->setOpacity(0.5);
+    setGraphicsEffect(atenuado);
+}
+
+void Pildora::dragLeaveEvent(QDragLeaveEvent*) {
+    arrastrandoArchivos_ = false;
+    setGraphicsEffect(nullptr);
+}
+
+void Pildora::dropEvent(QDropEvent* evento) {
+    arrastrandoArchivos_ = false;
+    setGraphicsEffect(nullptr);
+    const QStringList rutas = archivosLocales(evento->mimeData());
+    if (rutas.isEmpty()) {
+        evento->ignore();
+        return;
+    }
+    evento->setDropAction(Qt::CopyAction);
+    evento->accept();
+    if (alSoltarArchivo) alSoltarArchivo(rutas.first());
 }

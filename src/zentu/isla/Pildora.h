@@ -58,6 +58,11 @@ public:
     // Layout in the 320 × 176 root frame (points).
     static constexpr double anchoRaiz = 320, altoRaiz = 176;
     static QRectF marcoCapsula(const EstadoVoz& voz);
+    // The bubble's frame in the root frame, if one shows.
+    static std::optional<QRectF> marcoBurbuja(const EstadoVoz& voz);
+    // The root frame's height that holds everything shown: 176, or more while a notice too long
+    // for it shows (the window grows downwards to hold it).
+    static double altoNecesario(const EstadoVoz& voz);
 
     explicit Pildora(EstadoVoz& voz, QWidget* padre = nullptr, Reloj& reloj = Reloj::sistema());
     ~Pildora() override;
@@ -69,6 +74,10 @@ public:
     std::function<void()> alRechazar;   // ringing row, second button
     std::function<void()> alNotaDeVoz;  // chat row, first button
     std::function<void()> alConversar;  // a tap on the orb in chat mode
+    // Files dropped on the pill: the first local file's path (the others are ignored). While
+    // files are dragged over it the pill dims to half its opacity.
+    std::function<void(QString)> alSoltarArchivo;
+    bool arrastrandoArchivos() const { return arrastrandoArchivos_; }
 
     Esquema esquema() const { return esquema_; }
     void setEsquema(Esquema esquema);
@@ -85,7 +94,8 @@ public:
     QList<QWidget*> botonesVisibles() const;
     QWidget* orbe() const;
 
-    QSize sizeHint() const override { return QSize(int(anchoRaiz), int(altoRaiz)); }
+    // In root-frame points: the island's root view scales it.
+    QSize sizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* evento) override;
@@ -95,6 +105,9 @@ protected:
     void mouseMoveEvent(QMouseEvent* evento) override;
     void mouseReleaseEvent(QMouseEvent* evento) override;
     void wheelEvent(QWheelEvent* evento) override;
+    void dragEnterEvent(QDragEnterEvent* evento) override;
+    void dragLeaveEvent(QDragLeaveEvent* evento) override;
+    void dropEvent(QDropEvent* evento) override;
     bool event(QEvent* evento) override;
     bool eventFilter(QObject* objeto, QEvent* evento) override;
 
@@ -138,4 +151,5 @@ private:
     QPoint ventanaDesde_;
     bool arrastrando_ = false;
     bool enOrbe_ = false;
+    bool arrastrandoArchivos_ = false;
 };

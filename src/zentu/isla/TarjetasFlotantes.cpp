@@ -285,13 +285,20 @@ Desplazable::Desplazable(QWidget* contenido, QWidget* padre) : QWidget(padre) {
     area->setFrameShape(QFrame::NoFrame);
     area->setWidgetResizable(true);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Shown only while the content overflows: the policy follows the range, so the bar goes even
+    // where the area was never laid out on screen (a picture of the card).
+    area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    connect(area->verticalScrollBar(), &QScrollBar::rangeChanged, area, [area](int minimo, int maximo) {
+        const auto politica = maximo > minimo ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
+        if (area->verticalScrollBarPolicy() != politica) area->setVerticalScrollBarPolicy(politica);
+    });
     area->setAttribute(Qt::WA_TranslucentBackground);
     area->viewport()->setAutoFillBackground(false);
     contenido->setAutoFillBackground(false);
-    // A thin indicator over the glass instead of the style's full scroll bar.
+    // A thin indicator over the glass instead of the style's full scroll bar; its foot stays clear
+    // of the card's rounded bottom corner.
     area->verticalScrollBar()->setStyleSheet(QStringLiteral(
-        "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px 2px 2px 0; }"
+        "QScrollBar:vertical { background: transparent; width: 9px; margin: 2px 3px 18px 0; }"
         "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 120); border-radius: 3px; min-height: 24px; }"
         "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
         "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"));

@@ -141,9 +141,28 @@ QRectF PanelIsla::principal() {
 
 void PanelIsla::aplicar(const QRectF& marcoQt) {
     const QRect r(QPoint(int(std::lround(marcoQt.x())), int(std::lround(marcoQt.y()))),
-                  QSize(int(std::lround(marcoQt.width())), int(std::lround(marcoQt.height()))));
+                  QSize(int(std::lround(marcoQt.width())), altoConContenido(marcoQt.height())));
     esperado_ = r.topLeft();
     setGeometry(r);
+}
+
+int PanelIsla::altoConContenido(double altoEscalado) const {
+    const int alto = int(std::lround(altoEscalado));
+    if (!contenido_) return alto;
+    return std::max(alto, contenido_->sizeHint().height());
+}
+
+void PanelIsla::ajustarAlto() {
+    const int alto = altoConContenido(GeometriaIsla::alto * escala_);
+    if (alto == height()) return;
+    moviendoYo_ = true;
+    resize(width(), alto);  // keeps the top-left corner, and so the top centre and the stored place
+    moviendoYo_ = false;
+}
+
+bool PanelIsla::event(QEvent* evento) {
+    if (evento->type() == QEvent::LayoutRequest) ajustarAlto();
+    return QWidget::event(evento);
 }
 
 void PanelIsla::cambiarEscala(double x) {
@@ -212,6 +231,7 @@ void PanelIsla::keyPressEvent(QKeyEvent* evento) {
 }
 
 void PanelIsla::showEvent(QShowEvent* evento) {
+    ajustarAlto();
     QWidget::showEvent(evento);
     if (QWindow* w = windowHandle()) VentanaFlotante::fijar(w);
 }
@@ -229,6 +249,24 @@ RaizIsla::RaizIsla(EstadoVoz& voz, QWidget* contenido, QWidget* padre)
     ajustar();
 }
 
+QSize RaizIsla::tamanoContenido() const {
+    const double e = voz_.escala();
+    double alto = GeometriaIsla::alto;
+    if (contenido_) alto = std::max(alto, double(contenido_->sizeHint().height()));
+    return QSize(int(std::lround(GeometriaIsla::ancho * e)), int(std::lround(alto * e)));
+}
+
+QSize RaizIsla::sizeHint() const { return tamanoContenido(); }
+
+bool RaizIsla::event(QEvent* evento) {
+    // The content's size hint changed (a notice came or went).
+    if (evento->type() == QEvent::LayoutRequest) {
+        ajustar();
+        updateGeometry();
+    }
+    return QWidget::event(evento);
+}
+
 void RaizIsla::resizeEvent(QResizeEvent* evento) {
     QWidget::resizeEvent(evento);
     ajustar();
@@ -236,6 +274,6 @@ void RaizIsla::resizeEvent(QResizeEvent* evento) {
 
 void RaizIsla::ajustar() {
     if (!contenido_) return;
-    const double e = voz_.escala();
-    contenido_->setGeometry(0, 0, int(std::lround(GeometriaIsla::ancho * e)), int(std::lround(GeometriaIsla::alto * e)));
+    contenido_->setGeometry(QRect(QPoint(0, 0), tamanoContenido()));
+    updateGeometry();
 }

@@ -91,6 +91,7 @@ public:
     QRectF marcoPildora() const;
 
 protected:
+    bool event(QEvent* evento) override;
     void keyPressEvent(QKeyEvent* evento) override;
     void moveEvent(QMoveEvent* evento) override;
     void showEvent(QShowEvent* evento) override;
@@ -98,6 +99,10 @@ protected:
 
 private:
     void aplicar(const QRectF& marcoQt);
+    // The window's height: its scaled height, or what its content asks for when that is more
+    // (a long notice). The top edge stays where it is.
+    int altoConContenido(double altoEscalado) const;
+    void ajustarAlto();
     void seMovio();
     static QRectF principal();
 
@@ -108,17 +113,23 @@ private:
 };
 
 // The window's root view: the content laid out in 320 × 176 points and scaled by the island's
-// scale from its top-left corner. The content draws itself at its size divided by 320 × 176.
+// scale from its top-left corner. The content draws itself at its width divided by 320; when its
+// size hint asks for more than 176 points of height (a long notice), it gets them, and so does
+// this view's own size hint, which the window follows.
 class RaizIsla : public QWidget {
     Q_OBJECT
 public:
     RaizIsla(EstadoVoz& voz, QWidget* contenido, QWidget* padre = nullptr);
 
+    QSize sizeHint() const override;
+
 protected:
+    bool event(QEvent* evento) override;
     void resizeEvent(QResizeEvent* evento) override;
 
 private:
     void ajustar();
+    QSize tamanoContenido() const;
     EstadoVoz& voz_;
     QPointer<QWidget> contenido_;
 };

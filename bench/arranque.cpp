@@ -1,0 +1,224 @@
+// Cold start and idle cost of the paired tray program, beside a plain Qt tray program that loads
+// the same Qt modules, in the same run. For each: the time from launch to its tray item
+// registered with the panel (a StatusNotifierWatcher of our own on the session bus), or, where
+// the program registers none, to its start-up line; then its resident memory and its processor
+// time over a stretch of idleness.
+// Run inside a desktop session with a D-Bus session bus and an unlocked keyring, for example:
+//   dbus-run-session -- bash -c 'echo | gnome-keyring-daemon --unlock --components=secrets;
+//                                xvfb-run -a build/bench/medir_arranque'
+// Usage: medir_arranque [segundosQuieto=10] [rondas=3]
+#include "comun/Ayudas.h"
+#include "comun/ServicioSimulado.h"
+#include "zentu/conexion/Cuenta.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QIcon>
+#include <QPixmap>
+#include <QProcess>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QWebSocket>
+#include <QAudioDevice>
+#include <QMediaDevices>
+#include <QNetworkAccessManager>
+
+#include <cstdio>
+#include <optional>
+#include <unistd.h>
+
+// The panel's side of the tray protocol: it only notes who registered.
+class Vigia : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ anfitrion)
+    Q_PROPERTY(int ProtocolVersion READ version)
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
+public:
+    bool anfitrion() const { return true; }
+    int version() const { return 0; }
+    QStringList items() const { return items_; }
+    QStringList items_;
+public Q_SLOTS:
+    void RegisterStatusNotifierItem(const QString& servicio) {
+        items_ << (servicio.startsWith('/') ? message().service() : servicio);
+    }
+    void RegisterStatusNotifierHost(const QString&) {}
+Q_SIGNALS:
+    void StatusNotifierItemRegistered(const QString& servicio);
+    void StatusNotifierHostRegistered();
+};
+
+namespace {
+
+struct Cifras {
+    double arranqueMs = 0;
+    bool bandeja = false;  // measured to the tray item (else to the start-up line)
+    double rssMb = 0;
+    double privadaMb = 0;
+    double cpuPorCiento = 0;
+};
+
+double rssMb(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& l : f.readAll().split('\n'))
+        if (l.startsWith("VmRSS:")) return l.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+// Memory of this process alone (not shared library pages that other programs share), from
+// smaps_rollup: Private_Clean + Private_Dirty.
+double privadaMb(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    double kb = 0;
+    for (const QByteArray& l : f.readAll().split('\n'))
+        if (l.startsWith("Private_Clean:") || l.startsWith("Private_Dirty:"))
+            kb += l.mid(l.indexOf(':') + 1).trimmed().split(' ').value(0).toDouble();
+    return kb / 1024.0;
+}
+
+double cpuSegundos(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    const QByteArray t = f.readAll();
+    const QList<QByteArray> campos = t.mid(t.lastIndexOf(')') + 2).split(' ');
+    // utime and stime are fields 14 and 15 of the line, 12 and 13 after the name.
+    return (campos.value(11).toDouble() + campos.value(12).toDouble()) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+std::optional<Cifras> medir(const QString& programa, const QStringList& argumentos, const QString& senal,
+                            Vigia& vigia, int quieto) {
+    vigia.items_.clear();
+    QProcess p;
+    p.setProgram(programa);
+    p.setArguments(argumentos);
+    QByteArray errores;
+    QElapsedTimer t;
+    t.start();
+    p.start();
+    if (!p.waitForStarted(5000)) return std::nullopt;
+    Cifras c;
+    bool linea = false;
+    const bool lista = pruebas::esperarHasta(
+        [&] {
+            errores += p.readAllStandardError();
+            const double ahora = static_cast<double>(t.nsecsElapsed()) / 1e6;
+            if (!vigia.items_.isEmpty()) {
+                c.bandeja = true;
+                c.arranqueMs = ahora;
+                return true;
+            }
+            if (!linea && errores.contains(senal.toUtf8())) {
+                linea = true;
+                c.arranqueMs = ahora;
+            }
+            // A program that registers no tray item is measured to its start-up line.
+            return linea && ahora - c.arranqueMs > 5000;
+        },
+        30000);
+    if (!lista) {
+        p.kill();
+        p.waitForFinished();
+        return std::nullopt;
+    }
+    pruebas::girar(3000);
+    const double cpu0 = cpuSegundos(p.processId());
+    pruebas::girar(quieto * 1000);
+    const double cpu1 = cpuSegundos(p.processId());
+    c.rssMb = rssMb(p.processId());
+    c.privadaMb = privadaMb(p.processId());
+    c.cpuPorCiento = (cpu1 - cpu0) / quieto * 100.0;
+    p.terminate();
+    if (!p.waitForFinished(5000)) p.kill();
+    return c;
+}
+
+// The plain tray program: the same Qt modules, one icon, nothing else.
+int referencia(QApplication& app) {
+    QNetworkAccessManager red;
+    QWebSocket ws;
+    (void)QMediaDevices::defaultAudioOutput();
+    QPixmap px(22, 22);
+    px.fill(Qt::darkGreen);
+    QSystemTrayIcon icono{QIcon(px)};
+    icono.show();
+    std::fprintf(stderr, "[referencia] lista\n");
+    return app.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.contains(QStringLiteral("--referencia"))) return referencia(app);
+    const int quieto = args.size() > 1 ? args[1].toInt() : 10;
+    const int rondas = args.size() > 2 ? args[2].toInt() : 3;
+
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    Vigia vigia;
+    if (!bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &vigia, QDBusConnection::ExportAllContents) ||
+        !bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"))) {
+        std::fprintf(stderr, "sin bus de sesión propio: ejecútalo dentro de dbus-run-session\n");
+        return 1;
+    }
+
+    ServicioSimulado servicio;
+    if (!servicio.arrancar()) {
+        std::fprintf(stderr, "no arrancó el servicio\n");
+        return 1;
+    }
+    // The paired program: an account of the stand-in service in the keyring, preferences apart.
+    QTemporaryDir casa;
+    qputenv("XDG_CONFIG_HOME", (casa.path() + "/config").toUtf8());
+    qputenv("XDG_DATA_HOME", (casa.path() + "/datos").toUtf8());
+    Llavero::guardar(Cuenta{servicio.url(), QStringLiteral("token-bueno"), QStringLiteral("dueno@negocio.mx"),
+                            QStringLiteral("Negocio")});
+
+    const QString zentu = QCoreApplication::applicationDirPath() + QStringLiteral("/../src/zentu/app/zentu");
+    std::optional<Cifras> mejorN, mejorR;
+    auto mejor = [](std::optional<Cifras>& m, const Cifras& c) {
+        if (!m) {
+            m = c;
+            return;
+        }
+        m->arranqueMs = std::min(m->arranqueMs, c.arranqueMs);
+        m->rssMb = std::min(m->rssMb, c.rssMb);
+        m->privadaMb = std::min(m->privadaMb, c.privadaMb);
+        m->cpuPorCiento = std::min(m->cpuPorCiento, c.cpuPorCiento);
+    };
+    for (int r = 0; r < rondas; ++r) {
+        const auto n = medir(zentu, {}, QStringLiteral("[app] lista"), vigia, quieto);
+        const auto ref = medir(QCoreApplication::applicationFilePath(), {"--referencia"},
+                               QStringLiteral("[referencia] lista"), vigia, quieto);
+        if (!n || !ref) {
+            std::fprintf(stderr, n ? "la referencia no arrancó\n" : "zentu no arrancó\n");
+            Llavero::borrar();
+            return 1;
+        }
+        mejor(mejorN, *n);
+        mejor(mejorR, *ref);
+    }
+    Llavero::borrar();
+
+    const Cifras& n = *mejorN;
+    const Cifras& ref = *mejorR;
+    std::printf("arranque en frío   zentu %.0f ms (%s)   referencia %.0f ms (%s)   razón %.2f\n", n.arranqueMs,
+                n.bandeja ? "bandeja registrada" : "sin bandeja: hasta «[app] lista»", ref.arranqueMs,
+                ref.bandeja ? "bandeja registrada" : "sin bandeja", n.arranqueMs / ref.arranqueMs);
+    std::printf("memoria residente quieto  zentu %.1f MB   referencia %.1f MB   razón %.2f   (meta ≤ 40 MB)\n", n.rssMb,
+                ref.rssMb, n.rssMb / ref.rssMb);
+    std::printf("memoria propia quieto     zentu %.1f MB   referencia %.1f MB   razón %.2f\n", n.privadaMb,
+                ref.privadaMb, n.privadaMb / ref.privadaMb);
+    std::printf("procesador quieto (%d s)   zentu %.2f %%   referencia %.2f %%   (meta 0 %%)\n", quieto, n.cpuPorCiento,
+                ref.cpuPorCiento);
+    return 0;
+}
+
+#include "arranque.moc"

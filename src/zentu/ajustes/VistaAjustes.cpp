@@ -1,0 +1,304 @@
+#include "zentu/ajustes/VistaAjustes.h"
+
+#include "zentu/ajustes/BarraAjustes.h"
+#include "zentu/ajustes/EquipoAgentes.h"
+#include "zentu/ajustes/PanelAtajos.h"
+#include "zentu/ajustes/PanelCuenta.h"
+#include "zentu/ajustes/PanelEstado.h"
+#include "zentu/ajustes/PanelLaIsla.h"
+#include "zentu/ajustes/PanelLlamadas.h"
+#include "zentu/ajustes/PiezasAjustes.h"
+#include "zentu/isla/Permisos.h"
+#include "zentu/isla/Pildora.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QRadialGradient>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <algorithm>
+
+using namespace Piezas;
+
+namespace {
+
+// The window's two small orbs start already in their listening pose.
+void preparar(EstadoVoz& e, bool visible, bool quieto) {
+    e.setVisible(visible);
+    e.setQuieto(quieto);
+    e.setFase(Fase::escuchando);
+    e.nivelBruto = 0.45;
+    for (int i = 0; i < 45; ++i) e.avanzar(i / 30.0);
+}
+
+class Divisor : public QWidget {
+public:
+    Divisor(Esquema esquema, QWidget* padre) : QWidget(padre), esquema_(esquema) { setFixedWidth(1); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), conAlfa(primario(esquema_), 0.2 * 0.4));
+    }
+
+private:
+    Esquema esquema_;
+};
+
+}  // namespace
+
+VistaAjustes::Disposicion VistaAjustes::disposicion(double ancho, double alto) {
+    Disposicion d;
+    d.grande = alto > 640;
+    if (d.grande) {
+        d.altoPrevia = std::min(std::max(0.26 * alto, 112.0), 300.0);
+        d.margenSuperior = std::max(0.1 * alto, 40.0);
+        d.tamTitulo = 32;
+        d.tamSubtitulo = 14.5;
+        d.espacioCabecera = 26;
+        d.ancho = std::max(0.0, std::min(ancho - 80, 880.0));
+        d.x = (ancho - d.ancho) / 2;
+    } else {
+        d.ancho = std::max(0.0, ancho - 68);
+        d.x = 34;
+    }
+    return d;
+}
+
+QString VistaAjustes::subtitulo(SeccionAjustes s) {
+    switch (s) {
+    case SeccionAjustes::estado: return {};
+    case SeccionAjustes::atajos: return QStringLiteral("Llama a Zentu desde cualquier sitio, sin tocar el ratón.");
+    case SeccionAjustes::isla: return QStringLiteral("Cómo se ve y se oye Zentu en tu escritorio.");
+    case SeccionAjustes::llamadas: return QStringLiteral("Cuándo pueden sonar tus agentes en este equipo.");
+    case SeccionAjustes::cuenta: return QStringLiteral("El negocio con el que trabaja este equipo.");
+    }
+    return {};
+}
+
+QStringList VistaAjustes::teclas(const Combinacion& comb) { return Piezas::teclas(comb); }
+
+VistaAjustes::VistaAjustes(ModeloAjustes& modelo, SeccionAjustes seccion, Esquema esquema, Reloj& reloj, QWidget* padre)
+    : QWidget(padre), m_(modelo), voz_(modelo.voz()), reloj_(reloj), esquema_(esquema), seccion_(seccion) {
+    probarPantalla = [] { return Permiso::probarPantalla(); };
+    foto_ = leerFoto();
+    preparar(orbeBarra_, false, false);
+    preparar(muestra_, true, true);
+    setMinimumSize(760, 520);
+    construir();
+
+    connect(&m_, &ModeloAjustes::ventanaVisibleCambio, this, [this] {
+        if (m_.ventanaVisible()) {
+            releerFoto();
+            despertarOrbe(4);
+        } else {
+            orbeBarra_.setVisible(false);
+            muestra_.setQuieto(true);
+        }
+    });
+    connect(&voz_, &EstadoVoz::escalaCambio, this, [this] { despertarMuestra(2); });
+    programarRefresco();
+}
+
+VistaAjustes::~VistaAjustes() = default;
+
+void VistaAjustes::construir() {
+    delete raiz_;
+    raiz_ = new QWidget(this);
+    raiz_->setGeometry(rect());
+    auto* fila = new QHBoxLayout(raiz_);
+    fila->setContentsMargins(0, 0, 0, 0);
+    fila->setSpacing(0);
+
+    barra_ = new BarraAjustes(m_, orbeBarra_, esquema_, reloj_, raiz_);
+    barra_->setSeccion(seccion_);
+    barra_->alElegir = [this](SeccionAjustes s) { setSeccion(s); };
+    barra_->alEntrarOrbe = [this] { orbeBarra_.setVisible(true); };
+    barra_->alSalirOrbe = [this] { despertarOrbe(1.5); };
+    fila->addWidget(barra_);
+    divisor_ = new Divisor(esquema_, raiz_);
+    fila->addWidget(divisor_);
+
+    auto* desplazable = new QScrollArea(raiz_);
+    desplazable->setFrameShape(QFrame::NoFrame);
+    desplazable->setWidgetResizable(true);
+    desplazable->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    desplazable->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // A thin bar over the window's background, only when the pane is taller than the window.
+    const QColor asa = conAlfa(primario(esquema_), 0.28);
+    desplazable->verticalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { width: 10px; background: transparent; margin: 4px 2px 4px 0px; }"
+                       "QScrollBar::handle:vertical { background: %1; border-radius: 4px; min-height: 30px; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0px; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }")
+            .arg(asa.name(QColor::HexArgb)));
+    desplazable->setAutoFillBackground(false);
+    desplazable->viewport()->setAutoFillBackground(false);
+    area_ = desplazable;
+    auto* lienzo = new QWidget;
+    lienzo->setAutoFillBackground(false);
+    auto* exterior = new QVBoxLayout(lienzo);
+    columna_ = new QWidget(lienzo);
+    exterior->addWidget(columna_, 0, Qt::AlignTop);
+    exterior->addStretch(1);
+    auto* col = new QVBoxLayout(columna_);
+    col->setContentsMargins(0, 0, 0, 0);
+    col->setSpacing(0);
+    titulo_ = etiqueta(QString(), fuente(26, QFont::DemiBold, true), primario(esquema_));
+    col->addWidget(titulo_);
+    col->addSpacing(4);
+    subtitulo_ = etiqueta(QString(), fuente(13), secundario(esquema_), true);
+    col->addWidget(subtitulo_);
+    col->addSpacing(18);
+    capas_ = new QVBoxLayout;
+    capas_->setSpacing(0);
+    col->addLayout(capas_);
+
+    estado_ = new PanelEstado(m_, esquema_, columna_);
+    atajos_ = new PanelAtajos(m_, esquema_, columna_);
+    isla_ = new PanelLaIsla(m_, muestra_, esquema_, columna_);
+    llamadas_ = new PanelLlamadas(m_, esquema_, columna_);
+    cuenta_ = new PanelCuenta(m_, esquema_, columna_);
+    for (QWidget* p : std::initializer_list<QWidget*>{estado_, atajos_, isla_, llamadas_, cuenta_}) capas_->addWidget(p);
+    estado_->setFoto(foto_);
+    estado_->setAviso(aviso_);
+    estado_->equipo()->alAviso = [this](const QString& t) { mostrarAviso(t); };
+    estado_->equipo()->alReleer = [this] { releerFoto(); };
+    desplazable->setWidget(lienzo);
+    lienzo->setAutoFillBackground(false);  // the window's own background shows through
+    fila->addWidget(desplazable, 1);
+    raiz_->show();
+    mostrarSeccion();
+    colocar();
+}
+
+void VistaAjustes::setEsquema(Esquema esquema) {
+    if (esquema == esquema_) return;
+    esquema_ = esquema;
+    construir();
+    update();
+}
+
+void VistaAjustes::setSeccion(SeccionAjustes seccion) {
+    if (seccion == seccion_) return;
+    seccion_ = seccion;
+    barra_->setSeccion(seccion);
+    mostrarSeccion();
+    if (seccion == SeccionAjustes::isla)
+        despertarMuestra(4);
+    else
+        muestra_.setQuieto(true);
+}
+
+void VistaAjustes::mostrarSeccion() {
+    titulo_->setText(BarraAjustes::titulo(seccion_));
+    const QString sub = subtitulo(seccion_);
+    subtitulo_->setText(sub);
+    subtitulo_->setVisible(!sub.isEmpty());
+    estado_->setVisible(seccion_ == SeccionAjustes::estado);
+    atajos_->setVisible(seccion_ == SeccionAjustes::atajos);
+    isla_->setVisible(seccion_ == SeccionAjustes::isla);
+    llamadas_->setVisible(seccion_ == SeccionAjustes::llamadas);
+    cuenta_->setVisible(seccion_ == SeccionAjustes::cuenta);
+    // Spacing between a pane's items differs by pane; the panes carry their own.
+    colocar();
+}
+
+void VistaAjustes::colocar() {
+    if (raiz_) raiz_->setGeometry(rect());
+    if (!area_) return;
+    const double w = std::max(0, width() - BarraAjustes::ancho - 1);
+    const double h = height();
+    disp_ = disposicion(w, h);
+    auto* exterior = static_cast<QVBoxLayout*>(columna_->parentWidget()->layout());
+    const int izquierda = int(std::floor(disp_.x));
+    exterior->setContentsMargins(izquierda, int(std::round(disp_.margenSuperior)), int(w) - izquierda - int(disp_.ancho), 24);
+    columna_->setFixedWidth(int(disp_.ancho));
+    titulo_->setFont(fuente(disp_.tamTitulo, QFont::DemiBold, true));
+    subtitulo_->setFont(fuente(disp_.tamSubtitulo));
+    auto* col = static_cast<QVBoxLayout*>(columna_->layout());
+    if (auto* espacio = col->itemAt(3)->spacerItem()) {
+        espacio->changeSize(0, int(disp_.espacioCabecera), QSizePolicy::Minimum, QSizePolicy::Fixed);
+        col->invalidate();
+    }
+    estado_->setGrande(disp_.altoPrevia > 112);
+    isla_->setAltoPrevia(disp_.grande ? disp_.altoPrevia : 112);
+}
+
+void VistaAjustes::resizeEvent(QResizeEvent*) { colocar(); }
+
+void VistaAjustes::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const bool oscuro = esquema_ == Esquema::oscuro;
+    const QRectF r = rect();
+    p.fillRect(r, oscuro ? QColor::fromRgbF(0.055f, 0.06f, 0.075f) : QColor::fromRgbF(0.95f, 0.955f, 0.965f));
+    auto brillo = [&](QColor c, qreal alfa, QPointF unidad, qreal radio) {
+        const QPointF centro(r.left() + unidad.x() * r.width(), r.top() + unidad.y() * r.height());
+        QRadialGradient g(centro, radio);
+        c.setAlphaF(alfa);
+        g.setColorAt(0, c);
+        c.setAlphaF(0);
+        g.setColorAt(1, c);
+        p.fillRect(r, g);
+    };
+    brillo(Pildora::lima, oscuro ? 0.10 : 0.16, {0.08, 0.05}, 420);
+    brillo(Pildora::turquesa, oscuro ? 0.09 : 0.12, {0.95, 1.0}, 460);
+}
+
+void VistaAjustes::showEvent(QShowEvent*) {
+    m_.cargarLlamadas();
+    releerFoto();
+    barra_->actualizarCuenta();
+    despertarOrbe(4);
+    probarYContar();
+}
+
+void VistaAjustes::hideEvent(QHideEvent*) { m_.parar(); }
+
+void VistaAjustes::releerFoto() {
+    foto_ = leerFoto ? leerFoto() : Instantanea::vacia();
+    if (estado_) estado_->setFoto(foto_);
+}
+
+void VistaAjustes::mostrarAviso(const QString& texto) {
+    aviso_ = texto;
+    estado_->setAviso(aviso_);
+    borrarAviso_ = reloj_.programar(segundosAviso, this, [this, texto] {
+        if (aviso_ != texto) return;
+        aviso_.reset();
+        estado_->setAviso(aviso_);
+    });
+}
+
+void VistaAjustes::despertarOrbe(double segundos) {
+    orbeBarra_.setVisible(true);
+    dormirOrbe_ = reloj_.programar(segundos, this, [this] { orbeBarra_.setVisible(false); });
+}
+
+void VistaAjustes::despertarMuestra(double segundos) {
+    muestra_.setQuieto(false);
+    dormirMuestra_ = reloj_.programar(segundos, this, [this] { muestra_.setQuieto(true); });
+}
+
+void VistaAjustes::programarRefresco() {
+    refresco_ = reloj_.programar(segundosRefresco, this, [this] {
+        programarRefresco();
+        refrescar();
+    });
+}
+
+void VistaAjustes::refrescar() {
+    if (seccion_ != SeccionAjustes::estado || !m_.ventanaVisible() || !isVisible()) return;
+    releerFoto();
+    probarYContar();
+}
+
+QCoro::Task<void> VistaAjustes::probarYContar() {
+    QPointer<VistaAjustes> vivo(this);
+    if (probarPantalla) co_await probarPantalla();
+    if (!vivo) co_return;
+    ++permisosVistos_;
+    estado_->actualizarPermisos();
+}

@@ -1,0 +1,258 @@
+#include "zentu/app/MenuBandeja.h"
+
+#include "compartido/VistaAgentesW.h"
+
+#include <QAction>
+#include <QFont>
+#include <QGuiApplication>
+#include <QKeySequence>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTransform>
+#include <cmath>
+
+namespace MenuBandeja {
+
+namespace {
+
+Elemento separador() {
+    Elemento e;
+    e.tipo = Elemento::Tipo::separador;
+    return e;
+}
+
+Elemento encabezado(const QString& titulo) {
+    Elemento e;
+    e.tipo = Elemento::Tipo::encabezado;
+    e.titulo = titulo;
+    e.habilitado = false;
+    return e;
+}
+
+// A hot-key item: the key beside it when the menu can show it, else its text after two spaces.
+Elemento conAtajo(const QString& titulo, const Combinacion& combinacion, Accion accion) {
+    Elemento e;
+    e.titulo = titulo;
+    e.accion = accion;
+    e.tecla = combinacion.paraMenu();
+    if (!e.tecla) e.titulo += QStringLiteral("  ") + combinacion.texto();
+    return e;
+}
+
+Elemento simple(const QString& titulo, Accion accion, std::optional<Combinacion::TeclaMenu> tecla = {}) {
+    Elemento e;
+    e.titulo = titulo;
+    e.accion = accion;
+    e.tecla = std::move(tecla);
+    return e;
+}
+
+Elemento agente(const Instantanea::Agente& a) {
+    Elemento e;
+    e.titulo = nombreAgente(a.nombre);
+    e.marcado = a.activo;
+    e.etiqueta = a.id;
+    if (a.coordinador) {
+        e.subtitulo = QStringLiteral("Coordina el equipo");
+        e.ayuda = QStringLiteral("Zentu coordina el equipo");
+        return e;  // the coordinator cannot be paused: no action
+    }
+    e.accion = Accion::alternarAgente;
+    if (a.activo) {
+        e.ayuda = QStringLiteral("Clic para pausarlo");
+        if (a.conversaciones == 1)
+            e.subtitulo = QStringLiteral("1 conversación");
+        else if (a.conversaciones > 1)
+            e.subtitulo = QString::number(a.conversaciones) + QStringLiteral(" conversaciones");
+    } else {
+        e.ayuda = QStringLiteral("Clic para reanudarlo");
+    }
+    return e;
+}
+
+Elemento submenuAgentes(const std::vector<Instantanea::Agente>& agentes) {
+    std::vector<Instantanea::Agente> activos, pausados;
+    for (const auto& a : agentes) (a.activo ? activos : pausados).push_back(a);
+
+    Elemento e;
+    e.tipo = Elemento::Tipo::submenu;
+    e.titulo = QStringLiteral("Tus agentes");
+    e.subtitulo = subtituloAgentes(agentes);
+    e.hijos.push_back(encabezado(QStringLiteral("Trabajando")));
+    for (const auto& a : VistaAgentesW::ordenados(activos)) e.hijos.push_back(agente(a));
+    if (!pausados.empty()) {
+        e.hijos.push_back(separador());
+        e.hijos.push_back(encabezado(QStringLiteral("En pausa")));
+        for (const auto& a : VistaAgentesW::ordenados(pausados)) e.hijos.push_back(agente(a));
+    }
+    e.hijos.push_back(separador());
+    e.hijos.push_back(simple(QStringLiteral("Ver el equipo…"), Accion::agentes));
+    return e;
+}
+
+QKeySequence secuencia(const Combinacion::TeclaMenu& tecla) {
+    const QKeySequence base(tecla.tecla);
+    if (base.isEmpty()) return {};
+    return QKeySequence(base[0].key() | tecla.mods);
+}
+
+}  // namespace
+
+QString Elemento::texto() const {
+    return subtitulo.isEmpty() ? titulo : titulo + QStringLiteral(" — ") + subtitulo;
+}
+
+QString nombreAgente(const QString& nombre) {
+    QString texto = nombre;
+    texto.replace(QLatin1Char('_'), QLatin1Char(' '));
+    if (!texto.isEmpty()) {
+        // The first user-perceived character, which may be two UTF-16 units.
+        const int largo = texto.at(0).isHighSurrogate() && texto.size() > 1 ? 2 : 1;
+        texto = texto.left(largo).toUpper() + texto.mid(largo);
+    }
+    return texto;
+}
+
+QString subtituloAgentes(const std::vector<Instantanea::Agente>& agentes) {
+    qsizetype activos = 0;
+    for (const auto& a : agentes) activos += a.activo ? 1 : 0;
+    const qsizetype pausados = qsizetype(agentes.size()) - activos;
+    QString texto = QString::number(activos) + QStringLiteral(" trabajando");
+    if (pausados > 0) texto += QStringLiteral(" · ") + QString::number(pausados) + QStringLiteral(" en pausa");
+    return texto;
+}
+
+QString ayudaIcono(const Combinacion& llamada, const Combinacion& conversacion) {
+    return QStringLiteral("Zentu AI · llamada ") + llamada.texto() + QStringLiteral(" · conversación ") +
+           conversacion.texto();
+}
+
+std::optional<QString> ayudaContador(int total) {
+    if (total < 1) return std::nullopt;
+    return QString::number(total) + (total == 1 ? QStringLiteral(" decisión espera") : QStringLiteral(" decisiones esperan")) +
+           QStringLiteral(" por ti");
+}
+
+std::vector<Elemento> construir(const Datos& datos) {
+    std::vector<Elemento> m;
+    Elemento llamar = conAtajo(QStringLiteral("Llamar a Zentu"), datos.llamada, Accion::llamada);
+    llamar.subtitulo = QStringLiteral("O mantén ") + datos.conversacion.texto() + QStringLiteral(" para una nota de voz");
+    m.push_back(std::move(llamar));
+    m.push_back(conAtajo(QStringLiteral("Abrir el chat"), datos.chat, Accion::chat));
+    m.push_back(conAtajo(QStringLiteral("Ver mi pantalla"), datos.pantalla, Accion::pantalla));
+    m.push_back(conAtajo(QStringLiteral("Capturar una zona"), datos.zona, Accion::zona));
+    if (datos.agentes && !datos.agentes->empty()) {
+        m.push_back(separador());
+        m.push_back(submenuAgentes(*datos.agentes));
+    }
+    m.push_back(separador());
+    // The Mac's command key is control here.
+    m.push_back(simple(QStringLiteral("Abrir Zentu AI"), Accion::ajustes,
+                       Combinacion::TeclaMenu{QStringLiteral(","), Qt::ControlModifier}));
+    m.push_back(simple(QStringLiteral("Buscar actualizaciones…"), Accion::actualizaciones));
+    m.push_back(separador());
+    if (datos.cuenta) {
+        Elemento cuenta;
+        const bool sinNombre = datos.cuenta->nombre.isEmpty();
+        cuenta.titulo = sinNombre ? datos.cuenta->correo : datos.cuenta->nombre;
+        if (!sinNombre) cuenta.subtitulo = datos.cuenta->correo;
+        cuenta.habilitado = false;
+        m.push_back(std::move(cuenta));
+    } else {
+        m.push_back(simple(QStringLiteral("Enlazar con el panel…"), Accion::enlazar));
+    }
+    m.push_back(simple(QStringLiteral("Salir de Zentu AI"), Accion::salir,
+                       Combinacion::TeclaMenu{QStringLiteral("q"), Qt::ControlModifier}));
+    return m;
+}
+
+void llenar(QMenu& menu, const std::vector<Elemento>& elementos, const std::function<void(Accion, qint64)>& alElegir) {
+    // Submenus of an earlier build are children of the menu, not its actions: clear() keeps them.
+    for (QMenu* sub : menu.findChildren<QMenu*>(Qt::FindDirectChildrenOnly)) sub->deleteLater();
+    menu.clear();
+    for (const Elemento& e : elementos) {
+        switch (e.tipo) {
+        case Elemento::Tipo::separador:
+            menu.addSeparator();
+            break;
+        case Elemento::Tipo::encabezado: {
+            QAction* a = menu.addAction(e.titulo);
+            a->setEnabled(false);
+            break;
+        }
+        case Elemento::Tipo::submenu: {
+            QMenu* sub = menu.addMenu(e.texto());
+            llenar(*sub, e.hijos, alElegir);
+            break;
+        }
+        case Elemento::Tipo::accion: {
+            QAction* a = menu.addAction(e.texto());
+            a->setEnabled(e.habilitado);
+            if (!e.ayuda.isEmpty()) a->setToolTip(e.ayuda);
+            if (e.tecla) a->setShortcut(secuencia(*e.tecla));
+            if (e.marcado) {
+                a->setCheckable(true);
+                a->setChecked(*e.marcado);
+            }
+            if (e.accion != Accion::ninguna) {
+                const Accion accion = e.accion;
+                const qint64 etiqueta = e.etiqueta;
+                QObject::connect(a, &QAction::triggered, &menu, [alElegir, accion, etiqueta] {
+                    if (alElegir) alElegir(accion, etiqueta);
+                });
+            } else if (e.marcado) {
+                // The coordinator shows its state but cannot be switched.
+                QObject::connect(a, &QAction::triggered, a, [a, estado = *e.marcado] { a->setChecked(estado); });
+            }
+            break;
+        }
+        }
+    }
+}
+
+QImage dibujarIcono(int lado, const QColor& tinta, int total) {
+    QImage imagen(lado, lado, QImage::Format_ARGB32_Premultiplied);
+    imagen.fill(Qt::transparent);
+    QPainter p(&imagen);
+    p.setRenderHint(QPainter::Antialiasing);
+    const double escala = lado / 18.0;
+    p.scale(escala, escala);
+    const QPointF c(9, 9);
+    QPen lapiz(tinta, 1.3);
+    p.setPen(lapiz);
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(c, 7.5, 7.5);
+    for (double grados : {60.0, 120.0}) {
+        p.save();
+        p.translate(c);
+        p.rotate(grados);
+        p.drawEllipse(QPointF(0, 0), 7.5, 3.2);
+        p.restore();
+    }
+    if (total >= 1) {
+        // A panel item has no room for a title beside it: the count sits on the icon.
+        const QString texto = total > 99 ? QStringLiteral("99+") : QString::number(total);
+        QFont letra = QGuiApplication::font();
+        letra.setBold(true);
+        letra.setPixelSize(texto.size() > 2 ? 6 : 8);
+        p.setFont(letra);
+        const QFontMetricsF medidas(letra);
+        const double ancho = std::max(10.0, medidas.horizontalAdvance(texto) + 4);
+        const QRectF marco(18 - ancho, 8, ancho, 10);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(214, 48, 49));
+        p.drawRoundedRect(marco, 5, 5);
+        p.setPen(Qt::white);
+        p.drawText(marco, Qt::AlignCenter, texto);
+    }
+    return imagen;
+}
+
+QIcon icono(const QColor& tinta, int total) {
+    QIcon resultado;
+    for (int lado : {18, 22, 24, 32, 36, 44, 48, 64}) resultado.addPixmap(QPixmap::fromImage(dibujarIcono(lado, tinta, total)));
+    return resultado;
+}
+
+}  // namespace MenuBandeja

@@ -1,0 +1,753 @@
+#include "zentu/chat/Burbujas.h"
+
+#include "plataforma/Escritorio.h"
+#include "zentu/chat/TipoArchivo.h"
+#include "zentu/isla/Vidrio.h"
+
+#include <QCoreApplication>
+#include <QFontMetricsF>
+#include <QHelpEvent>
+#include <QImageReader>
+#include <QScrollBar>
+#include <QWheelEvent>
+#include <QMouseEvent>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRegularExpression>
+#include <QTextDocument>
+#include <QTextLayout>
+#include <QThreadPool>
+#include <QToolTip>
+#include <QBuffer>
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+QColor conAlfa(QColor c, double a) {
+    c.setAlphaF(float(a));
+    return c;
+}
+
+QColor primario(Esquema e) { return e == Esquema::oscuro ? QColor(Qt::white) : QColor(Qt::black); }
+
+// The middle of `imagen` cropped to the proportions of `destino` (scaled to fill).
+QRectF recorteParaLlenar(const QSize& imagen, const QSizeF& destino) {
+    const double f = std::max(destino.width() / imagen.width(), destino.height() / imagen.height());
+    const QSizeF vista(destino.width() / f, destino.height() / f);
+    return QRectF((imagen.width() - vista.width()) / 2, (imagen.height() - vista.height()) / 2, vista.width(),
+                  vista.height());
+}
+
+void pintarLlenando(QPainter& p, const QRectF& destino, const QImage& imagen) {
+    p.drawImage(destino, imagen, recorteParaLlenar(imagen.size(), destino.size()));
+}
+
+// Lines of `texto` wrapped at `ancho`, at most `maximo`, the last one cut with an ellipsis.
+QStringList lineas(const QString& texto, const QFont& fuente, qreal ancho, int maximo) {
+    QStringList salida;
+    QTextLayout layout(texto, fuente);
+    QTextOption opcion;
+    opcion.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(opcion);
+    layout.beginLayout();
+    int desde = -1;
+    for (;;) {
+        QTextLine l = layout.createLine();
+        if (!l.isValid()) break;
+        l.setLineWidth(ancho);
+        if (salida.size() == maximo - 1) {
+            desde = l.textStart();
+            break;
+        }
+        salida << texto.mid(l.textStart(), l.textLength()).trimmed();
+    }
+    layout.endLayout();
+    if (desde >= 0) salida << QFontMetricsF(fuente).elidedText(texto.mid(desde).simplified(), Qt::ElideRight, ancho);
+    return salida;
+}
+
+const QFont& fuenteNombre() {
+    static const QFont f = TipoArchivo::fuente(12.5, QFont::Medium);
+    return f;
+}
+
+// One manager for every image the bubbles fetch, on the main thread.
+QNetworkAccessManager& red() {
+    static auto* nam = new QNetworkAccessManager(QCoreApplication::instance());
+    return *nam;
+}
+
+constexpr qint64 kMaximoImagen = 64 * 1024 * 1024;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+namespace GeometriaAlbum {
+
+std::vector<Celda> celdas(int n) {
+    const double cuadrado = mitad;
+    switch (n) {
+        case 0:
+            return {};
+        case 1:
+            return {{QRectF(0, 0, ancho, 180), 0, 0}};
+        case 2:
+            return {{QRectF(0, 0, mitad, mitad * 1.25), 0, 0}, {QRectF(mitad + hueco, 0, mitad, mitad * 1.25), 1, 0}};
+        case 3: {
+            const double alto1 = ancho * 0.56;
+            return {{QRectF(0, 0, ancho, alto1), 0, 0},
+                    {QRectF(0, alto1 + hueco, mitad, mitad * 0.8), 1, 0},
+                    {QRectF(mitad + hueco, alto1 + hueco, mitad, mitad * 0.8), 2, 0}};
+        }
+        default:
+            return {{QRectF(0, 0, cuadrado, cuadrado), 0, 0},
+                    {QRectF(mitad + hueco, 0, cuadrado, cuadrado), 1, 0},
+                    {QRectF(0, cuadrado + hueco, cuadrado, cuadrado), 2, 0},
+                    {QRectF(mitad + hueco, cuadrado + hueco, cuadrado, cuadrado), 3, n - 4}};
+    }
+}
+
+QSizeF tamano(int n) {
+    QRectF todo;
+    for (const Celda& c : celdas(n)) todo = todo.united(c.marco);
+    return todo.size();
+}
+
+}  // namespace GeometriaAlbum
+
+// ---------------------------------------------------------------------------------------------
+
+void cargarImagen(const QUrl& url, QSize cubrir, QObject* dueno, std::function<void(QImage)> listo) {
+    QPointer<QObject> vivo(dueno);
+    auto entregar = [vivo, listo](QImage img) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [vivo, listo, img = std::move(img)] {
+                if (vivo) listo(img);
+            },
+            Qt::QueuedConnection);
+    };
+    auto decodificar = [cubrir, entregar](QByteArray datos, QString ruta) {
+        QThreadPool::globalInstance()->start([cubrir, entregar, datos = std::move(datos), ruta] {
+            QBuffer buffer;
+            QImageReader lector;
+            if (ruta.isEmpty()) {
+                buffer.setData(datos);
+                buffer.open(QIODevice::ReadOnly);
+                lector.setDevice(&buffer);
+            } else {
+                lector.setFileName(ruta);
+            }
+            lector.setAutoTransform(true);
+            const QSize tam = lector.size();
+            if (tam.isValid() && !tam.isEmpty() && !cubrir.isEmpty()) {
+                const double f = std::max(double(cubrir.width()) / tam.width(), double(cubrir.height()) / tam.height());
+                if (f < 1) lector.setScaledSize(QSize(std::max(1, int(std::ceil(tam.width() * f))),
+                                                      std::max(1, int(std::ceil(tam.height() * f)))));
+            }
+            entregar(lector.read());
+        });
+    };
+    if (url.isLocalFile()) {
+        decodificar({}, url.toLocalFile());
+        return;
+    }
+    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) {
+        entregar({});
+        return;
+    }
+    QNetworkReply* r = red().get(QNetworkRequest(url));
+    QObject::connect(r, &QNetworkReply::downloadProgress, r, [r](qint64 recibidos, qint64) {
+        if (recibidos > kMaximoImagen) r->abort();
+    });
+    QObject::connect(r, &QNetworkReply::finished, r, [r, decodificar, entregar] {
+        r->deleteLater();
+        const int estado = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (r->error() != QNetworkReply::NoError || estado != 200) {
+            entregar({});
+            return;
+        }
+        decodificar(r->readAll(), {});
+    });
+    // A bubble that goes away takes its downloads with it.
+    if (dueno) QObject::connect(dueno, &QObject::destroyed, r, &QNetworkReply::abort);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+FilaArchivo::FilaArchivo(ChatZentu::Adjunto a, Esquema esquema, QWidget* padre)
+    : QAbstractButton(padre), a_(std::move(a)), esquema_(esquema) {
+    setToolTip(QStringLiteral("Abrir ") + a_.nombre);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+QSize FilaArchivo::tamanoPara(int anchoMax) const {
+    const QFontMetricsF fm(fuenteNombre());
+    const qreal fijo = 6 + 36 + 10 + 12;
+    const qreal libre = std::max<qreal>(20, anchoMax - fijo);
+    const QStringList ls = lineas(a_.nombre, fuenteNombre(), libre, 2);
+    qreal anchoTexto = 0;
+    for (const QString& l : ls) anchoTexto = std::max(anchoTexto, fm.horizontalAdvance(l));
+    const qreal altoTexto = std::max<qreal>(1, ls.size()) * fm.height();
+    return QSize(int(std::ceil(fijo + std::min(anchoTexto, libre))), int(std::ceil(std::max<qreal>(36, altoTexto) + 12)));
+}
+
+void FilaArchivo::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor tinta = Paleta(esquema_).tinta;
+    QPainterPath fondo;
+    fondo.addRoundedRect(QRectF(rect()), 10, 10);
+    p.fillPath(fondo, conAlfa(tinta, isDown() ? 0.14 : 0.08));
+    FichaTipo::pintar(p, QRectF(6, (height() - 36) / 2.0, 36, 36), a_.nombre);
+    const QFontMetricsF fm(fuenteNombre());
+    const qreal x = 6 + 36 + 10;
+    const qreal libre = width() - x - 12;
+    const QStringList ls = lineas(a_.nombre, fuenteNombre(), libre, 2);
+    qreal y = (height() - ls.size() * fm.height()) / 2;
+    p.setFont(fuenteNombre());
+    p.setPen(tinta);
+    for (const QString& l : ls) {
+        p.drawText(QRectF(x, y, libre + 1, fm.height()), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, l);
+        y += fm.height();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+ImagenAdjunta::ImagenAdjunta(ChatZentu::Adjunto a, Esquema esquema, std::function<void()> alPulsar, QWidget* padre)
+    : QWidget(padre), a_(std::move(a)), esquema_(esquema), alPulsar_(std::move(alPulsar)) {
+    setFixedSize(240, 180);
+    setToolTip(QStringLiteral("Abrir la imagen"));
+    setCursor(Qt::PointingHandCursor);
+    cargarImagen(a_.url, QSize(480, 360), this, [this](QImage img) {
+        if (img.isNull()) {
+            estado_ = Estado::fallida;
+            if (alFallar) alFallar();
+            return;
+        }
+        imagen_ = std::move(img);
+        estado_ = Estado::cargada;
+        update();
+    });
+}
+
+void ImagenAdjunta::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QRectF r(rect());
+    QPainterPath forma;
+    forma.addRoundedRect(r, 10, 10);
+    if (estado_ == Estado::cargada) {
+        p.setClipPath(forma);
+        pintarLlenando(p, r, imagen_);
+        return;
+    }
+    const QColor tinta = Paleta(esquema_).tinta;
+    p.fillPath(forma, conAlfa(tinta, 0.08));
+    // A small spinner-like ring in the middle while the picture loads.
+    const QRectF aro(r.center() - QPointF(8, 8), QSizeF(16, 16));
+    p.setPen(QPen(conAlfa(tinta, 0.2), 2));
+    p.drawEllipse(aro);
+    p.setPen(QPen(conAlfa(tinta, 0.6), 2, Qt::SolidLine, Qt::RoundCap));
+    p.drawArc(aro, 90 * 16, -100 * 16);
+}
+
+void ImagenAdjunta::mouseReleaseEvent(QMouseEvent* evento) {
+    if (evento->button() == Qt::LeftButton && rect().contains(evento->position().toPoint()) && alPulsar_) alPulsar_();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Mosaico::Mosaico(const QList<ChatZentu::Adjunto>& adjuntos, Esquema esquema,
+                 std::function<void(const ChatZentu::Adjunto&)> abrir, QWidget* padre)
+    : QWidget(padre), esquema_(esquema), abrir_(std::move(abrir)) {
+    for (const ChatZentu::Adjunto& a : adjuntos) {
+        if (a.esImagen) {
+            imagenes_ << a;
+            continue;
+        }
+        auto* fila = new FilaArchivo(a, esquema_, this);
+        connect(fila, &QAbstractButton::clicked, this, [this, a] {
+            if (abrir_) abrir_(a);
+        });
+        filas_ << fila;
+    }
+    celdas_ = GeometriaAlbum::celdas(int(imagenes_.size()));
+    for (const GeometriaAlbum::Celda& c : celdas_) {
+        cargadas_ << QImage();
+        terminadas_ << false;
+        const int i = c.indice;
+        const QSize cubrir(int(std::ceil(c.marco.width() * 2)), int(std::ceil(c.marco.height() * 2)));
+        cargarImagen(imagenes_[i].url, cubrir, this, [this, i](QImage img) {
+            cargadas_[i] = std::move(img);
+            terminadas_[i] = true;
+            update();
+        });
+    }
+    if (!celdas_.empty()) setCursor(Qt::PointingHandCursor);
+}
+
+bool Mosaico::listo() const { return std::all_of(terminadas_.begin(), terminadas_.end(), [](bool b) { return b; }); }
+
+QSize Mosaico::tamanoPara(int anchoMax) const {
+    const QSizeF rejilla = GeometriaAlbum::tamano(int(imagenes_.size()));
+    qreal ancho = rejilla.width(), alto = rejilla.height();
+    for (const FilaArchivo* f : filas_) {
+        const QSize t = f->tamanoPara(anchoMax);
+        ancho = std::max<qreal>(ancho, t.width());
+        alto += (alto > 0 ? 6 : 0) + t.height();
+    }
+    return QSize(int(std::ceil(ancho)), int(std::ceil(alto)));
+}
+
+void Mosaico::disponer(int anchoMax) {
+    qreal y = std::ceil(GeometriaAlbum::tamano(int(imagenes_.size())).height());
+    for (FilaArchivo* f : filas_) {
+        if (y > 0) y += 6;
+        const QSize t = f->tamanoPara(anchoMax);
+        f->setGeometry(0, int(y), t.width(), t.height());
+        y += t.height();
+    }
+}
+
+void Mosaico::paintEvent(QPaintEvent*) {
+    if (celdas_.empty()) return;
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    QPainterPath forma;
+    forma.addRoundedRect(QRectF(QPointF(0, 0), GeometriaAlbum::tamano(int(imagenes_.size()))), 10, 10);
+    p.setClipPath(forma);
+    for (const GeometriaAlbum::Celda& c : celdas_) {
+        p.save();
+        p.setClipRect(c.marco, Qt::IntersectClip);
+        const QImage& img = cargadas_[c.indice];
+        if (img.isNull())
+            p.fillRect(c.marco, conAlfa(primario(esquema_), 0.08));
+        else
+            pintarLlenando(p, c.marco, img);
+        if (c.mas >= 1) {
+            p.fillRect(c.marco, QColor(0, 0, 0, 128));
+            p.setFont(TipoArchivo::fuente(22, QFont::DemiBold));
+            p.setPen(Qt::white);
+            p.drawText(c.marco, Qt::AlignCenter, QStringLiteral("+") + QString::number(c.mas));
+        }
+        p.restore();
+    }
+}
+
+const GeometriaAlbum::Celda* Mosaico::celdaEn(QPointF punto) const {
+    for (const GeometriaAlbum::Celda& c : celdas_)
+        if (c.marco.contains(punto)) return &c;
+    return nullptr;
+}
+
+void Mosaico::mouseReleaseEvent(QMouseEvent* evento) {
+    if (evento->button() != Qt::LeftButton) return;
+    if (const auto* c = celdaEn(evento->position()); c && abrir_) abrir_(imagenes_[c->indice]);
+}
+
+bool Mosaico::event(QEvent* evento) {
+    if (evento->type() == QEvent::ToolTip) {
+        auto* ayuda = static_cast<QHelpEvent*>(evento);
+        if (const auto* c = celdaEn(ayuda->pos()))
+            QToolTip::showText(ayuda->globalPos(), QStringLiteral("Abrir ") + imagenes_[c->indice].nombre, this,
+                               c->marco.toRect());
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return QWidget::event(evento);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+QList<QList<ChatZentu::Mensaje>> Burbuja::agrupar(const QList<ChatZentu::Mensaje>& mensajes) {
+    QList<QList<ChatZentu::Mensaje>> grupos;
+    for (const ChatZentu::Mensaje& m : mensajes) {
+        if (!grupos.isEmpty()) {
+            const ChatZentu::Mensaje& u = grupos.last().last();
+            const bool juntos = !u.deZentu && !m.deZentu && m.adjunto && !m.adjunto->esAudio && u.adjunto &&
+                                m.texto.trimmed().isEmpty() && std::abs(u.fecha.msecsTo(m.fecha)) < 10'000;
+            if (juntos) {
+                grupos.last() << m;
+                continue;
+            }
+        }
+        grupos << QList<ChatZentu::Mensaje>{m};
+    }
+    return grupos;
+}
+
+QString Burbuja::textoVisible(const ChatZentu::Mensaje& m) {
+    if (m.deZentu) return m.texto;
+    static const QRegularExpression mencion(QStringLiteral(R"(^\s*@[\w.\-áéíóúñ]+\s+)"),
+                                            QRegularExpression::UseUnicodePropertiesOption);
+    QString t = m.texto;
+    return t.replace(mencion, QString());
+}
+
+namespace {
+
+QString escapar(QStringView s) { return s.toString().toHtmlEscaped(); }
+
+bool esPuntuacion(QChar c) { return c.isPunct() || c.isSymbol(); }
+
+// A small inline-only reader: what it does not recognise stays as typed.
+QString enLinea(const QString& s, qsizetype desde, qsizetype hasta, const QColor& tinta) {
+    QString out;
+    qsizetype i = desde;
+    const auto abreEn = [&](qsizetype pos, qsizetype largo) {
+        return pos + largo < hasta && !s[pos + largo].isSpace();
+    };
+    // The closing run of `delim` after `inicio`, not preceded by a space; -1 when none.
+    const auto cierre = [&](qsizetype inicio, const QString& delim) -> qsizetype {
+        for (qsizetype j = inicio; j + delim.size() <= hasta; ++j) {
+            if (s[j] == QLatin1Char('\\')) {
+                ++j;
+                continue;
+            }
+            if (QStringView(s).mid(j, delim.size()) != delim || s[j - 1].isSpace()) continue;
+            // A single mark must not be half of a double one.
+            if (delim.size() == 1 && ((j + 1 < hasta && s[j + 1] == delim[0]) || s[j - 1] == delim[0])) continue;
+            // Underscores inside words are not emphasis.
+            if (delim[0] == QLatin1Char('_') && j + delim.size() < hasta && s[j + delim.size()].isLetterOrNumber())
+                continue;
+            return j;
+        }
+        return -1;
+    };
+    while (i < hasta) {
+        const QChar c = s[i];
+        if (c == QLatin1Char('\\') && i + 1 < hasta && esPuntuacion(s[i + 1])) {
+            out += escapar(QStringView(s).mid(i + 1, 1));
+            i += 2;
+            continue;
+        }
+        if (c == QLatin1Char('`')) {
+            qsizetype n = 0;
+            while (i + n < hasta && s[i + n] == QLatin1Char('`')) ++n;
+            const QString marca(n, QLatin1Char('`'));
+            const qsizetype fin = s.indexOf(marca, i + n);
+            if (fin >= 0 && fin + n <= hasta && fin > i + n) {
+                out += QStringLiteral("<code style=\"font-family:'DejaVu Sans Mono',monospace\">") +
+                       escapar(QStringView(s).mid(i + n, fin - i - n)) + QStringLiteral("</code>");
+                i = fin + n;
+                continue;
+            }
+            out += marca;
+            i += n;
+            continue;
+        }
+        if (c == QLatin1Char('[')) {
+            const qsizetype cierra = s.indexOf(QLatin1Char(']'), i + 1);
+            if (cierra > i + 1 && cierra + 1 < hasta && s[cierra + 1] == QLatin1Char('(')) {
+                const qsizetype finUrl = s.indexOf(QLatin1Char(')'), cierra + 2);
+                if (finUrl > cierra + 2 && finUrl < hasta) {
+                    const QUrl url(s.mid(cierra + 2, finUrl - cierra - 2).trimmed(), QUrl::StrictMode);
+                    const QString etiqueta = enLinea(s, i + 1, cierra, tinta);
+                    const QString esquema = url.scheme().toLower();
+                    if (url.isValid() && (esquema == QLatin1String("http") || esquema == QLatin1String("https") ||
+                                          esquema == QLatin1String("mailto")))
+                        out += QStringLiteral("<a href=\"%1\" style=\"color:%2;text-decoration:underline\">%3</a>")
+                                   .arg(url.toString(QUrl::FullyEncoded).toHtmlEscaped(), tinta.name(), etiqueta);
+                    else
+                        out += etiqueta;
+                    i = finUrl + 1;
+                    continue;
+                }
+            }
+        }
+        struct Marca {
+            const char* delim;
+            const char* abre;
+            const char* cierra;
+        };
+        static const Marca marcas[] = {{"**", "<b>", "</b>"}, {"__", "<b>", "</b>"}, {"~~", "<s>", "</s>"},
+                                       {"*", "<i>", "</i>"},  {"_", "<i>", "</i>"}};
+        bool hecho = false;
+        for (const Marca& m : marcas) {
+            const QString d = QString::fromLatin1(m.delim);
+            if (QStringView(s).mid(i, d.size()) != d || !abreEn(i, d.size())) continue;
+            if (d[0] == QLatin1Char('_') && i > desde && s[i - 1].isLetterOrNumber()) continue;
+            if (d.size() == 1 && i + 1 < hasta && s[i + 1] == d[0]) continue;
+            const qsizetype fin = cierre(i + d.size() + 1, d);
+            if (fin < 0) continue;
+            out += QString::fromLatin1(m.abre) + enLinea(s, i + d.size(), fin, tinta) + QString::fromLatin1(m.cierra);
+            i = fin + d.size();
+            hecho = true;
+            break;
+        }
+        if (hecho) continue;
+        if (c == QLatin1Char('\n'))
+            out += QStringLiteral("<br>");
+        else
+            out += escapar(QStringView(s).mid(i, 1));
+        ++i;
+    }
+    return out;
+}
+
+}  // namespace
+
+TextoBurbuja::TextoBurbuja(const QString& html, const QColor& tinta, const QColor& seleccion, QWidget* padre)
+    : QTextBrowser(padre), html_(html) {
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setOpenLinks(false);
+    setOpenExternalLinks(false);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse);
+    setContextMenuPolicy(Qt::DefaultContextMenu);
+    setFont(TipoArchivo::fuente(13, QFont::Normal));
+    viewport()->setAutoFillBackground(false);
+    setAttribute(Qt::WA_TranslucentBackground);
+    QPalette p = palette();
+    p.setColor(QPalette::Base, Qt::transparent);
+    p.setColor(QPalette::Window, Qt::transparent);
+    p.setColor(QPalette::Text, tinta);
+    p.setColor(QPalette::WindowText, tinta);
+    p.setColor(QPalette::Highlight, seleccion);
+    p.setColor(QPalette::HighlightedText, tinta);
+    setPalette(p);
+    preparar(*document());
+}
+
+void TextoBurbuja::preparar(QTextDocument& doc) const {
+    doc.setDocumentMargin(0);
+    doc.setDefaultFont(font());
+    QTextOption opcion = doc.defaultTextOption();
+    // A long address or token breaks anywhere rather than running out of the bubble.
+    opcion.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    doc.setDefaultTextOption(opcion);
+    doc.setHtml(html_);
+}
+
+int TextoBurbuja::anchoIdeal(int anchoMax) const {
+    QTextDocument doc;
+    preparar(doc);
+    doc.setTextWidth(anchoMax);
+    return std::min(anchoMax, int(std::ceil(doc.idealWidth())) + 1);
+}
+
+int TextoBurbuja::altoPara(int ancho) const {
+    QTextDocument doc;
+    preparar(doc);
+    doc.setTextWidth(ancho);
+    return int(std::ceil(doc.size().height()));
+}
+
+void TextoBurbuja::wheelEvent(QWheelEvent* evento) { evento->ignore(); }
+
+QString Burbuja::html(const QString& texto, const QColor& tinta) {
+    return QStringLiteral("<span style=\"white-space:pre-wrap\">") + enLinea(texto, 0, texto.size(), tinta) +
+           QStringLiteral("</span>");
+}
+
+Burbuja::Burbuja(ChatZentu::Mensaje m, QList<ChatZentu::Mensaje> album, Abrir abrir, Esquema esquema, QWidget* padre)
+    : QWidget(padre), m_(std::move(m)), album_(std::move(album)), abrir_(std::move(abrir)), esquema_(esquema) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    const Paleta pal(esquema_);
+    if (m_.deZentu && !m_.autor.isEmpty() && m_.autor.toLower() != QLatin1String("zentu")) autor_ = m_.autor;
+
+    const auto abrirUno = [this](const ChatZentu::Adjunto& a) {
+        if (abrir_) abrir_(a);
+    };
+    if (album_.size() >= 2) {
+        QList<ChatZentu::Adjunto> adjuntos;
+        for (const ChatZentu::Mensaje& x : album_)
+            if (x.adjunto) adjuntos << *x.adjunto;
+        area_ = new Mosaico(adjuntos, esquema_, abrirUno, this);
+        textoAcotado_ = true;
+    } else if (m_.adjunto) {
+        const ChatZentu::Adjunto a = *m_.adjunto;
+        if (a.esImagen) {
+            auto* img = new ImagenAdjunta(a, esquema_, [abrirUno, a] { abrirUno(a); }, this);
+            img->alFallar = [this, a] { ponerFila(a); };
+            area_ = img;
+        } else {
+            ponerFila(a);
+        }
+    }
+
+    const QString visible = textoVisible(m_);
+    if (!visible.isEmpty()) {
+        texto_ = new TextoBurbuja(html(visible, pal.tinta), pal.tinta, conAlfa(pal.lima, 0.45), this);
+        connect(texto_, &QTextBrowser::anchorClicked, this, [](const QUrl& url) {
+            const QString tipo = url.scheme().toLower();
+            if (tipo == QLatin1String("http") || tipo == QLatin1String("https") || tipo == QLatin1String("mailto"))
+                Escritorio::actual().abrirUrl(url);
+        });
+    }
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+void Burbuja::ponerFila(const ChatZentu::Adjunto& a) {
+    auto* fila = new FilaArchivo(a, esquema_, this);
+    connect(fila, &QAbstractButton::clicked, this, [this, a] {
+        if (abrir_) abrir_(a);
+    });
+    if (area_) area_->deleteLater();
+    area_ = fila;
+    cache_.reset();
+    if (isVisible()) fila->show();
+    aplicar();
+    updateGeometry();
+}
+
+bool Burbuja::imagenesListas() const {
+    if (auto* img = qobject_cast<ImagenAdjunta*>(area_)) return img->estado() != ImagenAdjunta::Estado::cargando;
+    if (auto* mos = qobject_cast<Mosaico*>(area_)) return mos->listo();
+    return true;
+}
+
+Burbuja::Disposicion Burbuja::calcular(int ancho) const {
+    if (cache_ && cache_->first == ancho) return cache_->second;
+    Disposicion d;
+    const int maxBurbuja = std::max(60, ancho - 48);
+    const int maxInterior = maxBurbuja - 24;
+    int anchoInterior = 0;
+    QList<QSize> partes;
+    QSize tamAutor, tamArea, tamTexto;
+    QFont fAutor = TipoArchivo::fuente(11, QFont::DemiBold);
+    if (!autor_.isEmpty()) {
+        const QFontMetricsF fm(fAutor);
+        tamAutor = QSize(std::min(maxInterior, int(std::ceil(fm.horizontalAdvance(autor_)))), int(std::ceil(fm.height())));
+    }
+    if (area_) {
+        if (auto* mos = qobject_cast<Mosaico*>(area_))
+            tamArea = mos->tamanoPara(maxInterior);
+        else if (auto* fila = qobject_cast<FilaArchivo*>(area_))
+            tamArea = fila->tamanoPara(maxInterior);
+        else
+            tamArea = area_->size();
+    }
+    if (texto_) {
+        const int maxTexto = textoAcotado_ ? std::min(240, maxInterior) : maxInterior;
+        const int anchoTexto = texto_->anchoIdeal(maxTexto);
+        tamTexto = QSize(anchoTexto, texto_->altoPara(anchoTexto));
+    }
+    for (const QSize& t : {tamAutor, tamArea, tamTexto}) anchoInterior = std::max(anchoInterior, t.width());
+    const int anchoBurbuja = anchoInterior + 24;
+    const int x0 = m_.deZentu ? 0 : ancho - anchoBurbuja;
+    int y = 8;
+    const auto poner = [&](const QSize& t, QRect& destino) {
+        if (t.isEmpty()) return;
+        if (y > 8) y += 6;
+        destino = QRect(x0 + 12, y, t.width(), t.height());
+        y += t.height();
+    };
+    poner(tamAutor, d.autor);
+    poner(tamArea, d.area);
+    poner(tamTexto, d.texto);
+    d.alto = y + 8;
+    d.burbuja = QRectF(x0, 0, anchoBurbuja, d.alto);
+    cache_.emplace(ancho, d);
+    return d;
+}
+
+int Burbuja::heightForWidth(int ancho) const { return calcular(ancho).alto; }
+
+QSize Burbuja::sizeHint() const {
+    const int ancho = width() > 0 ? width() : 380;
+    return QSize(ancho, calcular(ancho).alto);
+}
+
+void Burbuja::aplicar() {
+    const Disposicion d = calcular(width());
+    burbuja_ = d.burbuja;
+    if (area_) {
+        area_->setGeometry(d.area);
+        if (auto* mos = qobject_cast<Mosaico*>(area_)) mos->disponer(d.area.width());
+    }
+    if (texto_) texto_->setGeometry(d.texto);
+    if (height() != d.alto) setFixedHeight(d.alto);
+    update();
+}
+
+void Burbuja::resizeEvent(QResizeEvent* evento) {
+    QWidget::resizeEvent(evento);
+    aplicar();
+}
+
+void Burbuja::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const Paleta pal(esquema_);
+    const Disposicion& d = calcular(width());
+    QPainterPath forma;
+    forma.addRoundedRect(d.burbuja, 16, 16);
+    if (m_.deZentu) {
+        p.fillPath(forma, conAlfa(pal.tinta, 0.09));
+    } else {
+        const bool oscuro = esquema_ == Esquema::oscuro;
+        p.fillPath(forma, conAlfa(pal.lima, oscuro ? 0.16 : 0.24));
+        p.setPen(QPen(conAlfa(pal.lima, oscuro ? 0.35 : 0.6), 1));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(d.burbuja.adjusted(0.5, 0.5, -0.5, -0.5), 15.5, 15.5);
+    }
+    if (!autor_.isEmpty()) {
+        const QFont f = TipoArchivo::fuente(11, QFont::DemiBold);
+        p.setFont(f);
+        p.setPen(conAlfa(pal.tinta, 0.55));
+        p.drawText(QRectF(d.autor).adjusted(0, 0, 1, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                   QFontMetricsF(f).elidedText(autor_, Qt::ElideRight, d.autor.width() + 1));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+BurbujaParaCaptura::BurbujaParaCaptura(ChatZentu::Mensaje m, Esquema esquema, QWidget* padre)
+    : Burbuja(std::move(m), {}, [](const ChatZentu::Adjunto&) {}, esquema, padre) {}
+
+// ---------------------------------------------------------------------------------------------
+
+Escribiendo::Escribiendo(Esquema esquema, Reloj& reloj, QWidget* padre)
+    : QWidget(padre), esquema_(esquema), reloj_(reloj) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setFixedSize(sizeHint());
+}
+
+double Escribiendo::opacidad(int i, double fase) { return std::max(0.0, std::sin(fase - 0.7 * i)) * 0.65 + 0.35; }
+
+void Escribiendo::showEvent(QShowEvent* evento) {
+    QWidget::showEvent(evento);
+    inicio_ = reloj_.segundos();
+    fase_ = 0;
+    cuadro();
+}
+
+void Escribiendo::hideEvent(QHideEvent* evento) {
+    QWidget::hideEvent(evento);
+    siguiente_.cancelar();
+}
+
+void Escribiendo::cuadro() {
+    const double t = std::fmod(reloj_.segundos() - inicio_, periodo);
+    fase_ = t / periodo * 2 * std::numbers::pi;
+    update();
+    siguiente_ = reloj_.programar(1.0 / 30, this, [this] { cuadro(); });
+}
+
+void Escribiendo::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor tinta = Paleta(esquema_).tinta;
+    QPainterPath fondo;
+    fondo.addRoundedRect(QRectF(rect()), 16, 16);
+    p.fillPath(fondo, conAlfa(tinta, 0.09));
+    p.setPen(Qt::NoPen);
+    for (int i = 0; i < 3; ++i) {
+        p.setBrush(conAlfa(tinta, 0.5 * opacidad(i, fase_)));
+        p.drawEllipse(QRectF(12 + i * 10, 10, 6, 6));
+    }
+}

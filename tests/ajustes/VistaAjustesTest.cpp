@@ -1,0 +1,497 @@
+// The settings window: its layout arithmetic and texts as tables, its lifecycle in virtual time,
+// and every pane drawn offscreen in both schemes, with and without an account.
+#include "zentu/ajustes/VistaAjustes.h"
+
+#include "comun/Ayudas.h"
+#include "plataforma/Preferencias.h"
+#include "plataforma/Privacidad.h"
+#include "plataforma/TeclasGlobales.h"
+#include "zentu/ajustes/BarraAjustes.h"
+#include "zentu/ajustes/EquipoAgentes.h"
+#include "zentu/ajustes/PanelAtajos.h"
+#include "zentu/ajustes/PanelCuenta.h"
+#include "zentu/ajustes/PanelEstado.h"
+#include "zentu/ajustes/PanelLaIsla.h"
+#include "zentu/ajustes/PanelLlamadas.h"
+#include "zentu/ajustes/PiezasAjustes.h"
+#include "zentu/isla/Permisos.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QSlider>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <map>
+
+using Agente = Instantanea::Agente;
+
+namespace {
+
+class TeclasFalsas : public TeclasGlobales {
+public:
+    int registrar(quint32 id, quint32 tecla, quint32 mods) override {
+        tomadas[id] = {tecla, mods};
+        return 0;
+    }
+    void quitar(quint32 id) override { tomadas.erase(id); }
+    std::map<quint32, Combinacion> tomadas;
+};
+
+class PrivacidadFalsa : public Privacidad {
+public:
+    Estado estadoMicrofono = Estado::concedido;
+    bool permitida = true;
+    bool teclas = true;
+    Estado microfono() override { return estadoMicrofono; }
+    bool pantallaPermitida() override { return permitida; }
+    bool accesibilidadPermitida() override { return teclas; }
+    QCoro::Task<bool> probarPantalla() override { co_return permitida; }
+    bool abrirAjustes(Ajuste) override { return true; }
+};
+
+Agente agente(qint64 id, const char* nombre, bool activo, qint64 conversaciones) {
+    Agente a;
+    a.id = id;
+    a.nombre = QString::fromUtf8(nombre);
+    a.categoria = QStringLiteral("ventas");
+    a.activo = activo;
+    a.conversaciones = conversaciones;
+    return a;
+}
+
+std::vector<Agente> muchos(int n) {
+    std::vector<Agente> v;
+    for (int i = 0; i < n; ++i) v.push_back(agente(i + 1, "agente", true, 0));
+    return v;
+}
+
+// A model and its window over fakes; virtual time.
+class Ventana : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Privacidad::usar(&privacidad);
+        Permiso::ponerPantallaFunciona(true);
+        for (int i = 1; i <= 5; ++i) Preferencias::almacen().remove(QStringLiteral("zentu.atajo.%1").arg(i));
+        atajos = std::make_unique<Atajos>(teclas);
+        m = std::make_unique<ModeloAjustes>(*atajos, voz, true, [this] { return cuenta; }, [this] { ++desenlaces; },
+                                            [](bool) {}, [this] { ++arriba; });
+        m->encenderFnControl = [](bool) {};
+        m->estadoInicioSesion = [] { return false; };
+        m->abrirAlIniciarSesion = [](bool) {};
+    }
+    void TearDown() override {
+        vista.reset();
+        m.reset();
+        atajos.reset();
+        Privacidad::usar(nullptr);
+        for (const char* k : {"zentu.isla.escala", "zentu.resumenManana"}) Preferencias::almacen().remove(QString::fromLatin1(k));
+    }
+    VistaAjustes& abrir(SeccionAjustes s, Esquema e = Esquema::claro, QSize tam = {760, 520}) {
+        vista = std::make_unique<VistaAjustes>(*m, s, e, reloj);
+        vista->leerFoto = [this] {
+            ++lecturas;
+            return foto;
+        };
+        vista->probarPantalla = [this]() -> QCoro::Task<bool> {
+            ++sondas;
+            co_return true;
+        };
+        vista->resize(tam);
+        vista->releerFoto();
+        return *vista;
+    }
+
+    RelojVirtual reloj;
+    PrivacidadFalsa privacidad;
+    TeclasFalsas teclas;
+    EstadoVoz voz;
+    std::unique_ptr<Atajos> atajos;
+    std::unique_ptr<ModeloAjustes> m;
+    std::unique_ptr<VistaAjustes> vista;
+    std::optional<Cuenta> cuenta;
+    Instantanea foto = Instantanea::vacia();
+    int desenlaces = 0, arriba = 0, lecturas = 0, sondas = 0;
+};
+
+}  // namespace
+
+TEST(VistaAjustes, DisposicionSegunElAlto) {
+    struct Caso {
+        double w, h;
+        bool grande;
+        double previa, margen, titulo, subtitulo, ancho;
+    };
+    const Caso casos[] = {
+        {545, 520, false, 112, 40, 26, 13, 545 - 68},
+        {700, 640, false, 112, 40, 26, 13, 700 - 68},
+        {700, 641, true, 166.66, 64.1, 32, 14.5, 620},
+        {700, 700, true, 182, 70, 32, 14.5, 620},
+        {985, 900, true, 234, 90, 32, 14.5, 880},
+        {1400, 1154, true, 300, 115.4, 32, 14.5, 880},
+        {1400, 1300, true, 300, 130, 32, 14.5, 880},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(testing::Message() << c.w << "×" << c.h);
+        const auto d = VistaAjustes::disposicion(c.w, c.h);
+        EXPECT_EQ(d.grande, c.grande);
+        EXPECT_NEAR(d.altoPrevia, c.previa, 0.01);
+        EXPECT_NEAR(d.margenSuperior, c.margen, 0.01);
+        EXPECT_EQ(d.tamTitulo, c.titulo);
+        EXPECT_EQ(d.tamSubtitulo, c.subtitulo);
+        EXPECT_NEAR(d.ancho, c.ancho, 0.01);
+        if (c.grande) EXPECT_NEAR(d.x, (c.w - c.ancho) / 2, 0.01) << "centrada";
+        else EXPECT_EQ(d.x, 34);
+    }
+}
+
+TEST(VistaAjustes, CifrasDelDia) {
+    struct Caso {
+        const char* nombre;
+        std::optional<Instantanea::Dia> dia;
+        qint64 pendientes;
+        std::array<QString, 3> valores;
+        std::optional<QString> nota;
+        bool resaltar;
+    };
+    auto dia = [](qint64 hoy, qint64 ayer, std::optional<qint64> solas) {
+        Instantanea::Dia d;
+        d.conversacionesHoy = hoy;
+        d.conversacionesAyer = ayer;
+        d.solas = solas;
+        return d;
+    };
+    const Caso casos[] = {
+        {"más", dia(18, 14, 83), 0, {"18", "83 %", "0"}, QStringLiteral("4 más que ayer"), false},
+        {"menos", dia(10, 12, 0), 1, {"10", "0 %", "1"}, QStringLiteral("2 menos que ayer"), true},
+        {"igual", dia(7, 7, std::nullopt), 12000, {"7", "—", "12000"}, QStringLiteral("igual que ayer"), true},
+        {"sin día", std::nullopt, 0, {"—", "—", "0"}, std::nullopt, false},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        Instantanea f;
+        f.dia = c.dia;
+        f.totalPendientes = c.pendientes;
+        const auto cifras = PanelEstado::cifras(f);
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(cifras[i].valor, c.valores[i]);
+        EXPECT_EQ(cifras[0].nota, c.nota);
+        EXPECT_EQ(cifras[1].nota, std::nullopt);
+        EXPECT_EQ(cifras[2].resaltar, c.resaltar);
+        EXPECT_EQ(cifras[0].titulo, "conversaciones hoy");
+        EXPECT_EQ(cifras[1].titulo, "atendidas sin ti");
+        EXPECT_EQ(cifras[2].titulo, "esperan por ti");
+    }
+}
+
+TEST(VistaAjustes, TextosPequenos) {
+    struct Pct { double escala; const char* texto; };
+    for (const Pct& c : {Pct{0.9, "90 %"}, Pct{1.4, "140 %"}, Pct{2.2, "220 %"}, Pct{1.125, "113 %"},
+                         Pct{1.0149, "101 %"}, Pct{1.234, "123 %"}})
+        EXPECT_EQ(PanelLaIsla::porcentaje(c.escala), QString::fromUtf8(c.texto)) << c.escala;
+
+    struct Previa { double alto, escala, esperado; };
+    for (const Previa& c : {Previa{112, 1.4, 0.868}, Previa{112, 1.0, 0.62}, Previa{224, 2.2, 2.728}, Previa{300, 0.9, 1.4946}})
+        EXPECT_NEAR(PreviaIsla::escala(c.alto, c.escala), c.esperado, 1e-4);
+
+    struct Host { const char* url; const char* host; };
+    for (const Host& c : {Host{"https://zentu.app", "zentu.app"}, Host{"https://panel.zentu.app:8443/x", "panel.zentu.app"},
+                          Host{"http://127.0.0.1:4000", "127.0.0.1"}, Host{"zentu", "zentu"}, Host{"", ""},
+                          Host{"no es una url", "no es una url"}})
+        EXPECT_EQ(PanelCuenta::servidor(QString::fromUtf8(c.url)), QString::fromUtf8(c.host)) << c.url;
+
+    EXPECT_EQ(PanelCuenta::nombre(Cuenta{"u", "t", "ana@tolmira.es", ""}), "Tu negocio");
+    EXPECT_EQ(PanelCuenta::inicial(Cuenta{"u", "t", "ana@tolmira.es", ""}), "A");
+    EXPECT_EQ(PanelCuenta::inicial(Cuenta{"u", "t", "ana@tolmira.es", "ñandú"}), "Ñ");
+
+    struct Nombre { const char* nombre; const char* corto; const char* largo; };
+    for (const Nombre& c : {Nombre{"soporte_tecnico", "Soporte", "Soporte Tecnico"}, Nombre{"_ventas", "Ventas", " Ventas"},
+                            Nombre{"-marta-luisa", "Marta", "-Marta-Luisa"}, Nombre{"LUCÍA", "Lucía", "Lucía"},
+                            Nombre{"", "", ""}, Nombre{"___", "___", "   "}})
+        EXPECT_EQ(EquipoAgentes::nombreCorto(QString::fromUtf8(c.nombre)), QString::fromUtf8(c.corto)) << c.nombre;
+    EXPECT_EQ(EquipoAgentes::nombreLargo("soporte_tecnico"), "Soporte Tecnico");
+
+    struct Estado { bool activo; qint64 n; const char* texto; };
+    for (const Estado& c : {Estado{false, 3, "En pausa"}, Estado{true, 0, "Activo"}, Estado{true, 1, "Atendiendo 1 chat"},
+                            Estado{true, 4, "Atendiendo 4 chats"}})
+        EXPECT_EQ(EquipoAgentes::estado(agente(1, "x", c.activo, c.n)), QString::fromUtf8(c.texto));
+
+    struct Teclas { Combinacion c; QStringList caps; };
+    for (const Teclas& c : {Teclas{{49, 0x800}, {"⌥", "Espacio"}}, Teclas{{96, 0}, {"F5"}},
+                            Teclas{{53, 0x1000 | 0x800 | 0x200 | 0x100}, {"⌃", "⌥", "⇧", "⌘", "Esc"}}})
+        EXPECT_EQ(VistaAjustes::teclas(c.c), c.caps) << c.c.texto().toStdString();
+}
+
+TEST(VistaAjustes, RejillaDeAgentes) {
+    struct Caso { int agentes, filas; size_t caras, resto; };
+    for (const Caso& c : {Caso{0, 1, 0, 0}, Caso{9, 1, 9, 0}, Caso{10, 1, 8, 2}, Caso{27, 3, 27, 0}, Caso{28, 3, 26, 2},
+                          Caso{40, 1, 8, 32}}) {
+        const auto r = EquipoAgentes::repartir(muchos(c.agentes), c.filas);
+        EXPECT_EQ(r.caras.size(), c.caras) << c.agentes << " en " << c.filas;
+        EXPECT_EQ(r.resto.size(), c.resto) << c.agentes << " en " << c.filas;
+    }
+    // Busiest first; on equal counts the active one first; otherwise the snapshot's order.
+    const std::vector<Agente> v = {agente(1, "a", false, 5), agente(2, "b", true, 5), agente(3, "c", true, 0),
+                                   agente(4, "d", true, 0), agente(5, "e", true, 9)};
+    std::vector<qint64> ids;
+    for (const Agente& a : EquipoAgentes::ordenados(v)) ids.push_back(a.id);
+    EXPECT_EQ(ids, (std::vector<qint64>{5, 2, 1, 3, 4}));
+    EXPECT_EQ(EquipoAgentes::cuenta(v), "4 de 5 activos");
+    EXPECT_EQ(EquipoAgentes::cuenta({}), "0 de 0 activos");
+}
+
+TEST(VistaAjustes, PermisosQueFaltan) {
+    using F = PanelEstado::Falta;
+    struct Caso { PanelEstado::Sistema s; bool fn; std::vector<F> faltan; };
+    const Caso casos[] = {
+        {{true, true, true, true}, true, {}},
+        {{false, true, true, false}, false, {F{Permiso::microfono}}},
+        {{true, false, false, true}, true, {F{Permiso::pantalla, false}}},
+        {{true, false, true, true}, true, {F{Permiso::pantalla, true}}},
+        {{false, false, true, false}, true, {F{Permiso::microfono}, F{Permiso::pantalla, true}, F{Permiso::accesibilidad}}},
+    };
+    for (const Caso& c : casos) EXPECT_EQ(PanelEstado::faltan(c.s, c.fn), c.faltan);
+    EXPECT_EQ(PanelEstado::notaPermiso({Permiso::pantalla, true}), "dado: falta volver a abrir la app");
+}
+
+TEST_F(Ventana, ElAvisoSeBorraALosSeisSegundos) {
+    abrir(SeccionAjustes::estado);
+    vista->mostrarAviso("Uno");
+    reloj.avanzar(4);
+    vista->mostrarAviso("Dos");
+    reloj.avanzar(2.5);  // the first one's clearing finds another text and leaves it
+    EXPECT_EQ(vista->aviso(), QStringLiteral("Dos"));
+    EXPECT_FALSE(vista->panelEstado()->aviso()->isHidden());
+    reloj.avanzar(3.4);
+    EXPECT_EQ(vista->aviso(), QStringLiteral("Dos"));
+    reloj.avanzar(0.2);
+    EXPECT_EQ(vista->aviso(), std::nullopt);
+    EXPECT_TRUE(vista->panelEstado()->aviso()->isHidden());
+}
+
+TEST_F(Ventana, CambiarUnAgenteQueFalla) {
+    foto.agentes = std::vector<Agente>{agente(7, "soporte_tecnico", true, 2)};
+    abrir(SeccionAjustes::estado);
+    std::vector<std::pair<qint64, bool>> pedidos;
+    m->cambiarAgente = [&](qint64 id, bool activo) -> QCoro::Task<std::optional<QString>> {
+        pedidos.push_back({id, activo});
+        co_return QStringLiteral("No quedó como se pidió.");
+    };
+    EquipoAgentes* equipo = vista->panelEstado()->equipo();
+    equipo->abrirAgente(7);
+    ASSERT_NE(equipo->burbuja(), nullptr);
+    const int antes = lecturas;
+    pruebas::esperar([](EquipoAgentes* e, Agente a) -> QCoro::Task<int> {
+        co_await e->cambiar(a);
+        co_return 0;
+    }(equipo, foto.agentes->front()));
+    EXPECT_EQ(pedidos, (std::vector<std::pair<qint64, bool>>{{7, false}}));
+    EXPECT_EQ(vista->aviso(), QStringLiteral("No quedó como se pidió."));
+    EXPECT_EQ(lecturas, antes + 1) << "la foto se vuelve a leer pase lo que pase";
+    EXPECT_EQ(equipo->agenteAbierto(), std::nullopt);
+    EXPECT_FALSE(equipo->cambiandoAgente());
+    reloj.avanzar(6);
+    EXPECT_EQ(vista->aviso(), std::nullopt);
+}
+
+TEST_F(Ventana, RefrescoSoloConEstadoVisible) {
+    abrir(SeccionAjustes::estado);
+    vista->show();
+    QCoreApplication::processEvents();
+    const int l0 = lecturas, s0 = sondas;
+    reloj.avanzar(5);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(lecturas, l0 + 1);
+    EXPECT_EQ(sondas, s0 + 1);
+    const int p0 = vista->permisosVistos();
+    reloj.avanzar(5);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(vista->permisosVistos(), p0 + 1);
+
+    m->setVentanaVisible(false);
+    EXPECT_FALSE(vista->orbeBarra().visible());
+    const int l1 = lecturas;
+    reloj.avanzar(15);
+    EXPECT_EQ(lecturas, l1) << "oculta: nada se lee";
+    m->setVentanaVisible(true);
+    EXPECT_EQ(lecturas, l1 + 1) << "al volver se lee en el acto";
+    EXPECT_TRUE(vista->orbeBarra().visible());
+    reloj.avanzar(4.01);
+    EXPECT_FALSE(vista->orbeBarra().visible()) << "el orbe duerme a los 4 s";
+
+    vista->setSeccion(SeccionAjustes::isla);
+    EXPECT_FALSE(vista->muestra().quieto());
+    const int l2 = lecturas;
+    reloj.avanzar(10);
+    EXPECT_EQ(lecturas, l2) << "otros paneles no se refrescan";
+    EXPECT_TRUE(vista->muestra().quieto());
+    voz.setEscala(1.8);
+    EXPECT_FALSE(vista->muestra().quieto());
+    reloj.avanzar(2.01);
+    EXPECT_TRUE(vista->muestra().quieto());
+    vista->setSeccion(SeccionAjustes::atajos);
+    EXPECT_TRUE(vista->muestra().quieto());
+}
+
+TEST_F(Ventana, CerrarLaVentanaTerminaLaGrabacion) {
+    abrir(SeccionAjustes::atajos);
+    vista->show();
+    m->grabar(Atajos::Cual::chat);
+    EXPECT_TRUE(teclas.tomadas.empty());
+    vista->hide();
+    EXPECT_EQ(m->grabando(), std::nullopt);
+    EXPECT_EQ(teclas.tomadas.size(), 5u);
+}
+
+TEST_F(Ventana, ControlesDeLosPaneles) {
+    cuenta = Cuenta{"http://127.0.0.1:9", "t", "ana@tolmira.es", "Tolmira"};
+    abrir(SeccionAjustes::atajos);
+    vista->show();
+    // The key button: records, then stops the same recording.
+    QAbstractButton* b = vista->panelAtajos()->boton(Atajos::Cual::pantalla);
+    b->click();
+    EXPECT_EQ(m->grabando(), Atajos::Cual::pantalla);
+    vista->panelAtajos()->boton(Atajos::Cual::zona)->click();
+    EXPECT_EQ(m->grabando(), Atajos::Cual::zona);
+    vista->panelAtajos()->boton(Atajos::Cual::zona)->click();
+    EXPECT_EQ(m->grabando(), std::nullopt);
+    m->setError(QStringLiteral("Esa combinación ya es la de la llamada."));
+    EXPECT_EQ(vista->panelAtajos()->error()->text(), "Esa combinación ya es la de la llamada.");
+    vista->panelAtajos()->restablecer()->click();
+    EXPECT_EQ(m->error(), std::nullopt);
+
+    // Quick actions: the tool tip names the keys; a press hands the action's name over.
+    std::vector<QString> acciones;
+    m->accion = [&](const QString& a) { acciones.push_back(a); };
+    std::map<QString, QAbstractButton*> tarjetas;
+    for (auto* t : vista->panelEstado()->findChildren<QAbstractButton*>()) tarjetas[t->accessibleName()] = t;
+    ASSERT_TRUE(tarjetas.count("Hablar") && tarjetas.count("Una zona"));
+    EXPECT_EQ(tarjetas["Hablar"]->toolTip(), "Hablar (⌥ Espacio)");
+    EXPECT_EQ(tarjetas["Escribir"]->toolTip(), "Escribir (⌥⇧ C)");
+    tarjetas["Hablar"]->click();
+    tarjetas["Una zona"]->click();
+    EXPECT_EQ(acciones, (std::vector<QString>{"llamada", "zona"}));
+
+    // Island pane: the slider writes the scale, the label follows.
+    vista->setSeccion(SeccionAjustes::isla);
+    vista->panelIsla()->deslizador()->setValue(PanelLaIsla::pasos);
+    EXPECT_DOUBLE_EQ(voz.escala(), 2.2);
+    EXPECT_EQ(vista->panelIsla()->etiquetaPorcentaje()->text(), "220 %");
+    vista->panelIsla()->volverArriba()->click();
+    EXPECT_EQ(arriba, 1);
+    // The login switch shows what the system says after the attempt.
+    vista->panelIsla()->inicio()->interruptor()->click();
+    EXPECT_FALSE(vista->panelIsla()->inicio()->valor());
+
+    // Calls pane: unknown preference → off and disabled.
+    vista->setSeccion(SeccionAjustes::llamadas);
+    m->setLlamadas(std::nullopt);
+    EXPECT_FALSE(vista->panelLlamadas()->fila()->isEnabled());
+    EXPECT_FALSE(vista->panelLlamadas()->fila()->valor());
+    m->setLlamadas(true);
+    EXPECT_TRUE(vista->panelLlamadas()->fila()->isEnabled());
+    EXPECT_TRUE(vista->panelLlamadas()->fila()->valor());
+
+    // Account pane: one click unlinks.
+    vista->setSeccion(SeccionAjustes::cuenta);
+    ASSERT_NE(vista->panelCuenta()->desenlazar(), nullptr);
+    vista->panelCuenta()->desenlazar()->click();
+    EXPECT_EQ(desenlaces, 1);
+    EXPECT_EQ(vista->barra()->lineaCuenta(), "Tolmira");
+    cuenta->nombre.clear();
+    vista->barra()->actualizarCuenta();
+    EXPECT_EQ(vista->barra()->lineaCuenta(), "ana@tolmira.es");
+    cuenta.reset();
+    vista->barra()->actualizarCuenta();
+    EXPECT_EQ(vista->barra()->lineaCuenta(), "Sin enlazar");
+}
+
+// Every pane, both schemes, with and without an account, at the smallest window; the status
+// pane also tall, and with the permissions missing.
+TEST_F(Ventana, Imagenes) {
+    const QString carpeta = pruebas::carpetaArtefactos("ajustes");
+    voz.setEscala(1.4);
+    struct Variante { const char* nombre; bool conCuenta; QSize tam; bool faltan; };
+    const Variante variantes[] = {
+        {"con-cuenta", true, {760, 520}, false},
+        {"sin-cuenta", false, {760, 520}, false},
+        {"alta", true, {1200, 900}, false},
+        {"permisos", true, {760, 520}, true},
+    };
+    for (const Variante& v : variantes) {
+        for (Esquema e : {Esquema::claro, Esquema::oscuro}) {
+            for (SeccionAjustes s : Secciones::todas) {
+                if ((QString(v.nombre) == "alta" || v.faltan) && s != SeccionAjustes::estado && s != SeccionAjustes::isla &&
+                    !(v.faltan && s == SeccionAjustes::atajos))
+                    continue;
+                cuenta = v.conCuenta ? std::optional<Cuenta>(Cuenta{"https://panel.zentu.app", "t", "ana@tolmira.es",
+                                                                     "Hotel Tolmira"})
+                                     : std::nullopt;
+                foto = v.conCuenta ? Instantanea::ejemplo() : Instantanea::vacia();
+                privacidad.estadoMicrofono = v.faltan ? Privacidad::Estado::restringido : Privacidad::Estado::concedido;
+                Permiso::ponerPantallaFunciona(!v.faltan);
+                m->setFnControl(true);
+                privacidad.teclas = !v.faltan;
+                VistaAjustes& w = abrir(s, e, v.tam);
+                w.show();
+                // Showing asks the service for the calls preference; let that attempt end first.
+                pruebas::girar(150);
+                m->setLlamadas(v.conCuenta ? std::optional<bool>(true) : std::nullopt);
+                if (QString(v.nombre) == "sin-cuenta" && s == SeccionAjustes::atajos) m->setError(ModeloAjustes::textoSinModificador);
+                else m->setError(std::nullopt);
+                // One row recording, to see its prompt.
+                if (QString(v.nombre) == "con-cuenta" && s == SeccionAjustes::atajos) m->grabar(Atajos::Cual::pantalla);
+                pruebas::girar(50);  // nested layouts settle over a few turns
+                const QImage img = w.grab().toImage();
+                const QString archivo = carpeta + "/" + Secciones::valor(s) + "-" + v.nombre +
+                                        (e == Esquema::oscuro ? "-oscuro.png" : "-claro.png");
+                EXPECT_TRUE(img.save(archivo)) << archivo.toStdString();
+                EXPECT_EQ(img.size(), v.tam * img.devicePixelRatio());
+                m->parar();
+                w.hide();
+                vista.reset();
+            }
+        }
+    }
+}
+
+// The agent bubble (active and paused), the overflow bubble and a full one-row grid.
+TEST_F(Ventana, ImagenesDelEquipo) {
+    const QString carpeta = pruebas::carpetaArtefactos("ajustes");
+    cuenta = Cuenta{"https://panel.zentu.app", "t", "ana@tolmira.es", "Hotel Tolmira"};
+    std::vector<Agente> equipo = *Instantanea::ejemplo().agentes;
+    const char* nombres[] = {"soporte_tecnico", "facturas", "marta-luisa", "reservas_web", "cocina", "eventos",
+                             "proveedores", "recepcion"};
+    for (int i = 0; i < 8; ++i) equipo.push_back(agente(100 + i, nombres[i], i % 3 != 0, i % 4));
+    foto = Instantanea::ejemplo();
+    foto.agentes = equipo;
+    for (Esquema e : {Esquema::claro, Esquema::oscuro}) {
+        const QString sufijo = e == Esquema::oscuro ? "-oscuro.png" : "-claro.png";
+        VistaAjustes& w = abrir(SeccionAjustes::estado, e);
+        w.show();
+        pruebas::girar(150);
+        EquipoAgentes* eq = w.panelEstado()->equipo();
+        EXPECT_TRUE(w.grab().toImage().save(carpeta + "/estado-equipo-lleno" + sufijo));
+        auto* resto = eq->findChild<QAbstractButton*>();
+        ASSERT_NE(resto, nullptr);
+        EXPECT_EQ(resto->toolTip(), "Ver los otros 4");
+        resto->click();
+        ASSERT_NE(eq->burbujaResto(), nullptr);
+        EXPECT_TRUE(eq->restoAbierto());
+        EXPECT_TRUE(eq->burbujaResto()->grab().toImage().save(carpeta + "/equipo-resto" + sufijo));
+        eq->abrirResto(false);
+        for (const Agente& a : equipo) {
+            if (a.id != 100 && a.id != 101) continue;
+            eq->abrirAgente(a.id);
+            ASSERT_NE(eq->burbuja(), nullptr);
+            const QImage img = eq->burbuja()->grab().toImage();
+            EXPECT_EQ(img.width(), 230 * img.devicePixelRatio());
+            EXPECT_TRUE(img.save(carpeta + (a.activo ? "/agente-activo" : "/agente-en-pausa") + sufijo));
+            QStringList textos;
+            for (auto* b : eq->burbuja()->findChildren<QAbstractButton*>()) textos << b->text();
+            EXPECT_EQ(textos, QStringList{a.activo ? "Pausar" : "Reanudar"});
+            eq->abrirAgente(std::nullopt);
+        }
+        w.hide();
+        vista.reset();
+    }
+}

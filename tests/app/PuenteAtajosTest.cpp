@@ -1,0 +1,224 @@
+#include "comun/Ayudas.h"
+#include "zentu/app/PuenteAtajos.h"
+#include "zentu/app/ServicioAtajos.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QCoroTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+QCoro::Task<std::optional<QString>> tarde(std::optional<QString> valor, int ms = 30) {
+    QTimer t;
+    t.setSingleShot(true);
+    t.start(ms);
+    co_await t;
+    co_return valor;
+}
+
+// A bridge as a binding fills it: a chat that answers `respuesta` and records what was sent.
+struct Enlazado {
+    PuenteAtajos puente;
+    std::optional<QString> respuesta = QStringLiteral("Hoy vendiste 12 tacos.");
+    std::optional<QString> errorEnvio;
+    QStringList abiertos;
+    QStringList enviados;       // "name|contents|message" as the chat saw the copy
+    QStringList rutasEnviadas;
+    bool enlazada = true;
+    PuenteAtajos::Resumen resumen{5, {"¿Precio?", "¿Horario?"}};
+
+    Enlazado() {
+        puente.preguntar = [this](QString) { return tarde(respuesta); };
+        puente.enviarArchivo = [this](QString ruta, QString texto) -> QCoro::Task<std::optional<QString>> {
+            QFile f(ruta);
+            EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+            enviados << QFileInfo(ruta).fileName() + "|" + QString::fromUtf8(f.readAll()) + "|" + texto;
+            rutasEnviadas << ruta;
+            EXPECT_EQ(QFileInfo(QFileInfo(ruta).path()).permissions() & (QFile::ReadGroup | QFile::ReadOther), 0);
+            return tarde(errorEnvio, 1);
+        };
+        puente.pendientes = [this] { return resumen; };
+        puente.abrir = [this](QString r) { abiertos << r; };
+        puente.enlazada = [this] { return enlazada; };
+    }
+};
+
+const QString sinCuenta = QStringLiteral("Abre Zentu AI en este equipo y enlázalo con tu cuenta primero.");
+const QString sinRespuesta = QStringLiteral("Zentu no contestó a tiempo. Mira el chat en un momento.");
+
+TEST(PuenteAtajos, Resumen) {
+    struct Caso {
+        int total;
+        QStringList dudas;
+        QString texto;
+    };
+    for (const Caso& c : std::vector<Caso>{
+             {0, {}, "No tienes nada pendiente. Todo al día."},
+             {0, {"¿x?"}, "No tienes nada pendiente. Todo al día."},
+             {1, {}, "Tienes 1 pendiente."},
+             {1, {"¿Le doy descuento?", "otra"}, "Tienes 1 pendiente: ¿Le doy descuento?"},
+             {5, {"a", "b"}, "Tienes 5 pendientes.\n1. a\n2. b"},
+             {7, {"a", "b", "c", "d"}, "Tienes 7 pendientes.\n1. a\n2. b\n3. c"},
+             {3, {}, "Tienes 3 pendientes."},
+         })
+        EXPECT_EQ(PuenteAtajos::resumen(c.total, c.dudas), c.texto) << c.total;
+}
+
+TEST(PuenteAtajos, SinEnlazarTodoFalla) {
+    PuenteAtajos vacio;
+    EXPECT_EQ(pruebas::esperar(vacio.preguntarAZentu("hola")).texto, sinCuenta);
+    EXPECT_EQ(vacio.llamarAZentu().texto, sinCuenta);
+    EXPECT_EQ(vacio.abrirChatDeZentu().texto, sinCuenta);
+    EXPECT_EQ(vacio.verPendientesDeZentu().texto, sinCuenta);
+    EXPECT_EQ(pruebas::esperar(vacio.enviarArchivoAZentu("/etc/hostname", "")).texto, sinCuenta);
+
+    // After unpairing the closures stay filled: no reassurance, no pretended call.
+    Enlazado e;
+    e.enlazada = false;
+    for (const ResultadoAtajo& r :
+         {pruebas::esperar(e.puente.preguntarAZentu("hola")), e.puente.llamarAZentu(), e.puente.abrirChatDeZentu(),
+          e.puente.verPendientesDeZentu(), pruebas::esperar(e.puente.enviarArchivoAZentu("/etc/hostname", ""))}) {
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.texto, sinCuenta);
+    }
+    EXPECT_TRUE(e.abiertos.isEmpty());
+    EXPECT_TRUE(e.enviados.isEmpty());
+}
+
+TEST(PuenteAtajos, Acciones) {
+    Enlazado e;
+    auto r = pruebas::esperar(e.puente.preguntarAZentu("¿Cuánto vendí?"));
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.texto, "Hoy vendiste 12 tacos.");
+    for (std::optional<QString> vacia : {std::optional<QString>(), std::optional<QString>(QString())}) {
+        e.respuesta = vacia;
+        r = pruebas::esperar(e.puente.preguntarAZentu("¿?"));
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.texto, sinRespuesta);
+    }
+    EXPECT_TRUE(e.puente.llamarAZentu().ok);
+    EXPECT_TRUE(e.puente.abrirChatDeZentu().ok);
+    EXPECT_EQ(e.abiertos, (QStringList{"llamada", "chat"}));
+    r = e.puente.verPendientesDeZentu();
+    EXPECT_EQ(r.valor, 5);
+    EXPECT_EQ(r.texto, "Tienes 5 pendientes.\n1. ¿Precio?\n2. ¿Horario?");
+}
+
+TEST(PuenteAtajos, EnviarArchivo) {
+    QTemporaryDir dir;
+    const QString origen = dir.filePath("factura marzo.pdf");
+    {
+        QFile f(origen);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("%PDF-1.4 datos");
+    }
+    Enlazado e;
+    auto r = pruebas::esperar(e.puente.enviarArchivoAZentu(origen, "la de marzo"));
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.texto, "Listo, se lo mandé a Zentu.");
+    EXPECT_EQ(e.enviados, QStringList{"factura marzo.pdf|%PDF-1.4 datos|la de marzo"});
+    e.errorEnvio = QStringLiteral("El archivo pesa más de 45 MB.");
+    r = pruebas::esperar(e.puente.enviarArchivoAZentu(origen, ""));
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.texto, "No se pudo enviar: El archivo pesa más de 45 MB.");
+    // The copies and their private folders are gone, sent or not; the original stays.
+    for (const QString& ruta : e.rutasEnviadas) {
+        EXPECT_FALSE(QFileInfo::exists(ruta));
+        EXPECT_FALSE(QFileInfo::exists(QFileInfo(ruta).path()));
+    }
+    EXPECT_TRUE(QFileInfo::exists(origen));
+    // A missing file is a clear failure and nothing is sent.
+    e.enviados.clear();
+    r = pruebas::esperar(e.puente.enviarArchivoAZentu(dir.filePath("no-existe"), ""));
+    EXPECT_FALSE(r.ok);
+    EXPECT_FALSE(r.texto.isEmpty());
+    EXPECT_TRUE(e.enviados.isEmpty());
+}
+
+TEST(PuenteAtajos, NombreSeguro) {
+    for (auto [ruta, nombre] : {std::pair{"/a/b/c.txt", "c.txt"}, std::pair{"", "archivo"}, std::pair{"/a/b/", "archivo"},
+                                std::pair{"/a/..", "archivo"}, std::pair{".", "archivo"}, std::pair{"x", "x"}})
+        EXPECT_EQ(PuenteAtajos::nombreSeguro(ruta), nombre) << ruta;
+}
+
+// The D-Bus interface and the switches that call it, on the tests' private session bus.
+TEST(ServicioAtajos, PorDBus) {
+    auto bus = QDBusConnection::sessionBus();
+    ASSERT_TRUE(bus.isConnected());
+    const QString nombre = QStringLiteral("ai.zentu.voz.prueba%1").arg(QCoreApplication::applicationPid());
+    ASSERT_TRUE(bus.registerService(nombre));
+    Enlazado e;
+    ServicioAtajos servicio(e.puente);
+    ASSERT_TRUE(servicio.registrar(bus));
+    // The client talks over a connection of its own, as another process would.
+    auto cliente = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "cliente-atajos");
+
+    struct Caso {
+        QStringList args;
+        int codigo;
+        QString salida, error;
+    };
+    QTemporaryDir dir;
+    const QString archivo = dir.filePath("nota.txt");
+    QFile f(archivo);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("hola");
+    f.close();
+    const std::vector<Caso> casos = {
+        {{"zentu", "--preguntar", "¿Cuánto vendí?"}, 0, "Hoy vendiste 12 tacos.\n", ""},
+        {{"zentu", "--llamar"}, 0, "", ""},
+        {{"zentu", "--abrir-chat"}, 0, "", ""},
+        {{"zentu", "--pendientes"}, 0, "Tienes 5 pendientes.\n1. ¿Precio?\n2. ¿Horario?\n", ""},
+        {{"zentu", "--enviar-archivo", archivo, "--mensaje", "ve esto"}, 0, "Listo, se lo mandé a Zentu.\n", ""},
+        {{"zentu", "--preguntar"}, 2, "", "Falta la pregunta: --preguntar \"…\"\n"},
+    };
+    for (const Caso& c : casos) {
+        QString salida, error;
+        QTextStream s(&salida), er(&error);
+        EXPECT_EQ(ClienteAtajos::ejecutar(c.args, s, er, cliente, nombre), c.codigo) << c.args.join(' ').toStdString();
+        EXPECT_EQ(salida, c.salida) << c.args.join(' ').toStdString();
+        EXPECT_EQ(error, c.error) << c.args.join(' ').toStdString();
+    }
+    EXPECT_EQ(e.abiertos, (QStringList{"llamada", "chat"}));
+    EXPECT_EQ(e.enviados, QStringList{"nota.txt|hola|ve esto"});
+
+    // Failures come back as their texts, exit status 1.
+    e.respuesta.reset();
+    e.enlazada = true;
+    {
+        QString salida, error;
+        QTextStream s(&salida), er(&error);
+        EXPECT_EQ(ClienteAtajos::ejecutar({"zentu", "--preguntar", "¿?"}, s, er, cliente, nombre), 1);
+        EXPECT_EQ(error, sinRespuesta + "\n");
+    }
+    e.enlazada = false;
+    {
+        QString salida, error;
+        QTextStream s(&salida), er(&error);
+        EXPECT_EQ(ClienteAtajos::ejecutar({"zentu", "--pendientes"}, s, er, cliente, nombre), 1);
+        EXPECT_EQ(error, sinCuenta + "\n");
+        EXPECT_TRUE(salida.isEmpty());
+    }
+    // Nobody running: the not-paired text.
+    {
+        QString salida, error;
+        QTextStream s(&salida), er(&error);
+        EXPECT_EQ(ClienteAtajos::ejecutar({"zentu", "--llamar"}, s, er, cliente, nombre + "nadie"), 1);
+        EXPECT_EQ(error, sinCuenta + "\n");
+    }
+    // No automation switch: not ours.
+    QString salida, error;
+    QTextStream s(&salida), er(&error);
+    EXPECT_EQ(ClienteAtajos::ejecutar({"zentu", "--sonar"}, s, er, cliente, nombre), std::nullopt);
+    EXPECT_FALSE(ClienteAtajos::pide({"zentu", "zuzadari://chat"}));
+    EXPECT_TRUE(ClienteAtajos::pide({"zentu", "--pendientes"}));
+    bus.unregisterObject(ServicioAtajos::camino());
+    bus.unregisterService(nombre);
+}
+
+}  // namespace

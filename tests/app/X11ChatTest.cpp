@@ -1,0 +1,98 @@
+// The real island window and the real chat window on the X server: the open chat follows the
+// island when the owner drags it and when its scale changes.
+#include "Falsos.h"
+
+#include "comun/Ayudas.h"
+#include "plataforma/Preferencias.h"
+#include "zentu/app/EntornoEscritorio.h"
+#include "zentu/chat/PanelChat.h"
+#include "zentu/isla/Ventana.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QScreen>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Fakes everywhere except the two windows, which are the desktop's own.
+class ConVentanas : public falsos::Entorno {
+public:
+    std::unique_ptr<PuertoIsla> crearIsla(EstadoVoz& voz, AccionesIsla a) override {
+        return escritorio.crearIsla(voz, std::move(a));
+    }
+    std::unique_ptr<PuertoPanelChat> crearPanelChat(PuertoChat& c, std::function<void()> cerrar) override {
+        return escritorio.crearPanelChat(c, std::move(cerrar));
+    }
+    EntornoEscritorio escritorio;
+};
+
+template <typename T> T* ventana() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* v = qobject_cast<T*>(w)) return v;
+    return nullptr;
+}
+
+TEST(X11Chat, ElChatSigueALaIsla) {
+    Preferencias::almacen().clear();
+    Preferencias::almacen().setValue(QStringLiteral("zentu.resumenManana"), false);
+    Preferencias::almacen().setValue(QStringLiteral("zentu.inicioRegistrado"), true);
+    ConVentanas e;
+    e.guardada = falsos::cuentaDePrueba();
+    App app(e);
+    app.arrancar();
+    app.voz.setEscala(1.0);
+    app.alternarChat();
+    PanelIsla* isla = ventana<PanelIsla>();
+    PanelChat* chat = ventana<PanelChat>();
+    ASSERT_TRUE(isla && chat);
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return isla->isVisible() && chat->isVisible(); }));
+    pruebas::girar(300);
+
+    auto centrado = [&] {
+        const QRectF ancla = App::anclaChat(QRectF(isla->frameGeometry()), isla->escala());
+        return std::abs(QRectF(chat->frameGeometry()).center().x() - ancla.center().x()) <= 1.0;
+    };
+    EXPECT_TRUE(centrado());
+
+    // Dragged by the owner: the chat comes along.
+    const QRect antes = chat->frameGeometry();
+    isla->move(isla->pos() + QPoint(-420, 260));
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return chat->frameGeometry() != antes; }));
+    pruebas::girar(300);
+    EXPECT_TRUE(centrado());
+    const QRectF ancla = App::anclaChat(QRectF(isla->frameGeometry()), isla->escala());
+    // Above the pill when there is room, else below it, 6 points away from it (the panel's
+    // transparent margin of 24 points included).
+    const QRectF marco(chat->frameGeometry());
+    const bool encima = std::abs(marco.bottom() - GeometriaChat::margen - (ancla.top() - 6)) <= 2;
+    const bool debajo = std::abs(marco.top() + GeometriaChat::margen - (ancla.bottom() + 6)) <= 2;
+    EXPECT_TRUE(encima || debajo) << marco.top() << " " << marco.bottom() << " / " << ancla.top() << " " << ancla.bottom();
+
+    // A new scale resizes the island and moves the chat to the pill's new place.
+    const QRect antesEscala = chat->frameGeometry();
+    app.voz.setEscala(1.8);
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return chat->frameGeometry() != antesEscala; }));
+    pruebas::girar(300);
+    EXPECT_NEAR(isla->escala(), 1.8, 1e-9);
+    EXPECT_TRUE(centrado());
+
+    // Both hidden: moving the island moves nothing.
+    app.alternarChat();
+    app.ocultar();
+    e.relojV.avanzar(1);
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return !isla->isVisible() && !chat->isVisible(); }));
+    const QRect quieto = chat->frameGeometry();
+    isla->move(isla->pos() + QPoint(100, 0));
+    pruebas::girar(300);
+    EXPECT_EQ(chat->frameGeometry(), quieto);
+
+    // What the desktop showed, for people to look at.
+    app.alternarChat();
+    pruebas::girar(1500);
+    if (QScreen* s = QGuiApplication::primaryScreen())
+        s->grabWindow(0).save(pruebas::carpetaArtefactos("app") + "/chat-junto-a-la-isla.png");
+    Preferencias::almacen().clear();
+}
+
+}  // namespace

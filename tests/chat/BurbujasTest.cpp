@@ -1,0 +1,456 @@
+// Grouping into bubbles, the album grid's numbers, the bubble's parts and layout, inline styling,
+// the typing dots in virtual time, and pictures of every kind of bubble in both schemes.
+#include "zentu/chat/Burbujas.h"
+
+#include "comun/Ayudas.h"
+#include "plataforma/Escritorio.h"
+#include "zentu/chat/TipoArchivo.h"
+#include "zentu/isla/Vidrio.h"
+
+#include <QLabel>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QVBoxLayout>
+#include <gtest/gtest.h>
+#include <numbers>
+
+namespace {
+
+using Mensaje = ChatZentu::Mensaje;
+using Adjunto = ChatZentu::Adjunto;
+
+const QDateTime t0 = QDateTime::fromSecsSinceEpoch(1'800'000'000, Qt::UTC);
+
+Mensaje msg(QString id, bool deZentu, QString texto, double segundos, std::optional<Adjunto> a = {}, QString autor = {}) {
+    Mensaje m;
+    m.id = std::move(id);
+    m.deZentu = deZentu;
+    m.texto = std::move(texto);
+    m.fecha = t0.addMSecs(qint64(segundos * 1000));
+    m.adjunto = std::move(a);
+    m.autor = std::move(autor);
+    return m;
+}
+Adjunto foto(QString url, QString nombre = QStringLiteral("Imagen")) { return {QUrl(url), nombre, true, false}; }
+Adjunto audio() { return {QUrl("http://x/a.m4a"), "nota.m4a", false, true}; }
+Adjunto doc(QString nombre) { return {QUrl("http://x/" + nombre), nombre, false, false}; }
+
+QStringList ids(const QList<QList<Mensaje>>& grupos) {
+    QStringList s;
+    for (const auto& g : grupos) {
+        QStringList uno;
+        for (const Mensaje& m : g) uno << m.id;
+        s << uno.join('+');
+    }
+    return s;
+}
+
+// Pictures of distinct colours, for albums.
+struct Fotos {
+    QTemporaryDir dir;
+    QString url(int i, QSize tam = {800, 600}) {
+        static const QColor colores[] = {QColor(230, 120, 60), QColor(60, 140, 220), QColor(90, 190, 110),
+                                         QColor(200, 80, 160), QColor(240, 200, 60)};
+        const QString ruta = dir.path() + QStringLiteral("/foto%1-%2x%3.png").arg(i).arg(tam.width()).arg(tam.height());
+        QImage img(tam, QImage::Format_RGB32);
+        img.fill(colores[i % 5]);
+        QPainter p(&img);
+        p.setBrush(QColor(255, 255, 255, 140));
+        p.setPen(Qt::NoPen);
+        p.drawEllipse(QPointF(tam.width() / 2.0, tam.height() / 2.0), tam.width() / 5.0, tam.width() / 5.0);
+        p.end();
+        img.save(ruta);
+        return QUrl::fromLocalFile(ruta).toString();
+    }
+};
+
+}  // namespace
+
+TEST(Burbuja, AgruparFotosYArchivosDelDueno) {
+    const QString u = "http://x/f.png";
+    struct Caso {
+        const char* que;
+        QList<Mensaje> mensajes;
+        QStringList grupos;
+    };
+    const Caso casos[] = {
+        {"vacío", {}, {}},
+        {"dos fotos a 3 s juntas; la tercera a 12 s aparte",
+         {msg("a", false, "", 0, foto(u)), msg("b", false, "", 3, foto(u)), msg("c", false, "", 15, foto(u))},
+         {"a+b", "c"}},
+        {"cinco fotos en cadena, cada una a menos de 10 s de la anterior",
+         {msg("a", false, "", 0, foto(u)), msg("b", false, "", 9, foto(u)), msg("c", false, "", 18, foto(u)),
+          msg("d", false, "", 27, foto(u)), msg("e", false, "", 36, foto(u))},
+         {"a+b+c+d+e"}},
+        {"exactamente 10 s no junta",
+         {msg("a", false, "", 0, foto(u)), msg("b", false, "", 10, foto(u))}, {"a", "b"}},
+        {"hacia atrás en el tiempo también cuenta la diferencia absoluta",
+         {msg("a", false, "", 5, foto(u)), msg("b", false, "", 0, foto(u))}, {"a+b"}},
+        {"foto con texto y dos sin texto",
+         {msg("a", false, "mira", 0, foto(u)), msg("b", false, "", 2, foto(u)), msg("c", false, " \n", 4, foto(u))},
+         {"a+b+c"}},
+        {"una foto con texto nunca se junta a la anterior",
+         {msg("a", false, "", 0, foto(u)), msg("b", false, "y esta", 2, foto(u))}, {"a", "b"}},
+        {"una nota de voz nunca se junta; dos fotos sí se juntan a ella",
+         {msg("a", false, "", 0, foto(u)), msg("v", false, "", 2, audio()), msg("b", false, "", 4, foto(u)),
+          msg("c", false, "", 6, doc("x.pdf"))},
+         {"a", "v+b+c"}},
+        {"un texto sin adjunto no abre grupo",
+         {msg("t", false, "hola", 0), msg("a", false, "", 1, foto(u))}, {"t", "a"}},
+        {"los mensajes del agente nunca se juntan",
+         {msg("a", true, "", 0, foto(u)), msg("b", true, "", 1, foto(u)), msg("c", false, "", 2, foto(u))},
+         {"a", "b", "c"}},
+    };
+    for (const Caso& c : casos) EXPECT_EQ(ids(Burbuja::agrupar(c.mensajes)), c.grupos) << c.que;
+}
+
+TEST(GeometriaAlbum, CeldasPorNumeroDeImagenes) {
+    using GeometriaAlbum::celdas;
+    EXPECT_TRUE(celdas(0).empty());
+    EXPECT_TRUE(GeometriaAlbum::tamano(0).isEmpty());
+    struct Caso {
+        int n;
+        std::vector<QRectF> marcos;
+        int mas;
+        QSizeF total;
+    };
+    const Caso casos[] = {
+        {1, {{0, 0, 240, 180}}, 0, {240, 180}},
+        {2, {{0, 0, 118.5, 148.125}, {121.5, 0, 118.5, 148.125}}, 0, {240, 148.125}},
+        {3, {{0, 0, 240, 134.4}, {0, 137.4, 118.5, 94.8}, {121.5, 137.4, 118.5, 94.8}}, 0, {240, 134.4 + 3 + 94.8}},
+        {4, {{0, 0, 118.5, 118.5}, {121.5, 0, 118.5, 118.5}, {0, 121.5, 118.5, 118.5}, {121.5, 121.5, 118.5, 118.5}}, 0, {240, 240}},
+        {5, {{0, 0, 118.5, 118.5}, {121.5, 0, 118.5, 118.5}, {0, 121.5, 118.5, 118.5}, {121.5, 121.5, 118.5, 118.5}}, 1, {240, 240}},
+        {9, {{0, 0, 118.5, 118.5}, {121.5, 0, 118.5, 118.5}, {0, 121.5, 118.5, 118.5}, {121.5, 121.5, 118.5, 118.5}}, 5, {240, 240}},
+    };
+    for (const Caso& c : casos) {
+        const auto cs = celdas(c.n);
+        ASSERT_EQ(cs.size(), c.marcos.size()) << c.n;
+        for (size_t i = 0; i < cs.size(); ++i) {
+            EXPECT_NEAR(cs[i].marco.x(), c.marcos[i].x(), 1e-9) << c.n << " celda " << i;
+            EXPECT_NEAR(cs[i].marco.y(), c.marcos[i].y(), 1e-9) << c.n << " celda " << i;
+            EXPECT_NEAR(cs[i].marco.width(), c.marcos[i].width(), 1e-9) << c.n << " celda " << i;
+            EXPECT_NEAR(cs[i].marco.height(), c.marcos[i].height(), 1e-9) << c.n << " celda " << i;
+            EXPECT_EQ(cs[i].indice, int(i));
+            EXPECT_EQ(cs[i].mas, i == 3 ? c.mas : 0);
+        }
+        EXPECT_NEAR(GeometriaAlbum::tamano(c.n).width(), c.total.width(), 1e-9);
+        EXPECT_NEAR(GeometriaAlbum::tamano(c.n).height(), c.total.height(), 1e-9);
+    }
+}
+
+TEST(Burbuja, TextoSinMencionYLineaDeAutor) {
+    struct Caso {
+        Mensaje m;
+        QString visible;
+    };
+    const Caso casos[] = {
+        {msg("1", false, "@ventas ¿cuánto vendimos?", 0), "¿cuánto vendimos?"},
+        {msg("2", false, "  @atención.cliente_2   hola", 0), "hola"},
+        {msg("3", false, "@ventas", 0), "@ventas"},
+        {msg("4", false, "hola @ventas qué tal", 0), "hola @ventas qué tal"},
+        {msg("5", true, "@dueño mira esto", 0), "@dueño mira esto"},
+    };
+    for (const Caso& c : casos) EXPECT_EQ(Burbuja::textoVisible(c.m), c.visible) << c.m.texto.toStdString();
+
+    struct Autor {
+        Mensaje m;
+        bool linea;
+    };
+    const Autor autores[] = {
+        {msg("a", true, "hola", 0, {}, "Agente Ventas"), true}, {msg("b", true, "hola", 0, {}, "ZENTU"), false},
+        {msg("c", true, "hola", 0, {}, "Zentu"), false},        {msg("d", true, "hola", 0, {}, ""), false},
+        {msg("e", false, "hola", 0, {}, "Agente"), false},
+    };
+    for (const Autor& a : autores) {
+        Burbuja b(a.m, {a.m}, {}, Esquema::claro);
+        EXPECT_EQ(b.muestraAutor(), a.linea) << a.m.autor.toStdString();
+    }
+    // Without text there is no text label at all.
+    Burbuja vacia(msg("v", false, "", 0, doc("a.pdf")), {}, {}, Esquema::claro);
+    EXPECT_EQ(vacia.etiquetaTexto(), nullptr);
+}
+
+TEST(Burbuja, SoloEstilosEnLinea) {
+    const QColor tinta(10, 10, 10);
+    struct Caso {
+        const char* md;
+        const char* contiene;
+    };
+    const Caso casos[] = {
+        {"**negrita**", "<b>negrita</b>"},
+        {"__negrita__", "<b>negrita</b>"},
+        {"*cursiva* y _cursiva_", "<i>cursiva</i> y <i>cursiva</i>"},
+        {"~~tachado~~", "<s>tachado</s>"},
+        {"usa `a < b` aquí", ">a &lt; b</code> aquí"},
+        {"[la web](https://zentu.ai/x?a=1&b=2)", "<a href=\"https://zentu.ai/x?a=1&amp;b=2\""},
+        {"**[enlace](http://a.b)**", "<b><a href=\"http://a.b\""},
+        // Block syntax stays as typed.
+        {"# Título\n- uno\n> cita", "# Título<br>- uno<br>&gt; cita"},
+        {"1. primero", "1. primero"},
+        // Not emphasis: inside words, unclosed, or with spaces inside the marks.
+        {"archivo_de_ventas.pdf", "archivo_de_ventas.pdf"},
+        {"2 * 3 * 4", "2 * 3 * 4"},
+        {"**sin cerrar", "**sin cerrar"},
+        {"\\*literal\\*", "*literal*"},
+        // Links that are not web or mail stay plain text.
+        {"[abre](file:///etc/passwd)", "abre"},
+        {"[x](javascript:alert(1))", "x"},
+        {"<script>alert(1)</script>", "&lt;script&gt;alert(1)&lt;/script&gt;"},
+    };
+    for (const Caso& c : casos) {
+        const QString h = Burbuja::html(QString::fromUtf8(c.md), tinta);
+        EXPECT_TRUE(h.contains(QString::fromUtf8(c.contiene))) << c.md << " -> " << h.toStdString();
+    }
+    EXPECT_FALSE(Burbuja::html("[abre](file:///etc/passwd)", tinta).contains("href"));
+    EXPECT_FALSE(Burbuja::html("# Título", tinta).contains("<h1"));
+}
+
+TEST(Burbuja, LadoAnchoYPartes) {
+    Fotos f;
+    const int ancho = 600;
+    // The owner's bubble hugs the trailing edge, the agent's the leading one, both leaving 48.
+    Burbuja mia(msg("1", false, "Hola, esto es un texto bastante largo que tiene que partirse en varias líneas "
+                                "porque no cabe de ninguna manera en una sola línea de la burbuja.", 0),
+                {}, {}, Esquema::claro);
+    mia.resize(ancho, 10);
+    mia.show();
+    EXPECT_EQ(mia.marcoBurbuja().right(), ancho);
+    EXPECT_GE(mia.marcoBurbuja().left(), 48);
+    EXPECT_LT(mia.marcoBurbuja().left(), 48 + 40);
+    EXPECT_EQ(mia.height(), int(mia.marcoBurbuja().height()));
+    Burbuja suya(msg("2", true, "Ok", 0, {}, "Ventas"), {}, {}, Esquema::claro);
+    suya.resize(ancho, 10);
+    suya.show();
+    EXPECT_EQ(suya.marcoBurbuja().left(), 0);
+    EXPECT_LT(suya.marcoBurbuja().width(), 150);
+    // Author, then text, 6 apart, inside 12 × 8 of padding.
+    EXPECT_EQ(suya.etiquetaTexto()->geometry().left(), 12);
+    EXPECT_GT(suya.etiquetaTexto()->geometry().top(), 8 + 6);
+
+    // An album's caption wraps at 240 even in a wide list; a single message's does not.
+    const QString largo = "Un pie de foto largo que pasaría de doscientos cuarenta puntos sin ninguna duda alguna.";
+    const Mensaje a = msg("a", false, largo, 0, foto(f.url(0)));
+    const Mensaje b = msg("b", false, "", 1, foto(f.url(1)));
+    Burbuja album(a, {a, b}, {}, Esquema::claro);
+    album.resize(800, 10);
+    album.show();
+    EXPECT_LE(album.etiquetaTexto()->width(), 240);
+    EXPECT_EQ(album.marcoBurbuja().width(), 240 + 24);
+    Burbuja sola(msg("s", false, largo, 0), {}, {}, Esquema::claro);
+    sola.resize(800, 10);
+    sola.show();
+    EXPECT_GT(sola.etiquetaTexto()->width(), 240);
+
+    // A long token without spaces breaks inside the bubble instead of running out of it.
+    Burbuja token(msg("k", true, "Clave: " + QString(300, 'x'), 0), {}, {}, Esquema::claro);
+    token.resize(400, 10);
+    token.show();
+    pruebas::girar(20);
+    EXPECT_LE(token.marcoBurbuja().right(), 400 - 48);
+    EXPECT_LE(token.etiquetaTexto()->document()->size().width(), token.etiquetaTexto()->width() + 1);
+    EXPECT_GT(token.etiquetaTexto()->height(), 60);
+    EXPECT_EQ(token.etiquetaTexto()->verticalScrollBar()->maximum(), 0);
+
+    // A name without extension gets the grey "ARCHIVO" badge in its row, 48 tall (36 + 6 + 6).
+    Burbuja archivo(msg("d", true, "", 0, doc("Archivo")), {}, {}, Esquema::claro);
+    archivo.resize(ancho, 10);
+    archivo.show();
+    auto* fila = qobject_cast<FilaArchivo*>(archivo.areaAdjunto());
+    ASSERT_NE(fila, nullptr);
+    EXPECT_EQ(TipoArchivo::de(fila->adjunto().nombre).etiqueta, "ARCHIVO");
+    EXPECT_EQ(fila->height(), 48);
+    EXPECT_EQ(fila->toolTip(), "Abrir Archivo");
+    // Audio and video are file rows too: there is no player inside a bubble.
+    Burbuja nota(msg("n", false, "", 0, audio()), {}, {}, Esquema::claro);
+    EXPECT_NE(qobject_cast<FilaArchivo*>(nota.areaAdjunto()), nullptr);
+}
+
+TEST(Burbuja, AbrirDesdeImagenFilaYCelda) {
+    Fotos f;
+    QList<Adjunto> abiertos;
+    const auto abrir = [&](const Adjunto& a) { abiertos << a; };
+
+    // A single image: loaded, 240 × 180, a click opens it.
+    const Mensaje uno = msg("1", false, "", 0, foto(f.url(0), "foto.png"));
+    Burbuja b1(uno, {uno}, abrir, Esquema::claro);
+    b1.resize(500, 10);
+    b1.show();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return b1.imagenesListas(); }));
+    auto* img = qobject_cast<ImagenAdjunta*>(b1.areaAdjunto());
+    ASSERT_NE(img, nullptr);
+    EXPECT_EQ(img->estado(), ImagenAdjunta::Estado::cargada);
+    EXPECT_EQ(img->size(), QSize(240, 180));
+    EXPECT_EQ(img->toolTip(), "Abrir la imagen");
+    QTest::mouseClick(img, Qt::LeftButton, {}, QPoint(120, 90));
+    ASSERT_EQ(abiertos.size(), 1);
+    EXPECT_EQ(abiertos[0], *uno.adjunto);
+
+    // An image that cannot be loaded becomes a file row, still opening it.
+    const Mensaje rota = msg("2", false, "", 0, foto("file:///no/existe/foto.jpg", "foto.jpg"));
+    Burbuja b2(rota, {}, abrir, Esquema::claro);
+    b2.resize(500, 10);
+    b2.show();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return qobject_cast<FilaArchivo*>(b2.areaAdjunto()) != nullptr; }));
+    pruebas::girar(20);
+    auto* fila = qobject_cast<FilaArchivo*>(b2.areaAdjunto());
+    EXPECT_TRUE(fila->isVisible());
+    EXPECT_EQ(b2.height(), 48 + 16);
+    QTest::mouseClick(fila, Qt::LeftButton);
+    ASSERT_EQ(abiertos.size(), 2);
+    EXPECT_EQ(abiertos[1].nombre, "foto.jpg");
+
+    // Five images and a document: 2 × 2 cells, "+1" on the fourth, the document's row below;
+    // a click on a cell opens that cell's image.
+    QList<Mensaje> album;
+    for (int i = 0; i < 5; ++i) album << msg(QString::number(10 + i), false, "", i, foto(f.url(i), QStringLiteral("f%1.png").arg(i)));
+    album << msg("20", false, "", 6, doc("acta.docx"));
+    Burbuja b3(album[0], album, abrir, Esquema::claro);
+    b3.resize(500, 10);
+    b3.show();
+    auto* mos = qobject_cast<Mosaico*>(b3.areaAdjunto());
+    ASSERT_NE(mos, nullptr);
+    EXPECT_EQ(mos->imagenes().size(), 5);
+    ASSERT_EQ(mos->filas().size(), 1);
+    EXPECT_EQ(mos->filas()[0]->geometry().top(), 240 + 6);
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return b3.imagenesListas(); }));
+    abiertos.clear();
+    QTest::mouseClick(mos, Qt::LeftButton, {}, QPoint(200, 200));  // fourth cell
+    QTest::mouseClick(mos, Qt::LeftButton, {}, QPoint(119, 60));   // the gap: nothing
+    QTest::mouseClick(mos, Qt::LeftButton, {}, QPoint(10, 10));    // first cell
+    QTest::mouseClick(mos->filas()[0], Qt::LeftButton);
+    ASSERT_EQ(abiertos.size(), 3);
+    EXPECT_EQ(abiertos[0].nombre, "f3.png");
+    EXPECT_EQ(abiertos[1].nombre, "f0.png");
+    EXPECT_EQ(abiertos[2].nombre, "acta.docx");
+    // The "+1" is drawn on a darkened fourth cell.
+    const QImage cuadro = mos->grab().toImage();
+    const QColor centro4 = cuadro.pixelColor(int(121.5 + 59), int(121.5 + 20));
+    const QColor centro1 = cuadro.pixelColor(59, 20);
+    EXPECT_LT(centro4.lightness(), centro1.lightness() - 40);
+}
+
+TEST(Burbuja, EnlaceAbreElNavegador) {
+    struct EscritorioFalso : Escritorio {
+        QList<QUrl> urls;
+        bool abrirUrl(const QUrl& url) override {
+            urls << url;
+            return true;
+        }
+    } falso;
+    Escritorio::usar(&falso);
+    Burbuja b(msg("1", true, "Mira [esto](https://zentu.ai/a)", 0), {}, {}, Esquema::claro);
+    b.resize(400, 10);
+    b.show();
+    Q_EMIT b.etiquetaTexto()->anchorClicked(QUrl("https://zentu.ai/a"));
+    Q_EMIT b.etiquetaTexto()->anchorClicked(QUrl("file:///etc/passwd"));
+    Escritorio::usar(nullptr);
+    ASSERT_EQ(falso.urls.size(), 1);
+    EXPECT_EQ(falso.urls[0], QUrl("https://zentu.ai/a"));
+}
+
+TEST(Escribiendo, PuntosQueSubenPorTurnoEnTiempoVirtual) {
+    // Each dot rests at 0.35 and peaks at 1, the second 0.7 rad and the third 1.4 rad behind.
+    const double pi = std::numbers::pi;
+    EXPECT_DOUBLE_EQ(Escribiendo::opacidad(0, 0), 0.35);
+    EXPECT_DOUBLE_EQ(Escribiendo::opacidad(0, pi / 2), 1.0);
+    EXPECT_DOUBLE_EQ(Escribiendo::opacidad(1, pi / 2 + 0.7), 1.0);
+    EXPECT_DOUBLE_EQ(Escribiendo::opacidad(2, pi / 2 + 1.4), 1.0);
+    EXPECT_DOUBLE_EQ(Escribiendo::opacidad(0, 1.5 * pi), 0.35);
+    EXPECT_DOUBLE_EQ(Escribiendo::opacidad(2, 0.5), 0.35);
+
+    RelojVirtual reloj;
+    Escribiendo e(Esquema::oscuro, reloj);
+    EXPECT_EQ(e.size(), QSize(50, 26));
+    e.show();
+    EXPECT_DOUBLE_EQ(e.fase(), 0);
+    for (int i = 0; i < 9; ++i) reloj.avanzar(1.0 / 30);  // 0.3 s: a quarter of the cycle
+    EXPECT_NEAR(e.fase(), pi / 2, 1e-6);
+    for (int i = 0; i < 27; ++i) reloj.avanzar(1.0 / 30);  // 1.2 s: starts again from 0
+    EXPECT_NEAR(std::fmod(e.fase() + 1e-6, 2 * pi), 0, 1e-5);
+    // Hidden, it stops asking for frames; shown again, it starts from 0.
+    e.hide();
+    EXPECT_EQ(reloj.pendientes(), 0);
+    reloj.avanzar(0.5);
+    e.show();
+    EXPECT_DOUBLE_EQ(e.fase(), 0);
+}
+
+namespace {
+
+// A chat-like column of bubbles on the panel's glass colour, grabbed to PNG.
+QImage columna(const QList<QWidget*>& vistas, Esquema e, int ancho = 428) {
+    QWidget fondo;
+    fondo.setAutoFillBackground(true);
+    QPalette pal = fondo.palette();
+    pal.setColor(QPalette::Window, Vidrio::colorMaterial(e, false));
+    fondo.setPalette(pal);
+    auto* capa = new QVBoxLayout(&fondo);
+    capa->setContentsMargins(16, 16, 16, 16);
+    capa->setSpacing(10);
+    for (QWidget* v : vistas) {
+        if (auto* esc = qobject_cast<Escribiendo*>(v))
+            capa->addWidget(esc, 0, Qt::AlignLeft);
+        else
+            capa->addWidget(v);
+    }
+    fondo.resize(ancho, 100);
+    fondo.show();
+    fondo.resize(ancho, capa->heightForWidth(ancho) > 0 ? capa->heightForWidth(ancho) : capa->sizeHint().height());
+    pruebas::esperarHasta([&] {
+        for (QWidget* v : vistas)
+            if (auto* b = qobject_cast<Burbuja*>(v); b && !b->imagenesListas()) return false;
+        return true;
+    });
+    pruebas::girar(30);
+    fondo.resize(ancho, capa->sizeHint().height());
+    pruebas::girar(30);
+    return fondo.grab().toImage();
+}
+
+}  // namespace
+
+TEST(Burbuja, Dibujos) {
+    Fotos f;
+    for (const Esquema e : {Esquema::claro, Esquema::oscuro}) {
+        const QString sufijo = e == Esquema::oscuro ? "oscuro" : "claro";
+        RelojVirtual reloj;
+        {
+            auto* escribiendo = new Escribiendo(e, reloj);
+            const QList<QWidget*> vistas = {
+                new Burbuja(msg("1", false, "@ventas ¿Cuánto **vendimos** hoy? Quiero el _total_ y el ticket medio.", 0), {}, {}, e),
+                new Burbuja(msg("2", true, "Hoy van **1.240 €** en 31 pedidos.\n- Ticket medio: `40 €`\n- Más info en [el panel](https://zentu.ai)", 1, {}, "Agente Ventas"), {}, {}, e),
+                new Burbuja(msg("3", true, "Listo, lo he dejado preparado.", 2, {}, "Zentu"), {}, {}, e),
+                new Burbuja(msg("4", true, "", 3, doc("informe trimestral de ventas del segundo semestre.pdf"), "Agente Ventas"), {}, {}, e),
+                new Burbuja(msg("5", false, "Te paso la hoja", 4, doc("ventas.xlsx")), {}, {}, e),
+                new Burbuja(msg("6", false, "", 5, audio()), {}, {}, e),
+                escribiendo,
+            };
+            for (int i = 0; i < 9; ++i) reloj.avanzar(1.0 / 30);
+            const QImage img = columna(vistas, e);
+            EXPECT_TRUE(img.save(pruebas::carpetaArtefactos("chat") + "/burbujas-texto-" + sufijo + ".png"));
+        }
+        for (int n = 1; n <= 5; ++n) {
+            QList<Mensaje> album;
+            for (int i = 0; i < n; ++i)
+                album << msg(QString::number(i), false, i == 0 ? "Fotos del local, para la ficha" : "", i,
+                             foto(f.url(i, i % 2 ? QSize(600, 900) : QSize(900, 600)), QStringLiteral("local%1.jpg").arg(i)));
+            if (n == 3) album << msg("d", false, "", 4, doc("presupuesto.pdf"));
+            const QList<QWidget*> vistas = {new Burbuja(album[0], album, {}, e)};
+            const QImage img = columna(vistas, e);
+            EXPECT_TRUE(img.save(pruebas::carpetaArtefactos("chat") + QStringLiteral("/burbujas-album%1-").arg(n) + sufijo + ".png"));
+        }
+        {
+            const QList<QWidget*> vistas = {
+                new BurbujaParaCaptura(msg("c1", false, "¿Qué tal fue la semana?", 0), e),
+                new BurbujaParaCaptura(msg("c2", true, "Muy bien: **12 %** más de ventas que la anterior.", 1, {}, "Agente Ventas"), e),
+                new Burbuja(msg("r", false, "", 0, foto("file:///no/existe.jpg", "foto-perdida.jpg")), {}, {}, e),
+                new Burbuja(msg("u", true, "Tu código: 9f8e7d6c5b4a39281706f5e4d3c2b1a09f8e7d6c5b4a39281706f5e4d3c2b1a0", 2, {}, "Agente Ventas"), {}, {}, e),
+            };
+            const QImage img = columna(vistas, e);
+            EXPECT_TRUE(img.save(pruebas::carpetaArtefactos("chat") + "/burbujas-captura-" + sufijo + ".png"));
+        }
+    }
+}

@@ -1,0 +1,105 @@
+'use strict';
+// Stand-in realtime speech service for the call tests: a WebSocket endpoint at "/v1/realtime"
+// that speaks JSON events, and a control API under "/__control/" through which a test scripts
+// what happens on connection, pushes events, and reads what the program sent.
+// Usage: node realtime.js [--puerto N]. Prints "puerto N" on standard output once it listens.
+
+const http = require('http');
+const { WebSocketServer } = require('ws');
+
+const argumentos = process.argv.slice(2);
+const iPuerto = argumentos.indexOf('--puerto');
+const puerto = iPuerto >= 0 ? Number(argumentos[iPuerto + 1]) : 0;
+
+const estado = {
+  guion: { alConectar: [{ type: 'session.created', session: { model: 'gpt-realtime', audio: { input: { format: { type: 'audio/pcm', rate: 24000 } } }, tools: [] } }] },
+  recibidos: [],     // every message from the program: parsed JSON, or {crudo} / {binario}
+  conexiones: [],    // {url, autorizacion, abierta, codigo}
+};
+const clientes = new Set();
+
+function enviarJson(res, codigo, valor) {
+  const texto = JSON.stringify(valor === undefined ? null : valor);
+  res.writeHead(codigo, { 'Content-Type': 'application/json', 'Content-Length': Buffer.byteLength(texto) });
+  res.end(texto);
+}
+
+function leerCuerpo(req) {
+  return new Promise((resolve) => {
+    const trozos = [];
+    req.on('data', (t) => trozos.push(t));
+    req.on('end', () => resolve(Buffer.concat(trozos)));
+  });
+}
+
+function mandar(ws, d) {
+  if (d.evento !== undefined) ws.send(JSON.stringify(d.evento));
+  else if (d.texto !== undefined) ws.send(d.texto);
+  else if (d.binario !== undefined) ws.send(Buffer.from(d.binario, 'base64'));
+  else if (d.grande !== undefined) ws.send(JSON.stringify({ type: 'relleno', datos: 'x'.repeat(d.grande) }));
+}
+
+const servidorHttp = http.createServer(async (req, res) => {
+  const cuerpo = await leerCuerpo(req);
+  const url = new URL(req.url, 'http://127.0.0.1');
+  if (!url.pathname.startsWith('/__control/')) return enviarJson(res, 404, { error: 'No existe' });
+  let d = null;
+  try { d = cuerpo.length ? JSON.parse(cuerpo.toString('utf8')) : null; } catch (e) { return enviarJson(res, 400, { error: 'JSON' }); }
+  const que = url.pathname.slice('/__control/'.length);
+  switch (que) {
+    case 'guion': // {alConectar: [events], rechazar: HTTP status, colgarSaludo: bool, cerrarAlConectar: code}
+      estado.guion = d || {};
+      return enviarJson(res, 200, { ok: true });
+    case 'enviar': // {evento} | {texto} | {binario: base64} | {grande: characters}
+      clientes.forEach((ws) => mandar(ws, d));
+      return enviarJson(res, 200, { ok: true, clientes: clientes.size });
+    case 'recibidos': {
+      if (req.method === 'DELETE') estado.recibidos = [];
+      const tipo = url.searchParams.get('tipo');
+      const lista = tipo ? estado.recibidos.filter((m) => m.type === tipo) : estado.recibidos;
+      return enviarJson(res, 200, lista);
+    }
+    case 'cuenta': { // {tipo: n} for every type received
+      const cuenta = {};
+      estado.recibidos.forEach((m) => { const t = m.type || '?'; cuenta[t] = (cuenta[t] || 0) + 1; });
+      return enviarJson(res, 200, cuenta);
+    }
+    case 'conexiones':
+      return enviarJson(res, 200, estado.conexiones);
+    case 'cortar': // {codigo}: a closing handshake with that code; without it the TCP link drops
+      clientes.forEach((ws) => { if (d && d.codigo) ws.close(d.codigo); else ws.terminate(); });
+      return enviarJson(res, 200, { ok: true });
+    default:
+      return enviarJson(res, 404, { error: 'control desconocido: ' + que });
+  }
+});
+
+const wss = new WebSocketServer({ noServer: true, maxPayload: 64 * 1024 * 1024 });
+
+servidorHttp.on('upgrade', (req, socket, cabeza) => {
+  const url = new URL(req.url, 'http://127.0.0.1');
+  const g = estado.guion;
+  const conexion = { url: req.url, autorizacion: req.headers['authorization'] || null, abierta: false, codigo: null };
+  estado.conexiones.push(conexion);
+  if (url.pathname !== '/v1/realtime') { socket.end('HTTP/1.1 404 Not Found\r\n\r\n'); return; }
+  if (g.colgarSaludo) return; // never answers the handshake
+  if (g.rechazar) { socket.end(`HTTP/1.1 ${g.rechazar} Rechazado\r\nContent-Length: 0\r\n\r\n`); return; }
+  wss.handleUpgrade(req, socket, cabeza, (ws) => {
+    conexion.abierta = true;
+    clientes.add(ws);
+    ws.on('message', (datos, binario) => {
+      if (binario) { estado.recibidos.push({ binario: datos.length }); return; }
+      const texto = datos.toString('utf8');
+      try { estado.recibidos.push(JSON.parse(texto)); } catch (e) { estado.recibidos.push({ crudo: texto }); }
+    });
+    ws.on('close', (codigo) => { conexion.abierta = false; conexion.codigo = codigo; clientes.delete(ws); });
+    (g.alConectar || []).forEach((e) => ws.send(typeof e === 'string' ? e : JSON.stringify(e)));
+    if (g.cerrarAlConectar) ws.close(g.cerrarAlConectar);
+  });
+});
+
+servidorHttp.listen(puerto, '127.0.0.1', () => {
+  process.stdout.write('puerto ' + servidorHttp.address().port + '\n');
+});
+
+process.on('SIGTERM', () => { clientes.forEach((ws) => ws.terminate()); servidorHttp.close(); process.exit(0); });
