@@ -9,6 +9,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/error.h>
+#include <libavutil/log.h>
 }
 
 namespace {
@@ -72,6 +73,8 @@ bool CodificadorAac::abierto() const { return e_ != nullptr; }
 
 std::optional<QString> CodificadorAac::abrir(const QString& ruta) {
     e_.reset();
+    // The encoder's statistics are not ours to print; its errors come back as texts.
+    av_log_set_level(AV_LOG_ERROR);
     auto e = std::make_unique<Estado>();
     const QByteArray nombre = QFile::encodeName(ruta);
     int r = avformat_alloc_output_context2(&e->formato, nullptr, "ipod", nombre.constData());
