@@ -18,7 +18,7 @@ const puerto = i >= 0 && i + 1 < argumentos.length ? Number(argumentos[i + 1]) :
 const servidor = spawn(process.execPath, [path.join(__dirname, 'servidor.js'), '--puerto', String(puerto)], {
   stdio: ['ignore', 'pipe', 'inherit'],
 });
-process.on('SIGINT', () => { servidor.kill('SIGTERM'); process.exit(0); });
+for (const senal of ['SIGINT', 'SIGTERM', 'SIGHUP']) process.on(senal, () => { servidor.kill('SIGTERM'); process.exit(0); });
 process.on('exit', () => servidor.kill('SIGTERM'));
 
 function control(que, cuerpo) {
@@ -56,7 +56,7 @@ async function preparar(url) {
     { id: 17, question: '¿Le hago 10 % de descuento a un cliente que pide 40 bolillos para mañana?',
       options: ['Sí, el 10 %', 'Solo el 5 %', 'No'], created_at: hace(25), cliente: 'Marta Ruiz' },
   ] });
-  await respuesta('GET', '/api/pendientes/permisos', { permisos: [] });
+  await respuesta('GET', '/api/pendientes/permisos', []);
   await control('ack', { evento: 'chats:messages', respuesta: [{ ok: true, messages: [
     { id: 'm1', text: '¡Buenos días! Hoy van 14 conversaciones y una duda te espera.', fromMe: false, type: 'text',
       autor: 'Zentu', timestamp: hace(30) },
