@@ -165,4 +165,21 @@ TEST(Desplazable, PlanoEnModoCaptura) {
     CapturaW::activa = false;
 }
 
+// In a translucent window a content that fills itself would wipe the card's glass under the
+// list: the rows would stand over nothing (black where no compositor runs).
+TEST(Desplazable, ElContenidoNoTapaElVidrio) {
+    QWidget ventana;
+    ventana.setAttribute(Qt::WA_TranslucentBackground);
+    auto* contenido = new QWidget;
+    contenido->setMinimumSize(200, 100);
+    auto* d = new Desplazable(contenido, &ventana);
+    d->resize(200, 100);
+    EXPECT_FALSE(contenido->autoFillBackground());
+    // Drawn over a glass-like fill, the content's area keeps that fill.
+    QImage img(200, 100, QImage::Format_ARGB32_Premultiplied);
+    img.fill(QColor(240, 240, 245));
+    d->render(&img, QPoint(), QRegion(), QWidget::DrawChildren);
+    EXPECT_EQ(img.pixelColor(100, 50), QColor(240, 240, 245));
+}
+
 }  // namespace

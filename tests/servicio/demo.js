@@ -58,8 +58,8 @@ async function preparar(url) {
   ] });
   await respuesta('GET', '/api/pendientes/permisos', []);
   await control('ack', { evento: 'chats:messages', respuesta: [{ ok: true, messages: [
-    { id: 'm1', text: '¡Buenos días! Hoy van 14 conversaciones y una duda te espera.', fromMe: false, type: 'text',
-      autor: 'Zentu', timestamp: hace(30) },
+    { id: 'm1', text: '¡Buenos días! Hoy van 14 conversaciones y una duda te espera.', fromMe: true, type: 'text',
+      sender: 'Zentu', timestamp: hace(30) },
   ] }] });
 
   const texto = JSON.stringify({ v: 1, url, codigo });

@@ -6,6 +6,7 @@
 #include "zentu/ajustes/VistaAjustes.h"
 #include "zentu/chat/ChatZentu.h"
 #include "zentu/chat/PanelChat.h"
+#include "zentu/chat/VistaChat.h"
 #include "zentu/voz/Conversacion.h"
 #include "zentu/escritorio/AlimentaWidgets.h"
 #include "zentu/escritorio/Pendientes.h"
@@ -269,24 +270,18 @@ private:
     std::unique_ptr<Conversacion> c_;
 };
 
-// Until the chat view takes its place: the card's surface inside the window's margin.
-class CartaVacia : public QWidget {
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(palette().color(QPalette::Mid), 1));
-        p.setBrush(palette().color(QPalette::Window));
-        const double m = GeometriaChat::margen;
-        p.drawRoundedRect(QRectF(rect()).adjusted(m, m, -m, -m), 18, 18);
-    }
-};
-
-// The chat's floating window. Its content is the chat view once that exists; until then the
-// window holds an empty card.
+// The chat's floating window with the chat view in it. The view resizes the window from its
+// corners; the window is made after the view, so the view reaches it through a shared handle.
 class PanelChatReal : public PuertoPanelChat {
 public:
-    PanelChatReal() : p_(std::make_unique<PanelChat>(new CartaVacia)) {}
+    PanelChatReal(ChatZentu& chat, std::function<void()> cerrar) {
+        auto panel = std::make_shared<QPointer<PanelChat>>();
+        auto* vista = new VistaChat(chat, std::move(cerrar), [panel](PanelChat::Esquina c, QSizeF d, bool terminado) {
+            if (*panel) (*panel)->redimensionar(c, d, terminado);
+        });
+        p_ = std::make_unique<PanelChat>(vista);
+        *panel = p_.get();
+    }
     bool enPantalla() const override { return p_->isVisible(); }
     void mostrar() override { p_->mostrar(); }
     void retirar() override { p_->hide(); }
@@ -431,8 +426,10 @@ std::unique_ptr<EnMiMac> EntornoEscritorio::crearEnMiMac(const Cuenta& cuenta, C
 
 void EntornoEscritorio::borrarInstantanea() { AlimentaWidgets::borrar(); }
 
-std::unique_ptr<PuertoPanelChat> EntornoEscritorio::crearPanelChat(PuertoChat&, std::function<void()>) {
-    return std::make_unique<PanelChatReal>();
+std::unique_ptr<PuertoPanelChat> EntornoEscritorio::crearPanelChat(PuertoChat& chat, std::function<void()> cerrar) {
+    auto* real = dynamic_cast<ChatReal*>(&chat);
+    if (!real) return nullptr;
+    return std::make_unique<PanelChatReal>(real->modelo(), std::move(cerrar));
 }
 
 std::unique_ptr<PuertoVentana> EntornoEscritorio::crearVentanaEnlace(ModeloEnlace& modelo) {

@@ -294,7 +294,6 @@ Desplazable::Desplazable(QWidget* contenido, QWidget* padre) : QWidget(padre) {
     });
     area->setAttribute(Qt::WA_TranslucentBackground);
     area->viewport()->setAutoFillBackground(false);
-    contenido->setAutoFillBackground(false);
     // A thin indicator over the glass instead of the style's full scroll bar; its foot stays clear
     // of the card's rounded bottom corner.
     area->verticalScrollBar()->setStyleSheet(QStringLiteral(
@@ -303,6 +302,9 @@ Desplazable::Desplazable(QWidget* contenido, QWidget* padre) : QWidget(padre) {
         "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
         "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"));
     area->setWidget(contenido);
+    // setWidget turns the content's own fill on; in a translucent window that fill would wipe the
+    // card's glass beneath it, leaving the list over nothing.
+    contenido->setAutoFillBackground(false);
     l->addWidget(area);
 }
 
