@@ -215,6 +215,22 @@ TEST(VistaAjustes, TextosPequenos) {
                             Estado{true, 4, "Atendiendo 4 chats"}})
         EXPECT_EQ(EquipoAgentes::estado(agente(1, "x", c.activo, c.n)), QString::fromUtf8(c.texto));
 
+    // The sidebar's rows and the pane headers, in sidebar order.
+    struct Seccion { SeccionAjustes s; const char* titulo; const char* subtitulo; };
+    const Seccion secciones[] = {
+        {SeccionAjustes::estado, "Estado", ""},
+        {SeccionAjustes::atajos, "Atajos", "Llama a Zentu desde cualquier sitio, sin tocar el ratón."},
+        {SeccionAjustes::isla, "La isla", "Cómo se ve y se oye Zentu en tu escritorio."},
+        {SeccionAjustes::llamadas, "Llamadas", "Cuándo pueden sonar tus agentes en este equipo."},
+        {SeccionAjustes::cuenta, "Cuenta", "El negocio con el que trabaja este equipo."},
+    };
+    for (size_t i = 0; i < Secciones::todas.size(); ++i) {
+        EXPECT_EQ(Secciones::todas[i], secciones[i].s);
+        EXPECT_EQ(BarraAjustes::titulo(secciones[i].s), QString::fromUtf8(secciones[i].titulo));
+        EXPECT_EQ(VistaAjustes::subtitulo(secciones[i].s), QString::fromUtf8(secciones[i].subtitulo));
+    }
+    EXPECT_TRUE(BarraAjustes::version().startsWith(QStringLiteral("Versión ")));
+
     struct Teclas { Combinacion c; QStringList caps; };
     for (const Teclas& c : {Teclas{{49, 0x800}, {"⌥", "Espacio"}}, Teclas{{96, 0}, {"F5"}},
                             Teclas{{53, 0x1000 | 0x800 | 0x200 | 0x100}, {"⌃", "⌥", "⇧", "⌘", "Esc"}}})
