@@ -511,3 +511,46 @@ TEST_F(Ventana, ImagenesDelEquipo) {
         vista.reset();
     }
 }
+
+// A bubble hangs from the cell that opened it (in the grid or in the overflow bubble), not from
+// the block.
+TEST_F(Ventana, LasBurbujasCuelganDeSuCelda) {
+    cuenta = Cuenta{"https://panel.zentu.app", "t", "ana@tolmira.es", "Hotel Tolmira"};
+    foto = Instantanea::ejemplo();
+    foto.agentes = muchos(12);
+    VistaAjustes& w = abrir(SeccionAjustes::estado);
+    w.show();
+    pruebas::girar(150);
+    EquipoAgentes* eq = w.panelEstado()->equipo();
+    auto celda = [&](qint64 id) -> const QWidget* {
+        for (const QWidget* c : w.findChildren<QWidget*>())
+            if (!c->isHidden() && c->property("agente").toLongLong() == id) return c;
+        return nullptr;
+    };
+    auto cuelga = [](const QWidget* burbuja, const QWidget* ancla) {
+        const QRect c(ancla->mapToGlobal(QPoint(0, 0)), ancla->size());
+        const QRect b = burbuja->geometry();
+        EXPECT_TRUE(b.left() <= c.center().x() && c.center().x() <= b.right()) << "sobre la celda";
+        EXPECT_TRUE(b.top() == c.bottom() + 1 || b.bottom() == c.top() - 1) << "junto a su borde";
+    };
+    for (qint64 id : {1, 5, 8}) {
+        SCOPED_TRACE(id);
+        eq->abrirAgente(id);
+        ASSERT_NE(eq->burbuja(), nullptr);
+        ASSERT_NE(celda(id), nullptr);
+        cuelga(eq->burbuja(), celda(id));
+        eq->abrirAgente(std::nullopt);
+    }
+    auto* resto = eq->findChild<QAbstractButton*>();
+    ASSERT_NE(resto, nullptr);
+    resto->click();
+    ASSERT_NE(eq->burbujaResto(), nullptr);
+    cuelga(eq->burbujaResto(), resto);
+    eq->abrirAgente(10);
+    ASSERT_NE(eq->burbuja(), nullptr);
+    ASSERT_NE(celda(10), nullptr);
+    EXPECT_EQ(celda(10)->window(), eq->burbujaResto());
+    cuelga(eq->burbuja(), celda(10));
+    eq->abrirAgente(std::nullopt);
+    eq->abrirResto(false);
+}
