@@ -554,3 +554,27 @@ TEST_F(Ventana, LasBurbujasCuelganDeSuCelda) {
     eq->abrirAgente(std::nullopt);
     eq->abrirResto(false);
 }
+
+// At the smallest window, with a row recording, every shortcut description is shown whole.
+TEST_F(Ventana, DescripcionesDeAtajosEnteras) {
+    for (Esquema e : {Esquema::claro, Esquema::oscuro}) {
+        VistaAjustes& w = abrir(SeccionAjustes::atajos, e);
+        w.show();
+        for (const auto& f : PanelAtajos::filas()) {
+            SCOPED_TRACE(f.descripcion.toStdString());
+            m->grabar(f.cual);
+            pruebas::girar(50);
+            const QLabel* l = nullptr;
+            for (const QLabel* c : w.panelAtajos()->findChildren<QLabel*>())
+                if (c->text() == f.descripcion) l = c;
+            ASSERT_NE(l, nullptr);
+            const QRect necesita = QFontMetrics(l->font()).boundingRect(QRect(0, 0, l->width(), 10000),
+                                                                       Qt::TextWordWrap, l->text());
+            EXPECT_LE(necesita.height(), l->height());
+            EXPECT_LE(necesita.width(), l->width());
+        }
+        m->parar();
+        w.hide();
+        vista.reset();
+    }
+}
