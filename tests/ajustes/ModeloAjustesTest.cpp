@@ -5,6 +5,7 @@
 #include "comun/Ayudas.h"
 #include "comun/ServicioSimulado.h"
 #include "plataforma/Preferencias.h"
+#include "plataforma/Registro.h"
 #include "plataforma/Teclado.h"
 #include "plataforma/TeclasGlobales.h"
 
@@ -264,6 +265,10 @@ TEST_F(PruebaModelo, InterruptorDeInicioEsLaEntradaDeAutoarranque) {
     ASSERT_TRUE(carpeta.isValid());
     const QByteArray antes = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", carpeta.path().toUtf8());
+    QStringList lineas;
+    Registro::observar([&](const QString& l) {
+        if (l.startsWith(QStringLiteral("[inicio]"))) lineas << l;
+    });
     {
         ModeloAjustes nuevo(*atajos, voz, true, [] { return std::optional<Cuenta>(); }, [] {}, [](bool) {}, [] {});
         EXPECT_FALSE(nuevo.alIniciar());
@@ -281,7 +286,12 @@ TEST_F(PruebaModelo, InterruptorDeInicioEsLaEntradaDeAutoarranque) {
         nuevo.cambiarAlIniciar(true);
         EXPECT_FALSE(nuevo.alIniciar());
     }
+    Registro::observar({});
     qputenv("XDG_CONFIG_HOME", antes);
+    ASSERT_EQ(lineas.size(), 3);
+    EXPECT_EQ(lineas[0], QStringLiteral("[inicio] abrir al iniciar sesión: sí · estado 1"));
+    EXPECT_EQ(lineas[1], QStringLiteral("[inicio] abrir al iniciar sesión: no · estado 0"));
+    EXPECT_TRUE(lineas[2].startsWith(QStringLiteral("[inicio] no se pudo cambiar: "))) << lineas[2].toStdString();
 }
 
 TEST(SeccionAjustes, ValoresYOrden) {

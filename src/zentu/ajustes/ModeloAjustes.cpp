@@ -55,8 +55,12 @@ ModeloAjustes::ModeloAjustes(Atajos& atajos, EstadoVoz& voz, bool sonidos,
     cambiarAgente = [](qint64, bool) -> QCoro::Task<std::optional<QString>> { co_return textoNoEnlazada; };
     accion = [](const QString&) {};
     abrirAlIniciarSesion = [](bool si) {
-        if (auto fallo = si ? InicioSesion::registrar() : InicioSesion::quitar())
+        if (auto fallo = si ? InicioSesion::registrar() : InicioSesion::quitar()) {
             Registro::escribir(QStringLiteral("[inicio] no se pudo cambiar: ") + *fallo);
+            return;
+        }
+        Registro::escribir(QStringLiteral("[inicio] abrir al iniciar sesión: ") + (si ? QStringLiteral("sí") : QStringLiteral("no")) +
+                           QStringLiteral(" · estado ") + QString::number(static_cast<int>(InicioSesion::estado())));
     };
     estadoInicioSesion = [] { return InicioSesion::activado(); };
     encenderFnControl = [](bool si) { TeclasModificadoras::shared().encender(si); };
