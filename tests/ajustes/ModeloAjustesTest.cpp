@@ -5,6 +5,7 @@
 #include "comun/Ayudas.h"
 #include "comun/ServicioSimulado.h"
 #include "plataforma/Preferencias.h"
+#include "plataforma/Registro.h"
 #include "plataforma/Teclado.h"
 #include "plataforma/TeclasGlobales.h"
 
@@ -114,10 +115,11 @@ TEST_F(PruebaModelo, TablaDeTeclasAceptadas) {
         {"F10 sola", 109, 0, true},        {"F11 sola", 103, 0, true},      {"F12 sola", 111, 0, true},
         {"F2 sola", 120, 0, false},        {"F4 sola", 118, 0, false},      {"A sola", teclaA, 0, false},
         {"espacio solo", espacio, 0, false},
-        {"flecha izquierda sola", 123, 0, false}, {"flecha derecha sola", 124, 0, false},
-        {"flecha abajo sola", 125, 0, false},     {"flecha arriba sola", 126, 0, false},
-        {"código 127 solo", 127, 0, false},       {"código 130 solo", 130, 0, false},
-        {"código 135 solo", 135, 0, false},
+        {"flecha izquierda sola", 123, 0, true},  {"flecha derecha sola", 124, 0, true},
+        {"flecha abajo sola", 125, 0, true},      {"flecha arriba sola", 126, 0, true},
+        {"código 127 solo", 127, 0, true},        {"código 130 solo", 130, 0, true},
+        {"código 135 solo", 135, 0, true},        {"código 121 solo", 121, 0, false},
+        {"código 136 solo", 136, 0, false},       {"intro solo", 36, 0, false},
         {"mayúsculas + A", teclaA, may, true},    {"control + flecha izquierda", 123, ctl, true},
         {"super + P", teclaP, cmd, true},         {"alt + F2", 120, opt, true},
     };
@@ -263,6 +265,10 @@ TEST_F(PruebaModelo, InterruptorDeInicioEsLaEntradaDeAutoarranque) {
     ASSERT_TRUE(carpeta.isValid());
     const QByteArray antes = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", carpeta.path().toUtf8());
+    QStringList lineas;
+    Registro::observar([&](const QString& l) {
+        if (l.startsWith(QStringLiteral("[inicio]"))) lineas << l;
+    });
     {
         ModeloAjustes nuevo(*atajos, voz, true, [] { return std::optional<Cuenta>(); }, [] {}, [](bool) {}, [] {});
         EXPECT_FALSE(nuevo.alIniciar());
@@ -280,7 +286,12 @@ TEST_F(PruebaModelo, InterruptorDeInicioEsLaEntradaDeAutoarranque) {
         nuevo.cambiarAlIniciar(true);
         EXPECT_FALSE(nuevo.alIniciar());
     }
+    Registro::observar({});
     qputenv("XDG_CONFIG_HOME", antes);
+    ASSERT_EQ(lineas.size(), 3);
+    EXPECT_EQ(lineas[0], QStringLiteral("[inicio] abrir al iniciar sesión: sí · estado 1"));
+    EXPECT_EQ(lineas[1], QStringLiteral("[inicio] abrir al iniciar sesión: no · estado 0"));
+    EXPECT_TRUE(lineas[2].startsWith(QStringLiteral("[inicio] no se pudo cambiar: "))) << lineas[2].toStdString();
 }
 
 TEST(SeccionAjustes, ValoresYOrden) {

@@ -215,6 +215,22 @@ TEST(VistaAjustes, TextosPequenos) {
                             Estado{true, 4, "Atendiendo 4 chats"}})
         EXPECT_EQ(EquipoAgentes::estado(agente(1, "x", c.activo, c.n)), QString::fromUtf8(c.texto));
 
+    // The sidebar's rows and the pane headers, in sidebar order.
+    struct Seccion { SeccionAjustes s; const char* titulo; const char* subtitulo; };
+    const Seccion secciones[] = {
+        {SeccionAjustes::estado, "Estado", ""},
+        {SeccionAjustes::atajos, "Atajos", "Llama a Zentu desde cualquier sitio, sin tocar el ratón."},
+        {SeccionAjustes::isla, "La isla", "Cómo se ve y se oye Zentu en tu escritorio."},
+        {SeccionAjustes::llamadas, "Llamadas", "Cuándo pueden sonar tus agentes en este equipo."},
+        {SeccionAjustes::cuenta, "Cuenta", "El negocio con el que trabaja este equipo."},
+    };
+    for (size_t i = 0; i < Secciones::todas.size(); ++i) {
+        EXPECT_EQ(Secciones::todas[i], secciones[i].s);
+        EXPECT_EQ(BarraAjustes::titulo(secciones[i].s), QString::fromUtf8(secciones[i].titulo));
+        EXPECT_EQ(VistaAjustes::subtitulo(secciones[i].s), QString::fromUtf8(secciones[i].subtitulo));
+    }
+    EXPECT_TRUE(BarraAjustes::version().startsWith(QStringLiteral("Versión ")));
+
     struct Teclas { Combinacion c; QStringList caps; };
     for (const Teclas& c : {Teclas{{49, 0x800}, {"⌥", "Espacio"}}, Teclas{{96, 0}, {"F5"}},
                             Teclas{{53, 0x1000 | 0x800 | 0x200 | 0x100}, {"⌃", "⌥", "⇧", "⌘", "Esc"}}})
@@ -491,6 +507,73 @@ TEST_F(Ventana, ImagenesDelEquipo) {
             EXPECT_EQ(textos, QStringList{a.activo ? "Pausar" : "Reanudar"});
             eq->abrirAgente(std::nullopt);
         }
+        w.hide();
+        vista.reset();
+    }
+}
+
+// A bubble hangs from the cell that opened it (in the grid or in the overflow bubble), not from
+// the block.
+TEST_F(Ventana, LasBurbujasCuelganDeSuCelda) {
+    cuenta = Cuenta{"https://panel.zentu.app", "t", "ana@tolmira.es", "Hotel Tolmira"};
+    foto = Instantanea::ejemplo();
+    foto.agentes = muchos(12);
+    VistaAjustes& w = abrir(SeccionAjustes::estado);
+    w.show();
+    pruebas::girar(150);
+    EquipoAgentes* eq = w.panelEstado()->equipo();
+    auto celda = [&](qint64 id) -> const QWidget* {
+        for (const QWidget* c : w.findChildren<QWidget*>())
+            if (!c->isHidden() && c->property("agente").toLongLong() == id) return c;
+        return nullptr;
+    };
+    auto cuelga = [](const QWidget* burbuja, const QWidget* ancla) {
+        const QRect c(ancla->mapToGlobal(QPoint(0, 0)), ancla->size());
+        const QRect b = burbuja->geometry();
+        EXPECT_TRUE(b.left() <= c.center().x() && c.center().x() <= b.right()) << "sobre la celda";
+        EXPECT_TRUE(b.top() == c.bottom() + 1 || b.bottom() == c.top() - 1) << "junto a su borde";
+    };
+    for (qint64 id : {1, 5, 8}) {
+        SCOPED_TRACE(id);
+        eq->abrirAgente(id);
+        ASSERT_NE(eq->burbuja(), nullptr);
+        ASSERT_NE(celda(id), nullptr);
+        cuelga(eq->burbuja(), celda(id));
+        eq->abrirAgente(std::nullopt);
+    }
+    auto* resto = eq->findChild<QAbstractButton*>();
+    ASSERT_NE(resto, nullptr);
+    resto->click();
+    ASSERT_NE(eq->burbujaResto(), nullptr);
+    cuelga(eq->burbujaResto(), resto);
+    eq->abrirAgente(10);
+    ASSERT_NE(eq->burbuja(), nullptr);
+    ASSERT_NE(celda(10), nullptr);
+    EXPECT_EQ(celda(10)->window(), eq->burbujaResto());
+    cuelga(eq->burbuja(), celda(10));
+    eq->abrirAgente(std::nullopt);
+    eq->abrirResto(false);
+}
+
+// At the smallest window, with a row recording, every shortcut description is shown whole.
+TEST_F(Ventana, DescripcionesDeAtajosEnteras) {
+    for (Esquema e : {Esquema::claro, Esquema::oscuro}) {
+        VistaAjustes& w = abrir(SeccionAjustes::atajos, e);
+        w.show();
+        for (const auto& f : PanelAtajos::filas()) {
+            SCOPED_TRACE(f.descripcion.toStdString());
+            m->grabar(f.cual);
+            pruebas::girar(50);
+            const QLabel* l = nullptr;
+            for (const QLabel* c : w.panelAtajos()->findChildren<QLabel*>())
+                if (c->text() == f.descripcion) l = c;
+            ASSERT_NE(l, nullptr);
+            const QRect necesita = QFontMetrics(l->font()).boundingRect(QRect(0, 0, l->width(), 10000),
+                                                                       Qt::TextWordWrap, l->text());
+            EXPECT_LE(necesita.height(), l->height());
+            EXPECT_LE(necesita.width(), l->width());
+        }
+        m->parar();
         w.hide();
         vista.reset();
     }

@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -190,6 +191,20 @@ private:
     std::function<void()> alCerrar_;
 };
 
+// A bubble hangs from the bottom edge of the cell that opened it, centred on it; it goes above
+// the cell when the screen has no room below, and is kept inside the screen sideways.
+void colocarJunto(QWidget* burbuja, const QWidget* ancla) {
+    const QRect celda(ancla->mapToGlobal(QPoint(0, 0)), ancla->size());
+    QPoint p(celda.center().x() + 1 - burbuja->width() / 2, celda.bottom() + 1);
+    if (const QScreen* pantalla = ancla->screen()) {
+        const QRect zona = pantalla->availableGeometry();
+        if (p.y() + burbuja->height() - 1 > zona.bottom() && celda.top() - burbuja->height() >= zona.top())
+            p.setY(celda.top() - burbuja->height());
+        p.setX(std::clamp(p.x(), zona.left(), std::max(zona.left(), zona.right() + 1 - burbuja->width())));
+    }
+    burbuja->move(p);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -309,6 +324,7 @@ void EquipoAgentes::reconstruir() {
 QWidget* EquipoAgentes::celda(const Agente& a, QWidget* padre) {
     const qint64 id = a.id;
     auto* c = new Celda(a, esquema_, [this, id] { abrirAgente(id); }, padre);
+    c->setProperty("agente", id);
     c->setMinimumWidth(38);
     c->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     return c;
@@ -339,8 +355,9 @@ void EquipoAgentes::abrirResto(bool si) {
     }
     col->addLayout(rej);
     b->adjustSize();
-    const QPoint esquina = mapToGlobal(QPoint(width() - b->width() - 8, height()));
-    b->move(esquina);
+    QWidget* ancla = this;
+    for (auto* w : contenedor_->findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly)) ancla = w;
+    colocarJunto(b, ancla);
     burbujaResto_ = b;
     b->show();
 }
@@ -357,9 +374,18 @@ void EquipoAgentes::abrirAgente(std::optional<qint64> id) {
     }
     QWidget* b = crearBurbuja(*it);
     b->adjustSize();
-    b->move(mapToGlobal(QPoint((width() - b->width()) / 2, 0)) - QPoint(0, b->height()));
+    colocarJunto(b, celdaDe(*id));
     burbuja_ = b;
     b->show();
+}
+
+const QWidget* EquipoAgentes::celdaDe(qint64 id) const {
+    for (const QWidget* donde : {static_cast<const QWidget*>(burbujaResto_.data()), static_cast<const QWidget*>(contenedor_)}) {
+        if (!donde) continue;
+        for (const QWidget* c : donde->findChildren<QWidget*>())
+            if (!c->isHidden() && c->property("agente").isValid() && c->property("agente").toLongLong() == id) return c;
+    }
+    return this;
 }
 
 QWidget* EquipoAgentes::crearBurbuja(const Agente& a) {

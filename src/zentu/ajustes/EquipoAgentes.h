@@ -70,6 +70,8 @@ private:
     void reconstruir();
     QWidget* celda(const Instantanea::Agente& a, QWidget* padre);
     QWidget* crearBurbuja(const Instantanea::Agente& a);
+    // The cell that shows the agent (in the grid or in the overflow bubble); the block without one.
+    const QWidget* celdaDe(qint64 id) const;
     void cerrarBurbujas();
 
     ModeloAjustes& modelo_;

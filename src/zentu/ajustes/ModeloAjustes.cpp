@@ -55,8 +55,12 @@ ModeloAjustes::ModeloAjustes(Atajos& atajos, EstadoVoz& voz, bool sonidos,
     cambiarAgente = [](qint64, bool) -> QCoro::Task<std::optional<QString>> { co_return textoNoEnlazada; };
     accion = [](const QString&) {};
     abrirAlIniciarSesion = [](bool si) {
-        if (auto fallo = si ? InicioSesion::registrar() : InicioSesion::quitar())
+        if (auto fallo = si ? InicioSesion::registrar() : InicioSesion::quitar()) {
             Registro::escribir(QStringLiteral("[inicio] no se pudo cambiar: ") + *fallo);
+            return;
+        }
+        Registro::escribir(QStringLiteral("[inicio] abrir al iniciar sesión: ") + (si ? QStringLiteral("sí") : QStringLiteral("no")) +
+                           QStringLiteral(" · estado ") + QString::number(static_cast<int>(InicioSesion::estado())));
     };
     estadoInicioSesion = [] { return InicioSesion::activado(); };
     encenderFnControl = [](bool si) { TeclasModificadoras::shared().encender(si); };
@@ -78,12 +82,11 @@ bool ModeloAjustes::aceptaSinModificador(quint32 tecla) {
     case 103:                                                // F11
     case 109:                                                // F10
     case 111:                                                // F12
-    case 122:                                                // F1
         return true;
     default:
-        // The arrows (123 to 126) and the codes around them would take the key from every
-        // program; F2 (120) and F4 (118) are refused like a letter.
-        return false;
+        // F1, the four arrows (123 to 126) and the codes after them; F2 (120) and F4 (118) are
+        // refused like a letter.
+        return tecla >= 122 && tecla <= 135;
     }
 }
 

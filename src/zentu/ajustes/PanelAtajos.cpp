@@ -109,7 +109,8 @@ PanelAtajos::PanelAtajos(ModeloAjustes& modelo, Esquema esquema, QWidget* padre)
         auto* textos = new QVBoxLayout;
         textos->setSpacing(2);
         textos->addWidget(etiqueta(f.titulo, fuente(13.5, QFont::Medium), primario(esquema)));
-        textos->addWidget(recortada(f.descripcion, fuente(11.5), secundario(esquema)));
+        // Wraps rather than losing its end when the recording prompt takes the row's room.
+        textos->addWidget(etiqueta(f.descripcion, fuente(11.5), secundario(esquema), true));
         h->addLayout(textos, 1);
         auto* boton = new BotonAtajo(esquema, fila);
         const Atajos::Cual cual = f.cual;
