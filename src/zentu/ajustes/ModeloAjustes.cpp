@@ -82,11 +82,12 @@ bool ModeloAjustes::aceptaSinModificador(quint32 tecla) {
     case 103:                                                // F11
     case 109:                                                // F10
     case 111:                                                // F12
+    case 122:                                                // F1
         return true;
     default:
-        // F1, the four arrows (123 to 126) and the codes after them; F2 (120) and F4 (118) are
-        // refused like a letter.
-        return tecla >= 122 && tecla <= 135;
+        // The arrows (123 to 126) and the codes around them would take the key from every
+        // program; F2 (120) and F4 (118) are refused like a letter.
+        return false;
     }
 }
 
