@@ -270,10 +270,24 @@ private:
     std::unique_ptr<Conversacion> c_;
 };
 
+// A card's surface inside the window's margin, for a chat model that is not the real one.
+class CartaVacia : public QWidget {
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(palette().color(QPalette::Mid), 1));
+        p.setBrush(palette().color(QPalette::Window));
+        const double m = GeometriaChat::margen;
+        p.drawRoundedRect(QRectF(rect()).adjusted(m, m, -m, -m), 18, 18);
+    }
+};
+
 // The chat's floating window with the chat view in it. The view resizes the window from its
 // corners; the window is made after the view, so the view reaches it through a shared handle.
 class PanelChatReal : public PuertoPanelChat {
 public:
+    PanelChatReal() : p_(std::make_unique<PanelChat>(new CartaVacia)) {}
     PanelChatReal(ChatZentu& chat, std::function<void()> cerrar) {
         auto panel = std::make_shared<QPointer<PanelChat>>();
         auto* vista = new VistaChat(chat, std::move(cerrar), [panel](PanelChat::Esquina c, QSizeF d, bool terminado) {
@@ -428,7 +442,7 @@ void EntornoEscritorio::borrarInstantanea() { AlimentaWidgets::borrar(); }
 
 std::unique_ptr<PuertoPanelChat> EntornoEscritorio::crearPanelChat(PuertoChat& chat, std::function<void()> cerrar) {
     auto* real = dynamic_cast<ChatReal*>(&chat);
-    if (!real) return nullptr;
+    if (!real) return std::make_unique<PanelChatReal>();
     return std::make_unique<PanelChatReal>(real->modelo(), std::move(cerrar));
 }
 
