@@ -1,5 +1,7 @@
 #include "zentu/escritorio/VistaAgentesFlotante.h"
 
+#include "zentu/escritorio/PiezasTarjeta.h"
+
 #include "compartido/Personajes.h"
 #include "compartido/VistaAgentesW.h"
 #include "zentu/isla/TarjetasFlotantes.h"
@@ -54,20 +56,9 @@ QCoro::Task<void> ModeloAgentes::alternar(Instantanea::Agente agente) {
 
 namespace {
 
-QColor con(QColor c, double o) {
-    c.setAlphaF(float(c.alphaF() * o));
-    return c;
-}
-
-QFont fuente(const QWidget* w, double puntos, QFont::Weight peso, bool redondeada = false) {
-    QFont f;
-    f.setFamilies(redondeada ? QStringList{QStringLiteral("Comfortaa"), QStringLiteral("Inter"), QStringLiteral("DejaVu Sans")}
-                             : QStringList{QStringLiteral("Inter"), QStringLiteral("DejaVu Sans")});
-    f.setWeight(peso);
-    const int dpi = w ? w->logicalDpiY() : 72;
-    f.setPointSizeF(puntos * 72.0 / (dpi > 0 ? dpi : 72));
-    return f;
-}
+using PiezasTarjeta::con;
+using PiezasTarjeta::fuente;
+using PiezasTarjeta::Girador;
 
 QString nombreVisible(const QString& nombre) {
     QString t = nombre;
@@ -162,36 +153,6 @@ private:
     QColor tinte_, apagado_;
 };
 
-class Girador : public QWidget {
-public:
-    Girador(QWidget* padre, QColor color) : QWidget(padre), color_(color) {
-        setFixedSize(18, 18);
-        t_.setInterval(50);
-        QObject::connect(&t_, &QTimer::timeout, this, [this] {
-            angulo_ = (angulo_ + 30) % 360;
-            update();
-        });
-    }
-
-protected:
-    void showEvent(QShowEvent*) override { t_.start(); }
-    void hideEvent(QHideEvent*) override { t_.stop(); }
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        const QRectF r = QRectF(rect()).adjusted(2, 2, -2, -2);
-        p.setPen(QPen(con(color_, 0.25), 2));
-        p.drawEllipse(r);
-        p.setPen(QPen(color_, 2, Qt::SolidLine, Qt::RoundCap));
-        p.drawArc(r, -angulo_ * 16, 100 * 16);
-    }
-
-private:
-    QColor color_;
-    QTimer t_;
-    int angulo_ = 90;
-};
-
 QLabel* etiqueta(QWidget* padre, const QString& t, double puntos, QFont::Weight peso, const QColor& color) {
     auto* l = new QLabel(t, padre);
     l->setTextFormat(Qt::PlainText);
@@ -264,7 +225,7 @@ void VistaAgentesFlotante::reconstruir() {
         if (a.coordinador) {
             h->addWidget(etiqueta(fila, QStringLiteral("Coordina"), 11, QFont::Normal, con(pal.tinta, 0.45)));
         } else if (m_->cambiando() == a.id) {
-            h->addWidget(new Girador(fila, pal.tinta));
+            h->addWidget(new Girador(fila, 18, pal.tinta));
         } else {
             auto* sw = new Interruptor(fila, a.activo, pal.lima, con(pal.tinta, 0.2));
             sw->setToolTip((a.activo ? QStringLiteral("Pausar a ") : QStringLiteral("Reanudar a ")) + a.nombre);

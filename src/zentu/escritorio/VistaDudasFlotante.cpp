@@ -1,5 +1,7 @@
 #include "zentu/escritorio/VistaDudasFlotante.h"
 
+#include "zentu/escritorio/PiezasTarjeta.h"
+
 #include "compartido/Iconos.h"
 #include "zentu/isla/TarjetasFlotantes.h"
 #include "zentu/isla/Vidrio.h"
@@ -26,33 +28,16 @@
 
 namespace {
 
+using PiezasTarjeta::con;
+using PiezasTarjeta::fuente;
+using PiezasTarjeta::Girador;
+
 // Characters as the owner sees them: an accented letter or an emoji counts once.
 qsizetype caracteres(const QString& texto) {
     QTextBoundaryFinder f(QTextBoundaryFinder::Grapheme, texto);
     qsizetype n = 0;
     while (f.toNextBoundary() != -1) ++n;
     return n;
-}
-
-QColor con(QColor c, double opacidad) {
-    c.setAlphaF(float(c.alphaF() * opacidad));
-    return c;
-}
-
-// The program's text face at a size in points (one point is one unit of the card).
-QFont fuente(const QWidget* w, double puntos, QFont::Weight peso, bool redondeada = false, bool mono = false) {
-    QFont f;
-    if (mono)
-        f.setFamilies({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Monospace")});
-    else if (redondeada)
-        f.setFamilies({QStringLiteral("Comfortaa"), QStringLiteral("Inter"), QStringLiteral("DejaVu Sans")});
-    else
-        f.setFamilies({QStringLiteral("Inter"), QStringLiteral("DejaVu Sans")});
-    f.setStyleHint(mono ? QFont::Monospace : QFont::SansSerif);
-    f.setWeight(peso);
-    const int dpi = w ? w->logicalDpiY() : 72;
-    f.setPointSizeF(puntos * 72.0 / (dpi > 0 ? dpi : 72));
-    return f;
 }
 
 QLabel* etiqueta(QWidget* padre, const QString& texto, double puntos, QFont::Weight peso, const QColor& color,
@@ -110,39 +95,6 @@ protected:
 private:
     QSize tam_;
     Pintor pintor_;
-};
-
-// A small progress spinner: an arc that turns while the spinner is on screen.
-class Girador : public QWidget {
-public:
-    Girador(QWidget* padre, double lado, QColor color) : QWidget(padre), color_(color) {
-        setFixedSize(int(std::ceil(lado)), int(std::ceil(lado)));
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        temporizador_.setInterval(50);
-        QObject::connect(&temporizador_, &QTimer::timeout, this, [this] {
-            angulo_ = (angulo_ + 30) % 360;
-            update();
-        });
-    }
-
-protected:
-    void showEvent(QShowEvent*) override { temporizador_.start(); }
-    void hideEvent(QHideEvent*) override { temporizador_.stop(); }
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        const double grosor = std::max(1.5, width() / 9.0);
-        const QRectF r = QRectF(rect()).adjusted(grosor, grosor, -grosor, -grosor);
-        p.setPen(QPen(con(color_, 0.25), grosor));
-        p.drawEllipse(r);
-        p.setPen(QPen(color_, grosor, Qt::SolidLine, Qt::RoundCap));
-        p.drawArc(r, -angulo_ * 16, 100 * 16);
-    }
-
-private:
-    QColor color_;
-    QTimer temporizador_;
-    int angulo_ = 90;
 };
 
 // A text field that grows with its lines between a minimum and a maximum, drawn on its own
