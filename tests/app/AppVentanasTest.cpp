@@ -353,4 +353,24 @@ TEST_F(Ventanas, LasAccionesRapidasDeCaptura) {
     EXPECT_FALSE(e.traza.pasos.contains("ajustes retirar"));
 }
 
+// A capture staged for the chat is removed once it leaves the staged list (sent, or taken off);
+// the owner's own files never are.
+TEST_F(Ventanas, LaCapturaSeBorraAlDejarLaLista) {
+    ASSERT_TRUE(e.chat);
+    const QString propia = app->carpetaTemporal() + "/zentu-zona-1.png";
+    QFile f(propia);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("png");
+    f.close();
+    QTemporaryDir fuera;
+    const QString ajena = fuera.filePath("foto.png");
+    QFile g(ajena);
+    ASSERT_TRUE(g.open(QIODevice::WriteOnly));
+    g.close();
+    ASSERT_TRUE(e.chat->alDejarPendientes);
+    e.chat->alDejarPendientes({propia, ajena});
+    EXPECT_FALSE(QFile::exists(propia));
+    EXPECT_TRUE(QFile::exists(ajena));
+}
+
 }  // namespace

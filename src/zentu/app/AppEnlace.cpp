@@ -4,6 +4,8 @@
 #include "plataforma/Registro.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonValue>
 
 namespace {
@@ -41,6 +43,13 @@ PuertoChat* App::asegurarChat() {
     chat = std::move(nuevoChat);
     chat->alCambiarAgente = [yo] {
         if (yo) yo->actualizarModoChat();
+    };
+    // Captures this run made for the chat are gone once sent (or taken off the staged list).
+    chat->alDejarPendientes = [yo](const QStringList& rutas) {
+        if (!yo) return;
+        const QString propia = QDir(yo->carpetaTemporal()).absolutePath() + QLatin1Char('/');
+        for (const QString& r : rutas)
+            if (QFileInfo(r).absoluteFilePath().startsWith(propia)) QFile::remove(r);
     };
     observadorAgente = true;
     actualizarModoChat();

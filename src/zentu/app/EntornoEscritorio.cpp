@@ -216,6 +216,14 @@ public:
         QObject::connect(c_.get(), &ChatZentu::conAgenteCambio, this, [this] {
             if (alCambiarAgente) alCambiarAgente();
         });
+        QObject::connect(c_.get(), &ChatZentu::pendientesCambio, this, [this] {
+            // A file leaves the list only once its send has read it, or when the owner drops it.
+            QStringList dejados;
+            for (const QUrl& u : pendientesAntes_)
+                if (!c_->pendientes().contains(u) && u.isLocalFile()) dejados << u.toLocalFile();
+            pendientesAntes_ = c_->pendientes();
+            if (!dejados.isEmpty() && alDejarPendientes) alDejarPendientes(dejados);
+        });
     }
     ChatZentu& modelo() const { return *c_; }
     CanalEnVivo& canal() const override { return c_->canal(); }
@@ -241,6 +249,7 @@ public:
 
 private:
     std::unique_ptr<ChatZentu> c_;
+    QList<QUrl> pendientesAntes_;
 };
 
 class ConversacionReal : public PuertoConversacion {

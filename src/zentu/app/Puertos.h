@@ -112,6 +112,8 @@ public:
 
     std::function<void(Sonidos::Cual)> alSonar;
     std::function<void()> alCambiarAgente;
+    // Local files that left the staged list: sent, or taken off by the owner.
+    std::function<void(const QStringList& rutas)> alDejarPendientes;
 };
 
 // The voice conversation through the chat.
