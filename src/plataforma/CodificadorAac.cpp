@@ -4,23 +4,19 @@
 #include <cstring>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/error.h>
-#include <libavutil/log.h>
-}
+#include "plataforma/BibliotecasFFmpeg.h"
 
 namespace {
-QString textoError(int codigo) {
+QString textoError(const BibliotecasFFmpeg& f, int codigo) {
     char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(codigo, buf, sizeof buf);
+    f.av_strerror(codigo, buf, sizeof buf);
     return QString::fromUtf8(buf);
 }
 }  // namespace
 
 struct CodificadorAac::Estado {
+    explicit Estado(const BibliotecasFFmpeg& bibliotecas) : bib(bibliotecas) {}
+    const BibliotecasFFmpeg& bib;
     AVFormatContext* formato = nullptr;
     AVCodecContext* codec = nullptr;
     AVStream* flujo = nullptr;
@@ -32,32 +28,32 @@ struct CodificadorAac::Estado {
 
     ~Estado() {
         if (formato) {
-            if (formato->pb) avio_closep(&formato->pb);
-            avformat_free_context(formato);
+            if (formato->pb) bib.avio_closep(&formato->pb);
+            bib.avformat_free_context(formato);
         }
-        avcodec_free_context(&codec);
-        av_frame_free(&cuadro);
-        av_packet_free(&paquete);
+        bib.avcodec_free_context(&codec);
+        bib.av_frame_free(&cuadro);
+        bib.av_packet_free(&paquete);
     }
 
     // Sends one frame (or none to flush) and writes every packet that comes out.
     std::optional<QString> codificar(AVFrame* f) {
-        int r = avcodec_send_frame(codec, f);
-        if (r < 0) return QStringLiteral("el codificador AAC no aceptó audio: ") + textoError(r);
+        int r = bib.avcodec_send_frame(codec, f);
+        if (r < 0) return QStringLiteral("el codificador AAC no aceptó audio: ") + textoError(bib, r);
         for (;;) {
-            r = avcodec_receive_packet(codec, paquete);
+            r = bib.avcodec_receive_packet(codec, paquete);
             if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return std::nullopt;
-            if (r < 0) return QStringLiteral("el codificador AAC falló: ") + textoError(r);
-            av_packet_rescale_ts(paquete, codec->time_base, flujo->time_base);
+            if (r < 0) return QStringLiteral("el codificador AAC falló: ") + textoError(bib, r);
+            bib.av_packet_rescale_ts(paquete, codec->time_base, flujo->time_base);
             paquete->stream_index = flujo->index;
-            r = av_interleaved_write_frame(formato, paquete);
-            if (r < 0) return QStringLiteral("no se pudo escribir la grabación: ") + textoError(r);
+            r = bib.av_interleaved_write_frame(formato, paquete);
+            if (r < 0) return QStringLiteral("no se pudo escribir la grabación: ") + textoError(bib, r);
         }
     }
 
     std::optional<QString> cuadroDe(const float* m, int n) {
-        int r = av_frame_make_writable(cuadro);
-        if (r < 0) return textoError(r);
+        int r = bib.av_frame_make_writable(cuadro);
+        if (r < 0) return textoError(bib, r);
         cuadro->nb_samples = n;
         std::memcpy(cuadro->data[0], m, size_t(n) * sizeof(float));
         cuadro->pts = pts;
@@ -73,40 +69,44 @@ bool CodificadorAac::abierto() const { return e_ != nullptr; }
 
 std::optional<QString> CodificadorAac::abrir(const QString& ruta) {
     e_.reset();
+    QString falta;
+    const BibliotecasFFmpeg* cargadas = BibliotecasFFmpeg::cargar(&falta);
+    if (!cargadas) return QStringLiteral("no hay codificador AAC: ") + falta;
+    const BibliotecasFFmpeg& bib = *cargadas;
     // The encoder's statistics are not ours to print; its errors come back as texts.
-    av_log_set_level(AV_LOG_ERROR);
-    auto e = std::make_unique<Estado>();
+    bib.av_log_set_level(AV_LOG_ERROR);
+    auto e = std::make_unique<Estado>(bib);
     const QByteArray nombre = QFile::encodeName(ruta);
-    int r = avformat_alloc_output_context2(&e->formato, nullptr, "ipod", nombre.constData());
-    if (r < 0 || !e->formato) return QStringLiteral("no hay contenedor MPEG-4: ") + textoError(r);
-    const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    int r = bib.avformat_alloc_output_context2(&e->formato, nullptr, "ipod", nombre.constData());
+    if (r < 0 || !e->formato) return QStringLiteral("no hay contenedor MPEG-4: ") + textoError(bib, r);
+    const AVCodec* aac = bib.avcodec_find_encoder(AV_CODEC_ID_AAC);
     if (!aac) return QStringLiteral("no hay codificador AAC");
-    e->codec = avcodec_alloc_context3(aac);
+    e->codec = bib.avcodec_alloc_context3(aac);
     e->codec->sample_fmt = AV_SAMPLE_FMT_FLTP;
     e->codec->sample_rate = kFrecuencia;
-    av_channel_layout_default(&e->codec->ch_layout, 1);
+    bib.av_channel_layout_default(&e->codec->ch_layout, 1);
     e->codec->bit_rate = kBitsPorSegundo;
     e->codec->time_base = AVRational{1, kFrecuencia};
     if (e->formato->oformat->flags & AVFMT_GLOBALHEADER) e->codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    r = avcodec_open2(e->codec, aac, nullptr);
-    if (r < 0) return QStringLiteral("no se pudo abrir el codificador AAC: ") + textoError(r);
-    e->flujo = avformat_new_stream(e->formato, nullptr);
+    r = bib.avcodec_open2(e->codec, aac, nullptr);
+    if (r < 0) return QStringLiteral("no se pudo abrir el codificador AAC: ") + textoError(bib, r);
+    e->flujo = bib.avformat_new_stream(e->formato, nullptr);
     if (!e->flujo) return QStringLiteral("no se pudo crear la pista de audio");
     e->flujo->time_base = e->codec->time_base;
-    avcodec_parameters_from_context(e->flujo->codecpar, e->codec);
-    r = avio_open(&e->formato->pb, nombre.constData(), AVIO_FLAG_WRITE);
-    if (r < 0) return QStringLiteral("no se pudo crear la grabación: ") + textoError(r);
-    r = avformat_write_header(e->formato, nullptr);
-    if (r < 0) return QStringLiteral("no se pudo empezar la grabación: ") + textoError(r);
+    bib.avcodec_parameters_from_context(e->flujo->codecpar, e->codec);
+    r = bib.avio_open(&e->formato->pb, nombre.constData(), AVIO_FLAG_WRITE);
+    if (r < 0) return QStringLiteral("no se pudo crear la grabación: ") + textoError(bib, r);
+    r = bib.avformat_write_header(e->formato, nullptr);
+    if (r < 0) return QStringLiteral("no se pudo empezar la grabación: ") + textoError(bib, r);
     e->cabecera = true;
-    e->cuadro = av_frame_alloc();
-    e->paquete = av_packet_alloc();
+    e->cuadro = bib.av_frame_alloc();
+    e->paquete = bib.av_packet_alloc();
     e->cuadro->format = AV_SAMPLE_FMT_FLTP;
     e->cuadro->sample_rate = kFrecuencia;
-    av_channel_layout_copy(&e->cuadro->ch_layout, &e->codec->ch_layout);
+    bib.av_channel_layout_copy(&e->cuadro->ch_layout, &e->codec->ch_layout);
     e->cuadro->nb_samples = e->codec->frame_size > 0 ? e->codec->frame_size : 1024;
-    r = av_frame_get_buffer(e->cuadro, 0);
-    if (r < 0) return QStringLiteral("sin memoria para el audio: ") + textoError(r);
+    r = bib.av_frame_get_buffer(e->cuadro, 0);
+    if (r < 0) return QStringLiteral("sin memoria para el audio: ") + textoError(bib, r);
     e_ = std::move(e);
     return std::nullopt;
 }
@@ -135,7 +135,7 @@ std::optional<QString> CodificadorAac::cerrar() {
     std::optional<QString> fallo;
     if (!e->resto.empty()) fallo = e->cuadroDe(e->resto.data(), int(e->resto.size()));
     if (!fallo) fallo = e->codificar(nullptr);
-    const int r = av_write_trailer(e->formato);
-    if (!fallo && r < 0) fallo = QStringLiteral("no se pudo cerrar la grabación: ") + textoError(r);
+    const int r = e->bib.av_write_trailer(e->formato);
+    if (!fallo && r < 0) fallo = QStringLiteral("no se pudo cerrar la grabación: ") + textoError(e->bib, r);
     return fallo;
 }
