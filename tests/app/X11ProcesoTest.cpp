@@ -153,4 +153,21 @@ TEST(Proceso, AbrirVentanaMuestraLosAjustesAlSegundo) {
     EXPECT_EQ(p.exitCode(), 0);
 }
 
+// The realtime probe is a command-line tool: it runs where no desktop can be reached.
+TEST(Proceso, LaPruebaDeVozCorreSinEscritorio) {
+    Llavero::borrar();
+    QProcess p;
+    QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
+    entorno.remove(QStringLiteral("DISPLAY"));
+    entorno.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    entorno.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    p.setProcessEnvironment(entorno);
+    p.start(programa(), {"--probar-ws"});
+    ASSERT_TRUE(p.waitForStarted(5000));
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return p.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_EQ(QString::fromUtf8(p.readAllStandardOutput()), "SIN CUENTA\n");
+}
+
 }  // namespace

@@ -112,6 +112,18 @@ int enlazarPortapapeles() {
 }  // namespace
 
 int App::main(int argc, char** argv) {
+    // The modes that show nothing on screen (the probe, the sound demo, the pictures written to
+    // files) also run where no desktop is reachable, as over a remote shell.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        for (int i = 1; i < argc; ++i) {
+            const QByteArray a(argv[i]);
+            if (a == "--probar-ws" || a == "--sonar" || a == "--captura" || a == "--captura-widgets") {
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+                break;
+            }
+        }
+    }
     QApplication aplicacion(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zentu"));
     QApplication::setDesktopFileName(QStringLiteral("ai.zentu.voz"));
