@@ -87,6 +87,12 @@ TEST_F(Probe, SalidasYEstados) {
              realtime.guion(QJsonObject{{"alConectar", QJsonArray{R"({"session":{"model":5,"audio":{"x":")" + QString(400, 'a') + "\"}}}"}}});
          },
          true, 0, "", "EVENTO ? · modelo=5 · audio=" + (QStringLiteral("{\"x\":\"") + QString(400, 'a')).left(300) + "\n", 1},
+        {"emoji al cortar",  // 300 characters as a person counts them: an emoji is one, and whole
+         [this] {
+             realtime.guion(QJsonObject{{"alConectar", QJsonArray{R"({"type":"t","session":{"audio":{"x":")" +
+                                                                  QString(290, 'a') + QString::fromUcs4(U"\U0001F600").repeated(20) + "\"}}}"}}});
+         },
+         true, 0, "", "", 1},
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nombre);
@@ -101,7 +107,13 @@ TEST_F(Probe, SalidasYEstados) {
         } else {
             EXPECT_EQ(salida, c.salida);
         }
-        EXPECT_EQ(errores, c.errores);
+        if (QString(c.nombre) == "emoji al cortar") {
+            // {"x":" is 6 characters, then 290 letters and 4 whole emoji: 300 in all.
+            const QString audio = errores.section(QStringLiteral("audio="), 1).chopped(1);
+            EXPECT_EQ(audio, "{\"x\":\"" + QString(290, 'a') + QString::fromUcs4(U"\U0001F600\U0001F600\U0001F600\U0001F600"));
+        } else {
+            EXPECT_EQ(errores, c.errores);
+        }
         const auto informes = peticiones("/api/v1/llamada/realtime/uso");
         EXPECT_EQ(informes.size(), c.informes);
         if (!informes.isEmpty()) {
