@@ -210,7 +210,7 @@ TEST_F(Arranque, LosInterruptoresDePrueba) {
     // The attachment test sends at once, with its fixed text.
     ASSERT_TRUE(pruebas::esperarHasta([&] { return lineas.hay("[chat] prueba de envío: enviado"); }));
     EXPECT_TRUE(e.traza.pasos.contains(
-        "chat enviar /tmp/prueba.pdf · Prueba de adjunto desde la app de Mac. No hace falta hacer nada con él."));
+        "chat enviar /tmp/prueba.pdf · Prueba de adjunto desde la app de Linux. No hace falta hacer nada con él."));
     // The spoken question opens like the morning summary.
     EXPECT_TRUE(e.traza.pasos.contains("conversacion preguntar ¿Qué hay hoy?"));
     EXPECT_EQ(app.modo, Modo::conversacion);

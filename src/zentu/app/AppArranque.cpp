@@ -372,7 +372,7 @@ QCoro::Task<void> App::probarEnvio(QString ruta) {
     if (!c) co_return;
     auto resultado = co_await c->enviarArchivo(
         QFileInfo(ruta).absoluteFilePath(),
-        QStringLiteral("Prueba de adjunto desde la app de Mac. No hace falta hacer nada con él."));
+        QStringLiteral("Prueba de adjunto desde la app de Linux. No hace falta hacer nada con él."));
     if (!yo) co_return;
     Registro::escribir(QStringLiteral("[chat] prueba de envío: ") + resultado.value_or(QStringLiteral("enviado")));
 }

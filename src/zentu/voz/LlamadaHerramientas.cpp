@@ -34,7 +34,7 @@ const QJsonObject& Llamada::herramientaVerPantalla() {
         {"type", "function"},
         {"name", "ver_pantalla"},
         {"description",
-         QStringLiteral("Mira lo que el dueño tiene ahora en la pantalla de su Mac (la ventana que tiene delante). "
+         QStringLiteral("Mira lo que el dueño tiene ahora en la pantalla de su equipo (la ventana que tiene delante). "
                         "Úsala cuando te pida que mires, veas, revises o leas algo de su pantalla: «mira mi pantalla», "
                         "«¿qué ves aquí?», «léeme este correo». Recibirás la imagen justo después.")},
         {"parameters", QJsonObject{{"type", "object"}, {"properties", QJsonObject()}}},
