@@ -114,13 +114,18 @@ protected:
     }
 };
 
-void centrar(QWidget& w) {
+// Centred on the pointer's screen, in front, with the keyboard.
+void presentar(QWidget& w) {
     QScreen* s = QGuiApplication::screenAt(QCursor::pos());
     if (!s) s = QGuiApplication::primaryScreen();
-    if (!s) return;
-    QRect r = w.frameGeometry();
-    r.moveCenter(s->availableGeometry().center());
-    w.move(r.topLeft());
+    if (s) {
+        QRect r = w.frameGeometry();
+        r.moveCenter(s->availableGeometry().center());
+        w.move(r.topLeft());
+    }
+    w.show();
+    w.raise();
+    w.activateWindow();
 }
 
 class VentanaAjustes : public PuertoVentana {
@@ -141,10 +146,7 @@ public:
         };
     }
     void mostrar() override {
-        centrar(*ventana_);
-        ventana_->show();
-        ventana_->raise();
-        ventana_->activateWindow();
+        presentar(*ventana_);
     }
     void cerrar() override { ventana_->close(); }
     void retirar() override { ventana_->hide(); }
@@ -166,10 +168,7 @@ public:
     }
     void mostrar() override {
         ventana_->adjustSize();
-        centrar(*ventana_);
-        ventana_->show();
-        ventana_->raise();
-        ventana_->activateWindow();
+        presentar(*ventana_);
     }
     void cerrar() override { ventana_->close(); }
     void retirar() override { ventana_->hide(); }
