@@ -1,6 +1,7 @@
 #include "comun/RealtimeSimulado.h"
 
 #include "comun/Ayudas.h"
+#include "comun/ProcesoNode.h"
 
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
@@ -11,31 +12,13 @@
 bool RealtimeSimulado::arrancar() {
     detener();
     proceso_ = std::make_unique<QProcess>();
-    proceso_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    proceso_->start(QStringLiteral("node"), {QStringLiteral(ZENTU_DIR_SERVICIO "/realtime.js")});
-    if (!proceso_->waitForStarted(5000)) return false;
-    QByteArray salida;
-    const bool listo = pruebas::esperarHasta(
-        [&] {
-            salida += proceso_->readAllStandardOutput();
-            return salida.contains('\n') || proceso_->state() != QProcess::Running;
-        },
-        15000);
-    if (!listo || !salida.startsWith("puerto ")) return false;
-    puerto_ = salida.mid(7).trimmed().toInt();
+    const QStringList argumentos{QStringLiteral(ZENTU_DIR_SERVICIO "/realtime.js")};
+    puerto_ = pruebas::arrancarNodo(*proceso_, argumentos);
     return puerto_ > 0;
 }
 
 void RealtimeSimulado::detener() {
-    if (!proceso_) return;
-    if (proceso_->state() == QProcess::Running) {
-        proceso_->terminate();
-        if (!proceso_->waitForFinished(5000)) {
-            proceso_->kill();
-            proceso_->waitForFinished(2000);
-        }
-    }
-    proceso_.reset();
+    pruebas::pararProceso(proceso_);
 }
 
 QJsonValue RealtimeSimulado::control(const QString& metodo, const QString& que, const QJsonValue& cuerpo) {

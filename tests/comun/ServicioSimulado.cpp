@@ -1,6 +1,7 @@
 #include "comun/ServicioSimulado.h"
 
 #include "comun/Ayudas.h"
+#include "comun/ProcesoNode.h"
 
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
@@ -11,34 +12,15 @@
 bool ServicioSimulado::arrancar(int puerto, const QStringList& extra) {
     detener();
     proceso_ = std::make_unique<QProcess>();
-    proceso_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QStringList argumentos{QStringLiteral(ZENTU_DIR_SERVICIO "/servidor.js")};
     if (puerto > 0) argumentos << QStringLiteral("--puerto") << QString::number(puerto);
     argumentos << extra;
-    proceso_->start(QStringLiteral("node"), argumentos);
-    if (!proceso_->waitForStarted(5000)) return false;
-    QByteArray salida;
-    const bool listo = pruebas::esperarHasta(
-        [&] {
-            salida += proceso_->readAllStandardOutput();
-            return salida.contains('\n') || proceso_->state() != QProcess::Running;
-        },
-        15000);
-    if (!listo || !salida.startsWith("puerto ")) return false;
-    puerto_ = salida.mid(7).trimmed().toInt();
+    puerto_ = pruebas::arrancarNodo(*proceso_, argumentos);
     return puerto_ > 0;
 }
 
 void ServicioSimulado::detener() {
-    if (!proceso_) return;
-    if (proceso_->state() == QProcess::Running) {
-        proceso_->terminate();
-        if (!proceso_->waitForFinished(5000)) {
-            proceso_->kill();
-            proceso_->waitForFinished(2000);
-        }
-    }
-    proceso_.reset();
+    pruebas::pararProceso(proceso_);
 }
 
 QJsonValue ServicioSimulado::control(const QString& metodo, const QString& que, const QJsonValue& cuerpo) {
