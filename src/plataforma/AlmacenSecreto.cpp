@@ -1,68 +1,280 @@
-// glib's headers must come before Qt's, whose "signals" macro they would otherwise trip over.
-#include <libsecret/secret.h>
-
 #include "plataforma/AlmacenSecreto.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QEventLoop>
+#include <QMap>
+#include <QTimer>
+#include <utility>
+
+// Spoken straight to the desktop's Secret Service over the session bus (the freedesktop.org
+// Secret Service API), so the program does not carry a keyring client library of its own.
+
+namespace {
+
+// One secret as the service sends and takes it: the session that encodes it, the encoding's
+// parameters, the value and its content type.
+struct SecretoDBus {
+    QDBusObjectPath sesion;
+    QByteArray parametros;
+    QByteArray valor;
+    QString tipo;
+};
+
+QDBusArgument& operator<<(QDBusArgument& a, const SecretoDBus& s) {
+    a.beginStructure();
+    a << s.sesion << s.parametros << s.valor << s.tipo;
+    a.endStructure();
+    return a;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& a, SecretoDBus& s) {
+    a.beginStructure();
+    a >> s.sesion >> s.parametros >> s.valor >> s.tipo;
+    a.endStructure();
+    return a;
+}
+
+using Atributos = QMap<QString, QString>;
+using Secretos = QMap<QDBusObjectPath, SecretoDBus>;
+using Rutas = QList<QDBusObjectPath>;
+
+}  // namespace
+
+Q_DECLARE_METATYPE(SecretoDBus)
 
 namespace AlmacenSecreto {
 namespace {
 
-// The same attribute names secret-tool and most desktop programs use, so the item is easy to
-// find and remove by hand.
-const SecretSchema* esquema() {
-    static const SecretSchema s = {
-        "ai.zentu.voz",
-        SECRET_SCHEMA_DONT_MATCH_NAME,
-        {
-            {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
-        },
-        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    };
-    return &s;
+const QString kServicio = QStringLiteral("org.freedesktop.secrets");
+const QString kRaiz = QStringLiteral("/org/freedesktop/secrets");
+const QString kIServicio = QStringLiteral("org.freedesktop.Secret.Service");
+const QString kIColeccion = QStringLiteral("org.freedesktop.Secret.Collection");
+const QString kIItem = QStringLiteral("org.freedesktop.Secret.Item");
+const QString kISesion = QStringLiteral("org.freedesktop.Secret.Session");
+const QString kIAviso = QStringLiteral("org.freedesktop.Secret.Prompt");
+// Items carry the schema name libsecret gave them, so older items and ours look the same.
+const QString kEsquema = QStringLiteral("ai.zentu.voz");
+// A call the service does not answer gives up; a prompt waits for a person, so longer.
+constexpr int kEsperaLlamada = 25000;
+constexpr int kEsperaAviso = 180000;
+
+// A failed step: the service's error, carried up to the public call that reports it.
+struct Fallo {
+    int estado;
+    QString mensaje;
+};
+
+void registrarTipos() {
+    static const bool hecho = [] {
+        qDBusRegisterMetaType<SecretoDBus>();
+        qDBusRegisterMetaType<Atributos>();
+        qDBusRegisterMetaType<Secretos>();
+        return true;
+    }();
+    (void)hecho;
+}
+
+bool esRutaVacia(const QDBusObjectPath& ruta) { return ruta.path().isEmpty() || ruta.path() == QLatin1String("/"); }
+
+QDBusMessage llamarSinFallar(const QString& ruta, const QString& interfaz, const QString& metodo,
+                             const QVariantList& argumentos) {
+    auto mensaje = QDBusMessage::createMethodCall(kServicio, ruta, interfaz, metodo);
+    mensaje.setArguments(argumentos);
+    return QDBusConnection::sessionBus().call(mensaje, QDBus::Block, kEsperaLlamada);
+}
+
+QVariantList llamar(const QString& ruta, const QString& interfaz, const QString& metodo,
+                    const QVariantList& argumentos = {}) {
+    const QDBusMessage respuesta = llamarSinFallar(ruta, interfaz, metodo, argumentos);
+    if (respuesta.type() != QDBusMessage::ReplyMessage) {
+        const QDBusError error(respuesta);
+        const int tipo = static_cast<int>(error.type());
+        throw Fallo{tipo != 0 ? tipo : -1, error.message().isEmpty() ? error.name() : error.message()};
+    }
+    return respuesta.arguments();
+}
+
+template <typename T>
+T argumento(const QVariantList& argumentos, int i) {
+    return i < argumentos.size() ? qdbus_cast<T>(argumentos.at(i)) : T{};
+}
+
+// Waits for the answer to one of the service's prompts (a password to unlock a keyring, a
+// confirmation). Dismissed, unanswered, or the service gone: a failure.
+class EsperaAviso : public QObject {
+    Q_OBJECT
+public:
+    QEventLoop bucle;
+    bool terminado = false;
+    bool descartado = false;
+    QDBusVariant resultado;
+
+public Q_SLOTS:
+    void completado(bool fueDescartado, const QDBusVariant& valor) {
+        terminado = true;
+        descartado = fueDescartado;
+        resultado = valor;
+        bucle.quit();
+    }
+};
+
+QVariant atenderAviso(const QDBusObjectPath& aviso) {
+    if (esRutaVacia(aviso)) return {};
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    EsperaAviso espera;
+    bus.connect(kServicio, aviso.path(), kIAviso, QStringLiteral("Completed"), &espera,
+                SLOT(completado(bool, QDBusVariant)));
+    QDBusServiceWatcher vigia(kServicio, bus, QDBusServiceWatcher::WatchForUnregistration);
+    QObject::connect(&vigia, &QDBusServiceWatcher::serviceUnregistered, &espera.bucle, &QEventLoop::quit);
+    QTimer plazo;
+    plazo.setSingleShot(true);
+    QObject::connect(&plazo, &QTimer::timeout, &espera.bucle, &QEventLoop::quit);
+    try {
+        llamar(aviso.path(), kIAviso, QStringLiteral("Prompt"), {QString()});
+        plazo.start(kEsperaAviso);
+        espera.bucle.exec();
+    } catch (...) {
+        bus.disconnect(kServicio, aviso.path(), kIAviso, QStringLiteral("Completed"), &espera,
+                       SLOT(completado(bool, QDBusVariant)));
+        throw;
+    }
+    bus.disconnect(kServicio, aviso.path(), kIAviso, QStringLiteral("Completed"), &espera,
+                   SLOT(completado(bool, QDBusVariant)));
+    if (!espera.terminado) {
+        // Nobody answered: take the prompt off the screen rather than leave it behind.
+        llamarSinFallar(aviso.path(), kIAviso, QStringLiteral("Dismiss"), {});
+        throw Fallo{static_cast<int>(QDBusError::NoReply), QStringLiteral("el llavero no respondió a tiempo")};
+    }
+    if (espera.descartado) {
+        throw Fallo{static_cast<int>(QDBusError::AccessDenied), QStringLiteral("petición descartada en el llavero")};
+    }
+    return espera.resultado.variant();
+}
+
+// The given items or collections unlocked, asking the person if the service needs to; returns
+// those that are open now.
+Rutas desbloquear(const Rutas& objetos) {
+    if (objetos.isEmpty()) return {};
+    const QVariantList r = llamar(kRaiz, kIServicio, QStringLiteral("Unlock"), {QVariant::fromValue(objetos)});
+    Rutas abiertos = argumento<Rutas>(r, 0);
+    const auto aviso = argumento<QDBusObjectPath>(r, 1);
+    if (!esRutaVacia(aviso)) abiertos += qdbus_cast<Rutas>(atenderAviso(aviso));
+    return abiertos;
+}
+
+std::pair<Rutas, Rutas> buscar(const QString& servicio, const QString& cuenta) {
+    const Atributos atributos{{QStringLiteral("service"), servicio}, {QStringLiteral("account"), cuenta}};
+    const QVariantList r = llamar(kRaiz, kIServicio, QStringLiteral("SearchItems"), {QVariant::fromValue(atributos)});
+    return {argumento<Rutas>(r, 0), argumento<Rutas>(r, 1)};
+}
+
+// A transfer session. Secrets go in plain form: the session bus between two processes of the
+// same user is as private as the encoding would make it.
+class Sesion {
+public:
+    Sesion() {
+        const QVariantList r = llamar(kRaiz, kIServicio, QStringLiteral("OpenSession"),
+                                      {QStringLiteral("plain"), QVariant::fromValue(QDBusVariant(QString()))});
+        ruta_ = argumento<QDBusObjectPath>(r, 1);
+        if (esRutaVacia(ruta_)) throw Fallo{static_cast<int>(QDBusError::Failed), QStringLiteral("sin sesión")};
+    }
+    ~Sesion() { llamarSinFallar(ruta_.path(), kISesion, QStringLiteral("Close"), {}); }
+    Sesion(const Sesion&) = delete;
+    Sesion& operator=(const Sesion&) = delete;
+
+    const QDBusObjectPath& ruta() const { return ruta_; }
+
+private:
+    QDBusObjectPath ruta_;
+};
+
+// The collection behind the "default" alias, created if there is none, and unlocked.
+QDBusObjectPath coleccionPredeterminada() {
+    const QString alias = QStringLiteral("default");
+    auto coleccion = argumento<QDBusObjectPath>(llamar(kRaiz, kIServicio, QStringLiteral("ReadAlias"), {alias}), 0);
+    if (esRutaVacia(coleccion)) {
+        const QVariantMap propiedades{
+            {QStringLiteral("org.freedesktop.Secret.Collection.Label"), QStringLiteral("Default keyring")}};
+        const QVariantList r = llamar(kRaiz, kIServicio, QStringLiteral("CreateCollection"), {propiedades, alias});
+        coleccion = argumento<QDBusObjectPath>(r, 0);
+        if (esRutaVacia(coleccion)) coleccion = qdbus_cast<QDBusObjectPath>(atenderAviso(argumento<QDBusObjectPath>(r, 1)));
+        if (esRutaVacia(coleccion)) {
+            throw Fallo{static_cast<int>(QDBusError::Failed), QStringLiteral("no se creó el llavero")};
+        }
+    }
+    if (!desbloquear({coleccion}).contains(coleccion)) {
+        throw Fallo{static_cast<int>(QDBusError::AccessDenied), QStringLiteral("el llavero sigue bloqueado")};
+    }
+    return coleccion;
 }
 
 }  // namespace
 
 std::optional<QByteArray> leer(const QString& servicio, const QString& cuenta) {
-    const QByteArray s = servicio.toUtf8(), c = cuenta.toUtf8();
-    GError* error = nullptr;
-    gchar* secreto = secret_password_lookup_sync(esquema(), nullptr, &error, "service", s.constData(),
-                                                 "account", c.constData(), nullptr);
-    if (error) {
-        g_error_free(error);
+    registrarTipos();
+    try {
+        auto [abiertos, bloqueados] = buscar(servicio, cuenta);
+        // Ask to unlock only when nothing matching is open already.
+        if (abiertos.isEmpty()) abiertos = desbloquear(bloqueados);
+        if (abiertos.isEmpty()) return std::nullopt;
+        const QDBusObjectPath item = abiertos.first();
+        Sesion sesion;
+        const QVariantList r = llamar(kRaiz, kIServicio, QStringLiteral("GetSecrets"),
+                                      {QVariant::fromValue(Rutas{item}), QVariant::fromValue(sesion.ruta())});
+        const auto secretos = argumento<Secretos>(r, 0);
+        const auto it = secretos.constFind(item);
+        if (it == secretos.cend()) return std::nullopt;
+        return it->valor;
+    } catch (const Fallo&) {
         return std::nullopt;
     }
-    if (!secreto) return std::nullopt;
-    QByteArray datos(secreto);
-    secret_password_free(secreto);
-    return datos;
 }
 
 Resultado guardar(const QString& servicio, const QString& cuenta, const QByteArray& datos,
                   const QString& etiqueta) {
-    const QByteArray s = servicio.toUtf8(), c = cuenta.toUtf8(), e = etiqueta.toUtf8();
-    GError* error = nullptr;
-    const gboolean ok = secret_password_store_sync(esquema(), SECRET_COLLECTION_DEFAULT, e.constData(),
-                                                   datos.constData(), nullptr, &error, "service",
-                                                   s.constData(), "account", c.constData(), nullptr);
-    Resultado r;
-    if (error) {
-        r.estado = error->code != 0 ? error->code : -1;
-        r.mensaje = QString::fromUtf8(error->message);
-        g_error_free(error);
-    } else if (!ok) {
-        r.estado = -1;
+    registrarTipos();
+    try {
+        const QDBusObjectPath coleccion = coleccionPredeterminada();
+        Sesion sesion;
+        const Atributos atributos{{QStringLiteral("service"), servicio},
+                                  {QStringLiteral("account"), cuenta},
+                                  {QStringLiteral("xdg:schema"), kEsquema}};
+        const QVariantMap propiedades{
+            {QStringLiteral("org.freedesktop.Secret.Item.Label"), etiqueta},
+            {QStringLiteral("org.freedesktop.Secret.Item.Attributes"), QVariant::fromValue(atributos)}};
+        const SecretoDBus secreto{sesion.ruta(), {}, datos, QStringLiteral("text/plain")};
+        const QVariantList r = llamar(coleccion.path(), kIColeccion, QStringLiteral("CreateItem"),
+                                      {propiedades, QVariant::fromValue(secreto), true});
+        atenderAviso(argumento<QDBusObjectPath>(r, 1));
+        return {};
+    } catch (const Fallo& f) {
+        return {f.estado, f.mensaje};
     }
-    return r;
 }
 
 void borrar(const QString& servicio, const QString& cuenta) {
-    const QByteArray s = servicio.toUtf8(), c = cuenta.toUtf8();
-    GError* error = nullptr;
-    secret_password_clear_sync(esquema(), nullptr, &error, "service", s.constData(), "account",
-                               c.constData(), nullptr);
-    if (error) g_error_free(error);
+    registrarTipos();
+    try {
+        const auto [abiertos, bloqueados] = buscar(servicio, cuenta);
+        for (const QDBusObjectPath& item : abiertos + bloqueados) {
+            try {
+                atenderAviso(argumento<QDBusObjectPath>(llamar(item.path(), kIItem, QStringLiteral("Delete")), 0));
+            } catch (const Fallo&) {
+                // One item that will not go (locked, refused) does not keep the others.
+            }
+        }
+    } catch (const Fallo&) {
+        // No service: nothing stored there to remove.
+    }
 }
 
 }  // namespace AlmacenSecreto
+
+#include "AlmacenSecreto.moc"
