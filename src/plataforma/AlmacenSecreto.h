@@ -5,7 +5,8 @@
 #include <optional>
 
 // One generic secret in the desktop's Secret Service (GNOME Keyring, KWallet), found by a
-// service name and an account name. Synchronous calls, made from the main thread.
+// service name and an account name. Synchronous calls, made from the main thread; while the
+// keyring asks the person something (to unlock it), a local event loop turns until they answer.
 namespace AlmacenSecreto {
 
 struct Resultado {

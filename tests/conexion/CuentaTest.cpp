@@ -318,7 +318,7 @@ TEST(Llavero, DatosIlegiblesDanNada) {
 }
 
 // With no Secret Service at all (no session bus), reading yields none and saving only logs its
-// failure. libsecret keeps its first connection for the life of the process, so this runs in a
+// failure. The session bus connection lasts for the life of the process, so this runs in a
 // child process of this same binary whose environment has no reachable bus.
 TEST(LlaveroSinServicio, LeerDaNadaYGuardarSoloRegistra) {
     if (qEnvironmentVariableIsSet("ZENTU_HIJO_SIN_BUS")) {
