@@ -107,10 +107,18 @@ T argumento(const QVariantList& argumentos, int i) {
 }
 
 // Waits for the answer to one of the service's prompts (a password to unlock a keyring, a
-// confirmation). Dismissed, unanswered, or the service gone: a failure.
+// confirmation), listening for it from construction to destruction.
 class EsperaAviso : public QObject {
     Q_OBJECT
 public:
+    EsperaAviso(const QDBusConnection& bus, const QString& ruta) : bus_(bus), ruta_(ruta) {
+        bus_.connect(kServicio, ruta_, kIAviso, QStringLiteral("Completed"), this, SLOT(completado(bool, QDBusVariant)));
+    }
+    ~EsperaAviso() override {
+        bus_.disconnect(kServicio, ruta_, kIAviso, QStringLiteral("Completed"), this,
+                        SLOT(completado(bool, QDBusVariant)));
+    }
+
     QEventLoop bucle;
     bool terminado = false;
     bool descartado = false;
@@ -123,30 +131,26 @@ public Q_SLOTS:
         resultado = valor;
         bucle.quit();
     }
+
+private:
+    QDBusConnection bus_;
+    QString ruta_;
 };
 
+// Shows the prompt and returns what it hands back. Dismissed, unanswered, or the service gone
+// meanwhile: a failure.
 QVariant atenderAviso(const QDBusObjectPath& aviso) {
     if (esRutaVacia(aviso)) return {};
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    EsperaAviso espera;
-    bus.connect(kServicio, aviso.path(), kIAviso, QStringLiteral("Completed"), &espera,
-                SLOT(completado(bool, QDBusVariant)));
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    EsperaAviso espera(bus, aviso.path());
     QDBusServiceWatcher vigia(kServicio, bus, QDBusServiceWatcher::WatchForUnregistration);
     QObject::connect(&vigia, &QDBusServiceWatcher::serviceUnregistered, &espera.bucle, &QEventLoop::quit);
     QTimer plazo;
     plazo.setSingleShot(true);
     QObject::connect(&plazo, &QTimer::timeout, &espera.bucle, &QEventLoop::quit);
-    try {
-        llamar(aviso.path(), kIAviso, QStringLiteral("Prompt"), {QString()});
-        plazo.start(kEsperaAviso);
-        espera.bucle.exec();
-    } catch (...) {
-        bus.disconnect(kServicio, aviso.path(), kIAviso, QStringLiteral("Completed"), &espera,
-                       SLOT(completado(bool, QDBusVariant)));
-        throw;
-    }
-    bus.disconnect(kServicio, aviso.path(), kIAviso, QStringLiteral("Completed"), &espera,
-                   SLOT(completado(bool, QDBusVariant)));
+    llamar(aviso.path(), kIAviso, QStringLiteral("Prompt"), {QString()});
+    plazo.start(kEsperaAviso);
+    espera.bucle.exec();
     if (!espera.terminado) {
         // Nobody answered: take the prompt off the screen rather than leave it behind.
         llamarSinFallar(aviso.path(), kIAviso, QStringLiteral("Dismiss"), {});
