@@ -1,29 +1,20 @@
 // The large libraries behind PDF pages, QR codes and echo cancellation are opened with their
 // first use, not with the program; a module that is missing or not ours is a reason, not a crash.
+#include "comun/Ayudas.h"
 #include "plataforma/CanceladorEco.h"
 #include "plataforma/DetectorQR.h"
 #include "plataforma/Miniaturas.h"
 #include "plataforma/Modulo.h"
 
-#include <QFile>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-namespace {
-
-bool mapeada(const char* nombre) {
-    QFile f(QStringLiteral("/proc/self/maps"));
-    return f.open(QIODevice::ReadOnly) && f.readAll().contains(nombre);
-}
-
-}  // namespace
-
 TEST(Modulo, LasBibliotecasGrandesLleganConSuPrimerUso) {
     // Linked into the program, these would be here from the start, with all they pull in.
     for (const char* b : {"libpoppler", "libZXing", "libwebrtc_audio_processing", "libzentu_"})
-        EXPECT_FALSE(mapeada(b)) << b;
+        EXPECT_FALSE(pruebas::bibliotecaCargada(b)) << b;
 
     QTemporaryDir dir;
     const QString pdf = dir.filePath(QStringLiteral("dos.pdf"));
@@ -37,18 +28,18 @@ TEST(Modulo, LasBibliotecasGrandesLleganConSuPrimerUso) {
     const QImage primera = Miniaturas::generar(pdf, QSize(60, 80));
     ASSERT_FALSE(primera.isNull());
     EXPECT_GE(primera.height(), 80);
-    EXPECT_TRUE(mapeada("libpoppler"));
-    EXPECT_FALSE(mapeada("libZXing"));
+    EXPECT_TRUE(pruebas::bibliotecaCargada("libpoppler"));
+    EXPECT_FALSE(pruebas::bibliotecaCargada("libZXing"));
 
     QImage blanco(64, 64, QImage::Format_RGB32);
     blanco.fill(Qt::white);
     EXPECT_EQ(DetectorQR().leer(blanco), std::nullopt);
-    EXPECT_TRUE(mapeada("libZXing"));
+    EXPECT_TRUE(pruebas::bibliotecaCargada("libZXing"));
 
     QString error;
     auto eco = CanceladorEco::crear(48000, &error);
     ASSERT_NE(eco, nullptr) << error.toStdString();
-    EXPECT_TRUE(mapeada("libwebrtc_audio_processing"));
+    EXPECT_TRUE(pruebas::bibliotecaCargada("libwebrtc_audio_processing"));
 }
 
 TEST(Modulo, UnModuloQueFaltaONoEsNuestroEsUnMotivo) {
