@@ -1,12 +1,17 @@
 #include "plataforma/CanceladorEco.h"
 
-#include <webrtc/modules/audio_processing/include/audio_processing.h>
-#include <webrtc/common.h>
+#include "plataforma/Modulo.h"
+#include "plataforma/modulos/Tablas.h"
 
 #include <algorithm>
 
+// webrtc-audio-processing is opened with the first call (see Modulo.h).
 struct CanceladorEco::Motor {
-    std::unique_ptr<webrtc::AudioProcessing> apm;
+    const TablaEco* tabla = nullptr;
+    void* procesador = nullptr;
+    ~Motor() {
+        if (procesador) tabla->destruir(procesador);
+    }
 };
 
 CanceladorEco::CanceladorEco(int frecuencia, std::unique_ptr<Motor> motor)
@@ -22,22 +27,16 @@ std::unique_ptr<CanceladorEco> CanceladorEco::crear(int frecuencia, QString* err
         if (error) *error = QStringLiteral("El procesado de voz no admite %1 Hz.").arg(frecuencia);
         return nullptr;
     }
-    webrtc::Config config;
-    // The speakers' delay is unknown on a desktop sound server: let the processor find it.
-    config.Set<webrtc::ExtendedFilter>(new webrtc::ExtendedFilter(true));
-    config.Set<webrtc::DelayAgnostic>(new webrtc::DelayAgnostic(true));
-    auto motor = std::make_unique<Motor>();
-    motor->apm.reset(webrtc::AudioProcessing::Create(config));
-    bool bien = motor->apm != nullptr;
-    if (bien) {
-        auto* apm = motor->apm.get();
-        bien = apm->echo_cancellation()->enable_drift_compensation(false) == webrtc::AudioProcessing::kNoError &&
-               apm->echo_cancellation()->set_suppression_level(webrtc::EchoCancellation::kHighSuppression) ==
-                   webrtc::AudioProcessing::kNoError &&
-               apm->echo_cancellation()->Enable(true) == webrtc::AudioProcessing::kNoError &&
-               apm->high_pass_filter()->Enable(true) == webrtc::AudioProcessing::kNoError;
+    QString falta;
+    const TablaEco* tabla = Modulo::abrir<TablaEco>("zentu_eco", &falta);
+    if (!tabla) {
+        if (error) *error = QStringLiteral("No se pudo encender el procesado de voz: %1").arg(falta);
+        return nullptr;
     }
-    if (!bien) {
+    auto motor = std::make_unique<Motor>();
+    motor->tabla = tabla;
+    motor->procesador = tabla->crear(frecuencia);
+    if (!motor->procesador) {
         if (error) *error = QStringLiteral("No se pudo encender el procesado de voz.");
         return nullptr;
     }
@@ -66,13 +65,9 @@ void CanceladorEco::reproducido(const float* muestras, int n, int frecuenciaDe) 
 }
 
 void CanceladorEco::analizarLejano() {
-    const webrtc::StreamConfig config(frecuencia_, 1);
     size_t hecho = 0;
     while (lejano_.size() - hecho >= static_cast<size_t>(trama_)) {
-        float* canal = lejano_.data() + hecho;
-        const float* const fuente[1] = {canal};
-        float* const destino[1] = {canal};
-        motor_->apm->ProcessReverseStream(fuente, config, config, destino);
+        motor_->tabla->lejano(motor_->procesador, lejano_.data() + hecho);
         hecho += static_cast<size_t>(trama_);
     }
     lejano_.erase(lejano_.begin(), lejano_.begin() + static_cast<long>(hecho));
@@ -81,14 +76,10 @@ void CanceladorEco::analizarLejano() {
 void CanceladorEco::procesar(float* muestras, int n) {
     if (n <= 0) return;
     entrada_.insert(entrada_.end(), muestras, muestras + n);
-    const webrtc::StreamConfig config(frecuencia_, 1);
     size_t hecho = 0;
     while (entrada_.size() - hecho >= static_cast<size_t>(trama_)) {
         float* canal = entrada_.data() + hecho;
-        const float* const fuente[1] = {canal};
-        float* const destino[1] = {canal};
-        motor_->apm->set_stream_delay_ms(0);
-        motor_->apm->ProcessStream(fuente, config, config, destino);
+        motor_->tabla->cercano(motor_->procesador, canal);
         salida_.insert(salida_.end(), canal, canal + trama_);
         hecho += static_cast<size_t>(trama_);
     }

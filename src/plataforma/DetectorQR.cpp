@@ -1,39 +1,26 @@
 #include "plataforma/DetectorQR.h"
 
+#include "plataforma/Modulo.h"
+#include "plataforma/Registro.h"
+#include "plataforma/modulos/Tablas.h"
+
+#include <QPainter>
 #include <QVideoFrame>
 #include <QVideoFrameFormat>
-#include <QPainter>
-
-// zxing-cpp 1.4 returns std::wstring from Result::text() unless told to use UTF-8.
-#define ZX_USE_UTF8 1
-#include <ZXing/ReadBarcode.h>
-
-namespace {
-
-ZXing::DecodeHints pistas() {
-    ZXing::DecodeHints h;
-    h.setFormats(ZXing::BarcodeFormat::QRCode);
-    // Accuracy first: a code held at an angle or photographed off a screen must still read.
-    h.setTryHarder(true);
-    h.setTryRotate(true);
-    h.setTryDownscale(true);
-    return h;
-}
-
-}  // namespace
+#include <mutex>
 
 std::optional<QString> DetectorQR::leerLuma(const uchar* datos, int ancho, int alto, int paso,
                                             int pasoPixel) const {
     if (!datos || ancho <= 0 || alto <= 0) return std::nullopt;
-    static const ZXing::DecodeHints opciones = pistas();
-    const ZXing::ImageView vista(datos, ancho, alto, ZXing::ImageFormat::Lum, paso, pasoPixel);
-    const ZXing::Results resultados = ZXing::ReadBarcodes(vista, opciones);
-    for (const auto& r : resultados) {
-        if (r.isValid() && r.format() == ZXing::BarcodeFormat::QRCode) {
-            return QString::fromStdString(r.text());
-        }
+    // zxing-cpp is opened with the first picture looked at (see Modulo.h).
+    QString error;
+    const TablaQr* qr = Modulo::abrir<TablaQr>("zentu_qr", &error);
+    if (!qr) {
+        static std::once_flag dicho;
+        std::call_once(dicho, [&] { Registro::escribir(QStringLiteral("[qr] sin lector de códigos: %1").arg(error)); });
+        return std::nullopt;
     }
-    return std::nullopt;
+    return qr->leerLuma(datos, ancho, alto, paso, pasoPixel);
 }
 
 std::optional<QString> DetectorQR::leer(const QImage& imagen) const {

@@ -6,7 +6,7 @@
 
 class QVideoFrame;
 
-// Reads QR codes in pictures (zxing-cpp underneath). It keeps no state between calls, so one
+// Reads QR codes in pictures (zxing-cpp underneath, opened on first use). It keeps no state between calls, so one
 // detector may analyse camera frames on a worker thread while another reads a pasted image on
 // the main thread.
 class DetectorQR {

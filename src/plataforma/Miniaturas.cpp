@@ -1,20 +1,27 @@
 #include "plataforma/Miniaturas.h"
 
+#include "plataforma/Modulo.h"
+#include "plataforma/Registro.h"
+#include "plataforma/modulos/Tablas.h"
+
 #include <QFileInfo>
 #include <QImageReader>
-#include <poppler-qt6.h>
 #include <algorithm>
 #include <cmath>
-#include <memory>
+#include <mutex>
 
 namespace Miniaturas {
 namespace {
 
-std::unique_ptr<Poppler::Document> abrirPdf(const QString& ruta) {
-    if (!QFileInfo(ruta).isFile()) return nullptr;
-    auto documento = Poppler::Document::load(ruta);
-    if (!documento || documento->isLocked()) return nullptr;
-    return documento;
+// Poppler and what it pulls in are opened with the first PDF (see Modulo.h).
+const TablaPdf* pdf() {
+    QString error;
+    const TablaPdf* t = Modulo::abrir<TablaPdf>("zentu_pdf", &error);
+    if (!t) {
+        static std::once_flag dicho;
+        std::call_once(dicho, [&] { Registro::escribir(QStringLiteral("[miniaturas] sin PDF: %1").arg(error)); });
+    }
+    return t;
 }
 
 // The size that covers `caja` with the proportions of `origen`.
@@ -22,21 +29,6 @@ QSize cubrir(QSizeF origen, QSize caja) {
     if (origen.isEmpty() || caja.isEmpty()) return {};
     const double f = std::max(caja.width() / origen.width(), caja.height() / origen.height());
     return QSize(std::max(1, int(std::ceil(origen.width() * f))), std::max(1, int(std::ceil(origen.height() * f))));
-}
-
-QImage desdePdf(const QString& ruta, QSize caja) {
-    auto documento = abrirPdf(ruta);
-    if (!documento || documento->numPages() < 1) return {};
-    documento->setRenderHint(Poppler::Document::Antialiasing);
-    documento->setRenderHint(Poppler::Document::TextAntialiasing);
-    std::unique_ptr<Poppler::Page> pagina = documento->page(0);
-    if (!pagina) return {};
-    const QSizeF puntos = pagina->pageSizeF();
-    if (puntos.isEmpty()) return {};
-    const double f = std::max(caja.width() / puntos.width(), caja.height() / puntos.height());
-    // A page of absurd proportions must not make a huge picture.
-    const double dpi = std::min(72.0 * f, 600.0);
-    return pagina->renderToImage(dpi, dpi);
 }
 
 QImage desdeImagen(const QString& ruta, QSize caja) {
@@ -60,9 +52,9 @@ QImage desdeImagen(const QString& ruta, QSize caja) {
 }  // namespace
 
 std::optional<int> paginasPdf(const QString& ruta) {
-    auto documento = abrirPdf(ruta);
-    if (!documento) return std::nullopt;
-    return documento->numPages();
+    const TablaPdf* t = pdf();
+    if (!t) return std::nullopt;
+    return t->paginas(ruta);
 }
 
 std::optional<QSize> tamanoImagen(const QString& ruta) {
@@ -76,8 +68,10 @@ std::optional<QSize> tamanoImagen(const QString& ruta) {
 QImage generar(const QString& ruta, QSize pixeles) {
     if (pixeles.isEmpty() || !QFileInfo(ruta).isFile()) return {};
     if (QFileInfo(ruta).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0) {
-        QImage pdf = desdePdf(ruta, pixeles);
-        if (!pdf.isNull()) return pdf;
+        if (const TablaPdf* t = pdf()) {
+            QImage pagina = t->primeraPagina(ruta, pixeles);
+            if (!pagina.isNull()) return pagina;
+        }
     }
     return desdeImagen(ruta, pixeles);
 }

@@ -6,7 +6,7 @@
 #include <optional>
 
 // What the desktop can tell about a local file's content: a PDF's page count and a picture of
-// the file (an image scaled down, or a PDF's first page). PDFs are read with poppler, images
+// the file (an image scaled down, or a PDF's first page). PDFs are read with poppler (opened with the first PDF), images
 // with Qt's image readers. Every call opens the file anew; all of them are safe on any thread.
 namespace Miniaturas {
 

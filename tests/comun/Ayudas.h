@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QString>
 #include <QThread>
 #include <QCoroTask>
@@ -59,6 +60,12 @@ inline QString carpetaArtefactos(const QString& sub = {}) {
     const QString ruta = QStringLiteral(ZENTU_DIR_ARTEFACTOS) + (sub.isEmpty() ? QString() : "/" + sub);
     QDir().mkpath(ruta);
     return ruta;
+}
+
+// Whether a shared object whose file name contains `nombre` is mapped into this process.
+inline bool bibliotecaCargada(const char* nombre) {
+    QFile f(QStringLiteral("/proc/self/maps"));
+    return f.open(QIODevice::ReadOnly) && f.readAll().contains(nombre);
 }
 
 }  // namespace pruebas

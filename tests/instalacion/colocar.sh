@@ -32,6 +32,12 @@ if [ -x "$prefijo/bin/zentu" ]; then
   [ "$(grep '^Exec=' "$enviar")" = "Exec=\"$prefijo/bin/zentu\" --enviar-a-zentu %F" ] || falla "$enviar: $(grep '^Exec=' "$enviar")"
   grep -qx 'Name=Enviar a Zentu AI' "$enviar" || falla "$enviar sin su nombre"
   if grep -qF "$compilacion" "$app" "$enviar"; then falla "una entrada nombra la carpeta de compilación"; fi
+  # The modules the program opens on first use, beside it and found through its run path.
+  for modulo in pdf qr eco; do
+    [ -f "$prefijo/lib/zentu/libzentu_$modulo.so" ] || falla "sin el módulo $modulo"
+  done
+  runpath="$(readelf -d "$prefijo/bin/zentu" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')"
+  [ "$runpath" = '$ORIGIN/../lib/zentu' ] || falla "ruta de módulos: «$runpath»"
   if command -v xdg-mime >/dev/null; then
     grep -q 'x-scheme-handler/zuzadari=ai.zentu.voz.desktop' "$tmp/config/mimeapps.list" || falla "zuzadari: sin programa por omisión"
   fi

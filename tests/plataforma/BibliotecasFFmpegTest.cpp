@@ -1,30 +1,21 @@
 // FFmpeg is opened on first use: not mapped before, every function resolved after, and a missing
 // library or function is a reason, not a crash.
+#include "comun/Ayudas.h"
 #include "plataforma/BibliotecasFFmpeg.h"
 
-#include <QFile>
 #include <gtest/gtest.h>
-
-namespace {
-
-bool mapeada(const char* nombre) {
-    QFile f(QStringLiteral("/proc/self/maps"));
-    return f.open(QIODevice::ReadOnly) && f.readAll().contains(nombre);
-}
-
-}  // namespace
 
 TEST(BibliotecasFFmpeg, SeAbrenAlPrimerUsoYResuelvenTodo) {
     // Linked into the program, these would already be here (with all their dependencies).
-    EXPECT_FALSE(mapeada("libavcodec.so"));
-    EXPECT_FALSE(mapeada("libavformat.so"));
-    EXPECT_FALSE(mapeada("libswresample.so"));
+    EXPECT_FALSE(pruebas::bibliotecaCargada("libavcodec.so"));
+    EXPECT_FALSE(pruebas::bibliotecaCargada("libavformat.so"));
+    EXPECT_FALSE(pruebas::bibliotecaCargada("libswresample.so"));
 
     QString error;
     const BibliotecasFFmpeg* b = BibliotecasFFmpeg::cargar(&error);
     ASSERT_NE(b, nullptr) << error.toStdString();
-    EXPECT_TRUE(mapeada("libavcodec.so"));
-    EXPECT_TRUE(mapeada("libavformat.so"));
+    EXPECT_TRUE(pruebas::bibliotecaCargada("libavcodec.so"));
+    EXPECT_TRUE(pruebas::bibliotecaCargada("libavformat.so"));
     EXPECT_EQ(BibliotecasFFmpeg::cargar(nullptr), b);
 
     // Every pointer is set: the struct holds only function pointers.

@@ -1,0 +1,50 @@
+#include "plataforma/Modulo.h"
+
+#include <QHash>
+#include <dlfcn.h>
+#include <mutex>
+
+namespace Modulo {
+namespace {
+
+struct Carga {
+    const void* tabla = nullptr;
+    QString fallo;
+};
+
+Carga cargar(const QByteArray& archivo) {
+    Carga c;
+    // RTLD_LOCAL: the module's libraries stay out of the way of everything else in the process.
+    void* h = dlopen(archivo.constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!h) {
+        const char* motivo = dlerror();
+        c.fallo = QStringLiteral("no se pudo cargar %1: %2")
+                      .arg(QString::fromUtf8(archivo), QString::fromLocal8Bit(motivo ? motivo : ""));
+        return c;
+    }
+    dlerror();
+    using Entrada = const void* (*)();
+    auto entrada = reinterpret_cast<Entrada>(dlsym(h, "zentu_modulo"));
+    if (!entrada) {
+        c.fallo = QStringLiteral("%1 no es un módulo de Zentu").arg(QString::fromUtf8(archivo));
+        return c;
+    }
+    c.tabla = entrada();
+    if (!c.tabla) c.fallo = QStringLiteral("%1 no entregó sus funciones").arg(QString::fromUtf8(archivo));
+    return c;
+}
+
+}  // namespace
+
+const void* abrir(const char* nombre, QString* error) {
+    static std::mutex cerrojo;
+    static QHash<QByteArray, Carga> cargas;
+    const QByteArray archivo = QByteArray("lib") + nombre + ".so";
+    std::lock_guard<std::mutex> bloqueo(cerrojo);
+    auto it = cargas.find(archivo);
+    if (it == cargas.end()) it = cargas.insert(archivo, cargar(archivo));
+    if (!it->tabla && error) *error = it->fallo;
+    return it->tabla;
+}
+
+}  // namespace Modulo
