@@ -1,25 +1,18 @@
 #include "plataforma/DetectorQR.h"
 
 #include "plataforma/Modulo.h"
-#include "plataforma/Registro.h"
 #include "plataforma/modulos/Tablas.h"
 
 #include <QPainter>
 #include <QVideoFrame>
 #include <QVideoFrameFormat>
-#include <mutex>
 
 std::optional<QString> DetectorQR::leerLuma(const uchar* datos, int ancho, int alto, int paso,
                                             int pasoPixel) const {
     if (!datos || ancho <= 0 || alto <= 0) return std::nullopt;
-    // zxing-cpp is opened with the first picture looked at (see Modulo.h).
-    QString error;
-    const TablaQr* qr = Modulo::abrir<TablaQr>("zentu_qr", &error);
-    if (!qr) {
-        static std::once_flag dicho;
-        std::call_once(dicho, [&] { Registro::escribir(QStringLiteral("[qr] sin lector de códigos: %1").arg(error)); });
-        return std::nullopt;
-    }
+    // zxing-cpp is opened with the first picture looked at (see Modulo.h); without it no code is read.
+    const TablaQr* qr = Modulo::abrir<TablaQr>("zentu_qr", nullptr);
+    if (!qr) return std::nullopt;
     return qr->leerLuma(datos, ancho, alto, paso, pasoPixel);
 }
 

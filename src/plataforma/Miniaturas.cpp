@@ -1,28 +1,19 @@
 #include "plataforma/Miniaturas.h"
 
 #include "plataforma/Modulo.h"
-#include "plataforma/Registro.h"
 #include "plataforma/modulos/Tablas.h"
 
 #include <QFileInfo>
 #include <QImageReader>
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 
 namespace Miniaturas {
 namespace {
 
-// Poppler and what it pulls in are opened with the first PDF (see Modulo.h).
-const TablaPdf* pdf() {
-    QString error;
-    const TablaPdf* t = Modulo::abrir<TablaPdf>("zentu_pdf", &error);
-    if (!t) {
-        static std::once_flag dicho;
-        std::call_once(dicho, [&] { Registro::escribir(QStringLiteral("[miniaturas] sin PDF: %1").arg(error)); });
-    }
-    return t;
-}
+// Poppler and what it pulls in are opened with the first PDF (see Modulo.h); without them a PDF
+// simply has no picture.
+const TablaPdf* pdf() { return Modulo::abrir<TablaPdf>("zentu_pdf", nullptr); }
 
 // The size that covers `caja` with the proportions of `origen`.
 QSize cubrir(QSizeF origen, QSize caja) {

@@ -1,5 +1,7 @@
 #include "plataforma/Modulo.h"
 
+#include "plataforma/Registro.h"
+
 #include <QHash>
 #include <dlfcn.h>
 #include <mutex>
@@ -40,11 +42,19 @@ const void* abrir(const char* nombre, QString* error) {
     static std::mutex cerrojo;
     static QHash<QByteArray, Carga> cargas;
     const QByteArray archivo = QByteArray("lib") + nombre + ".so";
-    std::lock_guard<std::mutex> bloqueo(cerrojo);
-    auto it = cargas.find(archivo);
-    if (it == cargas.end()) it = cargas.insert(archivo, cargar(archivo));
-    if (!it->tabla && error) *error = it->fallo;
-    return it->tabla;
+    Carga c;
+    bool primera = false;
+    {
+        std::lock_guard<std::mutex> bloqueo(cerrojo);
+        auto it = cargas.find(archivo);
+        primera = it == cargas.end();
+        if (primera) it = cargas.insert(archivo, cargar(archivo));
+        c = *it;
+    }
+    // Told once, when first found missing; callers only say what the owner can do without it.
+    if (primera && !c.tabla) Registro::escribir(QStringLiteral("[modulo] ") + c.fallo);
+    if (!c.tabla && error) *error = c.fallo;
+    return c.tabla;
 }
 
 }  // namespace Modulo

@@ -10,8 +10,8 @@ namespace Modulo {
 
 // The table of lib<nombre>.so, found through the program's run path (the build's module folder,
 // or lib/zentu beside the installed program). Opened once and kept for the life of the process;
-// a failure is remembered too. Null, with the reason in `error`, when the module is missing or
-// is not one of ours. Safe on any thread.
+// a failure is remembered too, and written to the log the first time. Null, with the reason in
+// `error`, when the module is missing or is not one of ours. Safe on any thread.
 const void* abrir(const char* nombre, QString* error);
 
 template <typename Tabla>

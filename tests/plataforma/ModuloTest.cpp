@@ -5,6 +5,7 @@
 #include "plataforma/DetectorQR.h"
 #include "plataforma/Miniaturas.h"
 #include "plataforma/Modulo.h"
+#include "plataforma/Registro.h"
 
 #include <QPainter>
 #include <QPdfWriter>
@@ -52,13 +53,19 @@ TEST(Modulo, UnModuloQueFaltaONoEsNuestroEsUnMotivo) {
         // A real library of the system, without our entry point.
         {"Qt6Core", "libQt6Core.so no es un módulo de Zentu"},
     };
+    QStringList registro;
+    Registro::observar([&](const QString& l) { registro << l; });
     for (const Caso& c : casos) {
-        // Asked twice: the failure is remembered, and told again.
+        // Asked twice: the failure is remembered and told to each caller, and logged once.
         for (int vez = 0; vez < 2; ++vez) {
             QString error;
             EXPECT_EQ(Modulo::abrir(c.nombre, &error), nullptr) << c.nombre;
             EXPECT_TRUE(error.contains(QString::fromUtf8(c.motivo))) << error.toStdString();
         }
+        const QStringList suyas = registro.filter(QString::fromUtf8(c.motivo));
+        ASSERT_EQ(suyas.size(), 1) << registro.join('\n').toStdString();
+        EXPECT_TRUE(suyas[0].startsWith(QLatin1String("[modulo] "))) << suyas[0].toStdString();
     }
+    Registro::observar({});
     EXPECT_NE(Modulo::abrir("zentu_pdf", nullptr), nullptr);
 }
