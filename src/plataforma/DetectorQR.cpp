@@ -11,7 +11,8 @@ std::optional<QString> DetectorQR::leerLuma(const uchar* datos, int ancho, int a
                                             int pasoPixel) const {
     if (!datos || ancho <= 0 || alto <= 0) return std::nullopt;
     // zxing-cpp is opened with the first picture looked at (see Modulo.h); without it no code is read.
-    const TablaQr* qr = Modulo::abrir<TablaQr>("zentu_qr", nullptr);
+    // Looked up once, not on every camera frame.
+    static const TablaQr* const qr = Modulo::abrir<TablaQr>("zentu_qr", nullptr);
     if (!qr) return std::nullopt;
     return qr->leerLuma(datos, ancho, alto, paso, pasoPixel);
 }
