@@ -16,7 +16,6 @@
 
 namespace {
 
-
 QStringList pngsEn(const QString& carpeta) {
     return QDir(carpeta).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }

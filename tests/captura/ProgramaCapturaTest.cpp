@@ -15,7 +15,6 @@
 
 namespace {
 
-
 QStringList ordenados(QStringList nombres, const QString& extension = ".png") {
     for (QString& n : nombres) n += extension;
     nombres.sort();
