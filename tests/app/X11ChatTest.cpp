@@ -90,8 +90,17 @@ TEST(X11Chat, ElChatSigueALaIsla) {
     // What the desktop showed, for people to look at.
     app.alternarChat();
     pruebas::girar(1500);
-    if (QScreen* s = QGuiApplication::primaryScreen())
-        s->grabWindow(0).save(pruebas::carpetaArtefactos("app") + "/chat-junto-a-la-isla.png");
+    if (QScreen* s = QGuiApplication::primaryScreen()) {
+        const QImage pantalla = s->grabWindow(0).toImage();
+        pantalla.save(pruebas::carpetaArtefactos("app") + "/chat-junto-a-la-isla.png");
+        // The whole pill shows, down to its lower edge: the panel's transparent margin, painted
+        // where no compositor runs, must not cover it.
+        const QRect ventanaIsla = isla->frameGeometry();
+        const QPoint bajoDeLaPildora(
+            ventanaIsla.center().x(),
+            ventanaIsla.top() + int((GeometriaIsla::margenPildora + GeometriaIsla::altoPildora - 4) * isla->escala()));
+        EXPECT_NE(pantalla.pixelColor(bajoDeLaPildora), QColor(Qt::black)) << bajoDeLaPildora.x() << "," << bajoDeLaPildora.y();
+    }
     Preferencias::almacen().clear();
 }
 

@@ -57,10 +57,12 @@ async function preparar(url) {
       options: ['Sí, el 10 %', 'Solo el 5 %', 'No'], created_at: hace(25), cliente: 'Marta Ruiz' },
   ] });
   await respuesta('GET', '/api/pendientes/permisos', []);
-  await control('ack', { evento: 'chats:messages', respuesta: [{ ok: true, messages: [
-    { id: 'm1', text: '¡Buenos días! Hoy van 14 conversaciones y una duda te espera.', fromMe: true, type: 'text',
+  // The owner's chat of the stand-in: its history, and what the owner sends (texts and files)
+  // kept and pushed back as the service does.
+  await control('chat', { mensajes: [
+    { messageId: 'm1', text: '¡Buenos días! Hoy van 14 conversaciones y una duda te espera.', fromMe: true, type: 'text',
       sender: 'Zentu', timestamp: hace(30) },
-  ] }] });
+  ] });
 
   const texto = JSON.stringify({ v: 1, url, codigo });
   console.log('Servicio de demostración en ' + url);

@@ -1,5 +1,7 @@
 #include "zentu/chat/PanelChat.h"
 
+#include "plataforma/Compositor.h"
+
 #include "plataforma/Preferencias.h"
 #include "plataforma/VentanaFlotante.h"
 #include "zentu/isla/Ventana.h"
@@ -9,6 +11,7 @@
 #include <QLocale>
 #include <QMouseEvent>
 #include <QRegularExpression>
+#include <QPainterPath>
 #include <QScreen>
 #include <QWindow>
 #include <algorithm>
@@ -161,6 +164,14 @@ void PanelChat::showEvent(QShowEvent* evento) {
 void PanelChat::resizeEvent(QResizeEvent* evento) {
     QWidget::resizeEvent(evento);
     if (contenido_) contenido_->setGeometry(rect());
+    // Without a compositor the transparent margin is painted opaque, over whatever lies beneath
+    // it (the island's pill, right beside the panel): cut the window down to its card.
+    if (!Compositor::activo()) {
+        const double m = GeometriaChat::margen;
+        QPainterPath forma;
+        forma.addRoundedRect(QRectF(rect()).adjusted(m, m, -m, -m), GeometriaChat::radio, GeometriaChat::radio);
+        setMask(QRegion(forma.toFillPolygon().toPolygon()));
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -16,6 +16,7 @@
 namespace GeometriaChat {
 
 inline constexpr double margen = 24;  // transparent, on every side of the card
+inline constexpr double radio = 22;   // of the card's corners
 inline constexpr double anchoContenido = 380, altoContenido = 480;
 inline constexpr double minimoGuardadoAncho = 320, minimoGuardadoAlto = 360;
 inline constexpr double anchoMin = 368, anchoMax = 808, altoMin = 408, altoMax = 1028;

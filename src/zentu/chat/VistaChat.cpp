@@ -146,11 +146,11 @@ protected:
         QPainter q(this);
         q.setRenderHint(QPainter::Antialiasing);
         const QRectF r(rect());
-        Vidrio(FormaVidrio::redondeada(22), e_).pintarBorde(q, r);
+        Vidrio(FormaVidrio::redondeada(GeometriaChat::radio), e_).pintarBorde(q, r);
         if (soltando_) {
             q.setPen(QPen(conAlfa(Paleta(e_).lima, 0.9), 2));
             q.setBrush(Qt::NoBrush);
-            q.drawPath(FormaVidrio::redondeada(22).caminoInterior(r, 1));
+            q.drawPath(FormaVidrio::redondeada(GeometriaChat::radio).caminoInterior(r, 1));
         }
     }
 
@@ -1101,8 +1101,8 @@ void VistaChat::paintEvent(QPaintEvent*) {
     QPainter q(this);
     q.setRenderHint(QPainter::Antialiasing);
     const QRectF carta = QRectF(rect()).adjusted(kMargen, kMargen, -kMargen, -kMargen);
-    const FormaVidrio forma = FormaVidrio::redondeada(22);
-    SombraVidrio(esquema_, 22).pintar(q, forma, carta);
+    const FormaVidrio forma = FormaVidrio::redondeada(GeometriaChat::radio);
+    SombraVidrio(esquema_, GeometriaChat::radio).pintar(q, forma, carta);
     Vidrio(forma, esquema_).pintarFondo(q, carta);
 }
 
