@@ -1,8 +1,9 @@
 // Cost of one frame of the island's orb (44-point canvas) at several island scales, against the
 // 33 ms budget of a 30 fps animation: printed as the share of one core it takes at 30 fps.
-// Each row measures, in the same run, the drawing as it was before the glow went through a
-// half-resolution buffer ("antes", kept below as the reference) and as it is now, and how far
-// the two pictures differ (largest and mean difference of a colour channel, over the glass).
+// Each row measures, in the same run, the drawing as it was when Qt's raster engine stroked the
+// rings ("before", kept below as the reference) and as it is now, and how far the two pictures
+// differ (largest and mean difference of a colour channel, over the glass). This is the orb
+// alone, offscreen: what the owner pays with the island on screen is measured by medir_isla.
 // Run by hand: build/bench/medir_orbe
 #include "zentu/isla/EstadoVoz.h"
 #include "zentu/isla/Orbe.h"
@@ -19,7 +20,12 @@
 
 namespace {
 
-// ---- the reference: the orb's painting before this change, unchanged.
+// ---- the reference: the orb as Qt's raster engine drew it before this change, unchanged:
+// strokes as filled outlines, the glow at half resolution scaled up by the painter.
+// The outline of an open polyline stroked `ancho` wide with flat caps and mitred joins (the
+// miter clamped at twice the width, as Qt's default pen), as one polygon to fill. Filling it
+// looks the same as stroking the polyline and costs far less than the general stroker, which
+// works out each join with trigonometry.
 void contornoAntes(const QPolygonF& linea, double ancho, QPolygonF& salida) {
     const int n = int(linea.size());
     salida.resize(2 * n);
@@ -27,7 +33,9 @@ void contornoAntes(const QPolygonF& linea, double ancho, QPolygonF& salida) {
     for (int i = 0; i < n; ++i) {
         const QPointF a = linea[std::max(i - 1, 0)], b = linea[i], c = linea[std::min(i + 1, n - 1)];
         double d1x = b.x() - a.x(), d1y = b.y() - a.y(), d2x = c.x() - b.x(), d2y = c.y() - b.y();
-        const double l1 = std::hypot(d1x, d1y), l2 = std::hypot(d2x, d2y);
+        // Plain square roots: these lengths are a few pixels, nowhere near overflow, and hypot
+        // costs several times as much.
+        const double l1 = std::sqrt(d1x * d1x + d1y * d1y), l2 = std::sqrt(d2x * d2x + d2y * d2y);
         if (l2 > 0) {
             d2x /= l2;
             d2y /= l2;
@@ -45,7 +53,7 @@ void contornoAntes(const QPolygonF& linea, double ancho, QPolygonF& salida) {
         }
         // The join's direction: the bisector of the two segments' normals.
         double nx = -(d1y + d2y), ny = d1x + d2x;
-        double ln = std::hypot(nx, ny);
+        double ln = std::sqrt(nx * nx + ny * ny);
         if (ln < 1e-9) {
             nx = -d1y;
             ny = d1x;
@@ -65,28 +73,52 @@ void pintarAntes(QPainter& pintor, const QRectF& marco, const Orbe::Formas& f, b
     pintor.translate(marco.topLeft());
     pintor.setRenderHint(QPainter::Antialiasing, true);
     pintor.setBrush(Qt::NoBrush);
-    // Additive light over the dark glass; plain drawing over the light one.
-    pintor.setCompositionMode(oscuro ? QPainter::CompositionMode_Plus : QPainter::CompositionMode_SourceOver);
-    const QBrush sombreado(f.sombreado);
+    // Additive light over the dark glass; plain drawing over the light one. Both blend the same
+    // whether the rings go straight onto the canvas or through a buffer first.
+    const QPainter::CompositionMode modo = oscuro ? QPainter::CompositionMode_Plus : QPainter::CompositionMode_SourceOver;
+    pintor.setCompositionMode(modo);
+    const QBrush sombreado(f.sombreado);  // one gradient for the frame, both passes
+    // Reused from frame to frame (and thread to thread, each its own): nothing allocated per frame.
+    thread_local QPolygonF borde, ralo;
+    thread_local QImage brillo;
+
+    const QTransform t = pintor.deviceTransform();
+    const double pixeles = std::sqrt(std::abs(t.determinant()));  // device pixels per point
 
     // Glow: each ring 3 wide at 0.22, drawn as its filled outline (one fill per ring, so
-    // crossings of different rings still add up).
-    QPolygonF borde;
-    pintor.save();
-    pintor.setOpacity(pintor.opacity() * 0.22);
-    pintor.setPen(Qt::NoPen);
-    pintor.setBrush(sombreado);
-    for (const QPolygonF& anillo : f.anillos) {
-        contornoAntes(anillo, 3, borde);
-        pintor.drawPolygon(borde, Qt::WindingFill);
+    // crossings of different rings still add up). It is soft, so it is drawn at half the device
+    // resolution into a buffer and scaled up smoothly over the canvas: a quarter of the pixels.
+    const double k = pixeles / 2;
+    const QSize tam(int(std::ceil(marco.width() * k)) + 1, int(std::ceil(marco.height() * k)) + 1);
+    if (tam.width() > 0 && tam.height() > 0 && k > 0) {
+        if (brillo.width() < tam.width() || brillo.height() < tam.height())
+            brillo = QImage(tam.expandedTo(brillo.size()), QImage::Format_ARGB32_Premultiplied);
+        brillo.fill(Qt::transparent);
+        {
+            QPainter q(&brillo);
+            q.setRenderHint(QPainter::Antialiasing, true);
+            q.setCompositionMode(modo);
+            q.setOpacity(0.22);
+            q.setPen(Qt::NoPen);
+            q.setBrush(sombreado);
+            q.scale(k, k);
+            for (const QPolygonF& anillo : f.anillos) {
+                // Half the points: at half resolution the chords stay within a tenth of a pixel.
+                ralo.resize((anillo.size() + 1) / 2);
+                for (qsizetype i = 0; i < ralo.size(); ++i) ralo[i] = anillo[std::min(2 * i, anillo.size() - 1)];
+                contornoAntes(ralo, 3, borde);
+                q.drawPolygon(borde, Qt::WindingFill);
+            }
+        }
+        pintor.save();
+        pintor.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        pintor.drawImage(QRectF(0, 0, tam.width() / k, tam.height() / k), brillo, QRectF(QPointF(0, 0), QSizeF(tam)));
+        pintor.restore();
     }
-    pintor.restore();
 
     // Sharp lines 0.7 wide: up to one device pixel Qt's thin-line path draws them fastest;
     // wider ones are filled outlines like the glow.
-    const QTransform t = pintor.deviceTransform();
-    const double pixeles = 0.7 * std::sqrt(std::abs(t.determinant()));
-    if (pixeles <= 1) {
+    if (0.7 * pixeles <= 1) {
         pintor.setBrush(Qt::NoBrush);
         pintor.setPen(QPen(sombreado, 0.7, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
         for (const QPolygonF& anillo : f.anillos) pintor.drawPolyline(anillo);

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
+#include <vector>
 
 Orbe::Orbe(EstadoVoz& voz, double cuadros, QWidget* lienzo, Reloj& reloj)
     : QObject(lienzo), voz_(voz), lienzo_(lienzo), reloj_(reloj), fecha_(reloj.segundos()) {
@@ -31,7 +33,37 @@ void Orbe::actualizar() {
 
 void Orbe::cuadro() {
     fecha_ = reloj_.segundos();
-    if (lienzo_) lienzo_->update();
+    if (lienzo_ && dibujo_ && lienzo_->isVisible()) {
+        // The state steps once per frame, here or at the first drawing of the frame.
+        voz_.avanzar(fecha_);
+        calcular(dibujo_->first, dibujo_->second);
+        lienzo_->update((zona() | zona_) & lienzo_->rect());
+    } else if (lienzo_) {
+        lienzo_->update();
+    }
+    emit cuadroNuevo();
+}
+
+void Orbe::calcular(const QSizeF& tamano, bool oscuro) {
+    const Clave clave{voz_.animado, voz_.nivel, voz_.tiempo, tamano, oscuro};
+    if (claveFormas_ == clave) return;
+    formas(voz_, tamano.width(), tamano.height(), oscuro, formas_);
+    claveFormas_ = clave;
+}
+
+QRect Orbe::zona() const {
+    double x0 = std::numeric_limits<double>::max(), y0 = x0, x1 = -x0, y1 = -x0;
+    for (const QPolygonF& anillo : formas_.anillos)
+        for (const QPointF& p : anillo) {
+            if (!(std::abs(p.x()) < 1e6 && std::abs(p.y()) < 1e6)) continue;
+            x0 = std::min(x0, p.x()), x1 = std::max(x1, p.x());
+            y0 = std::min(y0, p.y()), y1 = std::max(y1, p.y());
+        }
+    if (x0 > x1) return {};
+    // The glow's half width and its smoothing, and a pixel to spare.
+    const double escala = std::sqrt(std::abs(aLienzo_.determinant()));
+    const double margen = 1.5 * escala + 4;
+    return aLienzo_.mapRect(QRectF(QPointF(x0, y0), QPointF(x1, y1))).adjusted(-margen, -margen, margen, margen).toAlignedRect();
 }
 
 Orbe::Formas Orbe::formas(const EstadoVoz& voz, double ancho, double alto, bool oscuro) {
@@ -115,121 +147,305 @@ void Orbe::formas(const EstadoVoz& voz, double w, double h, bool oscuro, Formas&
 
 namespace {
 
-// The outline of an open polyline stroked `ancho` wide with flat caps and mitred joins (the
-// miter clamped at twice the width, as Qt's default pen), as one polygon to fill. Filling it
-// looks the same as stroking the polyline and costs far less than the general stroker, which
-// works out each join with trigonometry.
-void contorno(const QPolygonF& linea, double ancho, QPolygonF& salida) {
-    const int n = int(linea.size());
-    salida.resize(2 * n);
-    const double h = ancho / 2;
-    for (int i = 0; i < n; ++i) {
-        const QPointF a = linea[std::max(i - 1, 0)], b = linea[i], c = linea[std::min(i + 1, n - 1)];
-        double d1x = b.x() - a.x(), d1y = b.y() - a.y(), d2x = c.x() - b.x(), d2y = c.y() - b.y();
-        // Plain square roots: these lengths are a few pixels, nowhere near overflow, and hypot
-        // costs several times as much.
-        const double l1 = std::sqrt(d1x * d1x + d1y * d1y), l2 = std::sqrt(d2x * d2x + d2y * d2y);
-        if (l2 > 0) {
-            d2x /= l2;
-            d2y /= l2;
+// The orb is drawn by hand rather than with Qt's strokers: its 54 thin strokes give the raster
+// engine thousands of one-pixel spans a frame, each blended on its own (and handed out to the
+// engine's thread pool when they pile up), which cost several times more than the coverage
+// worked out here. What reaches the painter is one finished picture of the rings.
+
+// A grid of values over a rectangle of pixels.
+struct Rejilla {
+    int ancho = 0, alto = 0;
+    std::vector<float> v;
+    void preparar(int w, int h, float valor) {
+        ancho = w;
+        alto = h;
+        v.assign(size_t(w) * size_t(h), valor);
+    }
+};
+
+// floor and ceil for the grid's coordinates (small, finite), without a call into the maths library.
+inline int abajo(float v) {
+    const int i = int(v);
+    return i - (float(i) > v);
+}
+inline int arriba(float v) {
+    const int i = int(v);
+    return i + (float(i) < v);
+}
+
+// One ring, an open polyline `ancho` pixels wide (points in the grid's pixels), onto `anillo`,
+// which is zero everywhere on entry. Each segment is walked along its longer axis, one pixel
+// column (or row) at a time, taking the columns whose centre lies between its ends; in a column
+// the band covers, of each pixel, the overlap of the pixel with the band's cross-section there
+// (the band is ancho·√(1 + slope²) tall across a column). Each pixel keeps the largest coverage
+// any segment gives it, so the ring's own joints and crossings count once, as a filled outline
+// does under the non-zero rule. `tocados` gets the pixels written.
+void trazar(const QPointF* puntos, qsizetype n, float ancho, Rejilla& anillo, std::vector<int>& tocados) {
+    const int w = anillo.ancho, h = anillo.alto;
+    float* v = anillo.v.data();
+    for (qsizetype k = 0; k + 1 < n; ++k) {
+        float ax = float(puntos[k].x()), ay = float(puntos[k].y());
+        float bx = float(puntos[k + 1].x()), by = float(puntos[k + 1].y());
+        // (Points far off the grid, or not numbers, are left out: the grid holds every point of
+        // a sound frame.)
+        if (!(std::abs(ax) < 1e6f && std::abs(ay) < 1e6f && std::abs(bx) < 1e6f && std::abs(by) < 1e6f)) continue;
+        // Along x when the segment is wider than tall, else along y (the roles swapped).
+        const bool porColumnas = std::abs(bx - ax) >= std::abs(by - ay);
+        if (!porColumnas) {
+            std::swap(ax, ay);
+            std::swap(bx, by);
         }
-        if (l1 > 0) {
-            d1x /= l1;
-            d1y /= l1;
-        } else {
-            d1x = d2x;
-            d1y = d2y;
+        if (ax > bx) {
+            std::swap(ax, bx);
+            std::swap(ay, by);
         }
-        if (!(l2 > 0)) {
-            d2x = d1x;
-            d2y = d1y;
+        const float largo = bx - ax;
+        if (!(largo > 0)) continue;
+        const float pendiente = (by - ay) / largo;
+        const float media = 0.5f * ancho * std::sqrt(1 + pendiente * pendiente);
+        const int mayor = porColumnas ? w : h, menor = porColumnas ? h : w;
+        const int i0 = std::max(0, arriba(ax - 0.5f));
+        const int i1 = std::min(mayor - 1, arriba(bx - 0.5f) - 1);
+        for (int i = i0; i <= i1; ++i) {
+            const float centro = ay + (float(i) + 0.5f - ax) * pendiente;
+            const float bajo = centro - media, alto = centro + media;
+            const int j0 = std::max(0, abajo(bajo));
+            const int j1 = std::min(menor - 1, abajo(alto));
+            for (int j = j0; j <= j1; ++j) {
+                const float c = std::min(alto, float(j + 1)) - std::max(bajo, float(j));
+                const int indice = porColumnas ? j * w + i : i * w + j;
+                float& celda = v[indice];
+                if (c > celda) {
+                    if (celda == 0) tocados.push_back(indice);
+                    celda = std::min(c, 1.0f);
+                }
+            }
         }
-        // The join's direction: the bisector of the two segments' normals.
-        double nx = -(d1y + d2y), ny = d1x + d2x;
-        double ln = std::sqrt(nx * nx + ny * ny);
-        if (ln < 1e-9) {
-            nx = -d1y;
-            ny = d1x;
-            ln = 1;
-        }
-        nx /= ln;
-        ny /= ln;
-        const double coseno = nx * -d1y + ny * d1x;
-        const double m = h / std::max(coseno, 0.25);
-        salida[i] = QPointF(b.x() + nx * m, b.y() + ny * m);
-        salida[2 * n - 1 - i] = QPointF(b.x() - nx * m, b.y() - ny * m);
     }
 }
+
+// The gradient as a table over its parameter (0 at its start, 1 at its end, padded beyond) of
+// premultiplied colours (0 to 1) and of the same colours unpremultiplied; the stops are
+// interpolated in premultiplied form, as Qt does.
+struct Tabla {
+    static constexpr int n = 256;
+    struct Color {
+        float r, g, b, a;  // premultiplied
+        float cr, cg, cb;  // unpremultiplied
+    };
+    std::array<Color, n + 1> c{};
+    void llenar(const QGradientStops& paradas) {
+        const auto premultiplicado = [](const QColor& color) {
+            const float a = color.alphaF();
+            return std::array<float, 4>{color.redF() * a, color.greenF() * a, color.blueF() * a, a};
+        };
+        std::vector<std::array<float, 4>> colores;
+        for (const auto& parada : paradas) colores.push_back(premultiplicado(parada.second));
+        qsizetype k = 0;
+        for (int i = 0; i <= n; ++i) {
+            const double t = double(i) / n;
+            while (k + 1 < paradas.size() && paradas[k + 1].first < t) ++k;
+            std::array<float, 4> p{0, 0, 0, 0};
+            if (paradas.isEmpty()) {
+            } else if (t <= paradas.first().first) {
+                p = colores.front();
+            } else if (k + 1 >= paradas.size()) {
+                p = colores.back();
+            } else {
+                const auto& a = colores[size_t(k)];
+                const auto& b = colores[size_t(k + 1)];
+                const double tramo = paradas[k + 1].first - paradas[k].first;
+                const float f = tramo > 0 ? float((t - paradas[k].first) / tramo) : 1.0f;
+                for (size_t j = 0; j < 4; ++j) p[j] = a[j] + (b[j] - a[j]) * f;
+            }
+            const float inversa = p[3] > 0 ? 1.0f / p[3] : 0.0f;
+            c[size_t(i)] = {p[0], p[1], p[2], p[3], p[0] * inversa, p[1] * inversa, p[2] * inversa};
+        }
+    }
+    const Color& en(float t) const { return c[size_t(std::clamp(int(t * n + 0.5f), 0, n))]; }
+};
+
+// The gradient's parameter as an affine function of a pixel's centre.
+struct Parametro {
+    float a = 0, b = 0, c = 0;
+    float en(float x, float y) const { return a * x + b * y + c; }
+};
+
+// Everything a frame needs, kept from frame to frame (and thread to thread, each its own), so a
+// frame allocates nothing once the orb has been drawn at its size.
+struct Lienzo {
+    Rejilla nitido, nitidoAnillo, brillo, brilloAnillo;
+    std::vector<float> alfaNitido, alfaBrillo;  // the gradient's alpha at each pixel (light scheme)
+    std::vector<int> tocados;
+    std::vector<int> columna;     // per column of the picture: the glow column left of it
+    std::vector<float> peso;      // and the weight of the one right of it
+    QPolygonF dispositivo, puntos;
+    QImage imagen;
+    Tabla tabla;
+};
 
 }  // namespace
 
 void Orbe::pintar(QPainter& pintor, const QRectF& marco, const Formas& f, bool oscuro) {
-    pintor.save();
-    pintor.translate(marco.topLeft());
-    pintor.setRenderHint(QPainter::Antialiasing, true);
-    pintor.setBrush(Qt::NoBrush);
-    // Additive light over the dark glass; plain drawing over the light one. Both blend the same
-    // whether the rings go straight onto the canvas or through a buffer first.
-    const QPainter::CompositionMode modo = oscuro ? QPainter::CompositionMode_Plus : QPainter::CompositionMode_SourceOver;
-    pintor.setCompositionMode(modo);
-    const QBrush sombreado(f.sombreado);  // one gradient for the frame, both passes
-    // Reused from frame to frame (and thread to thread, each its own): nothing allocated per frame.
-    thread_local QPolygonF borde, ralo;
-    thread_local QImage brillo;
+    thread_local Lienzo l;
+    // From the orb's points to device pixels, and how many of those a point spans.
+    const QTransform t = QTransform::fromTranslate(marco.left(), marco.top()) * pintor.deviceTransform();
+    const double pixeles = std::sqrt(std::abs(t.determinant()));
+    if (!(pixeles > 0) || !std::isfinite(pixeles) || f.anillos.empty()) return;
+    const float anchoNitido = float(0.7 * pixeles);
+    const float anchoBrillo = float(3 * pixeles / 2);  // in the glow's half-resolution pixels
 
-    const QTransform t = pintor.deviceTransform();
-    const double pixeles = std::sqrt(std::abs(t.determinant()));  // device pixels per point
+    // Every point in device pixels, once (the transform is affine), and the pixels the rings can
+    // reach: their points, the glow's half width and its smoothing.
+    l.dispositivo.resize(0);
+    double x0 = std::numeric_limits<double>::max(), y0 = x0, x1 = -x0, y1 = -x0;
+    const double m11 = t.m11(), m12 = t.m12(), m21 = t.m21(), m22 = t.m22(), mdx = t.dx(), mdy = t.dy();
+    for (const QPolygonF& anillo : f.anillos)
+        for (const QPointF& p : anillo) {
+            const double x = m11 * p.x() + m21 * p.y() + mdx, y = m12 * p.x() + m22 * p.y() + mdy;
+            l.dispositivo.push_back(QPointF(x, y));
+            if (!(std::abs(x) < 1e6 && std::abs(y) < 1e6)) continue;
+            x0 = std::min(x0, x), x1 = std::max(x1, x);
+            y0 = std::min(y0, y), y1 = std::max(y1, y);
+        }
+    if (x0 > x1) return;
+    const double margen = 1.5 * pixeles + 4;
+    const QPoint origen(int(std::floor(x0 - margen)), int(std::floor(y0 - margen)));
+    const int w = int(std::ceil(x1 + margen)) - origen.x(), h = int(std::ceil(y1 + margen)) - origen.y();
+    if (w <= 0 || h <= 0 || w > 4096 || h > 4096) return;
+    // The glow's grid: pixel (u, v) stands for the device pixels 2u − 2 to 2u (one spare pixel
+    // around the picture's, so that scaling it up never reads outside it).
+    const int wb = w / 2 + 3, hb = h / 2 + 3;
 
-    // Glow: each ring 3 wide at 0.22, drawn as its filled outline (one fill per ring, so
-    // crossings of different rings still add up). It is soft, so it is drawn at half the device
-    // resolution into a buffer and scaled up smoothly over the canvas: a quarter of the pixels.
-    const double k = pixeles / 2;
-    const QSize tam(int(std::ceil(marco.width() * k)) + 1, int(std::ceil(marco.height() * k)) + 1);
-    if (tam.width() > 0 && tam.height() > 0 && k > 0) {
-        if (brillo.width() < tam.width() || brillo.height() < tam.height())
-            brillo = QImage(tam.expandedTo(brillo.size()), QImage::Format_ARGB32_Premultiplied);
-        brillo.fill(Qt::transparent);
-        {
-            QPainter q(&brillo);
-            q.setRenderHint(QPainter::Antialiasing, true);
-            q.setCompositionMode(modo);
-            q.setOpacity(0.22);
-            q.setPen(Qt::NoPen);
-            q.setBrush(sombreado);
-            q.scale(k, k);
-            for (const QPolygonF& anillo : f.anillos) {
-                // Half the points: at half resolution the chords stay within a tenth of a pixel.
-                ralo.resize((anillo.size() + 1) / 2);
-                for (qsizetype i = 0; i < ralo.size(); ++i) ralo[i] = anillo[std::min(2 * i, anillo.size() - 1)];
-                contorno(ralo, 3, borde);
-                q.drawPolygon(borde, Qt::WindingFill);
+    // The gradient's parameter at a device pixel's centre, relative to the origin.
+    const QTransform inversa = t.inverted();
+    const QPointF inicio = f.sombreado.start(), fin = f.sombreado.finalStop();
+    const QPointF eje = fin - inicio;
+    const double largo2 = QPointF::dotProduct(eje, eje);
+    const auto parametro = [&](double x, double y) {
+        if (!(largo2 > 0)) return 0.0;
+        return QPointF::dotProduct(inversa.map(QPointF(origen.x() + x, origen.y() + y)) - inicio, eje) / largo2;
+    };
+    const double t00 = parametro(0, 0);
+    const Parametro enNitido{float(parametro(1, 0) - t00), float(parametro(0, 1) - t00), float(t00)};
+    // The centre of glow pixel (u, v) is the device point (2u − 1, 2v − 1).
+    const Parametro enBrillo{2 * enNitido.a, 2 * enNitido.b, enNitido.c - 2 * enNitido.a - 2 * enNitido.b};
+    l.tabla.llenar(f.sombreado.stops());
+
+    // Dark: the rings' light adds up, so each grid sums the coverage of every ring. Light: each
+    // ring is laid over the ones before, so each grid keeps how much of what lies beneath still
+    // shows through (the product of 1 − alpha × coverage).
+    const float vacio = oscuro ? 0.0f : 1.0f;
+    l.nitido.preparar(w, h, vacio);
+    l.brillo.preparar(wb, hb, vacio);
+    if (l.nitidoAnillo.ancho != w || l.nitidoAnillo.alto != h) l.nitidoAnillo.preparar(w, h, 0);
+    if (l.brilloAnillo.ancho != wb || l.brilloAnillo.alto != hb) l.brilloAnillo.preparar(wb, hb, 0);
+    const auto alfas = [&](std::vector<float>& alfa, int ancho, int alto, const Parametro& par, float opacidad) {
+        alfa.resize(size_t(ancho) * size_t(alto));
+        for (int y = 0; y < alto; ++y)
+            for (int x = 0; x < ancho; ++x)
+                alfa[size_t(y) * size_t(ancho) + size_t(x)] = opacidad * l.tabla.en(par.en(float(x) + 0.5f, float(y) + 0.5f)).a;
+    };
+    if (!oscuro) {
+        alfas(l.alfaNitido, w, h, enNitido, 1.0f);
+        alfas(l.alfaBrillo, wb, hb, enBrillo, 0.22f);
+    }
+    const auto acumular = [&](Rejilla& total, Rejilla& anillo, const std::vector<float>& alfa) {
+        float* suma = total.v.data();
+        float* c = anillo.v.data();
+        if (oscuro) {
+            for (const int i : l.tocados) suma[i] += c[i], c[i] = 0;
+        } else {
+            for (const int i : l.tocados) suma[i] *= 1.0f - alfa[size_t(i)] * c[i], c[i] = 0;
+        }
+        l.tocados.clear();
+    };
+    const QPointF* punto = l.dispositivo.constData();
+    for (const QPolygonF& anillo : f.anillos) {
+        const qsizetype n = anillo.size();
+        // Glow: 3 points wide at 0.22, at half the device resolution (it is soft) and through
+        // every other point (at that size the chords stay within a tenth of a pixel).
+        l.puntos.resize((n + 1) / 2);
+        for (qsizetype i = 0; i < l.puntos.size(); ++i) {
+            const QPointF& p = punto[std::min(2 * i, n - 1)];
+            l.puntos[i] = QPointF((p.x() - origen.x()) * 0.5 + 1, (p.y() - origen.y()) * 0.5 + 1);
+        }
+        trazar(l.puntos.constData(), l.puntos.size(), anchoBrillo, l.brilloAnillo, l.tocados);
+        acumular(l.brillo, l.brilloAnillo, l.alfaBrillo);
+        // Sharp: 0.7 points wide at full opacity.
+        l.puntos.resize(n);
+        for (qsizetype i = 0; i < n; ++i) l.puntos[i] = QPointF(punto[i].x() - origen.x(), punto[i].y() - origen.y());
+        trazar(l.puntos.constData(), n, anchoNitido, l.nitidoAnillo, l.tocados);
+        acumular(l.nitido, l.nitidoAnillo, l.alfaNitido);
+        punto += n;
+    }
+
+    // The picture: the glow scaled up smoothly (bilinear) under the sharp lines, each pixel in
+    // the gradient's colour at its place. Device pixel x's centre falls at glow x/2 + 0.75: the
+    // glow pixels x/2 and x/2 + 1 weighted 1/4 and 3/4 for even x, (x+1)/2 and the next weighted
+    // 3/4 and 1/4 for odd x (and likewise down the rows).
+    if (l.imagen.width() < w || l.imagen.height() < h)
+        l.imagen = QImage(QSize(w, h).expandedTo(l.imagen.size()), QImage::Format_ARGB32_Premultiplied);
+    l.columna.resize(size_t(w));
+    l.peso.resize(size_t(w));
+    for (int x = 0; x < w; ++x) {
+        l.columna[size_t(x)] = x % 2 ? (x + 1) / 2 : x / 2;
+        l.peso[size_t(x)] = x % 2 ? 0.25f : 0.75f;
+    }
+    const auto canal = [](float valor) { return uint(std::min(valor, 1.0f) * 255.0f + 0.5f); };
+    for (int y = 0; y < h; ++y) {
+        QRgb* fila = reinterpret_cast<QRgb*>(l.imagen.scanLine(y));
+        const int v0 = y % 2 ? (y + 1) / 2 : y / 2;
+        const float fv = y % 2 ? 0.25f : 0.75f;
+        const float* arribaB = l.brillo.v.data() + size_t(v0) * size_t(wb);
+        const float* abajoB = arribaB + wb;
+        const float* nitido = l.nitido.v.data() + size_t(y) * size_t(w);
+        const float tFila = enNitido.b * (float(y) + 0.5f) + enNitido.c + enNitido.a * 0.5f;
+        for (int x = 0; x < w; ++x) {
+            const int u0 = l.columna[size_t(x)];
+            const float fu = l.peso[size_t(x)];
+            const float brillo = (arribaB[u0] * (1 - fu) + arribaB[u0 + 1] * fu) * (1 - fv) +
+                                 (abajoB[u0] * (1 - fu) + abajoB[u0 + 1] * fu) * fv;
+            const Tabla::Color& c = l.tabla.en(tFila + enNitido.a * float(x));
+            if (oscuro) {
+                // Light added ring after ring: the gradient's colour times the coverage summed.
+                const float k = 0.22f * brillo + nitido[x];
+                fila[x] = k > 0 ? qRgba(int(canal(c.r * k)), int(canal(c.g * k)), int(canal(c.b * k)), int(canal(c.a * k))) : 0;
+            } else {
+                // Rings of one colour laid over one another make that colour at the alpha
+                // 1 − (what still shows through).
+                const float alfa = 1.0f - brillo * nitido[x];
+                fila[x] = alfa > 0 ? qRgba(int(canal(c.cr * alfa)), int(canal(c.cg * alfa)), int(canal(c.cb * alfa)),
+                                           int(canal(alfa)))
+                                   : 0;
             }
         }
-        pintor.save();
-        pintor.setRenderHint(QPainter::SmoothPixmapTransform, true);
-        pintor.drawImage(QRectF(0, 0, tam.width() / k, tam.height() / k), brillo, QRectF(QPointF(0, 0), QSizeF(tam)));
-        pintor.restore();
     }
 
-    // Sharp lines 0.7 wide: up to one device pixel Qt's thin-line path draws them fastest;
-    // wider ones are filled outlines like the glow.
-    if (0.7 * pixeles <= 1) {
-        pintor.setBrush(Qt::NoBrush);
-        pintor.setPen(QPen(sombreado, 0.7, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
-        for (const QPolygonF& anillo : f.anillos) pintor.drawPolyline(anillo);
-    } else {
-        pintor.setPen(Qt::NoPen);
-        pintor.setBrush(sombreado);
-        for (const QPolygonF& anillo : f.anillos) {
-            contorno(anillo, 0.7, borde);
-            pintor.drawPolygon(borde, Qt::WindingFill);
-        }
-    }
+    // Onto the canvas: additive light over the dark glass, plain drawing over the light one.
+    pintor.save();
+    pintor.setCompositionMode(oscuro ? QPainter::CompositionMode_Plus : QPainter::CompositionMode_SourceOver);
+    ponerPixeles(pintor, origen, l.imagen, QRect(0, 0, w, h));
+    pintor.restore();
+}
+
+void Orbe::ponerPixeles(QPainter& pintor, const QPoint& origen, const QImage& imagen, const QRect& parte) {
+    pintor.save();
+    pintor.resetTransform();
+    const QTransform base = pintor.deviceTransform();
+    pintor.setWorldTransform(QTransform::fromTranslate(origen.x(), origen.y()) * base.inverted());
+    const bool encima = pintor.compositionMode() == QPainter::CompositionMode_SourceOver;
+    const int banda = encima ? parte.height() : 64;
+    for (int y = 0; y < parte.height(); y += banda)
+        pintor.drawImage(QPointF(0, y), imagen, QRectF(parte.x(), parte.y() + y, parte.width(), std::min(banda, parte.height() - y)));
     pintor.restore();
 }
 
 void Orbe::dibujar(QPainter& pintor, const QRectF& marco, bool oscuro) {
     voz_.avanzar(fecha_);
-    formas(voz_, marco.width(), marco.height(), oscuro, formas_);
+    calcular(marco.size(), oscuro);
     pintar(pintor, marco, formas_, oscuro);
+    dibujo_ = std::make_pair(marco.size(), oscuro);
+    aLienzo_ = QTransform::fromTranslate(marco.left(), marco.top()) * pintor.transform();
+    zona_ = zona();
 }

@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <QPolygonF>
 #include <QTimer>
+#include <QTransform>
+#include <optional>
 #include <vector>
 
 class QPainter;
@@ -42,12 +44,29 @@ public:
     // Draws the state as it stands, without stepping it.
     static void pintar(QPainter& pintor, const QRectF& marco, const Formas& formas, bool oscuro);
 
+    // Lays `parte` of a picture made in the painter's device pixels at `origen` (device pixels),
+    // pixel for pixel, in the painter's composition mode. Other modes than drawing over go in
+    // bands of 64 rows: Qt's raster engine blends a band in one go, where it hands taller ones
+    // out to its thread pool and waits for it.
+    static void ponerPixeles(QPainter& pintor, const QPoint& origen, const QImage& imagen, const QRect& parte);
+
     bool animando() const { return temporizador_.isActive(); }
-    // A frame of the animation: takes the clock's time and asks the canvas to redraw.
+    // A frame of the animation: takes the clock's time and asks the canvas to redraw. Once the
+    // orb has been drawn on a visible canvas, the frame's rings are worked out here and only
+    // what they and the last frame's cover is repainted.
     void cuadro();
+
+signals:
+    // A frame was asked for: whatever else moves at the orb's pace repaints with it, in the
+    // same pass, instead of waking the program on a timer of its own.
+    void cuadroNuevo();
 
 private:
     void actualizar();
+    // Works the rings out unless `formas_` already holds them for this state, size and scheme.
+    void calcular(const QSizeF& tamano, bool oscuro);
+    // What the rings in `formas_` cover on the canvas, in its coordinates.
+    QRect zona() const;
 
     EstadoVoz& voz_;
     QPointer<QWidget> lienzo_;
@@ -55,4 +74,17 @@ private:
     QTimer temporizador_;
     double fecha_;
     Formas formas_;  // reused from frame to frame
+    struct Clave {
+        EstadoVoz::Medidas animado;
+        double nivel = 0, tiempo = 0;
+        QSizeF tamano;
+        bool oscuro = false;
+        bool operator==(const Clave&) const = default;
+    };
+    std::optional<Clave> claveFormas_;
+    // As last drawn: the size and scheme, the map from the orb's points to the canvas, and the
+    // canvas rectangle its rings covered.
+    std::optional<std::pair<QSizeF, bool>> dibujo_;
+    QTransform aLienzo_;
+    QRect zona_;
 };
