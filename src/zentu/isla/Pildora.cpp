@@ -325,6 +325,9 @@ Pildora::Pildora(EstadoVoz& voz, QWidget* padre, Reloj& reloj)
         update();
     });
     connect(&resorte_, &QVariantAnimation::finished, this, [this] {
+        // The spring's curve ends a hair's breadth short of its goal (about 0.9996 for 1): the
+        // motion settles exactly there, or the pill would keep its fading layer for good.
+        mostrado_ = resorte_.endValue().toDouble();
         colocarHijos();
         update();
     });
@@ -334,15 +337,15 @@ Pildora::Pildora(EstadoVoz& voz, QWidget* padre, Reloj& reloj)
     colorAnim_.setEasingCurve(QEasingCurve::InOutQuad);
     connect(&colorAnim_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
         colorPunto_ = v.value<QColor>();
-        update();
+        update(rectPunto());
     });
 
-    latido_.setStartValue(0.0);
-    latido_.setEndValue(1.0);
-    latido_.setDuration(1600);
-    latido_.setLoopCount(-1);
-    latido_.setEasingCurve(salida());
-    connect(&latido_, &QVariantAnimation::valueChanged, this, [this] { update(); });
+    connect(&orbe_->orbe(), &Orbe::cuadroNuevo, this, [this] {
+        if (inicioLatido_) update(rectPunto());
+    });
+    latidoSolo_.setTimerType(Qt::PreciseTimer);
+    latidoSolo_.setInterval(33);
+    connect(&latidoSolo_, &QTimer::timeout, this, [this] { update(rectPunto()); });
 
     connect(&voz_, &EstadoVoz::cambio, this, &Pildora::actualizar);
     connect(&voz_, &EstadoVoz::visibleCambio, this, [this] { visibilidad(true); });
@@ -365,6 +368,11 @@ void Pildora::setEsquema(Esquema esquema) {
 void Pildora::setPuntoQuieto(bool quieto) {
     puntoQuieto_ = quieto;
     pulso();
+    update(rectPunto());
+}
+
+void Pildora::repintarTodo() {
+    fondoSucio_ = true;
     update();
 }
 
@@ -414,13 +422,25 @@ void Pildora::actualizar() {
     }
     pulso();
     colocarHijos();
-    update();
+    repintarTodo();
 }
 
 void Pildora::pulso() {
     const bool corre = latiendo(voz_, puntoQuieto_) && mostrado_ > 0 && isVisible();
-    if (corre && latido_.state() != QAbstractAnimation::Running) latido_.start();
-    if (!corre) latido_.stop();
+    if (corre && !inicioLatido_) inicioLatido_ = reloj_.segundos();
+    if (!corre) inicioLatido_.reset();
+    // The orb's frames carry the pulse; while the orb stands still it needs a timer of its own.
+    const bool solo = corre && !orbe_->orbe().animando();
+    if (solo && !latidoSolo_.isActive()) latidoSolo_.start();
+    if (!solo) latidoSolo_.stop();
+}
+
+double Pildora::faseLatido() const {
+    if (!inicioLatido_) return 0;
+    static const QEasingCurve curva = salida();
+    const double periodo = 1.6;
+    const double t = std::fmod(std::max(reloj_.segundos() - *inicioLatido_, 0.0), periodo) / periodo;
+    return curva.valueForProgress(t);
 }
 
 void Pildora::visibilidad(bool animar) {
@@ -438,6 +458,15 @@ void Pildora::visibilidad(bool animar) {
 
 void Pildora::showEvent(QShowEvent* evento) {
     QWidget::showEvent(evento);
+    // The desktop may have gained or lost its compositor meanwhile: the glass is drawn anew.
+    fondoSucio_ = true;
+    pulso();
+}
+
+void Pildora::hideEvent(QHideEvent* evento) {
+    QWidget::hideEvent(evento);
+    fondo_ = QImage();
+    fondoSucio_ = true;
     pulso();
 }
 
@@ -469,6 +498,7 @@ void Pildora::colocarHijos() {
     };
     const double opacidad = std::clamp(mostrado_, 0.0, 1.0);
     const bool oculto = opacidad <= 0;
+    if (oculto) fondo_ = QImage();  // nothing shows: the still picture is not kept
     orbe_->setGeometry(redondo(aWidget(marcoOrbe().adjusted(-margenOrbe, -margenOrbe, margenOrbe, margenOrbe))));
     orbe_->setHidden(oculto);
     const size_t n = botones(voz_).size();
@@ -495,39 +525,60 @@ void Pildora::resizeEvent(QResizeEvent* evento) {
     colocarHijos();
 }
 
-void Pildora::paintEvent(QPaintEvent*) {
+void Pildora::paintEvent(QPaintEvent* evento) {
     if (mostrado_ <= 0) return;
+    prepararFondo();
     QPainter p(this);
+    // Only what is repainted is copied from the still picture, rectangle by rectangle and pixel
+    // for pixel (an orb frame asks for the orb's rectangle and the dot's, nothing else).
+    const qreal dpr = fondo_.devicePixelRatio();
+    for (const QRect& r : evento->region()) {
+        const QRect fuente(QPoint(int(std::lround(r.left() * dpr)), int(std::lround(r.top() * dpr))),
+                           QSize(int(std::lround(r.width() * dpr)), int(std::lround(r.height() * dpr))));
+        p.drawImage(r, fondo_, fuente);
+    }
+    if (evento->region().intersects(rectPunto())) pintarPunto(p);
+}
+
+void Pildora::prepararFondo() {
+    const qreal dpr = devicePixelRatioF();
+    const QSize pixeles(int(std::ceil(width() * dpr)), int(std::ceil(height() * dpr)));
+    if (!fondoSucio_ && fondoMostrado_ == mostrado_ && fondo_.size() == pixeles && fondo_.devicePixelRatio() == dpr)
+        return;
+    if (fondo_.size() != pixeles) fondo_ = QImage(pixeles, QImage::Format_ARGB32_Premultiplied);
+    fondo_.setDevicePixelRatio(dpr);
+    fondo_.fill(Qt::transparent);
+    QPainter p(&fondo_);
+    // Asking the window system whether a compositor runs costs a round trip: once per picture.
+    pintarFondo(p, Vidrio::translucido());
+    fondoSucio_ = false;
+    fondoMostrado_ = mostrado_;
+}
+
+namespace {
+QPointF centroDelPunto(const QRectF& capsula) {
+    return QPointF(capsula.left() + 6 + ladoOrbe + separacion - 2 + 6, capsula.center().y());
+}
+}  // namespace
+
+void Pildora::pintarFondo(QPainter& p, bool translucido) const {
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setTransform(transformacion());
     const QRectF capsula = marcoCapsula(voz_);
     const FormaVidrio forma = FormaVidrio::capsula();
     const Vidrio vidrio(forma, esquema_);
 
-    SombraVidrio(esquema_, 20).pintar(p, forma, capsula);
-    vidrio.pintarFondo(p, capsula);
-
-    // The status dot in its 12 × 12 frame.
-    const QPointF centroPunto(capsula.left() + 6 + ladoOrbe + separacion - 2 + 6, capsula.center().y());
-    const QRectF punto(centroPunto - QPointF(4.5, 4.5), QSizeF(9, 9));
-    p.setPen(Qt::NoPen);
-    if (latiendo(voz_, puntoQuieto_)) {
-        // Grows from the dot's size to three times it while fading from 0.8 to nothing.
-        const double fase = latido_.state() == QAbstractAnimation::Running ? latido_.currentValue().toDouble() : 0.0;
-        const double escala = 1 + 2 * fase;
-        p.setBrush(conOpacidad(colorPunto_, 0.55 * 0.8 * (1 - fase)));
-        p.drawEllipse(QRectF(centroPunto - QPointF(4.5, 4.5) * escala, QSizeF(9, 9) * escala));
-    }
-    p.setBrush(colorPunto_);
-    p.drawEllipse(punto);
-
+    SombraVidrio(esquema_, 20).pintar(p, forma, capsula, translucido);
+    vidrio.pintarFondo(p, capsula, translucido);
+    // The status dot comes over this picture; the hairline runs along the capsule's edge, well
+    // clear of the dot's halo at its largest.
     vidrio.pintarBorde(p, capsula);
 
     if (const auto b = burbuja(voz_)) {
         const auto [texto, marco] = componerBurbuja(p, *b, capsula);
         const FormaVidrio redondeada = FormaVidrio::redondeada(14);
         const Vidrio vidrioBurbuja(redondeada, esquema_);
-        vidrioBurbuja.pintarFondo(p, marco);
+        vidrioBurbuja.pintarFondo(p, marco, translucido);
         p.setFont(texto.fuente);
         p.setPen(primario(esquema_));
         for (const auto& [linea, caja] : texto.lineas)
@@ -539,6 +590,69 @@ void Pildora::paintEvent(QPaintEvent*) {
             p.drawPath(redondeada.caminoInterior(marco, 0.5));
         }
     }
+}
+
+void Pildora::pintarPunto(QPainter& p) const {
+    // Drawn by hand into a small picture laid over the pill: the halo is tall enough that Qt's
+    // raster engine would hand its fill out to its thread pool, thirty times a second.
+    const QTransform t = transformacion() * p.deviceTransform();
+    const double pixeles = std::sqrt(std::abs(t.determinant()));
+    if (!(pixeles > 0)) return;
+    const QPointF centro = t.map(centroDelPunto(marcoCapsula(voz_)));
+    struct Disco {
+        float radio;
+        float r, g, b, a;  // premultiplied
+    };
+    const auto disco = [](double radio, const QColor& c) {
+        const float a = c.alphaF();
+        return Disco{float(radio), c.redF() * a, c.greenF() * a, c.blueF() * a, a};
+    };
+    Disco discos[2];
+    int n = 0;
+    if (latiendo(voz_, puntoQuieto_)) {
+        // Grows from the dot's size to three times it while fading from 0.8 to nothing.
+        const double fase = faseLatido();
+        discos[n++] = disco(4.5 * (1 + 2 * fase) * pixeles, conOpacidad(colorPunto_, 0.55 * 0.8 * (1 - fase)));
+    }
+    discos[n++] = disco(4.5 * pixeles, colorPunto_);
+    float alcance = 0;
+    for (int i = 0; i < n; ++i) alcance = std::max(alcance, discos[i].radio);
+    const QRect caja = QRectF(centro - QPointF(alcance + 1, alcance + 1), QSizeF(2 * alcance + 2, 2 * alcance + 2)).toAlignedRect();
+    thread_local QImage imagen;
+    if (imagen.width() < caja.width() || imagen.height() < caja.height())
+        imagen = QImage(caja.size().expandedTo(imagen.size()), QImage::Format_ARGB32_Premultiplied);
+    const auto canal = [](float v) { return int(std::clamp(v, 0.0f, 1.0f) * 255 + 0.5f); };
+    for (int y = 0; y < caja.height(); ++y) {
+        QRgb* fila = reinterpret_cast<QRgb*>(imagen.scanLine(y));
+        const float dy = float(caja.top() + y + 0.5 - centro.y());
+        for (int x = 0; x < caja.width(); ++x) {
+            const float dx = float(caja.left() + x + 0.5 - centro.x());
+            const float d = std::sqrt(dx * dx + dy * dy);
+            // Each disc laid over what is there, covering a pixel by how far inside its edge
+            // the pixel's centre lies.
+            float r = 0, g = 0, b = 0, a = 0;
+            for (int i = 0; i < n; ++i) {
+                const Disco& o = discos[i];
+                const float cobertura = std::clamp(o.radio + 0.5f - d, 0.0f, 1.0f);
+                const float resto = 1 - o.a * cobertura;
+                r = o.r * cobertura + r * resto;
+                g = o.g * cobertura + g * resto;
+                b = o.b * cobertura + b * resto;
+                a = o.a * cobertura + a * resto;
+            }
+            fila[x] = qRgba(canal(r), canal(g), canal(b), canal(a));
+        }
+    }
+    p.save();
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    Orbe::ponerPixeles(p, caja.topLeft(), imagen, QRect(QPoint(0, 0), caja.size()));
+    p.restore();
+}
+
+QRect Pildora::rectPunto() const {
+    // The halo at its largest is 27 points across; a pixel more on each side for antialiasing.
+    const QPointF c = centroDelPunto(marcoCapsula(voz_));
+    return aWidget(QRectF(c - QPointF(13.5, 13.5), QSizeF(27, 27))).toAlignedRect().adjusted(-1, -1, 1, 1);
 }
 
 // ---------------------------------------------------------------------------------------------

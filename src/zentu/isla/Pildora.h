@@ -6,7 +6,9 @@
 #include "zentu/isla/EstadoVoz.h"
 
 #include <QColor>
+#include <QImage>
 #include <QPointer>
+#include <QTimer>
 #include <QVariantAnimation>
 #include <QWidget>
 #include <functional>
@@ -101,6 +103,7 @@ protected:
     void paintEvent(QPaintEvent* evento) override;
     void resizeEvent(QResizeEvent* evento) override;
     void showEvent(QShowEvent* evento) override;
+    void hideEvent(QHideEvent* evento) override;
     void mousePressEvent(QMouseEvent* evento) override;
     void mouseMoveEvent(QMouseEvent* evento) override;
     void mouseReleaseEvent(QMouseEvent* evento) override;
@@ -114,6 +117,8 @@ protected:
 private:
     friend class LienzoOrbe;
     void actualizar();
+    // Everything changed: the still picture is drawn again and the whole pill repainted.
+    void repintarTodo();
     void colocarHijos();
     void visibilidad(bool animar);
     // Logical (root-frame) coordinates to this widget's pixels, with the show/hide scale.
@@ -122,6 +127,15 @@ private:
     QRectF marcoOrbe() const;  // the orb's 44-point frame, in root-frame points
     void arrastrar(QMouseEvent* evento, bool empieza);
     void pulso();
+    // What does not move between frames (shadow, glass, hairline, bubble), drawn once into
+    // `fondo_` at the widget's device pixels; frames copy from it only what they repaint.
+    void prepararFondo();
+    void pintarFondo(QPainter& pintor, bool translucido) const;
+    // The status dot with its halo, and the widget's rectangle that holds the halo at its
+    // largest (what a step of the pulse or of the colour repaints).
+    void pintarPunto(QPainter& pintor) const;
+    QRect rectPunto() const;
+    double faseLatido() const;  // 0 to 1, eased
 
     EstadoVoz& voz_;
     Reloj& reloj_;
@@ -141,10 +155,16 @@ private:
     QVariantAnimation resorte_;
     QPointer<QGraphicsOpacityEffect> opacidad_;
 
-    // The status dot: its colour eases over 0.25 s; its halo pulses every 1.6 s.
+    QImage fondo_;
+    bool fondoSucio_ = true;
+    double fondoMostrado_ = -1;
+
+    // The status dot: its colour eases over 0.25 s; its halo pulses every 1.6 s, from the
+    // clock, repainted at the orb's frames (or on a timer of its own while the orb stands still).
     QColor colorPunto_;
     QVariantAnimation colorAnim_;
-    QVariantAnimation latido_;
+    std::optional<double> inicioLatido_;
+    QTimer latidoSolo_;
 
     // Dragging the window by the pill.
     std::optional<QPoint> arrastreDesde_;
