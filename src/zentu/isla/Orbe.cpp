@@ -130,8 +130,14 @@ void Orbe::formas(const EstadoVoz& voz, double w, double h, bool oscuro, Formas&
                 const double Y = clat * sth;
                 const double Z = sphi * cth + cphi * slat * sth;
                 const double u = Ruido::valor(0.25 * t + 1.2 * X, 1.2 * Y - 0.18 * t, 0.015 * dj + (3.1 * di + 1.2 * Z));
-                const double q = Ruido::valor(0.6 * t + 2.5 * X, 2.5 * Z, 0.4 * t + di);
-                const double bump = std::max(q, 0.0) * std::max(Y - 0.55, 0.0) * 2.2;
+                // Spikes grow only on the upper cap: below it the fine field would be multiplied
+                // by zero, so it is not sampled there (the sum comes out the same to the bit).
+                const double casquete = std::max(Y - 0.55, 0.0);
+                double bump = 0;
+                if (casquete > 0) {
+                    const double q = Ruido::valor(0.6 * t + 2.5 * X, 2.5 * Z, 0.4 * t + di);
+                    bump = std::max(q, 0.0) * casquete * 2.2;
+                }
                 const double rho = (1 + (0.08 + 0.22 * E) * u) + (0.25 + 1.2 * E) * bump;
                 const double Px = X * rho, Py = Y * rho, Pz = Z * rho;
                 const double X2 = ca * Px - sa * Pz;
@@ -152,14 +158,22 @@ namespace {
 // engine's thread pool when they pile up), which cost several times more than the coverage
 // worked out here. What reaches the painter is one finished picture of the rings.
 
-// A grid of values over a rectangle of pixels.
+// What the rings leave on a grid of pixels. Dark: the rings' light adds up, so `total` sums the
+// coverage of every ring. Light: each ring is laid over the ones before, so `total` keeps how
+// much of what lies beneath still shows through (the product of 1 − alpha × coverage). Within a
+// ring a pixel counts once, at the largest coverage any of the ring's segments gives it (as a
+// filled outline does under the non-zero rule, so the ring's own joints and crossings are not
+// counted twice): `anillo` holds that coverage for the ring `sello` names.
 struct Rejilla {
     int ancho = 0, alto = 0;
-    std::vector<float> v;
-    void preparar(int w, int h, float valor) {
+    std::vector<float> total, anillo;
+    std::vector<int> sello;
+    void preparar(int w, int h, float vacio) {
         ancho = w;
         alto = h;
-        v.assign(size_t(w) * size_t(h), valor);
+        total.assign(size_t(w) * size_t(h), vacio);
+        anillo.assign(total.size(), 0);
+        sello.assign(total.size(), -1);
     }
 };
 
@@ -173,16 +187,17 @@ inline int arriba(float v) {
     return i + (float(i) < v);
 }
 
-// One ring, an open polyline `ancho` pixels wide (points in the grid's pixels), onto `anillo`,
-// which is zero everywhere on entry. Each segment is walked along its longer axis, one pixel
-// column (or row) at a time, taking the columns whose centre lies between its ends; in a column
-// the band covers, of each pixel, the overlap of the pixel with the band's cross-section there
-// (the band is ancho·√(1 + slope²) tall across a column). Each pixel keeps the largest coverage
-// any segment gives it, so the ring's own joints and crossings count once, as a filled outline
-// does under the non-zero rule. `tocados` gets the pixels written.
-void trazar(const QPointF* puntos, qsizetype n, float ancho, Rejilla& anillo, std::vector<int>& tocados) {
-    const int w = anillo.ancho, h = anillo.alto;
-    float* v = anillo.v.data();
+// Ring number `numero`, an open polyline `ancho` pixels wide (points in the grid's pixels),
+// onto the grid; `alfa` is the opacity at each pixel in the light scheme (none in the dark one).
+// Each segment is walked along its longer axis, one pixel column (or row) at a time, taking the
+// columns whose centre lies between its ends; in a column the band covers, of each pixel, the
+// overlap of the pixel with the band's cross-section there (the band is ancho·√(1 + slope²)
+// tall across a column).
+void trazar(const QPointF* puntos, qsizetype n, float ancho, int numero, Rejilla& g, const float* alfa) {
+    const int w = g.ancho, h = g.alto;
+    float* total = g.total.data();
+    float* anillo = g.anillo.data();
+    int* sello = g.sello.data();
     for (qsizetype k = 0; k + 1 < n; ++k) {
         float ax = float(puntos[k].x()), ay = float(puntos[k].y());
         float bx = float(puntos[k + 1].x()), by = float(puntos[k + 1].y());
@@ -212,13 +227,16 @@ void trazar(const QPointF* puntos, qsizetype n, float ancho, Rejilla& anillo, st
             const int j0 = std::max(0, abajo(bajo));
             const int j1 = std::min(menor - 1, abajo(alto));
             for (int j = j0; j <= j1; ++j) {
-                const float c = std::min(alto, float(j + 1)) - std::max(bajo, float(j));
-                const int indice = porColumnas ? j * w + i : i * w + j;
-                float& celda = v[indice];
-                if (c > celda) {
-                    if (celda == 0) tocados.push_back(indice);
-                    celda = std::min(c, 1.0f);
-                }
+                const float c = std::min(std::min(alto, float(j + 1)) - std::max(bajo, float(j)), 1.0f);
+                const int p = porColumnas ? j * w + i : i * w + j;
+                const float antes = sello[p] == numero ? anillo[p] : 0.0f;
+                if (!(c > antes)) continue;
+                if (alfa)
+                    total[p] *= (1.0f - alfa[p] * c) / (1.0f - alfa[p] * antes);
+                else
+                    total[p] += c - antes;
+                anillo[p] = c;
+                sello[p] = numero;
             }
         }
     }
@@ -274,9 +292,8 @@ struct Parametro {
 // Everything a frame needs, kept from frame to frame (and thread to thread, each its own), so a
 // frame allocates nothing once the orb has been drawn at its size.
 struct Lienzo {
-    Rejilla nitido, nitidoAnillo, brillo, brilloAnillo;
-    std::vector<float> alfaNitido, alfaBrillo;  // the gradient's alpha at each pixel (light scheme)
-    std::vector<int> tocados;
+    Rejilla nitido, brillo;
+    std::vector<float> alfaNitido, alfaBrillo;  // the opacity at each pixel (light scheme)
     std::vector<int> columna;     // per column of the picture: the glow column left of it
     std::vector<float> peso;      // and the weight of the one right of it
     QPolygonF dispositivo, puntos;
@@ -332,14 +349,9 @@ void Orbe::pintar(QPainter& pintor, const QRectF& marco, const Formas& f, bool o
     const Parametro enBrillo{2 * enNitido.a, 2 * enNitido.b, enNitido.c - 2 * enNitido.a - 2 * enNitido.b};
     l.tabla.llenar(f.sombreado.stops());
 
-    // Dark: the rings' light adds up, so each grid sums the coverage of every ring. Light: each
-    // ring is laid over the ones before, so each grid keeps how much of what lies beneath still
-    // shows through (the product of 1 − alpha × coverage).
     const float vacio = oscuro ? 0.0f : 1.0f;
     l.nitido.preparar(w, h, vacio);
     l.brillo.preparar(wb, hb, vacio);
-    if (l.nitidoAnillo.ancho != w || l.nitidoAnillo.alto != h) l.nitidoAnillo.preparar(w, h, 0);
-    if (l.brilloAnillo.ancho != wb || l.brilloAnillo.alto != hb) l.brilloAnillo.preparar(wb, hb, 0);
     const auto alfas = [&](std::vector<float>& alfa, int ancho, int alto, const Parametro& par, float opacidad) {
         alfa.resize(size_t(ancho) * size_t(alto));
         for (int y = 0; y < alto; ++y)
@@ -350,17 +362,8 @@ void Orbe::pintar(QPainter& pintor, const QRectF& marco, const Formas& f, bool o
         alfas(l.alfaNitido, w, h, enNitido, 1.0f);
         alfas(l.alfaBrillo, wb, hb, enBrillo, 0.22f);
     }
-    const auto acumular = [&](Rejilla& total, Rejilla& anillo, const std::vector<float>& alfa) {
-        float* suma = total.v.data();
-        float* c = anillo.v.data();
-        if (oscuro) {
-            for (const int i : l.tocados) suma[i] += c[i], c[i] = 0;
-        } else {
-            for (const int i : l.tocados) suma[i] *= 1.0f - alfa[size_t(i)] * c[i], c[i] = 0;
-        }
-        l.tocados.clear();
-    };
     const QPointF* punto = l.dispositivo.constData();
+    int numero = 0;
     for (const QPolygonF& anillo : f.anillos) {
         const qsizetype n = anillo.size();
         // Glow: 3 points wide at 0.22, at half the device resolution (it is soft) and through
@@ -370,14 +373,13 @@ void Orbe::pintar(QPainter& pintor, const QRectF& marco, const Formas& f, bool o
             const QPointF& p = punto[std::min(2 * i, n - 1)];
             l.puntos[i] = QPointF((p.x() - origen.x()) * 0.5 + 1, (p.y() - origen.y()) * 0.5 + 1);
         }
-        trazar(l.puntos.constData(), l.puntos.size(), anchoBrillo, l.brilloAnillo, l.tocados);
-        acumular(l.brillo, l.brilloAnillo, l.alfaBrillo);
+        trazar(l.puntos.constData(), l.puntos.size(), anchoBrillo, numero, l.brillo, oscuro ? nullptr : l.alfaBrillo.data());
         // Sharp: 0.7 points wide at full opacity.
         l.puntos.resize(n);
         for (qsizetype i = 0; i < n; ++i) l.puntos[i] = QPointF(punto[i].x() - origen.x(), punto[i].y() - origen.y());
-        trazar(l.puntos.constData(), n, anchoNitido, l.nitidoAnillo, l.tocados);
-        acumular(l.nitido, l.nitidoAnillo, l.alfaNitido);
+        trazar(l.puntos.constData(), n, anchoNitido, numero, l.nitido, oscuro ? nullptr : l.alfaNitido.data());
         punto += n;
+        ++numero;
     }
 
     // The picture: the glow scaled up smoothly (bilinear) under the sharp lines, each pixel in
@@ -397,9 +399,9 @@ void Orbe::pintar(QPainter& pintor, const QRectF& marco, const Formas& f, bool o
         QRgb* fila = reinterpret_cast<QRgb*>(l.imagen.scanLine(y));
         const int v0 = y % 2 ? (y + 1) / 2 : y / 2;
         const float fv = y % 2 ? 0.25f : 0.75f;
-        const float* arribaB = l.brillo.v.data() + size_t(v0) * size_t(wb);
+        const float* arribaB = l.brillo.total.data() + size_t(v0) * size_t(wb);
         const float* abajoB = arribaB + wb;
-        const float* nitido = l.nitido.v.data() + size_t(y) * size_t(w);
+        const float* nitido = l.nitido.total.data() + size_t(y) * size_t(w);
         const float tFila = enNitido.b * (float(y) + 0.5f) + enNitido.c + enNitido.a * 0.5f;
         for (int x = 0; x < w; ++x) {
             const int u0 = l.columna[size_t(x)];
