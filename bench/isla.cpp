@@ -1,18 +1,20 @@
 // What the shown island costs the owner on screen: the real island window (the pill in its root
 // view, in the island's panel, as the shell builds it) mapped on an X server of its own (Xvfb),
-// listening, beside an anchor window of the same size that plays 60 cached frames of the orb on
-// a 33 ms timer. Each is a process of its own; over a window of seconds the bench reads from
-// /proc its processor time (all threads), how often its main thread went to sleep and woke
-// (voluntary context switches), the context switches of all its threads, and the X server's
-// processor time. Island and anchor alternate, round after round (the order turns every round),
-// so a busy moment of the machine weighs on both alike; each figure is the median of the rounds
-// with the lowest and highest beside it, and the ratio island / anchor is taken round by round.
-// Rows: scale 1.4 and 2.2, dark and light, and the island hidden after being shown; all of it
-// without a compositor and, when xcompmgr is installed, with one.
+// listening, beside two anchor windows of the same size that play 60 cached frames of the orb
+// on a 33 ms timer: one repaints only the orb's rectangle from its cache (the least a window
+// showing this animation can do), the other repaints the whole window each frame (a plain
+// window doing the same). Each is a process of its own; over a window of seconds the bench
+// reads from /proc its processor time (all threads, to the nanosecond), how often its main
+// thread went to sleep and woke (voluntary context switches), the context switches of all its
+// threads, and the X server's processor time. The three alternate, round after round (the
+// order turns every round), so a busy moment of the machine weighs on all alike; each figure is
+// the median of the rounds with the lowest and highest beside it, and the ratios island / anchor
+// are taken round by round. Rows: scale 1.4 and 2.2, dark and light, and the island hidden
+// after being shown; all of it without a compositor and, when xcompmgr is installed, with one.
 //
-// Run by hand: build/bench/medir_isla [segundos=4] [rondas=3]
-//   build/bench/medir_isla --hijo isla|oculta|ancla <escala> oscuro|claro   (one window, until
-//   killed, on $DISPLAY: for perf and the like)
+// Run by hand: build/bench/medir_isla [segundos=5] [rondas=3] [escalas=1.4,2.2]
+//   build/bench/medir_isla --hijo isla|oculta|ancla|ancla-entera <escala> oscuro|claro   (one
+//   window, until killed, on $DISPLAY: for perf and the like)
 #include "zentu/isla/EstadoVoz.h"
 #include "zentu/isla/Orbe.h"
 #include "zentu/isla/Pildora.h"
@@ -47,10 +49,10 @@ constexpr double margenOrbe = 22, ladoOrbe = 44;
 
 // The anchor: a frameless see-through window like the island's, with the pill drawn once and
 // the orb's rectangle composed over it for 60 frames in advance; each 33 ms tick repaints that
-// rectangle from the next cached frame.
+// rectangle from the next cached frame, or, `entera`, the whole window.
 class Ancla : public QWidget {
 public:
-    Ancla(double escala, Esquema esquema)
+    Ancla(double escala, Esquema esquema, bool entera)
         : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint) {
         setAttribute(Qt::WA_TranslucentBackground);
         setAttribute(Qt::WA_ShowWithoutActivating);
@@ -84,9 +86,12 @@ public:
         fondo_ = fondo;
         reloj_.setTimerType(Qt::PreciseTimer);
         reloj_.setInterval(33);
-        QObject::connect(&reloj_, &QTimer::timeout, this, [this] {
+        QObject::connect(&reloj_, &QTimer::timeout, this, [this, entera] {
             actual_ = (actual_ + 1) % int(cuadros_.size());
-            update(lienzo_);
+            if (entera)
+                update();
+            else
+                update(lienzo_);
         });
         reloj_.start();
     }
@@ -117,8 +122,8 @@ int hijo(int argc, char** argv) {
         std::fflush(stdout);
     };
 
-    if (rol == QLatin1String("ancla")) {
-        Ancla ancla(escala, esquema);
+    if (rol.startsWith(QLatin1String("ancla"))) {
+        Ancla ancla(escala, esquema, rol == QLatin1String("ancla-entera"));
         ancla.move(400, 0);
         ancla.show();
         QTimer::singleShot(0, listo);
@@ -160,10 +165,10 @@ int hijo(int argc, char** argv) {
 // ------------------------------------------------------------------------- measuring
 
 struct Lectura {
-    double cpu = 0;          // seconds, all threads (those gone included)
+    double cpu = 0;           // seconds on a processor, all live threads
     double cpuPrincipal = 0;  // seconds, main thread
-    double despertares = 0;  // main thread: voluntary switches
-    double cambios = 0;      // all live threads: voluntary + involuntary switches
+    double despertares = 0;   // main thread: voluntary switches
+    double cambios = 0;       // all live threads: voluntary + involuntary switches
     int hilos = 0;
 };
 
@@ -172,10 +177,9 @@ QByteArray leer(const QString& ruta) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-double segundosDeStat(const QByteArray& stat) {
-    const QList<QByteArray> campos = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    // utime and stime: fields 14 and 15 of the line, 12 and 13 after the name.
-    return (campos.value(11).toDouble() + campos.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
+// A task's time on a processor, from schedstat (nanoseconds).
+double segundosEnCpu(const QString& tarea) {
+    return leer(tarea + QStringLiteral("/schedstat")).split(' ').value(0).toDouble() / 1e9;
 }
 
 double campo(const QByteArray& status, const char* nombre) {
@@ -186,15 +190,18 @@ double campo(const QByteArray& status, const char* nombre) {
 
 Lectura leerProceso(qint64 pid) {
     Lectura l;
-    const QString base = QStringLiteral("/proc/%1").arg(pid);
-    l.cpu = segundosDeStat(leer(base + QStringLiteral("/stat")));
-    l.cpuPrincipal = segundosDeStat(leer(base + QStringLiteral("/task/%1/stat").arg(pid)));
-    l.despertares = campo(leer(base + QStringLiteral("/task/%1/status").arg(pid)), "voluntary_ctxt_switches:");
-    const QStringList hilos = QDir(base + QStringLiteral("/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QString base = QStringLiteral("/proc/%1/task/").arg(pid);
+    const QStringList hilos = QDir(base).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     l.hilos = int(hilos.size());
     for (const QString& h : hilos) {
-        const QByteArray s = leer(base + QStringLiteral("/task/") + h + QStringLiteral("/status"));
+        const QByteArray s = leer(base + h + QStringLiteral("/status"));
+        const double cpu = segundosEnCpu(base + h);
+        l.cpu += cpu;
         l.cambios += campo(s, "voluntary_ctxt_switches:") + campo(s, "nonvoluntary_ctxt_switches:");
+        if (h.toLongLong() == pid) {
+            l.cpuPrincipal = cpu;
+            l.despertares = campo(s, "voluntary_ctxt_switches:");
+        }
     }
     return l;
 }
@@ -230,12 +237,12 @@ std::optional<Cifras> medir(const Entorno& ent, const QString& rol, double escal
     // Let the show-and-fade motion and the first frames pass.
     QThread::msleep(2000);
     const Lectura a = leerProceso(p.processId());
-    const double xa = segundosDeStat(leer(QStringLiteral("/proc/%1/stat").arg(ent.pidX)));
+    const double xa = leerProceso(ent.pidX).cpu;
     QElapsedTimer reloj;
     reloj.start();
     QThread::msleep(unsigned(segundos * 1000));
     const Lectura b = leerProceso(p.processId());
-    const double xb = segundosDeStat(leer(QStringLiteral("/proc/%1/stat").arg(ent.pidX)));
+    const double xb = leerProceso(ent.pidX).cpu;
     const double s = double(reloj.nsecsElapsed()) / 1e9;
     p.kill();
     p.waitForFinished(5000);
@@ -279,7 +286,7 @@ double mediana(std::vector<double> v) {
 QString cifra(const std::vector<double>& v, int decimales) {
     if (v.empty()) return QStringLiteral("-");
     const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
-    return QStringLiteral("%1 [%2–%3]")
+    return QStringLiteral("%1 [%2-%3]")
         .arg(mediana(v), 0, 'f', decimales)
         .arg(*lo, 0, 'f', decimales)
         .arg(*hi, 0, 'f', decimales);
@@ -292,45 +299,42 @@ struct Fila {
 };
 
 void medirFilas(const Entorno& ent, const std::vector<Fila>& filas, int segundos, int rondas) {
+    // The three windows of a row: the island, and the two anchors.
+    constexpr int n = 3;
+    const char* nombres[n] = {"island", "anchor, orb rect", "anchor, whole window"};
     for (const Fila& f : filas) {
-        std::vector<double> cpuN, cpuA, cpuRazon, principalN, principalA, despN, despA, despRazon, cambN, cambA, xN, xA;
-        int hilosN = 0, hilosA = 0;
+        const QString roles[n] = {f.rol, QStringLiteral("ancla"), QStringLiteral("ancla-entera")};
+        std::vector<double> cpu[n], principal[n], desp[n], camb[n], x[n], cpuRazon[n], despRazon[n];
+        int hilos[n] = {};
         for (int r = 0; r < rondas; ++r) {
-            std::optional<Cifras> n, a;
-            if (r % 2 == 0) {
-                n = medir(ent, f.rol, f.escala, f.esquema, segundos);
-                a = medir(ent, QStringLiteral("ancla"), f.escala, f.esquema, segundos);
-            } else {
-                a = medir(ent, QStringLiteral("ancla"), f.escala, f.esquema, segundos);
-                n = medir(ent, f.rol, f.escala, f.esquema, segundos);
+            std::optional<Cifras> c[n];
+            for (int k = 0; k < n; ++k) {
+                const int cual = (k + r) % n;  // the order turns every round
+                c[cual] = medir(ent, roles[cual], f.escala, f.esquema, segundos);
             }
-            if (!n || !a) {
+            if (!c[0] || !c[1] || !c[2]) {
                 std::fprintf(stderr, "a window did not come up; round skipped\n");
                 continue;
             }
-            cpuN.push_back(n->cpu), cpuA.push_back(a->cpu);
-            principalN.push_back(n->cpuPrincipal), principalA.push_back(a->cpuPrincipal);
-            despN.push_back(n->despertares), despA.push_back(a->despertares);
-            cambN.push_back(n->cambios), cambA.push_back(a->cambios);
-            xN.push_back(n->cpuX), xA.push_back(a->cpuX);
-            if (a->cpu > 0) cpuRazon.push_back(n->cpu / a->cpu);
-            if (a->despertares > 0) despRazon.push_back(n->despertares / a->despertares);
-            hilosN = std::max(hilosN, n->hilos), hilosA = std::max(hilosA, a->hilos);
+            for (int k = 0; k < n; ++k) {
+                cpu[k].push_back(c[k]->cpu), principal[k].push_back(c[k]->cpuPrincipal);
+                desp[k].push_back(c[k]->despertares), camb[k].push_back(c[k]->cambios), x[k].push_back(c[k]->cpuX);
+                hilos[k] = std::max(hilos[k], c[k]->hilos);
+                if (k > 0 && c[k]->cpu > 0) cpuRazon[k].push_back(c[0]->cpu / c[k]->cpu);
+                if (k > 0 && c[k]->despertares > 0) despRazon[k].push_back(c[0]->despertares / c[k]->despertares);
+            }
         }
-        const QString nombre = QStringLiteral("%1 %2 %3")
-                                   .arg(f.rol == QLatin1String("isla") ? QStringLiteral("shown") : QStringLiteral("hidden"))
-                                   .arg(f.escala, 0, 'f', 1)
-                                   .arg(f.esquema == Esquema::oscuro ? QStringLiteral("dark") : QStringLiteral("light"));
-        std::printf("%s\n", qPrintable(nombre));
-        std::printf("  cpu %% of a core     island %-22s anchor %-22s island/anchor %s\n", qPrintable(cifra(cpuN, 2)),
-                    qPrintable(cifra(cpuA, 2)), qPrintable(cifra(cpuRazon, 2)));
-        std::printf("  main thread cpu %%   island %-22s anchor %s\n", qPrintable(cifra(principalN, 2)),
-                    qPrintable(cifra(principalA, 2)));
-        std::printf("  main wakeups /s     island %-22s anchor %-22s island/anchor %s\n", qPrintable(cifra(despN, 0)),
-                    qPrintable(cifra(despA, 0)), qPrintable(cifra(despRazon, 2)));
-        std::printf("  switches /s, all    island %-22s anchor %s\n", qPrintable(cifra(cambN, 0)), qPrintable(cifra(cambA, 0)));
-        std::printf("  X server cpu %%      island %-22s anchor %s\n", qPrintable(cifra(xN, 2)), qPrintable(cifra(xA, 2)));
-        std::printf("  threads             island %-22d anchor %d\n", hilosN, hilosA);
+        std::printf("%s %.1f %s\n", f.rol == QLatin1String("isla") ? "shown" : "hidden", f.escala,
+                    f.esquema == Esquema::oscuro ? "dark" : "light");
+        std::printf("  %-22s %-21s %-21s %-21s %-21s %-21s %s\n", "", "cpu % of a core", "main thread cpu %",
+                    "main wakeups /s", "switches /s, all", "X server cpu %", "threads");
+        for (int k = 0; k < n; ++k)
+            std::printf("  %-22s %-21s %-21s %-21s %-21s %-21s %d\n", nombres[k], qPrintable(cifra(cpu[k], 2)),
+                        qPrintable(cifra(principal[k], 2)), qPrintable(cifra(desp[k], 0)), qPrintable(cifra(camb[k], 0)),
+                        qPrintable(cifra(x[k], 2)), hilos[k]);
+        for (int k = 1; k < n; ++k)
+            std::printf("  island / %-21s cpu %-21s wakeups %s\n", nombres[k], qPrintable(cifra(cpuRazon[k], 2)),
+                        qPrintable(cifra(despRazon[k], 2)));
         std::fflush(stdout);
     }
 }
@@ -340,7 +344,7 @@ void medirFilas(const Entorno& ent, const std::vector<Fila>& filas, int segundos
 int main(int argc, char** argv) {
     if (argc >= 5 && qstrcmp(argv[1], "--hijo") == 0) return hijo(argc, argv);
     QCoreApplication app(argc, argv);
-    const int segundos = argc > 1 ? std::max(1, std::atoi(argv[1])) : 4;
+    const int segundos = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     const int rondas = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
 
     // A private X server and private preferences: nothing of the owner's is read or written.
@@ -375,12 +379,15 @@ int main(int argc, char** argv) {
     ent.env.insert(QStringLiteral("XDG_CACHE_HOME"), casa.path() + QStringLiteral("/cache"));
     ent.env.remove(QStringLiteral("WAYLAND_DISPLAY"));
 
+    std::vector<double> escalas;
+    for (const QString& e : QString::fromLocal8Bit(argc > 3 ? argv[3] : "1.4,2.2").split(QLatin1Char(',')))
+        if (e.toDouble() > 0) escalas.push_back(e.toDouble());
     std::vector<Fila> filas;
-    for (double e : {1.4, 2.2})
+    for (double e : escalas)
         for (Esquema s : {Esquema::oscuro, Esquema::claro}) filas.push_back({QStringLiteral("isla"), e, s});
     filas.push_back({QStringLiteral("oculta"), 1.4, Esquema::oscuro});
 
-    std::printf("island listening vs. a window of the same size playing 60 cached orb frames every 33 ms\n");
+    std::printf("island listening vs. windows of the same size playing 60 cached orb frames every 33 ms\n");
     std::printf("%d rounds of %d s each, alternating; median [lowest–highest]; Xvfb %s, %d cores\n\n", rondas, segundos,
                 pantalla.constData(), QThread::idealThreadCount());
     std::printf("== without a compositor\n");
