@@ -250,6 +250,10 @@ TEST_F(ChatServicio, EmpujesDuplicadosYAvisos) {
         {"sin texto ni adjunto", mensaje("n4", "  ", true, "2025-03-01T12:00:00Z"), "dashboard", false},
         {"mismo texto a 5 s", mensaje("n5", "hola", false, "2025-03-01T12:00:05.000Z"), "dashboard", true},
         {"mismo texto del otro lado", mensaje("n6", "hola", true, "2025-03-01T12:00:03Z", "Zentu"), "dashboard", true},
+        // An empty id names nothing: such messages are told apart like messages without one.
+        {"messageId vacío", mensaje("", "sin id uno", false, "2025-03-01T12:01:00Z"), "dashboard", true},
+        {"otro messageId vacío", mensaje("", "sin id dos", false, "2025-03-01T12:02:00Z"), "dashboard", true},
+        {"el mismo otra vez", mensaje("", "sin id dos", false, "2025-03-01T12:02:00Z"), "dashboard", false},
     };
     int esperados = 1;
     for (const auto& c : casos) {
