@@ -190,6 +190,8 @@ protected:
 }  // namespace
 
 TEST_F(VistaChatServicio, ReturnEnviaYShiftReturnParteLaLinea) {
+    // Without an error there is no error line, not even an empty band above the composer.
+    EXPECT_TRUE(vista->lineaError()->isHidden());
     tecla(Qt::Key_Return);  // nothing to send
     teclear("   ");
     EXPECT_FALSE(vista->botonEnviar()->isEnabled());
@@ -210,6 +212,7 @@ TEST_F(VistaChatServicio, ReturnEnviaYShiftReturnParteLaLinea) {
     EXPECT_EQ(chat->borrador(), "");
     EXPECT_EQ(vista->campo()->toPlainText(), "");
     EXPECT_FALSE(vista->error());
+    EXPECT_TRUE(vista->lineaError()->isHidden());
 
     // Refused: the text stays and the error line says so.
     servicio.guionAck("chat:send", QJsonArray{QJsonObject{{"ok", false}}});

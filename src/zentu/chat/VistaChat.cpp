@@ -409,6 +409,7 @@ void VistaChat::construir() {
     lineaError_ = etiqueta(QString(), fuente(12), p_.rojo, tarjeta_);
     lineaError_->setWordWrap(true);
     lineaError_->setContentsMargins(16, 4, 16, 0);
+    lineaError_->hide();  // it exists only while there is an error to tell
     capa->addWidget(lineaError_);
 
     // Staged files, the picker and the voice-note line are rebuilt as their sources change.
