@@ -664,6 +664,35 @@ TEST_F(PreguntarYEsperar, SinRespuestaYRespuestasVacias) {
     }
 }
 
+// Asks that overlap: the agent's answers carry no mark of their question, so only one waits at a
+// time and takes only the answer to its own question; the others are refused at once, unsent.
+TEST_F(PreguntarYEsperar, UnaPreguntaALaVez) {
+    arrancar();
+    const QStringList preguntas{"¿uno?", "¿dos?", "¿tres?"};
+    std::vector<std::shared_ptr<Resultado<std::optional<QString>>>> r;
+    for (const QString& p : preguntas) r.push_back(lanzar(chat->preguntarYEsperar(p, 90)));
+    ASSERT_TRUE(esperarHasta([&] { return !eventosDe("chat:send").isEmpty(); }));
+    girar(200);  // the other questions, if they went out, have arrived too
+    const QJsonArray enviadas = eventosDe("chat:send");
+    for (int i = 0; i < enviadas.size(); ++i)
+        agente(QString("r%1").arg(i), "Respuesta a " + enviadas.at(i).toObject().value("text").toString());
+    estado("idle");
+    for (int i = 0; i < 20 && !(r[0]->hecho && r[1]->hecho && r[2]->hecho); ++i) paso();
+    ASSERT_TRUE(r[0]->hecho && r[1]->hecho && r[2]->hecho);
+    EXPECT_EQ(*r[0]->valor, std::optional<QString>("Respuesta a ¿uno?"));
+    EXPECT_EQ(*r[1]->valor, std::nullopt);
+    EXPECT_EQ(*r[2]->valor, std::nullopt);
+    EXPECT_EQ(enviadas.size(), 1);
+    EXPECT_EQ(lineas.count("[chat] pregunta rechazada: otra espera aún su respuesta"), 2);
+
+    // Once the first has its answer, the next question is taken again.
+    auto otra = preguntar(90);
+    agente("r9", "Vamos bien");
+    while (!otra->hecho && reloj.segundos() - t0 < 10) paso();
+    ASSERT_TRUE(otra->hecho);
+    EXPECT_EQ(*otra->valor, std::optional<QString>("Vamos bien"));
+}
+
 // The probe fetches the newest attachment and only logs what came back.
 TEST_F(ChatServicio, PruebaDeAdjuntos) {
     arrancar(QJsonArray{

@@ -12,6 +12,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QScopeGuard>
 #include <QSet>
 #include <algorithm>
 #include <coroutine>
@@ -543,7 +544,17 @@ void ChatZentu::setPendiente(const std::optional<QUrl>& archivo) {
 // ---------------------------------------------------------------- ask and wait
 
 QCoro::Task<std::optional<QString>> ChatZentu::preguntarYEsperar(QString pregunta, double tope) {
+    // One at a time: an agent's message carries no mark of the question it answers, so two asks
+    // waiting together would each take the other's answer for its own.
+    if (preguntando_) {
+        Registro::escribir(QStringLiteral("[chat] pregunta rechazada: otra espera aún su respuesta"));
+        co_return std::nullopt;
+    }
     QPointer<ChatZentu> yo(this);
+    preguntando_ = true;
+    const auto libre = qScopeGuard([yo] {
+        if (yo) yo->preguntando_ = false;
+    });
     QSet<QString> antes;
     for (const Mensaje& m : mensajes_) antes.insert(m.id);
 

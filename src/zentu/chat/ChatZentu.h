@@ -67,6 +67,8 @@ public:
     const QList<Mensaje>& mensajes() const { return mensajes_; }
     bool escribiendo() const { return escribiendo_; }
     bool cargado() const { return cargado_; }
+    // An ask-and-wait is under way.
+    bool preguntando() const { return preguntando_; }
     const QString& borrador() const { return borrador_; }
     bool grabandoNota() const { return grabandoNota_; }
     int vecesAbierto() const { return vecesAbierto_; }
@@ -113,7 +115,8 @@ public:
 
     // --- ask and wait ---
     // Sends the question and gathers the agent's whole answer, ready to be read aloud; none when
-    // the question was not sent or no answer with text came before `tope` seconds.
+    // the question was not sent or no answer with text came before `tope` seconds. One at a time:
+    // while one waits, another gives none at once and sends nothing.
     QCoro::Task<std::optional<QString>> preguntarYEsperar(QString pregunta, double tope);
 
     // --- reading and rewriting ---
@@ -151,6 +154,7 @@ private:
     Reloj& reloj_;
 
     QList<Mensaje> mensajes_;
+    bool preguntando_ = false;  // an ask-and-wait is under way
     bool escribiendo_ = false;
     bool cargado_ = false;
     QString borrador_;
