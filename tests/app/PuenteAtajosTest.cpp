@@ -140,6 +140,25 @@ TEST(PuenteAtajos, EnviarArchivo) {
     EXPECT_TRUE(e.enviados.isEmpty());
 }
 
+// An answer cannot tell which question it answers: while one question waits, another is refused
+// at once and never reaches the chat.
+TEST(PuenteAtajos, UnaPreguntaALaVez) {
+    Enlazado e;
+    QStringList preguntadas;
+    e.puente.preguntar = [&](QString p) {
+        preguntadas << p;
+        return tarde(QStringLiteral("Respuesta a ") + p, 50);
+    };
+    auto primera = e.puente.preguntarAZentu("¿uno?");
+    const ResultadoAtajo segunda = pruebas::esperar(e.puente.preguntarAZentu("¿dos?"));
+    EXPECT_FALSE(segunda.ok);
+    EXPECT_EQ(segunda.texto, "Zentu aún contesta otra pregunta. Vuelve a preguntar en un momento.");
+    EXPECT_EQ(pruebas::esperar(std::move(primera)).texto, "Respuesta a ¿uno?");
+    EXPECT_EQ(preguntadas, QStringList{"¿uno?"});
+    // Once answered, the next question is taken.
+    EXPECT_EQ(pruebas::esperar(e.puente.preguntarAZentu("¿tres?")).texto, "Respuesta a ¿tres?");
+}
+
 TEST(PuenteAtajos, NombreSeguro) {
     for (auto [ruta, nombre] : {std::pair{"/a/b/c.txt", "c.txt"}, std::pair{"", "archivo"}, std::pair{"/a/b/", "archivo"},
                                 std::pair{"/a/..", "archivo"}, std::pair{".", "archivo"}, std::pair{"x", "x"}})

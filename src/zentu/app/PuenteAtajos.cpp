@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 QString textoFallo(FalloAtajo caso, const QString& detalle) {
@@ -13,6 +14,8 @@ QString textoFallo(FalloAtajo caso, const QString& detalle) {
         return QStringLiteral("Abre Zentu AI en este equipo y enlázalo con tu cuenta primero.");
     case FalloAtajo::sinRespuesta:
         return QStringLiteral("Zentu no contestó a tiempo. Mira el chat en un momento.");
+    case FalloAtajo::ocupado:
+        return QStringLiteral("Zentu aún contesta otra pregunta. Vuelve a preguntar en un momento.");
     }
     return {};
 }
@@ -40,6 +43,10 @@ bool PuenteAtajos::sinCuenta() const {
 
 QCoro::Task<ResultadoAtajo> PuenteAtajos::preguntarAZentu(QString pregunta) {
     if (!preguntar || sinCuenta()) co_return ResultadoAtajo::fallo(FalloAtajo::sinCuenta);
+    if (preguntando_) co_return ResultadoAtajo::fallo(FalloAtajo::ocupado);
+    preguntando_ = true;
+    // The bridge lives as long as the process; the flag drops however the wait ends.
+    const auto libre = qScopeGuard([this] { preguntando_ = false; });
     // Copy the closure: a new binding may replace it while the question waits.
     auto funcion = preguntar;
     const std::optional<QString> respuesta = co_await funcion(std::move(pregunta));
