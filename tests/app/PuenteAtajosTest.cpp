@@ -1,6 +1,7 @@
 #include "comun/Ayudas.h"
 #include "zentu/app/PuenteAtajos.h"
 #include "zentu/app/ServicioAtajos.h"
+#include "zentu/chat/ChatZentu.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -138,6 +139,35 @@ TEST(PuenteAtajos, EnviarArchivo) {
     EXPECT_FALSE(r.ok);
     EXPECT_FALSE(r.texto.isEmpty());
     EXPECT_TRUE(e.enviados.isEmpty());
+}
+
+// A file the chat would refuse is refused before a byte of it is copied; an accepted one is
+// copied away from the caller's thread, so the program keeps turning meanwhile.
+TEST(PuenteAtajos, ArchivoGrandeNoSeCopia) {
+    QTemporaryDir dir;
+    const QString grande = dir.filePath("video.mp4");
+    {
+        QFile f(grande);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(ChatZentu::kLimiteBytes + 1));  // sparse: nothing is written
+    }
+    Enlazado e;
+    auto r = pruebas::esperar(e.puente.enviarArchivoAZentu(grande, "mira"));
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.texto, "No se pudo enviar: El archivo pasa de 45 MB.");
+    EXPECT_TRUE(e.enviados.isEmpty());
+
+    const QString chico = dir.filePath("nota.txt");
+    {
+        QFile f(chico);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("hola");
+    }
+    auto tarea = e.puente.enviarArchivoAZentu(chico, "");
+    EXPECT_TRUE(e.enviados.isEmpty());  // not copied and handed over within the call itself
+    r = pruebas::esperar(std::move(tarea));
+    EXPECT_TRUE(r.ok) << r.texto.toStdString();
+    EXPECT_EQ(e.enviados, QStringList{"nota.txt|hola|"});
 }
 
 // An answer cannot tell which question it answers: while one question waits, another is refused

@@ -53,7 +53,9 @@ public:
     ResultadoAtajo abrirChatDeZentu();
     ResultadoAtajo verPendientesDeZentu();
     // Sends a copy of the file at `ruta`, made under its own name in a private temporary folder
-    // that is removed afterwards, whatever happened.
+    // that is removed afterwards, whatever happened. A file the chat would refuse (unreadable,
+    // over its size limit) is refused first, without being copied; the copy is made away from
+    // the main thread.
     QCoro::Task<ResultadoAtajo> enviarArchivoAZentu(QString ruta, QString mensaje);
 
     // "No tienes nada pendiente. Todo al día.", "Tienes 1 pendiente: …", "Tienes 5 pendientes.\n1. …"
