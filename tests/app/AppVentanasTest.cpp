@@ -6,9 +6,12 @@
 #include "plataforma/CapturaZona.h"
 #include "plataforma/Preferencias.h"
 #include "zentu/ajustes/ModeloAjustes.h"
+#include "zentu/ajustes/VistaAjustes.h"
+#include "zentu/app/EntornoEscritorio.h"
 #include "zentu/escritorio/ModeloDudas.h"
 #include "zentu/escritorio/VistaAgentesFlotante.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -371,6 +374,53 @@ TEST_F(Ventanas, LaCapturaSeBorraAlDejarLaLista) {
     e.chat->alDejarPendientes({propia, ajena});
     EXPECT_FALSE(QFile::exists(propia));
     EXPECT_TRUE(QFile::exists(ajena));
+}
+
+// The program ends (SIGTERM) with the real settings window on screen: the window is hidden on its
+// way out, and its hiding stops the model it shows, which must still be there.
+TEST(SalirConAjustes, LaVentanaSeVaAntesQueSuModelo) {
+    class ConAjustesReales : public falsos::Entorno {
+    public:
+        std::unique_ptr<PuertoVentana> crearVentanaAjustes(ModeloAjustes& m) override {
+            return escritorio.crearVentanaAjustes(m);
+        }
+        EntornoEscritorio escritorio;
+    };
+    // Sees the view hidden and notes whether its model was alive at that moment.
+    class Vigia : public QObject {
+    public:
+        explicit Vigia(QObject* modelo) : modelo_(modelo) {}
+        std::optional<bool> modeloVivo;
+
+    protected:
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Hide && !modeloVivo) modeloVivo = !modelo_.isNull();
+            return false;
+        }
+
+    private:
+        QPointer<QObject> modelo_;
+    };
+
+    Preferencias::almacen().clear();
+    Preferencias::almacen().setValue(QStringLiteral("zentu.resumenManana"), false);
+    Preferencias::almacen().setValue(QStringLiteral("zentu.inicioRegistrado"), true);
+    ConAjustesReales e;
+    e.guardada = cuentaDePrueba();
+    auto app = std::make_unique<App>(e);
+    app->arrancar();
+    app->abrirAjustes();
+    VistaAjustes* vista = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && !vista) vista = w->findChild<VistaAjustes*>();
+    ASSERT_TRUE(vista);
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return vista->isVisible(); }));
+    Vigia vigia(app->modeloAjustes.get());
+    vista->installEventFilter(&vigia);
+    app.reset();
+    ASSERT_TRUE(vigia.modeloVivo.has_value());
+    EXPECT_TRUE(*vigia.modeloVivo);
+    Preferencias::almacen().clear();
 }
 
 }  // namespace

@@ -152,10 +152,12 @@ public:
     std::optional<Sonando> sonando;
     Temporizador timbreTimer;
     Temporizador timbreTope;
-    std::unique_ptr<PuertoVentana> ventanaEnlace;
-    std::unique_ptr<PuertoVentana> ventanaAjustes;
+    // Each model comes before the window that shows it: members go in reverse order, and a window
+    // still reaches its model while it is hidden on the way out.
     std::unique_ptr<QObject> modeloAjustes;
     std::unique_ptr<ModeloEnlace> enlace;  // see modeloEnlace()
+    std::unique_ptr<PuertoVentana> ventanaEnlace;
+    std::unique_ptr<PuertoVentana> ventanaAjustes;
     std::optional<Cuenta> cuenta;
     QMetaObject::Connection observadorEscala;
     bool observadorAgente = false;

@@ -145,6 +145,9 @@ public:
             if (alVisible) alVisible(v);
         };
     }
+    // Hidden while it is still whole: the view stops its model and redraws on hiding, which a
+    // window already on its way out cannot take.
+    ~VentanaAjustes() override { ventana_->hide(); }
     void mostrar() override {
         presentar(*ventana_);
     }
@@ -166,6 +169,8 @@ public:
         capa->addWidget(new VistaEnlace(modelo));
         capa->setSizeConstraint(QLayout::SetFixedSize);
     }
+    // Hidden while it is still whole, so that the camera goes off through the model as usual.
+    ~VentanaEnlace() override { ventana_->hide(); }
     void mostrar() override {
         ventana_->adjustSize();
         presentar(*ventana_);
