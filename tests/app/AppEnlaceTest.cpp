@@ -165,11 +165,16 @@ TEST_F(Enlace, CanceladaYEnCursoParanElTimbreSinInformar) {
 
 TEST_F(Enlace, LasLlamadasQueNoPuedenSonar) {
     arrancar();
-    // Incomplete: no "pregunta", an id that is not a number, an agent that is not text.
+    // Incomplete: no "pregunta", an id that is not a whole number of the 64-bit range, an agent
+    // that is not text.
     const QJsonObject incompletas[] = {
         {{"consultaId", 7}, {"agente", "ventas"}},
         {{"consultaId", "7"}, {"pregunta", "x"}, {"agente", "ventas"}},
         {{"consultaId", 7}, {"pregunta", "x"}, {"agente", 3}},
+        {{"consultaId", 1e300}, {"pregunta", "x"}, {"agente", "ventas"}},
+        {{"consultaId", -1e300}, {"pregunta", "x"}, {"agente", "ventas"}},
+        {{"consultaId", 9.3e18}, {"pregunta", "x"}, {"agente", "ventas"}},
+        {{"consultaId", 7.5}, {"pregunta", "x"}, {"agente", "ventas"}},
     };
     for (const QJsonObject& d : incompletas) {
         lineas.lineas.clear();

@@ -2,6 +2,7 @@
 #include "zentu/app/App.h"
 
 #include "plataforma/Registro.h"
+#include "zentu/escritorio/LecturaJson.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,12 +14,9 @@ namespace {
 constexpr double kCadaTimbre = 2.2;
 constexpr double kTopeTimbre = 45;
 
+// A whole number in the 64-bit range, checked before it is converted (1e300 is no query id).
 std::optional<qint64> entero(const QJsonObject& d, const QString& clave) {
-    const QJsonValue v = d.value(clave);
-    if (!v.isDouble()) return std::nullopt;
-    const double x = v.toDouble();
-    if (x != static_cast<double>(static_cast<qint64>(x))) return std::nullopt;
-    return static_cast<qint64>(x);
+    return lecturaJson::entero(d.value(clave));
 }
 
 }  // namespace
