@@ -266,6 +266,54 @@ TEST_F(Ventanas, LaTarjetaDeDecisiones) {
     EXPECT_EQ(App::anchoDudas(1920), 960);
 }
 
+// A link to one question opens that question, or nothing of another one: a question no longer
+// pending is told in the island; a link without a number opens the cards as "pendientes" does.
+TEST_F(Ventanas, UnEnlaceAUnaDudaQueNoEstaPendiente) {
+    ASSERT_TRUE(e.pendientes);
+    e.pendientes->dudas = {QJsonObject{{"id", 17}, {"question", "¿Descuento?"}}, QJsonObject{{"id", 18}, {"question", "¿Envío?"}}};
+    struct Caso {
+        const char* enlace;
+        std::optional<qint64> abierta;  // none: no card, the island's notice
+    };
+    const Caso casos[] = {{"zuzadari://duda/18", 18},     {"zuzadari://duda/99999", std::nullopt},
+                          {"zuzadari://duda/-1", std::nullopt}, {"zuzadari://duda/17", 17},
+                          {"zuzadari://duda/abc", 17},    {"zuzadari://duda/9223372036854775807", std::nullopt}};
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.enlace);
+        if (app->tarjeta) app->tarjeta->hide();
+        app->voz.setAviso(std::nullopt);
+        app->abrirEnlaces({QString::fromLatin1(c.enlace)});
+        if (c.abierta) {
+            ASSERT_TRUE(app->tarjeta && app->tarjeta->isVisible());
+            auto* m = app->tarjeta->findChild<ModeloDudas*>();
+            ASSERT_TRUE(m);
+            EXPECT_EQ(m->abierta(), c.abierta);
+            EXPECT_EQ(app->voz.aviso(), std::nullopt);
+        } else {
+            EXPECT_FALSE(app->tarjeta && app->tarjeta->isVisible());
+            EXPECT_EQ(app->voz.aviso(), QStringLiteral("Esa duda ya está resuelta."));
+        }
+    }
+
+    // Before the store's first load nothing says what is pending: the link waits for it.
+    e.pendientes->cargado_ = false;
+    e.pendientes->dudas.clear();
+    app->tarjeta->hide();
+    app->voz.setAviso(std::nullopt);
+    app->abrirEnlaces({QStringLiteral("zuzadari://duda/18")});
+    EXPECT_FALSE(app->tarjeta->isVisible());
+    EXPECT_EQ(app->voz.aviso(), std::nullopt);
+    e.pendientes->dudas = {QJsonObject{{"id", 17}}, QJsonObject{{"id", 18}}};
+    e.pendientes->cargado_ = true;
+    e.pendientes->alCambiar(2, e.pendientes->dudas, 0);
+    ASSERT_TRUE(app->tarjeta && app->tarjeta->isVisible());
+    EXPECT_EQ(app->tarjeta->findChild<ModeloDudas*>()->abierta(), 18);
+    // Once only.
+    app->tarjeta->hide();
+    e.pendientes->alCambiar(2, e.pendientes->dudas, 0);
+    EXPECT_FALSE(app->tarjeta->isVisible());
+}
+
 TEST_F(Ventanas, LaTarjetaDelEquipo) {
     ASSERT_TRUE(e.widgets);
     e.widgets->foto_.agentes = std::vector<Instantanea::Agente>{{2, "ventas", "ventas", false, 0, false},

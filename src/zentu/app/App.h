@@ -188,4 +188,6 @@ private:
     std::vector<std::unique_ptr<PuertoLlamada>> colgando_;
     bool saliendo_ = false;
     bool respondido_ = false;
+    // A question a link asked for before the pending store's first load: shown once it lands.
+    std::optional<qint64> dudaPorAbrir_;
 };

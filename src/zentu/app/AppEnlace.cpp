@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonValue>
+#include <utility>
 
 namespace {
 
@@ -71,7 +72,11 @@ void App::atarAlCanal(PuertoChat& c) {
     pendientes = entorno.crearPendientes(*cuenta, canalDelChat);
     if (pendientes) {
         pendientes->alCambiar = [yo](int total, const QList<QJsonObject>& dudas, int permisos) {
-            if (yo && yo->widgets) yo->widgets->pendientes(total, dudas, permisos);
+            if (!yo) return;
+            if (yo->widgets) yo->widgets->pendientes(total, dudas, permisos);
+            // A link that came before the first load is answered now that the lists say what waits.
+            if (yo->dudaPorAbrir_ && yo->pendientes && yo->pendientes->cargado())
+                yo->mostrarDudas(std::exchange(yo->dudaPorAbrir_, std::nullopt), std::nullopt);
         };
         pendientes->alCambiarTotal = [yo](int total) {
             if (!yo) return;
@@ -256,6 +261,7 @@ void App::desenlazar() {
 }
 
 void App::soltarEnVivo() {
+    dudaPorAbrir_.reset();
     if (canal) canal->cerrar();
     // Each goes on a later turn of the loop (it may be inside its own callback), in this order.
     soltar(canal);

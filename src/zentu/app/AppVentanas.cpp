@@ -7,6 +7,7 @@
 #include "plataforma/Registro.h"
 #include "compartido/VistaAgentesW.h"
 #include "zentu/ajustes/ModeloAjustes.h"
+#include "zentu/escritorio/LecturaJson.h"
 #include "zentu/escritorio/VistaAgentesFlotante.h"
 #include "zentu/escritorio/VistaDudasFlotante.h"
 
@@ -108,6 +109,21 @@ void App::mostrarDudas(std::optional<qint64> abierta, std::optional<qint64> perm
     if (!pendientes) {
         abrirChatCon(std::nullopt, std::nullopt);
         return;
+    }
+    // A card opened for one question shows that question or nothing of another one.
+    if (abierta && !permiso) {
+        if (!pendientes->cargado()) {
+            dudaPorAbrir_ = abierta;
+            return;
+        }
+        const QList<QJsonObject> dudas = pendientes->listaDudas();
+        const bool pendiente = std::any_of(dudas.begin(), dudas.end(), [&](const QJsonObject& d) {
+            return lecturaJson::entero(d.value(QLatin1String("id"))) == abierta;
+        });
+        if (!pendiente) {
+            mostrarAviso(QStringLiteral("Esa duda ya está resuelta."));
+            return;
+        }
     }
     auto* modelo = new ModeloDudas(pendientes->almacen(), abierta, {});
     if (permiso) modelo->setPermisoAbierto(permiso);

@@ -347,6 +347,7 @@ public:
     QList<QJsonObject> listaDudas() const override { return p_->listaDudas; }
     QList<QJsonObject> permisos() const override { return p_->permisos; }
     ModeloDudas::Almacen almacen() override { return ModeloDudas::Almacen::de(*p_); }
+    bool cargado() const override { return !p_->primeraCarga(); }
 
 private:
     std::unique_ptr<Pendientes> p_;

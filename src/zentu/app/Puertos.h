@@ -143,6 +143,8 @@ public:
     virtual QList<QJsonObject> permisos() const = 0;
     // What the decision card's model works through (held weakly by it).
     virtual ModeloDudas::Almacen almacen() = 0;
+    // Its first load from the service has ended (the lists say what is pending).
+    virtual bool cargado() const { return true; }
 
     std::function<void(int total, const QList<QJsonObject>& dudas, int permisos)> alCambiar;
     std::function<void(int total)> alCambiarTotal;
