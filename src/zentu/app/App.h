@@ -89,6 +89,9 @@ public:
     void abrirChatCon(const std::optional<QString>& texto, const std::optional<QString>& archivo);
     void mostrarTarjeta(QSizeF tam, bool centrada, const std::function<QWidget*(std::function<void()>)>& contenido);
     void mostrarDudas(std::optional<qint64> abierta, std::optional<qint64> permiso);
+    // A reply to a notification typed in a small card, where the notification server has no
+    // reply field of its own.
+    void pedirRespuesta(Pendientes::PedidoRespuesta pedido);
     void mostrarAgentes();
     void abrirEnlace();
     ModeloEnlace& modeloEnlace();  // made on first use, bound to enlazada()

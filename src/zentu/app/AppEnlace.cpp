@@ -92,6 +92,9 @@ void App::atarAlCanal(PuertoChat& c) {
         pendientes->alSonar = [yo](Sonidos::Cual cual) {
             if (yo) yo->sonidos.tocar(cual);
         };
+        pendientes->alPedirRespuesta = [yo](Pendientes::PedidoRespuesta pedido) {
+            if (yo) yo->pedirRespuesta(std::move(pedido));
+        };
     }
 
     conectarAtajos(c);

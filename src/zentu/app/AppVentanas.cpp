@@ -8,6 +8,7 @@
 #include "compartido/VistaAgentesW.h"
 #include "zentu/ajustes/ModeloAjustes.h"
 #include "zentu/escritorio/LecturaJson.h"
+#include "zentu/escritorio/VentanaRespuesta.h"
 #include "zentu/escritorio/VistaAgentesFlotante.h"
 #include "zentu/escritorio/VistaDudasFlotante.h"
 
@@ -15,6 +16,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QScreen>
 #include <algorithm>
 
@@ -160,6 +162,13 @@ void App::mostrarDudas(std::optional<qint64> abierta, std::optional<qint64> perm
         modelo->setParent(vista);
         return vista;
     });
+}
+
+void App::pedirRespuesta(Pendientes::PedidoRespuesta pedido) {
+    mostrarTarjeta(QSizeF(VentanaRespuesta::kAncho, VentanaRespuesta::kAlto), false,
+                   [pedido](std::function<void()> cerrar) -> QWidget* { return new VentanaRespuesta(pedido, cerrar); });
+    // The owner came to type: the field has the keyboard.
+    if (auto* v = tarjeta ? tarjeta->findChild<VentanaRespuesta*>() : nullptr) v->campo()->setFocus(Qt::OtherFocusReason);
 }
 
 void App::mostrarAgentes() {

@@ -343,6 +343,9 @@ public:
         p_->alSonar = [this](Sonidos::Cual c) {
             if (alSonar) alSonar(c);
         };
+        p_->alPedirRespuesta = [this](Pendientes::PedidoRespuesta pedido) {
+            if (alPedirRespuesta) alPedirRespuesta(std::move(pedido));
+        };
     }
     QList<QJsonObject> listaDudas() const override { return p_->listaDudas; }
     QList<QJsonObject> permisos() const override { return p_->permisos; }

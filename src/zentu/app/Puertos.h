@@ -5,6 +5,7 @@
 #include "zentu/conexion/CanalEnVivo.h"
 #include "zentu/conexion/Cuenta.h"
 #include "zentu/escritorio/ModeloDudas.h"
+#include "zentu/escritorio/Pendientes.h"
 #include "zentu/isla/Atajo.h"
 #include "zentu/isla/EstadoVoz.h"
 #include "zentu/isla/Sonidos.h"
@@ -152,6 +153,7 @@ public:
     std::function<void()> alAbrirChat;
     std::function<void(qint64 permiso)> alAbrirPermiso;
     std::function<void(Sonidos::Cual)> alSonar;
+    std::function<void(Pendientes::PedidoRespuesta)> alPedirRespuesta;
 };
 
 // The feeder of the widget snapshot.
