@@ -114,6 +114,9 @@ public:
     void atarAlCanal(PuertoChat& chat);
     void enlazada(const Cuenta& nueva);
     void desenlazar();
+    // The service no longer takes the account's token: unpaired as the owner would, told once in
+    // the island with `texto`, and the pairing window is there to scan the code again.
+    void sesionVencida(const QString& texto);
     void soltarEnVivo();
     void entrante(const QJsonObject& datos);
     void dejarDeSonar();
@@ -191,6 +194,7 @@ private:
     std::vector<std::unique_ptr<PuertoLlamada>> colgando_;
     bool saliendo_ = false;
     bool respondido_ = false;
+    bool vencidaDicha_ = false;      // the expired session was told; cleared by a new pairing
     // A question a link asked for before the pending store's first load: shown once it lands.
     std::optional<qint64> dudaPorAbrir_;
 };

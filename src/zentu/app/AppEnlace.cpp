@@ -227,6 +227,7 @@ void App::rechazar(const QString& motivo) {
 }
 
 void App::enlazada(const Cuenta& nueva) {
+    vencidaDicha_ = false;
     soltarEnVivo();
     entorno.guardarCuenta(nueva);
     cuenta = nueva;
@@ -261,6 +262,15 @@ void App::desenlazar() {
     // The captures of this account's chat go with it.
     QDir(carpetaTemporal()).removeRecursively();
     montarMenu();
+}
+
+void App::sesionVencida(const QString& texto) {
+    if (vencidaDicha_) return;
+    vencidaDicha_ = true;
+    Registro::escribir(QStringLiteral("[app] sesión vencida: se desenlaza"));
+    desenlazar();
+    mostrarAviso(texto);
+    abrirEnlace();
 }
 
 void App::soltarEnVivo() {
