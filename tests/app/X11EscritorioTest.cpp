@@ -81,6 +81,31 @@ bool ventanaDeEnlace() {
         10000);
 }
 
+QString xdotool(const QStringList& argumentos) {
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), argumentos);
+    p.waitForFinished(5000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+// The middle of the island's pill: the program's window at the top of the screen, 246.4 tall at
+// its scale, with the pill's centre 78 down from its top at the same scale.
+std::optional<QPoint> pildora(qint64 pid) {
+    for (const QString& id : xdotool({"search", "--onlyvisible", "--pid", QString::number(pid)}).split('\n')) {
+        QRect r;
+        for (const QString& linea : xdotool({"getwindowgeometry", "--shell", id}).split('\n')) {
+            const QString valor = linea.section('=', 1);
+            if (linea.startsWith("X=")) r.moveLeft(valor.toInt());
+            if (linea.startsWith("Y=")) r.moveTop(valor.toInt());
+            if (linea.startsWith("WIDTH=")) r.setWidth(valor.toInt());
+            if (linea.startsWith("HEIGHT=")) r.setHeight(valor.toInt());
+        }
+        if (r.top() < 100 && r.width() > r.height() && r.height() > 0)
+            return QPoint(r.center().x(), r.top() + int(78.0 * r.height() / 246.4));
+    }
+    return std::nullopt;
+}
+
 void foto(const QString& nombre) {
     pruebas::girar(700);
     if (QScreen* s = QGuiApplication::primaryScreen())
@@ -88,6 +113,34 @@ void foto(const QString& nombre) {
 }
 
 }  // namespace
+
+// No tray host: a right click on the island, and opening the program again, show the tray's menu
+// (the first time the island says why); its "Salir de Zentu AI" ends the program.
+TEST(X11Escritorio, SinBandejaElMenuEstaEnLaIslaYAlAbrirOtraVez) {
+    if (QSystemTrayIcon::isSystemTrayAvailable()) GTEST_SKIP() << "hay una bandeja";
+    Llavero::borrar();
+    Programa zentu({"--solo-isla"});
+    ASSERT_TRUE(zentu.esperarLinea("[app] lista"));
+    EXPECT_TRUE(zentu.log().contains("[app] el escritorio no muestra iconos en la barra"));
+    std::optional<QPoint> centro;
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return (centro = pildora(zentu.pid())).has_value(); }, 10000));
+    auto menuAbierto = [&] { return xdotool({"search", "--onlyvisible", "--pid", QString::number(zentu.pid())}).split('\n').size(); };
+    const auto antes = menuAbierto();
+    xdotool({"mousemove", QString::number(centro->x()), QString::number(centro->y())});
+    xdotool({"click", "3"});
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return menuAbierto() > antes; }, 10000));
+    foto(QStringLiteral("sin-bandeja-isla"));
+    xdotool({"key", "Escape"});
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return menuAbierto() == antes; }, 10000));
+
+    xdotool({"mousemove", "960", "600"});
+    EXPECT_EQ(segunda({}), 0);
+    foto(QStringLiteral("sin-bandeja-menu"));
+    // The menu has the keyboard: the last item is "Salir de Zentu AI".
+    xdotool({"key", "Up"});
+    xdotool({"key", "Return"});
+    EXPECT_TRUE(zentu.termino()) << zentu.log().toStdString();
+}
 
 // The service stops taking the stored token: the program unpairs (the keyring item and the
 // widgets' numbers go, the pairing window opens). A pairing made by a second start from the

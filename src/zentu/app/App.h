@@ -9,6 +9,7 @@
 
 #include <QKeyEvent>
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <QRectF>
 #include <QStringList>
@@ -108,6 +109,10 @@ public:
     void crearActualizaciones();
     void montarMenu();
     void pintarContador();
+    // The tray's menu where the panel shows no tray icon: at `donde` (Qt's global coordinates),
+    // else at the pointer; the first time in a run the island says why.
+    void menuSinBandeja(std::optional<QPoint> donde = std::nullopt);
+    bool hayBandeja() const;
 
     // --- Live channel, pairing, incoming calls (AppEnlace.cpp) ---
     PuertoChat* asegurarChat();
@@ -195,6 +200,7 @@ private:
     bool saliendo_ = false;
     bool respondido_ = false;
     bool vencidaDicha_ = false;      // the expired session was told; cleared by a new pairing
+    bool sinBandejaDicho_ = false;   // the missing tray icon was explained this run
     // A question a link asked for before the pending store's first load: shown once it lands.
     std::optional<qint64> dudaPorAbrir_;
 };

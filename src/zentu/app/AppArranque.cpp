@@ -275,12 +275,17 @@ void App::arrancar() {
     });
     panel->alTeclear = [yo](const QKeyEvent& e) { return yo ? yo->tecla(e) : false; };
     panel->alMover = con(&App::islaMovida);
+    // Where the panel shows no tray icon, the island carries the tray's menu.
+    panel->alMenu = [yo](QPoint donde) {
+        if (yo && !yo->hayBandeja()) yo->menuSinBandeja(donde);
+    };
 
     atajos = entorno.crearAtajos([yo](Atajos::Cual c) { if (yo) yo->atajoPulsado(c); },
                                  [yo](Atajos::Cual c) { if (yo) yo->atajoSoltado(c); });
     entorno.instalarAcorde(con(&App::acordePulsado), con(&App::acordeSoltado), con(&App::acordeCancelado));
 
     montarMenu();
+    if (!hayBandeja()) Registro::escribir(QStringLiteral("[app] el escritorio no muestra iconos en la barra"));
     // The pairing model (with its camera session) is made when the pairing window first needs
     // it: a paired program never pays for it. It is bound to enlazada() as it is made.
     instalarServicios();
@@ -355,8 +360,11 @@ void App::recibirArgumentos(const QStringList& recibidos) {
         if (guardada && guardada != cuenta) enlazada(*guardada);
     }
     // A plain second start from the menu shows what the first one would: the pairing window
-    // without an account.
-    if (recibidos.isEmpty() && !cuenta) abrirEnlace();
+    // without an account; and where the panel shows no tray icon, the tray's menu.
+    if (recibidos.isEmpty()) {
+        if (!cuenta) abrirEnlace();
+        if (!hayBandeja()) menuSinBandeja();
+    }
 }
 
 // ------------------------------------------------------------------ switch tests

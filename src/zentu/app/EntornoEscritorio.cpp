@@ -65,6 +65,11 @@ public:
         ventana_ = std::make_unique<PanelIsla>(new RaizIsla(voz, pildora));
         ventana_->alTeclear = [this](QKeyEvent* e) { return alTeclear ? alTeclear(*e) : false; };
         ventana_->installEventFilter(this);
+        // A right click anywhere on the island that its parts leave unused reaches the window.
+        ventana_->setContextMenuPolicy(Qt::CustomContextMenu);
+        QObject::connect(ventana_.get(), &QWidget::customContextMenuRequested, this, [this](const QPoint& donde) {
+            if (alMenu) alMenu(ventana_->mapToGlobal(donde));
+        });
     }
     void cambiarEscala(double e) override { ventana_->cambiarEscala(e); }
     double escala() const override { return ventana_->escala(); }

@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QPoint>
 #include <QRectF>
 #include <QString>
 #include <QStringList>
@@ -59,6 +60,8 @@ public:
 
     std::function<bool(const QKeyEvent&)> alTeclear;
     std::function<void()> alMover;
+    // The owner asked for a context menu on the island, at that point (Qt's global coordinates).
+    std::function<void(QPoint)> alMenu;
 };
 
 // The pill's seven buttons, in the order the pill offers them.
