@@ -65,8 +65,8 @@ ModeloAjustes::ModeloAjustes(Atajos& atajos, EstadoVoz& voz, bool sonidos,
     estadoInicioSesion = [] { return InicioSesion::activado(); };
     encenderFnControl = [](bool si) { TeclasModificadoras::shared().encender(si); };
     alIniciar_ = estadoInicioSesion();
-    const QVariant resumen = Preferencias::almacen().value(QStringLiteral("zentu.resumenManana"));
-    resumen_ = !resumen.isValid() || resumen.toBool();
+    // Read exactly as the morning check reads it, so the switch shows what will happen.
+    resumen_ = Preferencias::booleano(QStringLiteral("zentu.resumenManana"), true);
     fnControl_ = TeclasModificadoras::encendido();
 }
 

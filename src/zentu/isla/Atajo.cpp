@@ -230,16 +230,7 @@ TeclasModificadoras& TeclasModificadoras::shared() {
     return *instancia;
 }
 
-bool TeclasModificadoras::encendido() {
-    const QVariant v = Preferencias::almacen().value(claveAcorde);
-    if (v.typeId() == QMetaType::Bool) return v.toBool();
-    // The settings file keeps a Boolean as its word.
-    if (v.typeId() == QMetaType::QString) {
-        const QString s = v.toString();
-        if (s == QLatin1String("false")) return false;
-    }
-    return true;
-}
+bool TeclasModificadoras::encendido() { return Preferencias::booleano(claveAcorde, true); }
 
 void TeclasModificadoras::encender(bool si) {
     Preferencias::almacen().setValue(claveAcorde, si);
