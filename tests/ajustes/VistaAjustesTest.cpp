@@ -46,7 +46,7 @@ public:
     Estado microfono() override { return estadoMicrofono; }
     bool pantallaPermitida() override { return permitida; }
     bool accesibilidadPermitida() override { return teclas; }
-    QCoro::Task<bool> probarPantalla() override { co_return permitida; }
+    QCoro::Task<Captura> probarPantalla() override { co_return permitida ? Captura::funciona : Captura::noFunciona; }
     bool abrirAjustes(Ajuste) override { return true; }
 };
 
