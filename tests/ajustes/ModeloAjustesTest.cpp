@@ -143,7 +143,7 @@ TEST_F(PruebaModelo, TablaDeTeclasAceptadas) {
         m->parar();
     }
     EXPECT_EQ(ModeloAjustes::textoSinModificador,
-              QStringLiteral("Usa al menos una tecla como ⌥, ⌃ o ⌘, para que no se dispare escribiendo."));
+              QStringLiteral("Usa al menos una tecla como Alt, Ctrl o Super, para que no se dispare escribiendo."));
 }
 
 TEST_F(PruebaModelo, EscCancelaYLasTeclasSueltasNoCuentan) {

@@ -1,5 +1,6 @@
 #include "zentu/ajustes/VistaAjustes.h"
 
+#include "plataforma/Privacidad.h"
 #include "zentu/ajustes/BarraAjustes.h"
 #include "zentu/ajustes/EquipoAgentes.h"
 #include "zentu/ajustes/PanelAtajos.h"
@@ -194,7 +195,14 @@ void VistaAjustes::setSeccion(SeccionAjustes seccion) {
 
 void VistaAjustes::mostrarSeccion() {
     titulo_->setText(BarraAjustes::titulo(seccion_));
-    const QString sub = subtitulo(seccion_);
+    QString sub = subtitulo(seccion_);
+    // Hot keys the session never delivers: the shortcuts pane's promise gives way to the reason.
+    Privacidad& sistema = Privacidad::actual();
+    const bool sinTeclas = seccion_ == SeccionAjustes::atajos && !sistema.accesibilidadPermitida();
+    if (sinTeclas) sub = PanelAtajos::avisoSinTeclas(sistema.sesion() == Privacidad::Sesion::wayland);
+    QPalette pal = subtitulo_->palette();
+    pal.setColor(QPalette::WindowText, sinTeclas ? naranja(esquema_) : secundario(esquema_));
+    subtitulo_->setPalette(pal);
     subtitulo_->setText(sub);
     subtitulo_->setVisible(!sub.isEmpty());
     estado_->setVisible(seccion_ == SeccionAjustes::estado);

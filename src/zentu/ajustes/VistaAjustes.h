@@ -76,6 +76,7 @@ public:
     PanelLlamadas* panelLlamadas() const { return llamadas_; }
     PanelCuenta* panelCuenta() const { return cuenta_; }
     QLabel* titulo() const { return titulo_; }
+    QLabel* lineaSubtitulo() const { return subtitulo_; }
     const Disposicion& disposicionActual() const { return disp_; }
 
     void despertarOrbe(double segundos);
