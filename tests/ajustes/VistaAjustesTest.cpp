@@ -22,6 +22,8 @@
 #include <QSlider>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <cmath>
 #include <map>
 
 using Agente = Instantanea::Agente;
@@ -593,4 +595,76 @@ TEST_F(Ventana, DescripcionesDeAtajosEnteras) {
         w.hide();
         vista.reset();
     }
+}
+
+// The status pane's three day tiles share the row equally, whatever their texts; the island
+// preview's capsule sits in the middle of its frame, at every preview height and island scale.
+TEST_F(Ventana, CifrasIgualesYPildoraCentrada) {
+    foto = Instantanea::ejemplo();
+    for (QSize tam : {QSize(760, 520), QSize(1200, 900)}) {
+        SCOPED_TRACE(tam.width());
+        VistaAjustes& w = abrir(SeccionAjustes::estado, Esquema::claro, tam);
+        w.show();
+        pruebas::girar(50);
+        const auto& t = w.panelEstado()->tiles();
+        ASSERT_FALSE(w.panelEstado()->findChildren<QLabel*>().isEmpty());
+        for (QWidget* tile : t) {
+            EXPECT_LE(std::abs(tile->width() - t[0]->width()), 1) << "a pixel left over by the division at most";
+            EXPECT_EQ(tile->height(), t[0]->height());
+        }
+        // Every text of a tile is shown whole: wrapped where its share is narrow, never cut.
+        for (QWidget* tile : t)
+            for (const QLabel* l : tile->findChildren<QLabel*>()) {
+                if (l->isHidden()) continue;
+                const QRect necesita = QFontMetrics(l->font()).boundingRect(QRect(0, 0, l->width(), 10000),
+                                                                           Qt::TextWordWrap, l->text());
+                EXPECT_LE(necesita.width(), l->width()) << l->text().toStdString();
+                EXPECT_LE(necesita.height(), l->height()) << l->text().toStdString();
+            }
+
+        w.setSeccion(SeccionAjustes::isla);
+        for (double escala : {0.9, 1.4, 2.2}) {
+            voz.setEscala(escala);
+            const PreviaIsla* previa = w.panelIsla()->previa();
+            const double final = PreviaIsla::escala(previa->height(), escala);
+            ASSERT_TRUE(pruebas::esperarHasta([&] { return previa->escalaMostrada() == final; }));  // the spring settles
+            const QRectF capsula = previa->marcoCapsula();
+            SCOPED_TRACE(escala);
+            EXPECT_NEAR(capsula.center().y(), previa->height() / 2.0, 0.01);
+            EXPECT_NEAR(capsula.center().x(), previa->width() / 2.0, 0.01);
+            EXPECT_NEAR(capsula.height(), 56 * PreviaIsla::escala(previa->height(), escala), 0.01);
+        }
+        w.hide();
+        vista.reset();
+    }
+}
+
+// The light background's glows climb slowly through each 8-bit step: drawn plainly they show
+// rings, bands a dozen pixels wide of one colour. Drawn with noise under the rounding, blocks of
+// pixels average to the exact colour of the glow.
+TEST_F(Ventana, FondoClaroSinAnillos) {
+    VistaAjustes& w = abrir(SeccionAjustes::estado, Esquema::claro, {760, 520});
+    w.show();
+    pruebas::girar(50);
+    const QImage img = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(img.devicePixelRatio(), 1.0);
+    // The exact blue of the background: the lime glow near the top-left corner over the flat
+    // colour (the turquoise one does not reach the top of the window).
+    const auto exacto = [](double x, double y) {
+        const double d = std::hypot(x - 0.08 * 760, y - 0.05 * 520);
+        const double a = d < 420 ? 0.16 * (1 - d / 420) : 0;
+        return (0.965 + (39 / 255.0 - 0.965) * a) * 255;
+    };
+    // Above the pane's title, right of the sidebar: nothing but the background.
+    double peor = 0;
+    for (int x0 = 252; x0 + 8 <= 470; x0 += 8) {
+        double suma = 0, esperada = 0;
+        for (int y = 4; y < 12; ++y)
+            for (int x = x0; x < x0 + 8; ++x) {
+                suma += qBlue(img.pixel(x, y));
+                esperada += exacto(x + 0.5, y + 0.5);
+            }
+        peor = std::max(peor, std::abs(suma - esperada) / 64);
+    }
+    EXPECT_LT(peor, 0.25) << "bloques de 8 × 8 lejos de su color exacto: anillos";
 }

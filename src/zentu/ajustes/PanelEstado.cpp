@@ -27,10 +27,13 @@ public:
         col->setSpacing(2);
         valor = etiqueta(QString(), fuente(28, QFont::DemiBold, true), primario(esquema));
         col->addWidget(valor);
-        col->addWidget(etiqueta(titulo, fuente(12.5, QFont::Medium), primario(esquema)));
-        nota = etiqueta(QString(), fuente(11), secundario(esquema));
+        // The three tiles share the row equally; a title or note longer than its share wraps
+        // (and the row grows to the tallest tile) instead of widening its tile.
+        col->addWidget(etiqueta(titulo, fuente(12.5, QFont::Medium), primario(esquema), true));
+        nota = etiqueta(QString(), fuente(11), secundario(esquema), true);
         col->addWidget(nota);
         col->addStretch(1);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         Vidrio(FormaVidrio::redondeada(14), esquema).aplicar(this);
     }
 };
@@ -265,7 +268,10 @@ PanelEstado::PanelEstado(ModeloAjustes& modelo, Esquema esquema, QWidget* padre)
     auto* filaCifras = new QHBoxLayout;
     filaCifras->setSpacing(12);
     const auto c = cifras(Instantanea::vacia());
-    for (int i = 0; i < 3; ++i) filaCifras->addWidget(new VistaCifra(esquema, valores_[i], notas_[i], c[i].titulo, this), 1);
+    for (int i = 0; i < 3; ++i) {
+        tiles_[i] = new VistaCifra(esquema, valores_[i], notas_[i], c[i].titulo, this);
+        filaCifras->addWidget(tiles_[i], 1);
+    }
     col->addLayout(filaCifras);
 
     bloqueMac_ = new QVBoxLayout;

@@ -80,6 +80,7 @@ public:
     void actualizarPermisos();
 
     EquipoAgentes* equipo() const { return equipo_; }
+    const std::array<QWidget*, 3>& tiles() const { return tiles_; }
     QLabel* aviso() const { return aviso_; }
 
 private:
@@ -87,6 +88,7 @@ private:
 
     ModeloAjustes& modelo_;
     Esquema esquema_;
+    std::array<QWidget*, 3> tiles_{};
     std::array<QLabel*, 3> valores_{};
     std::array<QLabel*, 3> notas_{};
     std::vector<QWidget*> tarjetas_;

@@ -15,11 +15,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QRadialGradient>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 
 using namespace Piezas;
 
@@ -237,22 +238,71 @@ void VistaAjustes::colocar() {
 
 void VistaAjustes::resizeEvent(QResizeEvent*) { colocar(); }
 
+QImage VistaAjustes::fondo(QSize logico, qreal dpr, Esquema esquema) {
+    const QSize px = (QSizeF(logico) * dpr).toSize();
+    QImage img(px, QImage::Format_RGB32);
+    img.setDevicePixelRatio(dpr);
+    if (px.isEmpty()) return img;
+    const bool oscuro = esquema == Esquema::oscuro;
+    struct Brillo {
+        float r, g, b, alfa;
+        float cx, cy, radio;  // in the view's units
+    };
+    const auto brillo = [&](QColor c, float alfa, QPointF unidad, float radio) {
+        return Brillo{float(c.redF()), float(c.greenF()), float(c.blueF()), alfa,
+                      float(unidad.x() * logico.width()), float(unidad.y() * logico.height()), radio};
+    };
+    const Brillo brillos[] = {brillo(Pildora::lima, oscuro ? 0.10f : 0.16f, {0.08, 0.05}, 420),
+                              brillo(Pildora::turquesa, oscuro ? 0.09f : 0.12f, {0.95, 1.0}, 460)};
+    const float base[3] = {oscuro ? 0.055f : 0.95f, oscuro ? 0.06f : 0.955f, oscuro ? 0.075f : 0.965f};
+    // The glows are worked out in floating point and rounded with a little noise of their own
+    // (two uniform draws: a triangle of ±1 step), so that the slow slopes of a light glow show no
+    // rings where 8-bit colour steps would fall. The noise is a hash of the pixel: the same
+    // picture every time.
+    const auto ruido = [](uint32_t x, uint32_t y, uint32_t canal) {
+        uint32_t h = x * 0x8da6b343u ^ y * 0xd8163841u ^ canal * 0xcb1ab31fu;
+        h ^= h >> 15;
+        h *= 0x2c1b3c6du;
+        h ^= h >> 12;
+        h *= 0x297a2d39u;
+        h ^= h >> 15;
+        return float(h & 0xffff) / 65536.0f + float(h >> 16) / 65536.0f - 1.0f;
+    };
+    const float paso = 1.0f / float(dpr);
+    for (int y = 0; y < px.height(); ++y) {
+        auto* fila = reinterpret_cast<QRgb*>(img.scanLine(y));
+        const float ly = (float(y) + 0.5f) * paso;
+        for (int x = 0; x < px.width(); ++x) {
+            const float lx = (float(x) + 0.5f) * paso;
+            float c[3] = {base[0], base[1], base[2]};
+            for (const Brillo& b : brillos) {
+                const float d = std::hypot(lx - b.cx, ly - b.cy);
+                if (d >= b.radio) continue;
+                const float a = b.alfa * (1.0f - d / b.radio);
+                c[0] += (b.r - c[0]) * a;
+                c[1] += (b.g - c[1]) * a;
+                c[2] += (b.b - c[2]) * a;
+            }
+            int v[3];
+            for (int k = 0; k < 3; ++k)
+                v[k] = std::clamp(int(std::floor(c[k] * 255.0f + 0.5f + ruido(uint32_t(x), uint32_t(y), uint32_t(k)))), 0, 255);
+            fila[x] = qRgb(v[0], v[1], v[2]);
+        }
+    }
+    return img;
+}
+
 void VistaAjustes::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    const bool oscuro = esquema_ == Esquema::oscuro;
-    const QRectF r = rect();
-    p.fillRect(r, oscuro ? QColor::fromRgbF(0.055f, 0.06f, 0.075f) : QColor::fromRgbF(0.95f, 0.955f, 0.965f));
-    auto brillo = [&](QColor c, qreal alfa, QPointF unidad, qreal radio) {
-        const QPointF centro(r.left() + unidad.x() * r.width(), r.top() + unidad.y() * r.height());
-        QRadialGradient g(centro, radio);
-        c.setAlphaF(alfa);
-        g.setColorAt(0, c);
-        c.setAlphaF(0);
-        g.setColorAt(1, c);
-        p.fillRect(r, g);
-    };
-    brillo(Pildora::lima, oscuro ? 0.10 : 0.16, {0.08, 0.05}, 420);
-    brillo(Pildora::turquesa, oscuro ? 0.09 : 0.12, {0.95, 1.0}, 460);
+    // The pixels really painted: the screen's, or those of a picture the view is rendered into.
+    const qreal escala = std::abs(p.deviceTransform().m11());
+    const qreal dpr = escala > 0 ? escala : devicePixelRatioF();
+    if (fondo_.isNull() || fondo_.deviceIndependentSize() != QSizeF(size()) || fondo_.devicePixelRatio() != dpr ||
+        fondoEsquema_ != esquema_) {
+        fondo_ = fondo(size(), dpr, esquema_);
+        fondoEsquema_ = esquema_;
+    }
+    p.drawImage(QPointF(0, 0), fondo_);
 }
 
 void VistaAjustes::showEvent(QShowEvent*) {
