@@ -97,7 +97,9 @@ void PreviaIsla::paintEvent(QPaintEvent*) {
     p.fillRect(r, g);
     // The pill, rendered at the device's resolution for its scale, with its capsule centred in
     // the frame (the pill's root frame keeps room above and below it for its bubbles).
-    const qreal dpr = devicePixelRatioF();
+    // The pixels really painted: the screen's, or those of a picture the view is rendered into.
+    const qreal escalaPintada = std::abs(p.deviceTransform().m11());
+    const qreal dpr = escalaPintada > 0 ? escalaPintada : devicePixelRatioF();
     const QSize tam = pildora_->size();
     QImage img(QSize(int(std::ceil(tam.width() * mostrada_ * dpr)), int(std::ceil(tam.height() * mostrada_ * dpr))),
                QImage::Format_ARGB32_Premultiplied);
