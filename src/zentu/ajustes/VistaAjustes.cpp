@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 using namespace Piezas;
 
@@ -257,35 +258,44 @@ QImage VistaAjustes::fondo(QSize logico, qreal dpr, Esquema esquema) {
     const float base[3] = {oscuro ? 0.055f : 0.95f, oscuro ? 0.06f : 0.955f, oscuro ? 0.075f : 0.965f};
     // The glows are worked out in floating point and rounded with a little noise of their own
     // (two uniform draws: a triangle of ±1 step), so that the slow slopes of a light glow show no
-    // rings where 8-bit colour steps would fall. The noise is a hash of the pixel: the same
-    // picture every time.
-    const auto ruido = [](uint32_t x, uint32_t y, uint32_t canal) {
-        uint32_t h = x * 0x8da6b343u ^ y * 0xd8163841u ^ canal * 0xcb1ab31fu;
-        h ^= h >> 15;
-        h *= 0x2c1b3c6du;
-        h ^= h >> 12;
-        h *= 0x297a2d39u;
-        h ^= h >> 15;
-        return float(h & 0xffff) / 65536.0f + float(h >> 16) / 65536.0f - 1.0f;
-    };
+    // rings where 8-bit colour steps would fall. The noise is a fixed tile, made once from a
+    // hash: the same picture every time, and too faint for its repetition to show.
+    constexpr int lado = 64;
+    static const std::vector<float> ruido = [] {
+        std::vector<float> r(size_t(lado) * lado * 3);
+        for (size_t i = 0; i < r.size(); ++i) {
+            uint32_t h = uint32_t(i) * 0x8da6b343u + 0x2545f491u;
+            h ^= h >> 15;
+            h *= 0x2c1b3c6du;
+            h ^= h >> 12;
+            h *= 0x297a2d39u;
+            h ^= h >> 15;
+            r[i] = float(h & 0xffff) / 65536.0f + float(h >> 16) / 65536.0f - 1.0f + 0.5f;  // + 0.5: rounding
+        }
+        return r;
+    }();
     const float paso = 1.0f / float(dpr);
     for (int y = 0; y < px.height(); ++y) {
         auto* fila = reinterpret_cast<QRgb*>(img.scanLine(y));
         const float ly = (float(y) + 0.5f) * paso;
+        const float* ruidoFila = ruido.data() + size_t(y % lado) * lado * 3;
+        float dy2[2];
+        for (int k = 0; k < 2; ++k) dy2[k] = (ly - brillos[k].cy) * (ly - brillos[k].cy);
         for (int x = 0; x < px.width(); ++x) {
             const float lx = (float(x) + 0.5f) * paso;
             float c[3] = {base[0], base[1], base[2]};
-            for (const Brillo& b : brillos) {
-                const float d = std::hypot(lx - b.cx, ly - b.cy);
-                if (d >= b.radio) continue;
-                const float a = b.alfa * (1.0f - d / b.radio);
+            for (int k = 0; k < 2; ++k) {
+                const Brillo& b = brillos[k];
+                const float d2 = (lx - b.cx) * (lx - b.cx) + dy2[k];
+                if (d2 >= b.radio * b.radio) continue;
+                const float a = b.alfa * (1.0f - std::sqrt(d2) / b.radio);
                 c[0] += (b.r - c[0]) * a;
                 c[1] += (b.g - c[1]) * a;
                 c[2] += (b.b - c[2]) * a;
             }
+            const float* n = ruidoFila + (x % lado) * 3;
             int v[3];
-            for (int k = 0; k < 3; ++k)
-                v[k] = std::clamp(int(std::floor(c[k] * 255.0f + 0.5f + ruido(uint32_t(x), uint32_t(y), uint32_t(k)))), 0, 255);
+            for (int k = 0; k < 3; ++k) v[k] = std::clamp(int(c[k] * 255.0f + n[k] + 1.0f) - 1, 0, 255);
             fila[x] = qRgb(v[0], v[1], v[2]);
         }
     }
