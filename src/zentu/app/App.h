@@ -197,6 +197,7 @@ private:
 
     std::list<Temporizador> diferidos_;
     std::vector<std::unique_ptr<PuertoLlamada>> colgando_;
+    Temporizador devolverMemoria_;  // once a call's object and its audio threads are gone
     bool saliendo_ = false;
     bool respondido_ = false;
     bool vencidaDicha_ = false;      // the expired session was told; cleared by a new pairing
