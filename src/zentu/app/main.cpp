@@ -1,3 +1,9 @@
+// The zentu executable: the application, on the window-system platform chosen for it.
 #include "zentu/app/App.h"
 
-int main(int argc, char** argv) { return App::main(argc, argv); }
+#include "plataforma/PlataformaQt.h"
+
+int main(int argc, char** argv) {
+    PlataformaQt::Argumentos conPlataforma(argc, argv);
+    return App::main(conPlataforma.argc(), conPlataforma.argv());
+}
