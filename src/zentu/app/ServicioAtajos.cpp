@@ -115,6 +115,12 @@ std::optional<int> ejecutar(const QStringList& a, QTextStream& salida, QTextStre
         return std::nullopt;
     }
 
+    if (!conexion.isConnected()) {
+        // Nothing to ask: the running program is only reachable over the session bus.
+        error << "No se encontró el bus de sesión de D-Bus donde corre Zentu AI (DBUS_SESSION_BUS_ADDRESS).\n";
+        error.flush();
+        return 1;
+    }
     QDBusMessage pedido = QDBusMessage::createMethodCall(servicio, ServicioAtajos::camino(), ServicioAtajos::interfaz(), metodo);
     pedido.setArguments(args);
     const QDBusMessage respuesta = conexion.call(pedido, QDBus::BlockWithGui, espera);

@@ -1,9 +1,79 @@
-// The zentu executable: the application, on the window-system platform chosen for it.
+// The zentu executable. Before the application object exists it settles what needs no window:
+// the switches that only ask the running program, and a start where no display can be reached
+// (a remote shell, cron), which can only hand its arguments to the program already running.
+// Every other start goes to the application on the window-system platform chosen for it.
 #include "zentu/app/App.h"
+#include "zentu/app/Interruptores.h"
+#include "zentu/app/Puertas.h"
+#include "zentu/app/ServicioAtajos.h"
 
+#include "plataforma/Contenedor.h"
+#include "plataforma/InstanciaUnica.h"
 #include "plataforma/PlataformaQt.h"
 
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <unistd.h>
+
+namespace {
+
+QStringList argumentos(int argc, char** argv) {
+    QStringList r;
+    for (int i = 0; i < argc; ++i) r << QString::fromLocal8Bit(argv[i]);
+    return r;
+}
+
+// The session bus of the desktop where the program runs. Without DBUS_SESSION_BUS_ADDRESS (cron
+// sets none) it is found where the user's session manager keeps it.
+QDBusConnection busDeSesion() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected() || !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return bus;
+    QStringList sitios;
+    if (const QString propia = qEnvironmentVariable("XDG_RUNTIME_DIR"); !propia.isEmpty()) sitios << propia + "/bus";
+    sitios << QStringLiteral("/run/user/%1/bus").arg(::getuid());
+    for (const QString& sitio : sitios) {
+        if (!QFileInfo::exists(sitio)) continue;
+        QDBusConnection otro = QDBusConnection::connectToBus("unix:path=" + sitio, QStringLiteral("sesion"));
+        if (otro.isConnected()) return otro;
+        QDBusConnection::disconnectFromBus(QStringLiteral("sesion"));
+    }
+    return bus;
+}
+
+int preguntarAlPrograma(int argc, char** argv) {
+    QCoreApplication aplicacion(argc, argv);
+    QTextStream salida(stdout), error(stderr);
+    return ClienteAtajos::ejecutar(QCoreApplication::arguments(), salida, error, busDeSesion()).value_or(2);
+}
+
+int entregarSinEscritorio(int argc, char** argv) {
+    QCoreApplication aplicacion(argc, argv);
+    const QStringList preparados = Puertas::preparar(QCoreApplication::arguments(), [] {
+        QFile entrada;
+        if (!entrada.open(stdin, QIODevice::ReadOnly)) return QString();
+        return QString::fromUtf8(entrada.readAll());
+    });
+    InstanciaUnica instancia(QString::fromLatin1(Contenedor::nombre), busDeSesion());
+    if (instancia.entregar(preparados.mid(1))) return 0;
+    QTextStream error(stderr);
+    error << "Zentu AI no está abierto en esta sesión, y sin pantalla (DISPLAY o WAYLAND_DISPLAY) no puede "
+             "abrirse aquí.\n";
+    return 1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    const QStringList lista = argumentos(argc, argv);
+    // The modes that run instead of the program decide first, as they always have.
+    if (Interruptores::elegir(lista).previo == Interruptores::Previo::ninguno) {
+        if (ClienteAtajos::pide(lista)) return preguntarAlPrograma(argc, argv);
+        if (!PlataformaQt::hayEscritorio()) return entregarSinEscritorio(argc, argv);
+    }
     PlataformaQt::Argumentos conPlataforma(argc, argv);
     return App::main(conPlataforma.argc(), conPlataforma.argv());
 }
