@@ -1,8 +1,9 @@
 #include "zentu/app/ServicioAtajos.h"
+#include "zentu/app/Puertas.h"
 
 #include <QDBusMessage>
 #include <QDBusReply>
-#include <QFileInfo>
+#include <QDir>
 #include <QPointer>
 
 namespace {
@@ -48,6 +49,9 @@ QString ServicioAtajos::VerPendientes(int& total) {
 }
 
 QString ServicioAtajos::EnviarArchivo(const QString& ruta, const QString& mensaje) {
+    // Only the caller knows its working folder; and Qt would read a name that begins with ":"
+    // from the program's own resources.
+    if (!ruta.startsWith(QLatin1Char('/'))) return responder(ResultadoAtajo{false, QStringLiteral("No se pudo leer ") + ruta, 0});
     setDelayedReply(true);
     contestarLuego(puente_.enviarArchivoAZentu(ruta, mensaje), connection(), message());
     return {};
@@ -109,7 +113,7 @@ std::optional<int> ejecutar(const QStringList& a, QTextStream& salida, QTextStre
             return 2;
         }
         // The running program has another working folder.
-        args << QFileInfo(ruta).absoluteFilePath() << valorTras(a, QStringLiteral("--mensaje"));
+        args << Puertas::absoluta(ruta, QDir::currentPath()) << valorTras(a, QStringLiteral("--mensaje"));
         espera = esperaArchivo;
     } else {
         return std::nullopt;
