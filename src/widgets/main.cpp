@@ -3,6 +3,7 @@
 
 #include "plataforma/PlataformaQt.h"
 #include "plataforma/Registro.h"
+#include "plataforma/Traducciones.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
     // In a Wayland session through XWayland, where the widgets can stay below other windows.
     PlataformaQt::Argumentos conPlataforma(argc, argv);
     QApplication app(conPlataforma.argc(), conPlataforma.argv());
+    Traducciones::instalarQt();
     QApplication::setApplicationName(QStringLiteral("zentu-widgets"));
     QApplication::setApplicationDisplayName(QStringLiteral("Widgets de Zentu"));
     QApplication::setDesktopFileName(QStringLiteral("zentu-widgets"));

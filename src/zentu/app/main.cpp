@@ -10,16 +10,23 @@
 #include "plataforma/Contenedor.h"
 #include "plataforma/InstanciaUnica.h"
 #include "plataforma/PlataformaQt.h"
+#include "plataforma/Traducciones.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QTextStream>
 
 #include <unistd.h>
 
 namespace {
+
+// Installed as the application object is made: only a program with windows shows Qt's texts.
+void traducirQt() {
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) Traducciones::instalarQt();
+}
 
 QStringList argumentos(int argc, char** argv) {
     QStringList r;
@@ -66,6 +73,8 @@ int entregarSinEscritorio(int argc, char** argv) {
 }
 
 }  // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(traducirQt)
 
 int main(int argc, char** argv) {
     const QStringList lista = argumentos(argc, argv);
