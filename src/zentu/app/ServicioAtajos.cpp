@@ -51,7 +51,8 @@ QString ServicioAtajos::VerPendientes(int& total) {
 QString ServicioAtajos::EnviarArchivo(const QString& ruta, const QString& mensaje) {
     // Only the caller knows its working folder; and Qt would read a name that begins with ":"
     // from the program's own resources.
-    if (!ruta.startsWith(QLatin1Char('/'))) return responder(ResultadoAtajo{false, QStringLiteral("No se pudo leer ") + ruta, 0});
+    if (!ruta.startsWith(QLatin1Char('/')))
+        return responder(ResultadoAtajo{false, QStringLiteral("No se pudo leer ") + ruta, 0});
     setDelayedReply(true);
     contestarLuego(puente_.enviarArchivoAZentu(ruta, mensaje), connection(), message());
     return {};
@@ -121,7 +122,8 @@ std::optional<int> ejecutar(const QStringList& a, QTextStream& salida, QTextStre
 
     if (!conexion.isConnected()) {
         // Nothing to ask: the running program is only reachable over the session bus.
-        error << "No se encontró el bus de sesión de D-Bus donde corre Zentu AI (DBUS_SESSION_BUS_ADDRESS).\n";
+        error << "No se encontró el bus de sesión de D-Bus donde corre Zentu AI "
+                 "(DBUS_SESSION_BUS_ADDRESS).\n";
         error.flush();
         return 1;
     }
