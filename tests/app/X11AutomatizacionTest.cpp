@@ -89,7 +89,7 @@ TEST(Automatizacion, SinPantallaNiProgramaDiceElMotivo) {
         const Fin f = correr(c.args, 20000, c.entorno);
         EXPECT_EQ(f.estado, 1) << c.args.join(' ').toStdString() << "\n" << f.errores.toStdString();
         EXPECT_EQ(f.salida, "");
-        EXPECT_EQ(f.errores.trimmed(), c.error) << c.args.join(' ').toStdString();
+        EXPECT_EQ(f.errores.trimmed().toStdString(), c.error.toStdString()) << c.args.join(' ').toStdString();
     }
 }
 
@@ -98,7 +98,7 @@ TEST(Automatizacion, SinProgramaAbiertoDiceQueFaltaEnlazar) {
     const Fin f = correr({"--pendientes"});
     EXPECT_EQ(f.estado, 1);
     EXPECT_EQ(f.salida, "");
-    EXPECT_EQ(f.errores.trimmed(), sinCuenta);
+    EXPECT_EQ(f.errores.trimmed().toStdString(), sinCuenta.toStdString());
 }
 
 TEST(Automatizacion, ElProgramaEnlazadoContesta) {

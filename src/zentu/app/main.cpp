@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -34,27 +35,37 @@ QStringList argumentos(int argc, char** argv) {
     return r;
 }
 
-// The session bus of the desktop where the program runs. Without DBUS_SESSION_BUS_ADDRESS (cron
-// sets none) it is found where the user's session manager keeps it.
+// The session bus of the desktop where the program runs, on a connection of its own that is
+// closed once the question is answered. Without DBUS_SESSION_BUS_ADDRESS (cron sets none) the bus
+// is found where the user's session manager keeps it.
+const QString kConexion = QStringLiteral("zentu-cliente");
+
 QDBusConnection busDeSesion() {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    // Qt's registry of types is made on first use and goes at exit in the reverse order: made
+    // here, before the bus, it outlives the bus's thread, which still reads messages at exit.
+    qRegisterMetaType<QDBusMessage>();
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, kConexion);
     if (bus.isConnected() || !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return bus;
+    QDBusConnection::disconnectFromBus(kConexion);
     QStringList sitios;
     if (const QString propia = qEnvironmentVariable("XDG_RUNTIME_DIR"); !propia.isEmpty()) sitios << propia + "/bus";
     sitios << QStringLiteral("/run/user/%1/bus").arg(::getuid());
     for (const QString& sitio : sitios) {
         if (!QFileInfo::exists(sitio)) continue;
-        QDBusConnection otro = QDBusConnection::connectToBus("unix:path=" + sitio, QStringLiteral("sesion"));
+        QDBusConnection otro = QDBusConnection::connectToBus("unix:path=" + sitio, kConexion);
         if (otro.isConnected()) return otro;
-        QDBusConnection::disconnectFromBus(QStringLiteral("sesion"));
+        QDBusConnection::disconnectFromBus(kConexion);
     }
-    return bus;
+    return QDBusConnection::connectToBus(QDBusConnection::SessionBus, kConexion);
 }
 
 int preguntarAlPrograma(int argc, char** argv) {
     QCoreApplication aplicacion(argc, argv);
     QTextStream salida(stdout), error(stderr);
-    return ClienteAtajos::ejecutar(QCoreApplication::arguments(), salida, error, busDeSesion()).value_or(2);
+    const int estado =
+        ClienteAtajos::ejecutar(QCoreApplication::arguments(), salida, error, busDeSesion()).value_or(2);
+    QDBusConnection::disconnectFromBus(kConexion);
+    return estado;
 }
 
 int entregarSinEscritorio(int argc, char** argv) {
@@ -64,8 +75,13 @@ int entregarSinEscritorio(int argc, char** argv) {
         if (!entrada.open(stdin, QIODevice::ReadOnly)) return QString();
         return QString::fromUtf8(entrada.readAll());
     });
-    InstanciaUnica instancia(QString::fromLatin1(Contenedor::nombre), busDeSesion());
-    if (instancia.entregar(preparados.mid(1))) return 0;
+    bool entregado = false;
+    {
+        InstanciaUnica instancia(QString::fromLatin1(Contenedor::nombre), busDeSesion());
+        entregado = instancia.entregar(preparados.mid(1));
+    }
+    QDBusConnection::disconnectFromBus(kConexion);
+    if (entregado) return 0;
     QTextStream error(stderr);
     error << "Zentu AI no está abierto en esta sesión, y sin pantalla (DISPLAY o WAYLAND_DISPLAY) no puede "
              "abrirse aquí.\n";
