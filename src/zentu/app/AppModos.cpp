@@ -92,8 +92,8 @@ void App::llamadaTerminada(PuertoLlamada* cual, const std::optional<ErrorLlamada
         actualizarModoChat();
     }
     if (error) {
-        if (error->sesionVencida) desenlazar();
-        mostrarAviso(error->descripcion);
+        if (error->sesionVencida) sesionVencida(error->descripcion);
+        else mostrarAviso(error->descripcion);
         return;
     }
     if (voz.visible() && !(panelChat && panelChat->enPantalla())) ocultar();
