@@ -168,7 +168,8 @@ QCoro::Task<ResultadoAtajo> PuenteAtajos::enviarArchivoAZentu(QString ruta, QStr
     // two sends of one name never meet.
     QTemporaryDir carpeta(QDir::tempPath() + QStringLiteral("/zentu-atajos-XXXXXX"));
     if (!carpeta.isValid()) co_return ResultadoAtajo{false, carpeta.errorString(), 0};
-    const QString destino = carpeta.filePath(nombreSeguro(ruta));
+    // Joined by hand: filePath() refuses a name that begins with ":" (a resource's).
+    const QString destino = carpeta.path() + QLatin1Char('/') + nombreSeguro(ruta);
 
     CopiaAparte copia{ruta, destino, ChatZentu::kLimiteBytes};
     const CopiaAparte::Fin hecha = co_await copia;
