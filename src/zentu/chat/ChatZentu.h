@@ -73,8 +73,6 @@ public:
     quint64 generacion() const { return generacion_; }
     bool escribiendo() const { return escribiendo_; }
     bool cargado() const { return cargado_; }
-    // An ask-and-wait is under way.
-    bool preguntando() const { return preguntando_; }
     const QString& borrador() const { return borrador_; }
     bool grabandoNota() const { return grabandoNota_; }
     int vecesAbierto() const { return vecesAbierto_; }
