@@ -65,6 +65,13 @@ QJsonObject mensaje(const QString& id, const QString& texto, bool deZentu, const
     return m;
 }
 
+QJsonObject foto(const QString& id, const QString& fecha) {
+    QJsonObject m = mensaje(id, QString(), false, fecha);
+    m.insert("type", "image");
+    m.insert("hasMedia", true);
+    return m;
+}
+
 class ChatServicio : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -254,6 +261,11 @@ TEST_F(ChatServicio, EmpujesDuplicadosYAvisos) {
         {"messageId vacío", mensaje("", "sin id uno", false, "2025-03-01T12:01:00Z"), "dashboard", true},
         {"otro messageId vacío", mensaje("", "sin id dos", false, "2025-03-01T12:02:00Z"), "dashboard", true},
         {"el mismo otra vez", mensaje("", "sin id dos", false, "2025-03-01T12:02:00Z"), "dashboard", false},
+        // Photos sent one after another share their (empty) text: each is its own message, told
+        // apart by its id, and the same photo pushed again is still one.
+        {"una foto", foto("f1", "2025-03-01T12:03:00Z"), "dashboard", true},
+        {"otra foto 1 s después", foto("f2", "2025-03-01T12:03:01Z"), "dashboard", true},
+        {"la misma foto otra vez", foto("f2", "2025-03-01T12:03:01Z"), "dashboard", false},
     };
     int esperados = 1;
     for (const auto& c : casos) {

@@ -258,6 +258,7 @@ ChatZentu::Indice::Indice(const QList<Mensaje>& lista) {
 
 void ChatZentu::Indice::agregar(const Mensaje& m) {
     ids_.insert(m.id);
+    if (m.adjunto) return;
     QList<qint64>& horas = horas_[m.deZentu ? 1 : 0][m.texto];
     const qint64 t = m.fecha.toMSecsSinceEpoch();
     horas.insert(std::upper_bound(horas.begin(), horas.end(), t) - horas.begin(), t);
@@ -265,6 +266,9 @@ void ChatZentu::Indice::agregar(const Mensaje& m) {
 
 bool ChatZentu::Indice::duplica(const Mensaje& m) const {
     if (ids_.contains(m.id)) return true;
+    // A file's message is told apart by its id alone: photos sent one after another all have
+    // the same (empty) text, and each is a message of its own.
+    if (m.adjunto) return false;
     const auto it = horas_[m.deZentu ? 1 : 0].constFind(m.texto);
     if (it == horas_[m.deZentu ? 1 : 0].constEnd()) return false;
     // Less than 5 s away in either direction: within [t - 4999, t + 4999] ms.

@@ -161,7 +161,8 @@ private:
         Indice() = default;
         explicit Indice(const QList<Mensaje>& lista);
         void agregar(const Mensaje& m);
-        // The same id, or the same text from the same side less than 5 s away.
+        // The same id, or (for a message without a file) the same text from the same side less
+        // than 5 s away.
         bool duplica(const Mensaje& m) const;
 
     private:
