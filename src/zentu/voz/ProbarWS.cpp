@@ -82,19 +82,24 @@ Primero esperarPrimero(QWebSocket& ws, const QNetworkRequest& peticion) {
     return r;
 }
 
+// A coroutine keeps its parameters in its own frame, but a lambda's captures stay in the lambda:
+// what it needs after its first suspension therefore comes in as parameters.
+template <typename T>
+QCoro::Task<void> completar(QCoro::Task<T> tarea, std::optional<T>* valor, std::exception_ptr* error, QEventLoop* bucle) {
+    try {
+        valor->emplace(co_await std::move(tarea));
+    } catch (...) {
+        *error = std::current_exception();
+    }
+    bucle->quit();
+}
+
 template <typename T>
 T esperarTarea(QCoro::Task<T> tarea) {
     QEventLoop bucle;
     std::optional<T> valor;
     std::exception_ptr error;
-    auto envoltura = [&]() -> QCoro::Task<void> {
-        try {
-            valor.emplace(co_await std::move(tarea));
-        } catch (...) {
-            error = std::current_exception();
-        }
-        bucle.quit();
-    }();
+    auto envoltura = completar<T>(std::move(tarea), &valor, &error, &bucle);
     if (!valor && !error) bucle.exec();
     if (error) std::rethrow_exception(error);
     return std::move(*valor);
