@@ -3,11 +3,11 @@
 #include "plataforma/Buzon.h"
 #include "plataforma/ConvertidorMuestras.h"
 #include "plataforma/Registro.h"
+#include "zentu/voz/Caracteres.h"
 #include "zentu/voz/Pantalla.h"
 
 #include <QJsonDocument>
 #include <QNetworkRequest>
-#include <QTextBoundaryFinder>
 #include <QTimer>
 #include <QWebSocket>
 #include <algorithm>
@@ -22,13 +22,6 @@ QString compacto(const QJsonValue& v) {
     if (v.isBool()) return v.toBool() ? QStringLiteral("true") : QStringLiteral("false");
     if (v.isDouble()) return QString::number(v.toDouble());
     return QStringLiteral("null");
-}
-
-int caracteres(const QString& texto) {
-    QTextBoundaryFinder limites(QTextBoundaryFinder::Grapheme, texto);
-    int n = 0;
-    while (limites.toNextBoundary() > 0) ++n;
-    return n;
 }
 
 // Blanks are spaces and tabs; line breaks stay.
@@ -261,7 +254,7 @@ void Llamada::recibir(const QJsonObject& evento) {
         const QString texto = evento.value("transcript").toString();
         const QString limpio = sinBlancos(texto);
         if (!limpio.isEmpty()) {
-            registrar(QStringLiteral("[llamada] OpenAI transcribió lo tuyo (%1 caracteres)").arg(caracteres(limpio)));
+            registrar(QStringLiteral("[llamada] OpenAI transcribió lo tuyo (%1 caracteres)").arg(Caracteres::contar(limpio)));
             turnos_.append(QJsonObject{{"de", "tu"}, {"texto", texto}});
         }
     } else if (tipo == u"response.created") {
