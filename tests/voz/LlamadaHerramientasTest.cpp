@@ -6,7 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QCoroSignal>
+#include <QCoroTimer>
+#include <chrono>
 
 using Herramientas = LlamadaBanco;
 
@@ -31,11 +32,11 @@ QJsonArray respuestas(RealtimeSimulado& realtime) {
     return r;
 }
 
-// A screenshot that is ready only when `listo` fires. The path is a parameter, kept in the
-// coroutine's own frame: the call that holds this function may be gone by then.
+// A screenshot that is ready only when the running timer `listo` fires. The path is a parameter,
+// kept in the coroutine's own frame: the call that holds this function may be gone by then.
 QCoro::Task<QString> capturaCuando(QTimer* listo, bool* empezada, QString ruta) {
     *empezada = true;
-    co_await qCoro(listo, &QTimer::timeout);
+    co_await listo;
     co_return ruta;
 }
 
@@ -117,6 +118,7 @@ TEST_F(Herramientas, LaCapturaNoQuedaEnDiscoSiLaLlamadaTerminoMientras) {
     f.close();
     QTimer listo;
     listo.setSingleShot(true);
+    listo.start(std::chrono::hours(1));  // fired by hand below
     bool empezada = false;
     crear();
     llamada->capturarPantalla = [&listo, &empezada, ruta] { return capturaCuando(&listo, &empezada, ruta); };
