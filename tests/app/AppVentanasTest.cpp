@@ -8,6 +8,7 @@
 #include "zentu/ajustes/ModeloAjustes.h"
 #include "zentu/escritorio/ModeloDudas.h"
 #include "zentu/escritorio/VistaAgentesFlotante.h"
+#include "zentu/isla/Permisos.h"
 
 #include <QDir>
 #include <QFile>
@@ -228,6 +229,38 @@ TEST_F(Ventanas, LaZonaSinPermisoAvisa) {
     app->zonaEnChat();
     ASSERT_TRUE(pruebas::esperarHasta([&] { return e.traza.pasos.contains("pedir permiso de pantalla"); }));
     EXPECT_EQ(app->voz.aviso(), QStringLiteral("Falta el permiso de grabación de pantalla."));
+}
+
+// A desktop with no screen capture at all (Wayland without a Screenshot portal): every road to a
+// capture tells the owner so in the island, in one text, and asks for no permission.
+TEST_F(Ventanas, SinCapturaEnElEscritorioCadaCaminoLoDice) {
+    const QString texto = QStringLiteral("No se pudo capturar la pantalla: este escritorio no ofrece capturas.");
+    Permiso::ponerPantallaOfrecida(false);
+    struct Restaurar {
+        ~Restaurar() { Permiso::ponerPantallaOfrecida(true); }
+    } restaurar;
+    e.pantallaFunciona = false;
+    e.captura = CapturaDePantalla{std::nullopt, false, texto};
+    app->abrirAjustes();
+    auto* m = qobject_cast<ModeloAjustes*>(app->modeloAjustes.get());
+    ASSERT_NE(m, nullptr);
+    const std::vector<std::pair<const char*, std::function<void()>>> caminos = {
+        {"atajo de zona", [&] { app->zonaEnChat(); }},
+        {"pantalla al chat", [&] { app->verPantallaEnChat(); }},
+        {"tarjeta Una zona", [&] { m->accion("zona"); }},
+        {"tarjeta Mi pantalla", [&] { m->accion("pantalla"); }},
+    };
+    for (const auto& [nombre, camino] : caminos) {
+        SCOPED_TRACE(nombre);
+        avanzar(10);
+        app->voz.setAviso(std::nullopt);
+        e.traza.olvidar();
+        camino();
+        ASSERT_TRUE(pruebas::esperarHasta([&] { return app->voz.aviso().has_value(); }));
+        EXPECT_EQ(app->voz.aviso(), texto);
+        EXPECT_TRUE(app->voz.visible());
+        EXPECT_FALSE(e.traza.pasos.contains("pedir permiso de pantalla"));
+    }
 }
 
 TEST_F(Ventanas, LaTarjetaDeDecisiones) {

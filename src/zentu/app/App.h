@@ -184,6 +184,7 @@ private:
 
     std::list<Temporizador> diferidos_;
     std::vector<std::unique_ptr<PuertoLlamada>> colgando_;
+    Temporizador devolverMemoria_;  // once a call's object and its audio threads are gone
     bool saliendo_ = false;
     bool respondido_ = false;
 };

@@ -36,16 +36,7 @@ void imprimir(const QString& linea) {
     std::fflush(stdout);
 }
 
-bool booleanoGuardado(const QString& clave, bool ausente) {
-    const QVariant v = Preferencias::almacen().value(clave);
-    if (v.typeId() == QMetaType::Bool) return v.toBool();
-    // The settings file keeps a Boolean as its word; anything else counts as absent.
-    if (v.typeId() == QMetaType::QString) {
-        if (v.toString() == QLatin1String("true")) return true;
-        if (v.toString() == QLatin1String("false")) return false;
-    }
-    return ausente;
-}
+bool booleanoGuardado(const QString& clave, bool ausente) { return Preferencias::booleano(clave, ausente); }
 
 }  // namespace
 

@@ -9,6 +9,8 @@
 #include "zentu/ajustes/ModeloAjustes.h"
 #include "zentu/escritorio/VistaAgentesFlotante.h"
 #include "zentu/escritorio/VistaDudasFlotante.h"
+#include "zentu/isla/Permisos.h"
+#include "zentu/voz/Pantalla.h"
 
 #include <QCursor>
 #include <QDateTime>
@@ -255,7 +257,9 @@ void App::accionRapida(const QString& nombre) {
             const bool funciona = co_await app->entorno.probarPantalla();
             if (!app) co_return;
             if (!funciona) {
-                app->entorno.pedirPermisoPantalla();
+                // Where the desktop offers no capture at all, asking does nothing: say so.
+                if (!Permiso::pantallaOfrecida()) app->avisarSinPantalla();
+                else app->entorno.pedirPermisoPantalla();
                 co_return;
             }
             // The settings window steps aside so that it is not in the picture.
@@ -292,6 +296,11 @@ void App::avisarSinPantalla() {
     if (!voz.visible()) {
         voz.setFase(Fase::reposo);
         mostrarIsla();
+    }
+    // A desktop that offers no capture (Wayland without a Screenshot portal) has nothing to grant.
+    if (!Permiso::pantallaOfrecida()) {
+        mostrarAviso(Pantalla::descripcion(Pantalla::Fallo::sinCaptura));
+        return;
     }
     // No desktop here grants capture once and for all, so there is nothing to relaunch for:
     // the owner is told and sent to the settings that govern it.

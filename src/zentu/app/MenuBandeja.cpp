@@ -30,13 +30,13 @@ Elemento encabezado(const QString& titulo) {
     return e;
 }
 
-// A hot-key item: the key beside it when the menu can show it, else its text after two spaces.
+// A hot-key item: its combination after two spaces, written as every other view writes it. A
+// key equivalent would be named by the tray (or Qt) in words of its own ("Shift", "Meta"), and it
+// acts nowhere: the hot key itself is global.
 Elemento conAtajo(const QString& titulo, const Combinacion& combinacion, Accion accion) {
     Elemento e;
-    e.titulo = titulo;
+    e.titulo = titulo + QStringLiteral("  ") + combinacion.texto();
     e.accion = accion;
-    e.tecla = combinacion.paraMenu();
-    if (!e.tecla) e.titulo += QStringLiteral("  ") + combinacion.texto();
     return e;
 }
 

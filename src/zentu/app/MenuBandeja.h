@@ -61,7 +61,7 @@ struct Datos {
 
 std::vector<Elemento> construir(const Datos& datos);
 
-// "Zentu AI · llamada ⌥⇧ Espacio · conversación ⌃⌘ N"
+// "Zentu AI · llamada Alt+Espacio · conversación Alt+Mayús+Espacio"
 QString ayudaIcono(const Combinacion& llamada, const Combinacion& conversacion);
 
 // The tooltip of the pending count: "1 decisión espera por ti", "3 decisiones esperan por ti";
