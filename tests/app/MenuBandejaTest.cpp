@@ -4,7 +4,10 @@
 #include <QAction>
 #include <QImage>
 #include <QMenu>
+#include <QPainter>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace {
 
@@ -217,6 +220,29 @@ TEST(MenuBandeja, Icono) {
                 EXPECT_EQ(esquina.alpha(), 0);
             else
                 EXPECT_GT(esquina.red(), 150);  // the red count badge
+        }
+    }
+}
+
+// Whatever the desktop's scheme, the icon reads on a dark panel and on a light one: enough of its
+// pixels stand well apart from the panel's colour.
+TEST(MenuBandeja, IconoSeVeEnBarrasOscurasYClaras) {
+    auto luma = [](QColor c) { return 0.299 * c.red() + 0.587 * c.green() + 0.114 * c.blue(); };
+    for (auto [nombre, tinta] : {std::pair{"claro", QColor(26, 26, 26)}, std::pair{"oscuro", QColor(242, 242, 242)}}) {
+        for (const QColor barra : {QColor(24, 24, 24), QColor(46, 52, 54), QColor(236, 236, 236), QColor(255, 255, 255)}) {
+            QImage vista(22, 22, QImage::Format_ARGB32_Premultiplied);
+            vista.fill(barra);
+            {
+                QPainter p(&vista);
+                p.drawImage(0, 0, MenuBandeja::dibujarIcono(22, tinta));
+            }
+            int destacan = 0;
+            for (int y = 0; y < vista.height(); ++y)
+                for (int x = 0; x < vista.width(); ++x)
+                    if (std::abs(luma(vista.pixelColor(x, y)) - luma(barra)) > 110) ++destacan;
+            EXPECT_GE(destacan, 50) << nombre << " sobre " << barra.name().toStdString();
+            vista.scaled(176, 176).save(pruebas::carpetaArtefactos("app") +
+                                      QStringLiteral("/icono-%1-en-%2.png").arg(nombre, barra.name().mid(1)));
         }
     }
 }

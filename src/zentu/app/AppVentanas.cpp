@@ -7,6 +7,8 @@
 #include "plataforma/Registro.h"
 #include "compartido/VistaAgentesW.h"
 #include "zentu/ajustes/ModeloAjustes.h"
+#include "zentu/escritorio/LecturaJson.h"
+#include "zentu/escritorio/VentanaRespuesta.h"
 #include "zentu/escritorio/VistaAgentesFlotante.h"
 #include "zentu/escritorio/VistaDudasFlotante.h"
 #include "zentu/isla/Permisos.h"
@@ -16,6 +18,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QScreen>
 #include <algorithm>
 
@@ -62,13 +65,18 @@ void App::recolocarChat() {
     panelChat->colocar(anclaChat(panel->marco(), panel->escala()));
 }
 
+bool App::islaOciosa() const {
+    // A call that rings is no mode yet, but its island is what the owner answers it with.
+    return modo == Modo::ninguno && !sonando && voz.visible() && !(panelChat && panelChat->enPantalla());
+}
+
 void App::cerrarChat() {
     if (panelChat) panelChat->retirar();
     actualizarModoChat();
     if (voz.visible() && panel) panel->hacerClave();
     if (modo == Modo::ninguno && voz.visible() && !voz.aviso()) {
         despues(0.2, [this] {
-            if (modo == Modo::ninguno && !(panelChat && panelChat->enPantalla())) ocultar();
+            if (islaOciosa()) ocultar();
         });
     }
 }
@@ -111,6 +119,21 @@ void App::mostrarDudas(std::optional<qint64> abierta, std::optional<qint64> perm
         abrirChatCon(std::nullopt, std::nullopt);
         return;
     }
+    // A card opened for one question shows that question or nothing of another one.
+    if (abierta && !permiso) {
+        if (!pendientes->cargado()) {
+            dudaPorAbrir_ = abierta;
+            return;
+        }
+        const QList<QJsonObject> dudas = pendientes->listaDudas();
+        const bool pendiente = std::any_of(dudas.begin(), dudas.end(), [&](const QJsonObject& d) {
+            return lecturaJson::entero(d.value(QLatin1String("id"))) == abierta;
+        });
+        if (!pendiente) {
+            mostrarAviso(QStringLiteral("Esa duda ya está resuelta."));
+            return;
+        }
+    }
     auto* modelo = new ModeloDudas(pendientes->almacen(), abierta, {});
     if (permiso) modelo->setPermisoAbierto(permiso);
     else if (!abierta) {
@@ -146,6 +169,13 @@ void App::mostrarDudas(std::optional<qint64> abierta, std::optional<qint64> perm
         modelo->setParent(vista);
         return vista;
     });
+}
+
+void App::pedirRespuesta(Pendientes::PedidoRespuesta pedido) {
+    mostrarTarjeta(QSizeF(VentanaRespuesta::kAncho, VentanaRespuesta::kAlto), false,
+                   [pedido](std::function<void()> cerrar) -> QWidget* { return new VentanaRespuesta(pedido, cerrar); });
+    // The owner came to type: the field has the keyboard.
+    if (auto* v = tarjeta ? tarjeta->findChild<VentanaRespuesta*>() : nullptr) v->campo()->setFocus(Qt::OtherFocusReason);
 }
 
 void App::mostrarAgentes() {
