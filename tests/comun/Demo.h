@@ -4,6 +4,7 @@
 // (what the program sent, what the service answered).
 
 #include "comun/Ayudas.h"
+#include "comun/ProcesoNode.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -29,6 +30,7 @@ public:
         detener();
         proceso_ = std::make_unique<QProcess>();
         proceso_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        pruebas::morirConLaPrueba(*proceso_);
         proceso_->start(QStringLiteral("node"), {QStringLiteral(ZENTU_DIR_SERVICIO "/demo.js"), QStringLiteral("--puerto"),
                                                   QString::number(puerto), QStringLiteral("--puerto-voz"),
                                                   QString::number(puertoVoz), QStringLiteral("--estado"), carpeta});

@@ -5,6 +5,8 @@
 // captures. The stand-in answers from a thread of its own, so that a caller blocked on the bus
 // is answered too.
 
+#include "comun/ProcesoNode.h"
+
 #include <QColor>
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -42,6 +44,7 @@ public:
                        .arg(carpeta_.path())
                        .toUtf8());
         conf.close();
+        morirConLaPrueba(demonio_);
         demonio_.start(QStringLiteral("dbus-daemon"),
                        {QStringLiteral("--config-file=") + conf.fileName(), QStringLiteral("--nofork"),
                         QStringLiteral("--print-address")});

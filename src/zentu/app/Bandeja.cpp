@@ -12,6 +12,7 @@ Bandeja::Bandeja(QObject* padre) : QObject(padre), menu_(std::make_unique<QMenu>
 Bandeja::~Bandeja() {
     if (item_) item_->setContextMenu(nullptr);
     delete item_;
+    MenuBandeja::vaciar(*menu_);
 }
 
 void Bandeja::montar(const MenuBandeja::Datos& datos) {

@@ -167,9 +167,17 @@ std::vector<Elemento> construir(const Datos& datos) {
     return m;
 }
 
+void vaciar(QMenu& menu) {
+    for (QMenu* sub : menu.findChildren<QMenu*>(Qt::FindDirectChildrenOnly)) vaciar(*sub);
+    menu.clear();
+}
+
 void llenar(QMenu& menu, const std::vector<Elemento>& elementos, const std::function<void(Accion, qint64)>& alElegir) {
     // Submenus of an earlier build are children of the menu, not its actions: clear() keeps them.
-    for (QMenu* sub : menu.findChildren<QMenu*>(Qt::FindDirectChildrenOnly)) sub->deleteLater();
+    for (QMenu* sub : menu.findChildren<QMenu*>(Qt::FindDirectChildrenOnly)) {
+        vaciar(*sub);
+        sub->deleteLater();
+    }
     menu.clear();
     for (const Elemento& e : elementos) {
         switch (e.tipo) {

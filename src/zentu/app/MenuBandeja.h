@@ -74,6 +74,11 @@ QString nombreAgente(const QString& nombre);
 // "2 trabajando" or "2 trabajando · 1 en pausa".
 QString subtituloAgentes(const std::vector<Instantanea::Agente>& agentes);
 
+// Removes every action of `menu` and of its submenus. Qt frees the exported (D-Bus) entry of an
+// action when the action leaves its menu, not when the menu is destroyed: a menu is emptied so
+// before it goes.
+void vaciar(QMenu& menu);
+
 // Fills `menu` (emptied first) with the items; a chosen item calls `alElegir` with it.
 void llenar(QMenu& menu, const std::vector<Elemento>& elementos,
             const std::function<void(Accion, qint64)>& alElegir);
