@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QRegion>
 #include <QStringList>
 
+class QWidget;
 class QWindow;
 
 // A small window that floats above the others on every workspace and stays out of the taskbar
@@ -16,5 +18,14 @@ void fijar(QWindow* ventana);
 
 // The EWMH states the window carries now (atom names), for checks; empty off X11.
 QStringList estados(QWindow* ventana);
+
+// The shape of a translucent window that draws less than its rectangle (a pill, a card inside
+// the margin of its shadow), in the window's own coordinates. Where no compositor runs, the
+// transparent pixels would show black: the window is cut to `forma`. Where one runs, the window
+// keeps every pixel (soft edges, the shadow) and only its clicks are limited to `forma`, so the
+// transparent rest lets them through to the windows beneath. Whether a compositor runs is looked
+// up at each call: call it when the window is shown and whenever the shape changes. An empty
+// region gives the window its whole rectangle back.
+void darForma(QWidget* ventana, const QRegion& forma);
 
 }  // namespace VentanaFlotante
