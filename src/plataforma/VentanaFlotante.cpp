@@ -103,9 +103,11 @@ QStringList estados(QWindow* ventana) {
     return lista;
 }
 
-void darForma(QWidget* ventana, const QRegion& forma) {
+void darForma(QWidget* ventana, const std::optional<QRegion>& zona) {
     if (!ventana || !ventana->isWindow()) return;
     const bool compuesto = Compositor::activo();
+    const QRegion forma = zona.value_or(QRegion());
+    // Qt's own mask cannot be empty (that clears it): an empty shape is the server's alone.
     const QRegion recorte = compuesto ? QRegion() : forma;
     if (ventana->mask() != recorte) {
         if (recorte.isEmpty()) ventana->clearMask();
@@ -132,9 +134,14 @@ void darForma(QWidget* ventana, const QRegion& forma) {
                              uint32_t(rectangulos.size()), rectangulos.data());
     };
     const auto quitar = [&](xcb_shape_kind_t clase) { xcb_shape_mask(c, XCB_SHAPE_SO_SET, clase, w, 0, 0, XCB_NONE); };
-    if (forma.isEmpty()) {
+    if (!zona) {
         quitar(XCB_SHAPE_SK_BOUNDING);
         quitar(XCB_SHAPE_SK_INPUT);
+    } else if (forma.isEmpty()) {
+        // Nothing to show: no clicks, and without a compositor no pixel either.
+        if (!compuesto) dar(XCB_SHAPE_SK_BOUNDING);
+        else quitar(XCB_SHAPE_SK_BOUNDING);
+        dar(XCB_SHAPE_SK_INPUT);
     } else if (compuesto) {
         quitar(XCB_SHAPE_SK_BOUNDING);
         dar(XCB_SHAPE_SK_INPUT);

@@ -2,6 +2,7 @@
 
 #include <QRegion>
 #include <QStringList>
+#include <optional>
 
 class QWidget;
 class QWindow;
@@ -24,8 +25,8 @@ QStringList estados(QWindow* ventana);
 // transparent pixels would show black: the window is cut to `forma`. Where one runs, the window
 // keeps every pixel (soft edges, the shadow) and only its clicks are limited to `forma`, so the
 // transparent rest lets them through to the windows beneath. Whether a compositor runs is looked
-// up at each call: call it when the window is shown and whenever the shape changes. An empty
-// region gives the window its whole rectangle back.
-void darForma(QWidget* ventana, const QRegion& forma);
+// up at each call: call it when the window is shown and whenever the shape changes. None gives
+// the window its whole rectangle back; an empty region shows nothing and takes no clicks (on X11).
+void darForma(QWidget* ventana, const std::optional<QRegion>& forma);
 
 }  // namespace VentanaFlotante

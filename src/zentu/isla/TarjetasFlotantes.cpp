@@ -64,7 +64,7 @@ void PanelFlotante::darForma() {
     const QRegion r = forma();
     if (formaDada_ && *formaDada_ == r) return;
     formaDada_ = r;
-    VentanaFlotante::darForma(this, r);
+    VentanaFlotante::darForma(this, r.isEmpty() ? std::nullopt : std::optional<QRegion>(r));
 }
 
 void PanelFlotante::showEvent(QShowEvent* evento) {

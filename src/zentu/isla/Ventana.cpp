@@ -329,12 +329,13 @@ RaizIsla::RaizIsla(EstadoVoz& voz, QWidget* contenido, QWidget* padre)
     connect(&voz_, &EstadoVoz::escalaCambio, this, &RaizIsla::ajustar);
     // What changes the pill's outline: its row of buttons, its bubble and its scale.
     for (auto senal : {&EstadoVoz::timbreCambio, &EstadoVoz::avisoCambio, &EstadoVoz::modoChatCambio,
-                       &EstadoVoz::escalaCambio})
+                       &EstadoVoz::escalaCambio, &EstadoVoz::visibleCambio})
         connect(&voz_, senal, this, &RaizIsla::formaCambio);
     ajustar();
 }
 
 QRegion RaizIsla::forma() const {
+    if (!voz_.visible()) return {};
     const double e = voz_.escala();
     QPainterPath camino = FormaVidrio::capsula().camino(Pildora::marcoCapsula(voz_));
     if (const auto burbuja = Pildora::marcoBurbuja(voz_)) camino.addRoundedRect(*burbuja, 14, 14);

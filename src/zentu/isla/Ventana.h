@@ -138,7 +138,8 @@ public:
     QSize sizeHint() const override;
 
     // What the island draws, in this view's pixels: the pill's capsule and the bubble shown with
-    // it. The window is cut to it where nothing can be see-through.
+    // it; nothing while the island is hidden. The window is cut to it where nothing can be
+    // see-through.
     QRegion forma() const;
 
 signals:
