@@ -9,4 +9,14 @@ QSettings& almacen() {
     return ajustes;
 }
 
+bool booleano(const QString& clave, bool ausente) {
+    const QVariant v = almacen().value(clave);
+    if (v.typeId() == QMetaType::Bool) return v.toBool();
+    if (v.typeId() == QMetaType::QString) {
+        if (v.toString() == QLatin1String("true")) return true;
+        if (v.toString() == QLatin1String("false")) return false;
+    }
+    return ausente;
+}
+
 }  // namespace Preferencias

@@ -8,4 +8,8 @@ namespace Preferencias {
 
 QSettings& almacen();
 
+// A stored switch: a Boolean, or the word "true" or "false" the settings file keeps it as.
+// Anything else (absent, "0", a number, another word) is `ausente`.
+bool booleano(const QString& clave, bool ausente);
+
 }  // namespace Preferencias

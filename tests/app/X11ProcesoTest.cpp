@@ -150,6 +150,7 @@ TEST(Proceso, AbrirVentanaMuestraLosAjustesAlSegundo) {
         s->grabWindow(0).save(pruebas::carpetaArtefactos("app") + "/ajustes-al-arrancar.png");
     ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
     ASSERT_TRUE(pruebas::esperarHasta([&] { return p.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p.exitCode(), 0);
 }
 

@@ -1,6 +1,7 @@
 // Interaction modes (call, voice conversation, chat) and the island's state, keys and hot keys.
 #include "zentu/app/App.h"
 
+#include "plataforma/Memoria.h"
 #include "plataforma/Registro.h"
 
 namespace {
@@ -77,6 +78,7 @@ void App::liberarLlamada(PuertoLlamada* cual) {
         if (it->get() == cual) {
             it->release()->deleteLater();
             colgando_.erase(it);
+            devolverMemoria_ = reloj.programar(3, this, [] { Memoria::devolverLibre(); });
             return;
         }
     }
@@ -90,8 +92,8 @@ void App::llamadaTerminada(PuertoLlamada* cual, const std::optional<ErrorLlamada
         actualizarModoChat();
     }
     if (error) {
-        if (error->sesionVencida) desenlazar();
-        mostrarAviso(error->descripcion);
+        if (error->sesionVencida) sesionVencida(error->descripcion);
+        else mostrarAviso(error->descripcion);
         return;
     }
     if (voz.visible() && !(panelChat && panelChat->enPantalla())) ocultar();

@@ -34,6 +34,10 @@ void Bandeja::montar(const MenuBandeja::Datos& datos) {
     });
 }
 
+bool Bandeja::disponible() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void Bandeja::mostrarMenu(QPoint donde) { menu_->popup(donde); }
+
 void Bandeja::pintarContador(int total) {
     if (!item_) return;
     total_ = total;
