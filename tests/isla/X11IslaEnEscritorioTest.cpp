@@ -57,6 +57,21 @@ bool parecido(const QColor& a, const QColor& b, int tolerancia = 12) {
 
 std::string texto(const QColor& c) { return c.name().toStdString(); }
 
+// Shows a plain window at `donde`; a window manager may first place it by its own rules, then
+// it is moved where it belongs.
+void ponerEn(QWidget& w, const QRect& donde) {
+    w.setGeometry(donde);
+    w.show();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return w.windowHandle() && w.windowHandle()->isExposed(); }, 20000));
+    ASSERT_TRUE(pruebas::esperarHasta(
+        [&] {
+            if (w.geometry() != donde) w.setGeometry(donde);
+            return w.geometry() == donde;
+        },
+        20000));
+    pruebas::girar(200);
+}
+
 void mostrarYEsperar(QWidget& w) {
     w.show();
     ASSERT_TRUE(pruebas::esperarHasta([&] { return w.windowHandle() && w.windowHandle()->isExposed(); }, 20000));
@@ -102,8 +117,7 @@ TEST_P(Forma, AlrededorSeVeYSePulsaLoDeDebajo) {
     isla.colocar();
 
     Fondo fondo;
-    fondo.setGeometry(isla.geometry().adjusted(-60, 0, 60, 400));
-    mostrarYEsperar(fondo);
+    ponerEn(fondo, isla.geometry().adjusted(-60, 0, 60, 400));
     mostrarYEsperar(isla);
     pruebas::girar(800);  // the pill's appearing spring
 
@@ -162,9 +176,13 @@ TEST_P(Forma, AlrededorSeVeYSePulsaLoDeDebajo) {
     // A card: around its glass the desktop, on its glass the card.
     auto* vista = new VistaCreditosFlotante(Instantanea::ejemplo(), [] {}, caso.esquema);
     PanelFlotante tarjeta({320, 300}, vista);
-    tarjeta.move(fondo.geometry().center() - QPoint(tarjeta.width() / 2, tarjeta.height() / 2));
+    const QPoint sitioTarjeta = fondo.geometry().center() - QPoint(tarjeta.width() / 2, tarjeta.height() / 2);
+    tarjeta.move(sitioTarjeta);
     tarjeta.show();
     ASSERT_TRUE(pruebas::esperarHasta([&] { return tarjeta.windowHandle() && tarjeta.windowHandle()->isExposed(); }, 20000));
+    // Where it was asked to appear, whatever the window manager's own placing.
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return tarjeta.pos() == sitioTarjeta; }, 10000))
+        << tarjeta.x() << "," << tarjeta.y();
     pruebas::girar(500);
     const QRect marco = tarjeta.geometry();
     pantalla->grabWindow(0, marco.x() - 20, marco.y() - 20, marco.width() + 40, marco.height() + 40)

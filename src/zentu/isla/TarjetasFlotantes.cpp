@@ -46,6 +46,8 @@ PanelFlotante::PanelFlotante(QSizeF tam, QWidget* contenido)
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WindowShortcut);
     connect(escape, &QShortcut::activated, this, &PanelFlotante::cancelar);
+    // Presses reach the card's own widgets, not the window: watched on the way to them.
+    if (QCoreApplication::instance()) QCoreApplication::instance()->installEventFilter(this);
 }
 
 QRegion PanelFlotante::forma() const {
@@ -76,9 +78,23 @@ void PanelFlotante::showEvent(QShowEvent* evento) {
         w->removeEventFilter(this);
         w->installEventFilter(this);
     }
+    pedido_ = pos();
+    devuelto_ = false;
+}
+
+void PanelFlotante::moveEvent(QMoveEvent* evento) {
+    QWidget::moveEvent(evento);
+    if (!pedido_ || devuelto_ || !isVisible() || pos() == *pedido_) return;
+    devuelto_ = true;
+    move(*pedido_);
 }
 
 bool PanelFlotante::eventFilter(QObject* objeto, QEvent* evento) {
+    // The owner's press on the card (its title row drags the window): from then on the window
+    // goes where it is taken.
+    if (evento->type() == QEvent::MouseButtonPress && objeto->isWidgetType() &&
+        (objeto == this || isAncestorOf(static_cast<QWidget*>(objeto))))
+        pedido_.reset();
     // Given again once the window is on screen: a window manager that frames the window takes
     // the shape for its frame only from changes made after it took the window in.
     if (objeto == windowHandle() && evento->type() == QEvent::Expose && windowHandle()->isExposed()) {

@@ -66,6 +66,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* evento) override;
     bool eventFilter(QObject* objeto, QEvent* evento) override;
+    void moveEvent(QMoveEvent* evento) override;
     void showEvent(QShowEvent* evento) override;
     void resizeEvent(QResizeEvent* evento) override;
     void paintEvent(QPaintEvent* evento) override;
@@ -75,6 +76,10 @@ private:
     void presentar(QPointF origen);
     void darForma();
     std::optional<QRegion> formaDada_;
+    // Where the window was asked to appear, until the owner presses it; a window manager that
+    // puts it elsewhere by its own rules is answered once by moving it back.
+    std::optional<QPoint> pedido_;
+    bool devuelto_ = false;
 };
 
 // The card chrome: title, close button (tooltip "Cerrar (Esc)") and the content below, on a glass
