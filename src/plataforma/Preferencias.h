@@ -2,7 +2,7 @@
 
 #include <QSettings>
 
-// The owner's preferences: flat "zentu.*" keys in ~/.config/zentu/zentu.conf. Every component
+// The owner's preferences: flat "zentu.*" keys in ~/.config/zentu/zentu.ini. Every component
 // reads and writes through this one store, on the main thread.
 namespace Preferencias {
 

@@ -142,6 +142,32 @@ TEST_F(Enlace, RechazarInformaYEscondeLaIsla) {
     EXPECT_EQ(informes(), QStringList{"POST /api/dudas/11/sin-contestar {\"motivo\":\"rechazada\"}"});
 }
 
+// The island's delayed hides (after a warning, after the chat closes, after a quiet conversation)
+// are meant for an idle island: a call that starts ringing in between keeps it, or the owner
+// could neither see nor answer the call.
+TEST_F(Enlace, UnaLlamadaQueSuenaNoSeEscondeConLaIslaOciosa) {
+    arrancar();
+    const std::pair<const char*, std::function<void()>> casos[] = {
+        {"aviso", [&] { app->mostrarAviso(QStringLiteral("Algo falló.")); }},
+        {"chat cerrado", [&] {
+             app->mostrarIsla();
+             app->cerrarChat();
+         }},
+    };
+    qint64 consulta = 30;
+    for (const auto& [nombre, antes] : casos) {
+        antes();
+        ASSERT_TRUE(app->voz.visible()) << nombre;
+        ASSERT_TRUE(sonar(++consulta)) << nombre;
+        avanzar(5);
+        EXPECT_TRUE(app->sonando) << nombre;
+        EXPECT_TRUE(app->voz.visible()) << nombre;
+        e.isla->acciones.rechazar();
+        ASSERT_FALSE(app->sonando);
+        avanzar(1);
+    }
+}
+
 TEST_F(Enlace, CanceladaYEnCursoParanElTimbreSinInformar) {
     arrancar();
     ASSERT_TRUE(sonar(7));

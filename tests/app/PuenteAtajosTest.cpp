@@ -4,7 +4,9 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -186,6 +188,38 @@ TEST(ServicioAtajos, PorDBus) {
     }
     EXPECT_EQ(e.abiertos, (QStringList{"llamada", "chat"}));
     EXPECT_EQ(e.enviados, QStringList{"nota.txt|hola|ve esto"});
+
+    // A file whose name begins with ":", named from the folder it is in.
+    {
+        QFile dosPuntos(dir.path() + "/:precios.txt");
+        ASSERT_TRUE(dosPuntos.open(QIODevice::WriteOnly));
+        dosPuntos.write("tacos 25");
+    }
+    const QString antes = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    {
+        QString salida, error;
+        QTextStream s(&salida), er(&error);
+        EXPECT_EQ(ClienteAtajos::ejecutar({"zentu", "--enviar-archivo", ":precios.txt"}, s, er, cliente, nombre), 0)
+            << error.toStdString();
+    }
+    QDir::setCurrent(antes);
+    EXPECT_EQ(e.enviados.value(1).toStdString(), ":precios.txt|tacos 25|");
+    // Another caller of the interface must name the file by its absolute path: a relative name
+    // (and a resource of the program's own) is refused, and nothing is sent.
+    QString recurso;
+    for (QDirIterator i(":", QDir::Files, QDirIterator::Subdirectories); i.hasNext() && recurso.isEmpty();)
+        recurso = i.next();
+    ASSERT_TRUE(recurso.startsWith(":/")) << recurso.toStdString();
+    for (const QString& ruta : {recurso, QStringLiteral("nota.txt")}) {
+        QDBusMessage pedido = QDBusMessage::createMethodCall(nombre, ServicioAtajos::camino(), ServicioAtajos::interfaz(),
+                                                             QStringLiteral("EnviarArchivo"));
+        pedido << ruta << QString();
+        const QDBusMessage respuesta = cliente.call(pedido, QDBus::BlockWithGui);
+        EXPECT_EQ(respuesta.errorName().toStdString(), ServicioAtajos::nombreError().toStdString()) << ruta.toStdString();
+        EXPECT_EQ(respuesta.errorMessage().toStdString(), ("No se pudo leer " + ruta).toStdString());
+    }
+    EXPECT_EQ(e.enviados.size(), 2);
 
     // Failures come back as their texts, exit status 1.
     e.respuesta.reset();

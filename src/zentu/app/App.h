@@ -88,6 +88,8 @@ public:
     void alternarChat();
     void recolocarChat();
     void cerrarChat();
+    // Whether the island shows with nothing going on: the delayed hides act only then.
+    bool islaOciosa() const;
     void abrirChatCon(const std::optional<QString>& texto, const std::optional<QString>& archivo);
     void mostrarTarjeta(QSizeF tam, bool centrada, const std::function<QWidget*(std::function<void()>)>& contenido);
     void mostrarDudas(std::optional<qint64> abierta, std::optional<qint64> permiso);

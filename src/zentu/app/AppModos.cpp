@@ -232,7 +232,7 @@ void App::mostrarAviso(const QString& texto) {
     voz.setAviso(texto);
     voz.setFase(Fase::reposo);
     despues(4.0, [this] {
-        if (modo == Modo::ninguno && voz.visible() && !(panelChat && panelChat->enPantalla())) ocultar();
+        if (islaOciosa()) ocultar();
     });
 }
 
@@ -247,7 +247,7 @@ void App::conversacionTerminada(const std::optional<QString>& mensaje) {
     }
     voz.setFase(Fase::reposo);
     despues(2.5, [this] {
-        if (modo == Modo::ninguno && voz.visible() && !(panelChat && panelChat->enPantalla())) ocultar();
+        if (islaOciosa()) ocultar();
     });
 }
 

@@ -65,13 +65,18 @@ void App::recolocarChat() {
     panelChat->colocar(anclaChat(panel->marco(), panel->escala()));
 }
 
+bool App::islaOciosa() const {
+    // A call that rings is no mode yet, but its island is what the owner answers it with.
+    return modo == Modo::ninguno && !sonando && voz.visible() && !(panelChat && panelChat->enPantalla());
+}
+
 void App::cerrarChat() {
     if (panelChat) panelChat->retirar();
     actualizarModoChat();
     if (voz.visible() && panel) panel->hacerClave();
     if (modo == Modo::ninguno && voz.visible() && !voz.aviso()) {
         despues(0.2, [this] {
-            if (modo == Modo::ninguno && !(panelChat && panelChat->enPantalla())) ocultar();
+            if (islaOciosa()) ocultar();
         });
     }
 }

@@ -88,7 +88,8 @@ QCoro::Task<ResultadoAtajo> PuenteAtajos::enviarArchivoAZentu(QString ruta, QStr
     // two sends of one name never meet.
     QTemporaryDir carpeta(QDir::tempPath() + QStringLiteral("/zentu-atajos-XXXXXX"));
     if (!carpeta.isValid()) co_return ResultadoAtajo{false, carpeta.errorString(), 0};
-    const QString destino = carpeta.filePath(nombreSeguro(ruta));
+    // Joined by hand: filePath() refuses a name that begins with ":" (a resource's).
+    const QString destino = carpeta.path() + QLatin1Char('/') + nombreSeguro(ruta);
 
     QFile origen(ruta);
     if (!QFileInfo(ruta).isFile()) co_return ResultadoAtajo{false, QStringLiteral("No se pudo leer ") + ruta, 0};
