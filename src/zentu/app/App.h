@@ -64,7 +64,8 @@ public:
     void conversarDesdeElChat();
     void terminar();
     void alternarSilencio();
-    void mostrarIsla();
+    // Shows the island; `tomarTeclado` false leaves the keyboard with the window that has it.
+    void mostrarIsla(bool tomarTeclado = true);
     void ocultar();
     void mostrarAviso(const QString& texto);
     void cambio(Fase fase);

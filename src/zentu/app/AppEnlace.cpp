@@ -152,7 +152,10 @@ void App::entrante(const QJsonObject& d) {
     sonando = Sonando{agente, *consulta, *cuenta};
     voz.setTimbre(QString(agente).replace(QLatin1Char('_'), QLatin1Char(' ')));
     voz.setFase(Fase::timbrando);
-    mostrarIsla();
+    // The ring comes unasked, while the owner may be typing elsewhere: the island shows without
+    // taking the keyboard, so Enter and Escape answer and decline only once the owner gives it
+    // the keyboard (or through the pill's buttons and the hot keys).
+    mostrarIsla(false);
     sonidos.tocar(Sonidos::Cual::timbre);
     timbreTimer = reloj.programar(kCadaTimbre, this, [this] { sonarTimbre(); });
     timbreTope = reloj.programar(kTopeTimbre, this, [this] { rechazar(QStringLiteral("dejó de sonar")); });

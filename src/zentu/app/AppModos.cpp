@@ -187,7 +187,7 @@ void App::alternarSilencio() {
     sonidos.tocar(voz.silencio() ? Sonidos::Cual::silencio : Sonidos::Cual::activaMic);
 }
 
-void App::mostrarIsla() {
+void App::mostrarIsla(bool tomarTeclado) {
     voz.setSilencio(false);
     voz.setAviso(std::nullopt);
     if (!voz.visible()) {
@@ -198,7 +198,7 @@ void App::mostrarIsla() {
         voz.setVisible(true);
         sonidos.tocar(Sonidos::Cual::aparece);
     }
-    if (panel) panel->hacerClave();
+    if (panel && tomarTeclado) panel->hacerClave();
 }
 
 void App::ocultar() {

@@ -426,7 +426,8 @@ void Pildora::pulso() {
 void Pildora::visibilidad(bool animar) {
     const double destino = voz_.visible() ? 1.0 : 0.0;
     resorte_.stop();
-    if (!animar || !isVisible()) {
+    // A fade needs a compositor: without one the fading pill would pass through black.
+    if (!animar || !isVisible() || !Vidrio::translucido()) {
         mostrado_ = destino;
     } else {
         resorte_.setStartValue(mostrado_);
