@@ -6,6 +6,8 @@
 // Run inside a desktop session with a D-Bus session bus and an unlocked keyring, for example:
 //   dbus-run-session -- bash -c 'echo | gnome-keyring-daemon --unlock --components=secrets;
 //                                xvfb-run -a build/bench/medir_arranque'
+// The same program without Qt's Spanish catalogue (a copy beside a qt.conf whose translations
+// folder is empty) gives what that catalogue costs while idle.
 // Usage: medir_arranque [segundosQuieto=10] [rondas=3]
 #include "comun/Ayudas.h"
 #include "comun/ServicioSimulado.h"
@@ -17,11 +19,14 @@
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QDir>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QPixmap>
 #include <QProcess>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
+#include <QTextStream>
 #include <QWebSocket>
 #include <QAudioDevice>
 #include <QMediaDevices>
@@ -182,7 +187,26 @@ int main(int argc, char** argv) {
                             QStringLiteral("Negocio")});
 
     const QString zentu = QCoreApplication::applicationDirPath() + QStringLiteral("/../src/zentu/app/zentu");
-    std::optional<Cifras> mejorN, mejorR;
+    // The copy finds every Qt folder where the system keeps it, but no translations.
+    QTemporaryDir sinTraducir;
+    const QString copia = sinTraducir.filePath(QStringLiteral("zentu"));
+    QDir().mkpath(sinTraducir.filePath(QStringLiteral("vacia")));
+    {
+        QFile::copy(zentu, copia);
+        QFile conf(sinTraducir.filePath(QStringLiteral("qt.conf")));
+        if (!conf.open(QIODevice::WriteOnly)) return 1;
+        QTextStream t(&conf);
+        t << "[Paths]\nPrefix=" << QLibraryInfo::path(QLibraryInfo::PrefixPath) << "\n";
+        const std::pair<const char*, QLibraryInfo::LibraryPath> rutas[] = {
+            {"Libraries", QLibraryInfo::LibrariesPath}, {"LibraryExecutables", QLibraryInfo::LibraryExecutablesPath},
+            {"Binaries", QLibraryInfo::BinariesPath},   {"Plugins", QLibraryInfo::PluginsPath},
+            {"QmlImports", QLibraryInfo::QmlImportsPath}, {"ArchData", QLibraryInfo::ArchDataPath},
+            {"Data", QLibraryInfo::DataPath},           {"Settings", QLibraryInfo::SettingsPath}};
+        for (const auto& [clave, ruta] : rutas) t << clave << "=" << QLibraryInfo::path(ruta) << "\n";
+        t << "Translations=" << sinTraducir.filePath(QStringLiteral("vacia")) << "\n";
+    }
+    std::optional<Cifras> mejorN, mejorR, mejorS;
+    std::vector<double> difResidente, difPropia;  // with the catalogue minus without, round by round
     auto mejor = [](std::optional<Cifras>& m, const Cifras& c) {
         if (!m) {
             m = c;
@@ -197,13 +221,17 @@ int main(int argc, char** argv) {
         const auto n = medir(zentu, {}, QStringLiteral("[app] lista"), vigia, quieto);
         const auto ref = medir(QCoreApplication::applicationFilePath(), {"--referencia"},
                                QStringLiteral("[referencia] lista"), vigia, quieto);
-        if (!n || !ref) {
-            std::fprintf(stderr, n ? "la referencia no arrancó\n" : "zentu no arrancó\n");
+        const auto sin = medir(copia, {}, QStringLiteral("[app] lista"), vigia, quieto);
+        if (!n || !ref || !sin) {
+            std::fprintf(stderr, !n ? "zentu no arrancó\n" : !ref ? "la referencia no arrancó\n" : "la copia no arrancó\n");
             Llavero::borrar();
             return 1;
         }
         mejor(mejorN, *n);
         mejor(mejorR, *ref);
+        mejor(mejorS, *sin);
+        difResidente.push_back(n->rssMb - sin->rssMb);
+        difPropia.push_back(n->privadaMb - sin->privadaMb);
     }
     Llavero::borrar();
 
@@ -216,6 +244,14 @@ int main(int argc, char** argv) {
                 ref.rssMb, n.rssMb / ref.rssMb);
     std::printf("memoria propia quieto     zentu %.1f MB   referencia %.1f MB   razón %.2f\n", n.privadaMb,
                 ref.privadaMb, n.privadaMb / ref.privadaMb);
+    const Cifras& sin = *mejorS;
+    std::printf("textos de Qt en español, ronda a ronda: residente");
+    for (double d : difResidente) std::printf(" %+.2f", d);
+    std::printf(" MB · propia");
+    for (double d : difPropia) std::printf(" %+.2f", d);
+    std::printf(" MB\n");
+    std::printf("textos de Qt en español   residente %+.2f MB   propia %+.2f MB   (zentu %.1f / %.1f MB, sin ellos %.1f / %.1f MB)\n",
+                n.rssMb - sin.rssMb, n.privadaMb - sin.privadaMb, n.rssMb, n.privadaMb, sin.rssMb, sin.privadaMb);
     std::printf("procesador quieto (%d s)   zentu %.2f %%   referencia %.2f %%   (meta 0 %%)\n", quieto, n.cpuPorCiento,
                 ref.cpuPorCiento);
     return 0;

@@ -24,7 +24,8 @@ endfunction()
 
 # A desktop entry for an installed program, written at install time so that its Exec line names
 # the program where it was installed (whatever --prefix the install was given), never a build
-# folder. `plantilla` is a .desktop file whose Exec holds @ZENTU_PROGRAMA@.
+# folder. `plantilla` is a .desktop file whose Exec holds @ZENTU_PROGRAMA@ (unquoted: the path is
+# quoted there only where it needs it).
 include(GNUInstallDirs)
 function(zentu_entrada_escritorio programa plantilla)
   # The entry's file name is the program's unless a third argument names it.
@@ -34,8 +35,10 @@ function(zentu_entrada_escritorio programa plantilla)
   endif()
   set(salida ${CMAKE_CURRENT_BINARY_DIR}/${nombre}.desktop)
   install(CODE "
-    set(ZENTU_PROGRAMA \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${programa}\")
-    configure_file(\"${plantilla}\" \"${salida}\" @ONLY)
+    set(ZENTU_RUTA_PROGRAMA \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${programa}\")
+    set(ZENTU_PLANTILLA \"${plantilla}\")
+    set(ZENTU_SALIDA \"${salida}\")
+    include(\"${CMAKE_CURRENT_FUNCTION_LIST_DIR}/EntradaEscritorio.cmake\")
   ")
   install(FILES ${salida} DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 endfunction()

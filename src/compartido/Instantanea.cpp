@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QTimeZone>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -139,8 +140,13 @@ Instantanea::Dia leerDia(const Objeto& o) {
 // Thrown by the encoder when a date has no text in the file's form.
 struct FalloEscritura {};
 
+// A moment outside the years the file can hold is written as the nearest one it can: one odd
+// date must not keep the rest of the snapshot from the widgets.
 QString fechaEscrita(const QDateTime& f) {
-    const QString t = Instantanea::fechaATexto(f);
+    if (!f.isValid()) throw FalloEscritura{};
+    static const QDateTime primera = Instantanea::pasadoLejano();
+    static const QDateTime ultima(QDate(9999, 12, 31), QTime(23, 59, 59), Qt::UTC);
+    const QString t = Instantanea::fechaATexto(std::clamp(f, primera, ultima));
     if (t.isEmpty()) throw FalloEscritura{};
     return t;
 }

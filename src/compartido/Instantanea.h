@@ -89,8 +89,8 @@ struct Instantanea {
     // The one decoder of the file format. None (with the reason in `error`, if given) when the
     // bytes are not a snapshot under the rules above.
     static std::optional<Instantanea> decodificar(const QByteArray& bytes, QString* error = nullptr);
-    // The one encoder: compact JSON, dates in UTC whole seconds. None when a date cannot be written
-    // in the file's form (invalid, or outside the years 1 to 9999).
+    // The one encoder: compact JSON, dates in UTC whole seconds; a moment before the year 1 or after
+    // 9999 is written as the first or last second of those years. None when a date is invalid.
     std::optional<QByteArray> codificar() const;
 
     // Writes the snapshot atomically to `archivo()`; failures are logged, the previous file stays.

@@ -24,9 +24,10 @@ QStringList BibliotecasFFmpeg::nombresDelSistema() {
 }
 
 std::optional<QString> BibliotecasFFmpeg::abrir(const QStringList& nombres, BibliotecasFFmpeg& b) {
-    if (nombres.size() != 4) return QStringLiteral("se esperaban cuatro bibliotecas de FFmpeg");
+    if (nombres.size() != 4 && nombres.size() != 2)
+        return QStringLiteral("se esperaban cuatro bibliotecas de FFmpeg, o dos para remuestrear");
     void* h[4] = {};
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < nombres.size(); ++i) {
         h[i] = dlopen(QFile::encodeName(nombres[i]).constData(), RTLD_NOW | RTLD_LOCAL);
         if (!h[i]) {
             const char* motivo = dlerror();
@@ -48,6 +49,10 @@ std::optional<QString> BibliotecasFFmpeg::abrir(const QStringList& nombres, Bibl
     ZENTU_RESOLVER(1, swr_init)
     ZENTU_RESOLVER(1, swr_convert)
     ZENTU_RESOLVER(1, swr_free)
+    if (nombres.size() == 2) {
+        b = r;
+        return std::nullopt;
+    }
     ZENTU_RESOLVER(2, av_packet_alloc)
     ZENTU_RESOLVER(2, av_packet_free)
     ZENTU_RESOLVER(2, av_packet_rescale_ts)
@@ -71,20 +76,38 @@ std::optional<QString> BibliotecasFFmpeg::abrir(const QStringList& nombres, Bibl
     return std::nullopt;
 }
 
-const BibliotecasFFmpeg* BibliotecasFFmpeg::cargar(QString* error) {
-    // Opened once; a failure is remembered too (the libraries of the system do not appear later).
-    struct Carga {
-        BibliotecasFFmpeg b;
-        std::optional<QString> fallo;
-    };
-    static const Carga carga = [] {
-        Carga c;
-        c.fallo = abrir(nombresDelSistema(), c.b);
-        return c;
-    }();
+namespace {
+
+// Opened once; a failure is remembered too (the libraries of the system do not appear later).
+struct Carga {
+    BibliotecasFFmpeg b;
+    std::optional<QString> fallo;
+};
+
+const BibliotecasFFmpeg* entregar(const Carga& carga, QString* error) {
     if (carga.fallo) {
         if (error) *error = *carga.fallo;
         return nullptr;
     }
     return &carga.b;
+}
+
+}  // namespace
+
+const BibliotecasFFmpeg* BibliotecasFFmpeg::cargar(QString* error) {
+    static const Carga carga = [] {
+        Carga c;
+        c.fallo = abrir(nombresDelSistema(), c.b);
+        return c;
+    }();
+    return entregar(carga, error);
+}
+
+const BibliotecasFFmpeg* BibliotecasFFmpeg::cargarRemuestreo(QString* error) {
+    static const Carga carga = [] {
+        Carga c;
+        c.fallo = abrir(nombresDelSistema().mid(0, 2), c.b);
+        return c;
+    }();
+    return entregar(carga, error);
 }

@@ -57,10 +57,15 @@ struct BibliotecasFFmpeg {
     // The libraries of this system (opened once, kept for the life of the process), or null with
     // the reason in `error`: a library or a function that is missing.
     static const BibliotecasFFmpeg* cargar(QString* error);
+    // Only libavutil and libswresample, which a call's resampling needs: the codec and format
+    // libraries (and the hundred objects they bring) stay out of a program that never encodes.
+    // The codec and format pointers of what it returns may be null.
+    static const BibliotecasFFmpeg* cargarRemuestreo(QString* error);
 
     // The file names tried, in order: avutil, swresample, avcodec, avformat.
     static QStringList nombresDelSistema();
-    // Opens the given libraries (the same order) into `b`; the reason when one or a function is
-    // missing. What was opened stays open, as the libraries of the system do.
+    // Opens the given libraries (the same order; the first two alone for resampling) into `b`;
+    // the reason when one or a function is missing. What was opened stays open, as the libraries
+    // of the system do.
     static std::optional<QString> abrir(const QStringList& nombres, BibliotecasFFmpeg& b);
 };

@@ -259,6 +259,7 @@ QCoro::Task<CapturaPantalla::DelPortal> CapturaPantalla::portal() {
     DelPortal r;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
+        r.sinPortal = true;
         r.error = QStringLiteral("no hay bus de sesión");
         co_return r;
     }
@@ -281,7 +282,8 @@ QCoro::Task<CapturaPantalla::DelPortal> CapturaPantalla::portal() {
     llamada << QString() << opciones;
     const QDBusMessage pedido = co_await bus.asyncCall(llamada, 10000);
     if (pedido.type() != QDBusMessage::ReplyMessage) {
-        r.error = pedido.errorMessage().isEmpty() ? QStringLiteral("el portal de capturas no respondió") : pedido.errorMessage();
+        r.sinPortal = true;
+        r.error = QStringLiteral("el portal de capturas no respondió");
         co_return r;
     }
     // The desktop may ask the owner first; give them time.

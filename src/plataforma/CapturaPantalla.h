@@ -46,6 +46,7 @@ public:
     struct DelPortal {
         QImage imagen;
         bool negado = false;
+        bool sinPortal = false;  // no Screenshot portal took the request
         QString error;  // non-empty when the portal could not be asked or gave nothing usable
     };
     // Must be called on the main thread (it waits for the portal's signal on the session bus).

@@ -1,5 +1,7 @@
 #include "plataforma/CapturaZona.h"
 
+#include "plataforma/Privacidad.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -85,7 +87,9 @@ std::optional<CapturaZona::Herramienta> CapturaZona::herramienta(const QString& 
 }
 
 bool CapturaZona::capturar(const QString& archivo, QObject* dueno, std::function<void(bool)> alTerminar) {
-    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && porPortal(archivo, dueno, alTerminar)) return true;
+    // A Wayland desktop lets only its portal read the screen: the X11 tools would see XWayland's
+    // windows alone.
+    if (Privacidad::actual().sesion() == Privacidad::Sesion::wayland) return porPortal(archivo, dueno, alTerminar);
     const auto h = herramienta(archivo);
     if (!h) return false;
     auto* proceso = new QProcess(dueno);

@@ -8,7 +8,8 @@
 
 // The owner picks a rectangle of the screen and it is saved as a PNG file. On X11 an installed
 // screenshot tool does it, the first found on PATH in a fixed order, started with an argument
-// list (never through a shell); on Wayland the desktop portal's interactive screenshot.
+// list (never through a shell); in a Wayland session the desktop portal's interactive screenshot
+// alone.
 namespace CapturaZona {
 
 struct Herramienta {

@@ -18,7 +18,7 @@ ConvertidorMuestras::~ConvertidorMuestras() = default;
 
 std::unique_ptr<ConvertidorMuestras> ConvertidorMuestras::crear(int deFrecuencia, int aFrecuencia, QString* error) {
     QString falta;
-    const BibliotecasFFmpeg* bib = BibliotecasFFmpeg::cargar(&falta);
+    const BibliotecasFFmpeg* bib = BibliotecasFFmpeg::cargarRemuestreo(&falta);
     if (!bib) {
         if (error) *error = QStringLiteral("No se pudo preparar la conversión de audio: %1").arg(falta);
         return nullptr;

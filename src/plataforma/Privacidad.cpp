@@ -81,24 +81,26 @@ bool Privacidad::pantallaPermitida() {
     return false;
 }
 
-QCoro::Task<bool> Privacidad::probarPantalla() {
+QCoro::Task<Privacidad::Captura> Privacidad::probarPantalla() {
     switch (sesion()) {
         case Sesion::x11:
-            co_return leerPixelRaiz();
+            if (!pantallaX11Disponible()) co_return Captura::noOfrecida;
+            co_return leerPixelRaiz() ? Captura::funciona : Captura::noFunciona;
         case Sesion::wayland: {
+            // Only the portal captures a Wayland desktop (XWayland's root shows X11 windows alone).
             QDBusConnection bus = QDBusConnection::sessionBus();
-            if (!bus.isConnected()) co_return false;
+            if (!bus.isConnected()) co_return Captura::noOfrecida;
             QDBusMessage llamada = QDBusMessage::createMethodCall(
                 QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/org/freedesktop/portal/desktop"),
                 QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
             llamada << QStringLiteral("org.freedesktop.portal.Screenshot") << QStringLiteral("version");
             const QDBusMessage respuesta = co_await bus.asyncCall(llamada, 5000);
-            co_return respuesta.type() == QDBusMessage::ReplyMessage;
+            co_return respuesta.type() == QDBusMessage::ReplyMessage ? Captura::funciona : Captura::noOfrecida;
         }
         case Sesion::ninguna:
-            co_return false;
+            co_return Captura::noOfrecida;
     }
-    co_return false;
+    co_return Captura::noOfrecida;
 }
 
 bool Privacidad::accesibilidadPermitida() { return sesion() == Sesion::x11 && pantallaX11Disponible(); }

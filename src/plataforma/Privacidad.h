@@ -37,8 +37,15 @@ public:
     // Wayland: the portal decides per capture, so yes).
     virtual bool pantallaPermitida();
     virtual void solicitarPantalla() {}
-    // Really tries: a 1x1 read of the X11 root window, or the portal's screenshot interface.
-    virtual QCoro::Task<bool> probarPantalla();
+    // What really trying screen capture found.
+    enum class Captura {
+        funciona,
+        noFunciona,  // the display is there but would not give a picture
+        noOfrecida,  // nothing here can capture: no display, or a Wayland desktop with no Screenshot portal
+    };
+    // Really tries: a 1x1 read of the X11 root window, or asks whether the desktop portal's
+    // Screenshot interface answers.
+    virtual QCoro::Task<Captura> probarPantalla();
     // Whether global keys can be grabbed: X11 yes, Wayland no.
     virtual bool accesibilidadPermitida();
 

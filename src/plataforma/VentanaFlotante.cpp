@@ -1,9 +1,14 @@
 #include "plataforma/VentanaFlotante.h"
 
+#include "plataforma/Compositor.h"
+
 #include <QGuiApplication>
+#include <QWidget>
 #include <QWindow>
 #include <QtGui/qguiapplication_platform.h>
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
+#include <cmath>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -96,6 +101,55 @@ QStringList estados(QWindow* ventana) {
         std::free(r);
     }
     return lista;
+}
+
+void darForma(QWidget* ventana, const std::optional<QRegion>& zona) {
+    if (!ventana || !ventana->isWindow()) return;
+    const bool compuesto = Compositor::activo();
+    const QRegion forma = zona.value_or(QRegion());
+    // Qt's own mask cannot be empty (that clears it): an empty shape is the server's alone.
+    const QRegion recorte = compuesto ? QRegion() : forma;
+    if (ventana->mask() != recorte) {
+        if (recorte.isEmpty()) ventana->clearMask();
+        else ventana->setMask(recorte);
+    }
+
+    // On X11 the shapes are also given straight to the server, every time: a window manager that
+    // frames the window copies them to its frame only when told they changed. The window's own
+    // mask limits the clicks where it is cut; with a compositor the input shape does.
+    xcb_connection_t* c = conexion();
+    if (!c) return;
+    const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_shape_id);
+    if (!ext || !ext->present) return;
+    const auto w = xcb_window_t(ventana->winId());
+    const double dpr = ventana->devicePixelRatioF();
+    std::vector<xcb_rectangle_t> rectangulos;
+    for (const QRect& r : forma) {
+        const int x0 = int(std::floor(r.left() * dpr)), y0 = int(std::floor(r.top() * dpr));
+        const int x1 = int(std::ceil((r.left() + r.width()) * dpr)), y1 = int(std::ceil((r.top() + r.height()) * dpr));
+        rectangulos.push_back({int16_t(x0), int16_t(y0), uint16_t(x1 - x0), uint16_t(y1 - y0)});
+    }
+    const auto dar = [&](xcb_shape_kind_t clase) {
+        xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, clase, XCB_CLIP_ORDERING_UNSORTED, w, 0, 0,
+                             uint32_t(rectangulos.size()), rectangulos.data());
+    };
+    const auto quitar = [&](xcb_shape_kind_t clase) { xcb_shape_mask(c, XCB_SHAPE_SO_SET, clase, w, 0, 0, XCB_NONE); };
+    if (!zona) {
+        quitar(XCB_SHAPE_SK_BOUNDING);
+        quitar(XCB_SHAPE_SK_INPUT);
+    } else if (forma.isEmpty()) {
+        // Nothing to show: no clicks, and without a compositor no pixel either.
+        if (!compuesto) dar(XCB_SHAPE_SK_BOUNDING);
+        else quitar(XCB_SHAPE_SK_BOUNDING);
+        dar(XCB_SHAPE_SK_INPUT);
+    } else if (compuesto) {
+        quitar(XCB_SHAPE_SK_BOUNDING);
+        dar(XCB_SHAPE_SK_INPUT);
+    } else {
+        dar(XCB_SHAPE_SK_BOUNDING);
+        quitar(XCB_SHAPE_SK_INPUT);
+    }
+    xcb_flush(c);
 }
 
 }  // namespace VentanaFlotante

@@ -73,18 +73,25 @@ QStyle* estiloGaleria() {
 }
 
 QIcon iconoBandeja() {
-    QImage img(64, 64, QImage::Format_ARGB32_Premultiplied);
+    QIcon icono;
+    for (int lado : {16, 22, 24, 32, 48, 64}) icono.addPixmap(QPixmap::fromImage(Anfitrion::dibujarIcono(lado)));
+    return icono;
+}
+
+}  // namespace
+
+QImage Anfitrion::dibujarIcono(int lado) {
+    QImage img(lado, lado, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(lado / 64.0, lado / 64.0);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(14, 18, 16));
     p.drawEllipse(QRectF(2, 2, 60, 60));
     OrboW{true, 8, 1.4}.pintar(p, QRectF(4, 4, 56, 56));
-    return QIcon(QPixmap::fromImage(img));
+    return img;
 }
-
-}  // namespace
 
 Anfitrion::Anfitrion(Reloj& reloj, QObject* padre) : QObject(padre), reloj_(reloj) {
     // Several change notices of one atomic replacement come close together: take them as one.

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QFileSystemWatcher>
+#include <QImage>
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
@@ -56,6 +57,10 @@ public:
 
     // The menu of the tray icon and of each widget's context menu.
     QMenu* menu(VentanaWidget* sobre = nullptr);
+
+    // The tray icon, `lado` pixels square: the orb in a dark disc; the orb's bright lines read on a
+    // dark panel, the disc on a light one.
+    static QImage dibujarIcono(int lado);
 
 private:
     void guardar() const;

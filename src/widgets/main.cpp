@@ -1,7 +1,9 @@
 // zentu-widgets: the desktop widgets of Zentu, drawn from the snapshot that the app writes.
 #include "widgets/Anfitrion.h"
 
+#include "plataforma/PlataformaQt.h"
 #include "plataforma/Registro.h"
+#include "plataforma/Traducciones.h"
 
 #include <QApplication>
 #include <QDir>
@@ -9,7 +11,10 @@
 #include <QStandardPaths>
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    // In a Wayland session through XWayland, where the widgets can stay below other windows.
+    PlataformaQt::Argumentos conPlataforma(argc, argv);
+    QApplication app(conPlataforma.argc(), conPlataforma.argv());
+    Traducciones::instalarQt();
     QApplication::setApplicationName(QStringLiteral("zentu-widgets"));
     QApplication::setApplicationDisplayName(QStringLiteral("Widgets de Zentu"));
     QApplication::setDesktopFileName(QStringLiteral("zentu-widgets"));

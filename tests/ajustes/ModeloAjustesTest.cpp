@@ -143,7 +143,7 @@ TEST_F(PruebaModelo, TablaDeTeclasAceptadas) {
         m->parar();
     }
     EXPECT_EQ(ModeloAjustes::textoSinModificador,
-              QStringLiteral("Usa al menos una tecla como ⌥, ⌃ o ⌘, para que no se dispare escribiendo."));
+              QStringLiteral("Usa al menos una tecla como Alt, Ctrl o Super, para que no se dispare escribiendo."));
 }
 
 TEST_F(PruebaModelo, EscCancelaYLasTeclasSueltasNoCuentan) {
@@ -257,6 +257,41 @@ TEST_F(PruebaModelo, InterruptoresLocales) {
     // Defaults of the closures the application may leave alone.
     EXPECT_EQ(esperar(m->cambiarAgente(7, false)), std::optional<QString>(QStringLiteral("Este equipo no está enlazado.")));
     m->accion(QStringLiteral("llamada"));
+}
+
+// The summary switch shows what the morning check will do: on unless a Boolean false is stored.
+// The settings file hands every value back as text, so "false" is off and "0" is not a Boolean.
+TEST(ResumenGuardado, SeLeeComoLoLeeLaManana) {
+    struct Caso {
+        std::optional<QVariant> guardado;
+        bool encendido;
+    };
+    const Caso casos[] = {
+        {std::nullopt, true},
+        {QVariant(false), false},
+        {QVariant(true), true},
+        {QVariant(QStringLiteral("false")), false},
+        {QVariant(QStringLiteral("true")), true},
+        {QVariant(QStringLiteral("0")), true},
+        {QVariant(QStringLiteral("1")), true},
+        {QVariant(QStringLiteral("no")), true},
+        {QVariant(0), true},
+        {QVariant(QStringList{QStringLiteral("false")}), true},
+    };
+    TeclasFalsas teclas;
+    EstadoVoz voz;
+    Atajos atajos(teclas);
+    for (const Caso& c : casos) {
+        const QString clave = QStringLiteral("zentu.resumenManana");
+        if (c.guardado)
+            Preferencias::almacen().setValue(clave, *c.guardado);
+        else
+            Preferencias::almacen().remove(clave);
+        ModeloAjustes m(atajos, voz, true, [] { return std::optional<Cuenta>(); }, [] {}, [](bool) {}, [] {});
+        EXPECT_EQ(m.resumen(), c.encendido) << (c.guardado ? c.guardado->toString().toStdString() : "ausente");
+        EXPECT_EQ(Preferencias::booleano(clave, true), c.encendido);
+    }
+    borrarPreferencias();
 }
 
 TEST_F(PruebaModelo, InterruptorDeInicioEsLaEntradaDeAutoarranque) {

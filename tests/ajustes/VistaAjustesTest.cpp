@@ -22,6 +22,8 @@
 #include <QSlider>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <cmath>
 #include <map>
 
 using Agente = Instantanea::Agente;
@@ -46,7 +48,7 @@ public:
     Estado microfono() override { return estadoMicrofono; }
     bool pantallaPermitida() override { return permitida; }
     bool accesibilidadPermitida() override { return teclas; }
-    QCoro::Task<bool> probarPantalla() override { co_return permitida; }
+    QCoro::Task<Captura> probarPantalla() override { co_return permitida ? Captura::funciona : Captura::noFunciona; }
     bool abrirAjustes(Ajuste) override { return true; }
 };
 
@@ -232,8 +234,8 @@ TEST(VistaAjustes, TextosPequenos) {
     EXPECT_TRUE(BarraAjustes::version().startsWith(QStringLiteral("Versión ")));
 
     struct Teclas { Combinacion c; QStringList caps; };
-    for (const Teclas& c : {Teclas{{49, 0x800}, {"⌥", "Espacio"}}, Teclas{{96, 0}, {"F5"}},
-                            Teclas{{53, 0x1000 | 0x800 | 0x200 | 0x100}, {"⌃", "⌥", "⇧", "⌘", "Esc"}}})
+    for (const Teclas& c : {Teclas{{49, 0x800}, {"Alt", "Espacio"}}, Teclas{{96, 0}, {"F5"}},
+                            Teclas{{53, 0x1000 | 0x800 | 0x200 | 0x100}, {"Ctrl", "Alt", "Mayús", "Super", "Esc"}}})
         EXPECT_EQ(VistaAjustes::teclas(c.c), c.caps) << c.c.texto().toStdString();
 }
 
@@ -257,16 +259,32 @@ TEST(VistaAjustes, RejillaDeAgentes) {
 
 TEST(VistaAjustes, PermisosQueFaltan) {
     using F = PanelEstado::Falta;
-    struct Caso { PanelEstado::Sistema s; bool fn; std::vector<F> faltan; };
+    using B = F::Boton;
+    using S = PanelEstado::Sistema;
+    const F microfono{"Micrófono", "para que Zentu te oiga", B::darPermiso, Permiso::microfono};
+    const F pantalla{"Grabación de pantalla", "para ver tu pantalla", B::darPermiso, Permiso::pantalla};
+    const F reabrir{"Grabación de pantalla", "dado: falta volver a abrir la app", B::reabrir, std::nullopt};
+    const F sinCaptura{"Grabación de pantalla", "este escritorio no ofrece capturas", B::ninguno, std::nullopt};
+    const F wayland{"Atajos de teclado", "no funcionan en una sesión Wayland", B::ninguno, std::nullopt};
+    const F sinX{"Atajos de teclado", "no funcionan sin una sesión X11", B::ninguno, std::nullopt};
+    struct Caso { const char* que; S s; std::vector<F> faltan; };
     const Caso casos[] = {
-        {{true, true, true, true}, true, {}},
-        {{false, true, true, false}, false, {F{Permiso::microfono}}},
-        {{true, false, false, true}, true, {F{Permiso::pantalla, false}}},
-        {{true, false, true, true}, true, {F{Permiso::pantalla, true}}},
-        {{false, false, true, false}, true, {F{Permiso::microfono}, F{Permiso::pantalla, true}, F{Permiso::accesibilidad}}},
+        {"todo listo", {true, true, true, true, true, false, {}}, {}},
+        {"sin micrófono", {false, true, true, true, true, false, {}}, {microfono}},
+        {"sin acceso a la pantalla", {true, false, false, true, true, false, {}}, {pantalla}},
+        {"dado, aún sin efecto", {true, false, true, true, true, false, {}}, {reabrir}},
+        // A Wayland desktop with no Screenshot portal: nothing to grant, nothing to reopen.
+        {"Wayland sin portal", {true, false, true, false, false, true, {}}, {sinCaptura, wayland}},
+        {"sin sesión gráfica", {false, false, false, false, false, false, {}}, {microfono, sinCaptura, sinX}},
+        {"una tecla ocupada", {true, true, true, true, true, false, {"Alt+Espacio"}},
+         {F{"Atajos de teclado", "el escritorio u otra app ya usa Alt+Espacio", B::ninguno, std::nullopt}}},
+        {"tres teclas ocupadas", {true, true, true, true, true, false, {"Alt+Espacio", "Alt+Mayús+Espacio", "Alt+Mayús+C"}},
+         {F{"Atajos de teclado", "el escritorio u otra app ya usa Alt+Espacio, Alt+Mayús+Espacio y Alt+Mayús+C",
+            B::ninguno, std::nullopt}}},
+        // Where no key reaches the program, which of them were grabbed says nothing.
+        {"Wayland con teclas tomadas", {true, true, true, true, false, true, {"Alt+Espacio"}}, {wayland}},
     };
-    for (const Caso& c : casos) EXPECT_EQ(PanelEstado::faltan(c.s, c.fn), c.faltan);
-    EXPECT_EQ(PanelEstado::notaPermiso({Permiso::pantalla, true}), "dado: falta volver a abrir la app");
+    for (const Caso& c : casos) EXPECT_EQ(PanelEstado::faltan(c.s), c.faltan) << c.que;
 }
 
 TEST_F(Ventana, ElAvisoSeBorraALosSeisSegundos) {
@@ -381,8 +399,8 @@ TEST_F(Ventana, ControlesDeLosPaneles) {
     std::map<QString, QAbstractButton*> tarjetas;
     for (auto* t : vista->panelEstado()->findChildren<QAbstractButton*>()) tarjetas[t->accessibleName()] = t;
     ASSERT_TRUE(tarjetas.count("Hablar") && tarjetas.count("Una zona"));
-    EXPECT_EQ(tarjetas["Hablar"]->toolTip(), "Hablar (⌥ Espacio)");
-    EXPECT_EQ(tarjetas["Escribir"]->toolTip(), "Escribir (⌥⇧ C)");
+    EXPECT_EQ(tarjetas["Hablar"]->toolTip(), "Hablar (Alt+Espacio)");
+    EXPECT_EQ(tarjetas["Escribir"]->toolTip(), "Escribir (Alt+Mayús+C)");
     tarjetas["Hablar"]->click();
     tarjetas["Una zona"]->click();
     EXPECT_EQ(acciones, (std::vector<QString>{"llamada", "zona"}));
@@ -577,4 +595,76 @@ TEST_F(Ventana, DescripcionesDeAtajosEnteras) {
         w.hide();
         vista.reset();
     }
+}
+
+// The status pane's three day tiles share the row equally, whatever their texts; the island
+// preview's capsule sits in the middle of its frame, at every preview height and island scale.
+TEST_F(Ventana, CifrasIgualesYPildoraCentrada) {
+    foto = Instantanea::ejemplo();
+    for (QSize tam : {QSize(760, 520), QSize(1200, 900)}) {
+        SCOPED_TRACE(tam.width());
+        VistaAjustes& w = abrir(SeccionAjustes::estado, Esquema::claro, tam);
+        w.show();
+        pruebas::girar(50);
+        const auto& t = w.panelEstado()->tiles();
+        ASSERT_FALSE(w.panelEstado()->findChildren<QLabel*>().isEmpty());
+        for (QWidget* tile : t) {
+            EXPECT_LE(std::abs(tile->width() - t[0]->width()), 1) << "a pixel left over by the division at most";
+            EXPECT_EQ(tile->height(), t[0]->height());
+        }
+        // Every text of a tile is shown whole: wrapped where its share is narrow, never cut.
+        for (QWidget* tile : t)
+            for (const QLabel* l : tile->findChildren<QLabel*>()) {
+                if (l->isHidden()) continue;
+                const QRect necesita = QFontMetrics(l->font()).boundingRect(QRect(0, 0, l->width(), 10000),
+                                                                           Qt::TextWordWrap, l->text());
+                EXPECT_LE(necesita.width(), l->width()) << l->text().toStdString();
+                EXPECT_LE(necesita.height(), l->height()) << l->text().toStdString();
+            }
+
+        w.setSeccion(SeccionAjustes::isla);
+        for (double escala : {0.9, 1.4, 2.2}) {
+            voz.setEscala(escala);
+            const PreviaIsla* previa = w.panelIsla()->previa();
+            const double final = PreviaIsla::escala(previa->height(), escala);
+            ASSERT_TRUE(pruebas::esperarHasta([&] { return previa->escalaMostrada() == final; }));  // the spring settles
+            const QRectF capsula = previa->marcoCapsula();
+            SCOPED_TRACE(escala);
+            EXPECT_NEAR(capsula.center().y(), previa->height() / 2.0, 0.01);
+            EXPECT_NEAR(capsula.center().x(), previa->width() / 2.0, 0.01);
+            EXPECT_NEAR(capsula.height(), 56 * PreviaIsla::escala(previa->height(), escala), 0.01);
+        }
+        w.hide();
+        vista.reset();
+    }
+}
+
+// The light background's glows climb slowly through each 8-bit step: drawn plainly they show
+// rings, bands a dozen pixels wide of one colour. Drawn with noise under the rounding, blocks of
+// pixels average to the exact colour of the glow.
+TEST_F(Ventana, FondoClaroSinAnillos) {
+    VistaAjustes& w = abrir(SeccionAjustes::estado, Esquema::claro, {760, 520});
+    w.show();
+    pruebas::girar(50);
+    const QImage img = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(img.devicePixelRatio(), 1.0);
+    // The exact blue of the background: the lime glow near the top-left corner over the flat
+    // colour (the turquoise one does not reach the top of the window).
+    const auto exacto = [](double x, double y) {
+        const double d = std::hypot(x - 0.08 * 760, y - 0.05 * 520);
+        const double a = d < 420 ? 0.16 * (1 - d / 420) : 0;
+        return (0.965 + (39 / 255.0 - 0.965) * a) * 255;
+    };
+    // Above the pane's title, right of the sidebar: nothing but the background.
+    double peor = 0;
+    for (int x0 = 252; x0 + 8 <= 470; x0 += 8) {
+        double suma = 0, esperada = 0;
+        for (int y = 4; y < 12; ++y)
+            for (int x = x0; x < x0 + 8; ++x) {
+                suma += qBlue(img.pixel(x, y));
+                esperada += exacto(x + 0.5, y + 0.5);
+            }
+        peor = std::max(peor, std::abs(suma - esperada) / 64);
+    }
+    EXPECT_LT(peor, 0.25) << "bloques de 8 × 8 lejos de su color exacto: anillos";
 }

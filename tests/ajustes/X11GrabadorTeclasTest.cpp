@@ -35,7 +35,7 @@ TEST(X11GrabadorTeclas, GrabaConTeclasReales) {
     EstadoVoz voz;
     ModeloAjustes m(atajos, voz, true, [] { return std::optional<Cuenta>(); }, [] {}, [](bool) {}, [] {});
     m.encenderFnControl = [](bool) {};
-    ASSERT_TRUE(atajos.registrada(Cual::llamada)) << "otro programa tiene ⌥ Espacio";
+    ASSERT_TRUE(atajos.registrada(Cual::llamada)) << "otro programa tiene Alt+Espacio";
 
     QLineEdit campo;
     campo.show();

@@ -4,8 +4,11 @@
 
 #include "comun/Ayudas.h"
 #include "plataforma/Preferencias.h"
+#include "zentu/app/Bandeja.h"
 
+#include <QAction>
 #include <QKeyEvent>
+#include <QMenu>
 #include <gtest/gtest.h>
 
 using falsos::cuentaDePrueba;
@@ -265,6 +268,40 @@ TEST_F(Arranque, SalirConUnaLlamadaQueNoTerminaEsperaTresSegundos) {
     llamada->alTerminar(std::nullopt);
     EXPECT_EQ(e.terminado, 1);
     EXPECT_EQ(app.modo, Modo::llamada);
+}
+
+// Where the panel shows no tray icon (as on the tests' bus: no tray host), a plain second start
+// and a right click on the island offer the tray's whole menu; the first time, the island says why.
+TEST_F(Arranque, SinBandejaElMenuLlegaPorUnaSegundaAperturaYPorLaIsla) {
+    ASSERT_FALSE(Bandeja::disponible());
+    falsos::Entorno e;
+    e.guardada = cuentaDePrueba();
+    Preferencias::almacen().setValue(QStringLiteral("zentu.inicioRegistrado"), true);
+    Preferencias::almacen().setValue(QStringLiteral("zentu.resumenManana"), false);
+    App app(e);
+    app.arrancar();
+    auto* bandeja = qobject_cast<Bandeja*>(app.item.get());
+    ASSERT_TRUE(bandeja);
+    EXPECT_FALSE(bandeja->menu()->isVisible());
+
+    app.recibirArgumentos({});
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return bandeja->menu()->isVisible(); }));
+    EXPECT_EQ(app.voz.aviso(),
+              QStringLiteral("Tu barra no muestra iconos: abre Zentu AI otra vez para ver su menú."));
+    EXPECT_EQ(e.traza.cues().count("error"), 1);
+    QStringList textos;
+    for (QAction* a : bandeja->menu()->actions())
+        if (!a->isSeparator()) textos << a->text();
+    EXPECT_TRUE(textos.contains("Abrir Zentu AI")) << textos.join(" | ").toStdString();
+    EXPECT_EQ(textos.last(), "Salir de Zentu AI");
+    bandeja->menu()->hide();
+
+    // The island's right click: the same menu, not told again; what is chosen reaches the program.
+    e.isla->alMenu(QPoint(40, 40));
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return bandeja->menu()->isVisible(); }));
+    EXPECT_EQ(e.traza.cues().count("error"), 1);
+    bandeja->menu()->actions().last()->trigger();
+    EXPECT_EQ(e.terminado, 1);
 }
 
 }  // namespace

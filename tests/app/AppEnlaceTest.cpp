@@ -142,6 +142,32 @@ TEST_F(Enlace, RechazarInformaYEscondeLaIsla) {
     EXPECT_EQ(informes(), QStringList{"POST /api/dudas/11/sin-contestar {\"motivo\":\"rechazada\"}"});
 }
 
+// The island's delayed hides (after a warning, after the chat closes, after a quiet conversation)
+// are meant for an idle island: a call that starts ringing in between keeps it, or the owner
+// could neither see nor answer the call.
+TEST_F(Enlace, UnaLlamadaQueSuenaNoSeEscondeConLaIslaOciosa) {
+    arrancar();
+    const std::pair<const char*, std::function<void()>> casos[] = {
+        {"aviso", [&] { app->mostrarAviso(QStringLiteral("Algo falló.")); }},
+        {"chat cerrado", [&] {
+             app->mostrarIsla();
+             app->cerrarChat();
+         }},
+    };
+    qint64 consulta = 30;
+    for (const auto& [nombre, antes] : casos) {
+        antes();
+        ASSERT_TRUE(app->voz.visible()) << nombre;
+        ASSERT_TRUE(sonar(++consulta)) << nombre;
+        avanzar(5);
+        EXPECT_TRUE(app->sonando) << nombre;
+        EXPECT_TRUE(app->voz.visible()) << nombre;
+        e.isla->acciones.rechazar();
+        ASSERT_FALSE(app->sonando);
+        avanzar(1);
+    }
+}
+
 TEST_F(Enlace, CanceladaYEnCursoParanElTimbreSinInformar) {
     arrancar();
     ASSERT_TRUE(sonar(7));
@@ -165,11 +191,16 @@ TEST_F(Enlace, CanceladaYEnCursoParanElTimbreSinInformar) {
 
 TEST_F(Enlace, LasLlamadasQueNoPuedenSonar) {
     arrancar();
-    // Incomplete: no "pregunta", an id that is not a number, an agent that is not text.
+    // Incomplete: no "pregunta", an id that is not a whole number of the 64-bit range, an agent
+    // that is not text.
     const QJsonObject incompletas[] = {
         {{"consultaId", 7}, {"agente", "ventas"}},
         {{"consultaId", "7"}, {"pregunta", "x"}, {"agente", "ventas"}},
         {{"consultaId", 7}, {"pregunta", "x"}, {"agente", 3}},
+        {{"consultaId", 1e300}, {"pregunta", "x"}, {"agente", "ventas"}},
+        {{"consultaId", -1e300}, {"pregunta", "x"}, {"agente", "ventas"}},
+        {{"consultaId", 9.3e18}, {"pregunta", "x"}, {"agente", "ventas"}},
+        {{"consultaId", 7.5}, {"pregunta", "x"}, {"agente", "ventas"}},
     };
     for (const QJsonObject& d : incompletas) {
         lineas.lineas.clear();
@@ -260,6 +291,71 @@ TEST_F(Enlace, UnaSesionVencidaDuranteLaLlamadaDesenlaza) {
     EXPECT_FALSE(app->cuenta);
     EXPECT_EQ(app->voz.aviso(), QStringLiteral("Tu sesión en Zentu venció."));
     EXPECT_TRUE(esperarHasta([&] { return informes().contains("DELETE /api/pairing/este "); }));
+}
+
+// The service stops taking the token: at start (the channel's path lookup) or while connected
+// (the lookup after the server drops the socket). The program unpairs as the owner would, says so
+// once in the island and opens the pairing window; later refusals of that token change nothing.
+TEST_F(Enlace, UnTokenRechazadoDesenlazaYLoDiceUnaVez) {
+    const QString vencida = QStringLiteral("Tu enlace con Zentu venció. Vuelve a escanear el código del panel.");
+    for (const bool alArrancar : {true, false}) {
+        SCOPED_TRACE(alArrancar ? "al arrancar" : "ya conectado");
+        app.reset();
+        servicio.control("POST", "token", QJsonObject{{"tokens", QJsonArray{"token-bueno"}}});
+        lineas.lineas.clear();
+        Cuenta vieja = cuenta();
+        if (alArrancar) {
+            vieja.token = QStringLiteral("token-viejo");
+            e.guardada = vieja;
+            e.traza.olvidar();
+            app = std::make_unique<App>(e);
+            app->arrancar();
+        } else {
+            arrancar();
+            e.traza.olvidar();
+            servicio.control("POST", "token", QJsonObject{{"tokens", QJsonArray{}}});
+            servicio.desconectarTodos();
+            ASSERT_TRUE(esperarHasta([&] { return lineas.hay("[canal] reconecto en 2 s"); }));
+            avanzar(2);
+        }
+        ASSERT_TRUE(esperarHasta([&] { return !app->cuenta.has_value(); }));
+        EXPECT_TRUE(lineas.hay("[canal] sesión vencida"));
+        EXPECT_FALSE(e.guardada);
+        EXPECT_TRUE(e.traza.pasos.contains("instantánea vacía"));
+        EXPECT_TRUE(e.traza.pasos.contains("enlace mostrar"));
+        EXPECT_FALSE(app->canal || app->chat || app->pendientes || app->widgets);
+        EXPECT_EQ(app->voz.aviso(), vencida);
+        EXPECT_EQ(e.traza.cues().count("error"), 1);
+
+        // Another component hears the same refusal later: nothing more happens.
+        EXPECT_THROW(pruebas::esperar(API::pedir(vieja, "/api/dudas/canal", "GET")), ErrorZentu);
+        pruebas::girar(100);
+        EXPECT_EQ(e.traza.cues().count("error"), 1);
+        EXPECT_EQ(e.traza.pasos.count("enlace mostrar"), 1);
+    }
+}
+
+// A call that ends because the token was refused, after the channel already told the owner.
+TEST_F(Enlace, LaLlamadaQueTerminaPorElMismoTokenNoLoRepite) {
+    arrancar();
+    app->alternarLlamada();
+    ASSERT_TRUE(e.llamada);
+    e.traza.olvidar();
+    servicio.control("POST", "token", QJsonObject{{"tokens", QJsonArray{}}});
+    servicio.desconectarTodos();
+    ASSERT_TRUE(esperarHasta([&] { return lineas.hay("[canal] reconecto en 2 s"); }));
+    avanzar(2);
+    ASSERT_TRUE(esperarHasta([&] { return !app->cuenta.has_value(); }));
+    ASSERT_TRUE(e.llamada);  // a call in progress is left to end by itself
+    e.llamada->alTerminar(ErrorLlamada{QStringLiteral("Tu enlace con Zentu venció. Vuelve a escanear el código del panel."), true});
+    EXPECT_EQ(e.traza.cues().count("error"), 1);
+    EXPECT_EQ(e.traza.pasos.count("llavero borrar"), 1);
+    // Paired again, an expired session is news again.
+    app->enlazada(cuenta());
+    e.traza.olvidar();
+    app->sesionVencida(QStringLiteral("x"));
+    EXPECT_EQ(e.traza.cues().count("error"), 1);
+    EXPECT_FALSE(app->cuenta);
 }
 
 TEST_F(Enlace, ElSonidoDeLosMensajesDelChat) {

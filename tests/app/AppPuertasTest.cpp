@@ -112,6 +112,9 @@ TEST(PuertasEnvio, Preparar) {
     EXPECT_EQ(Puertas::preparar({"zentu", "--enviar-a-zentu", "a.txt", "/x/b.pdf", "file:///x/c%20d.png", "--chat"}, {}),
               (QStringList{"zentu", "--enviar-a-zentu", aqui + "/a.txt", "/x/b.pdf", "/x/c d.png", "--chat"}));
     EXPECT_EQ(Puertas::preparar({"zentu", "a.txt"}, {}), (QStringList{"zentu", "a.txt"}));
+    // A name that begins with ":" is the owner's file in the caller's folder, never a resource.
+    EXPECT_EQ(Puertas::preparar({"zentu", "--enviar-a-zentu", ":precios.txt", "sub/../b.pdf"}, {}, "/home/dueno"),
+              (QStringList{"zentu", "--enviar-a-zentu", "/home/dueno/:precios.txt", "/home/dueno/b.pdf"}));
     const auto e1 = Puertas::envio({"zentu", "--enviar-a-zentu", "/x/a", "/x/b", "--chat"});
     ASSERT_TRUE(e1);
     EXPECT_EQ(e1->archivos, (QStringList{"/x/a", "/x/b"}));

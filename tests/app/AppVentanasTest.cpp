@@ -6,9 +6,13 @@
 #include "plataforma/CapturaZona.h"
 #include "plataforma/Preferencias.h"
 #include "zentu/ajustes/ModeloAjustes.h"
+#include "zentu/ajustes/VistaAjustes.h"
+#include "zentu/app/EntornoEscritorio.h"
 #include "zentu/escritorio/ModeloDudas.h"
 #include "zentu/escritorio/VistaAgentesFlotante.h"
+#include "zentu/isla/Permisos.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -230,6 +234,38 @@ TEST_F(Ventanas, LaZonaSinPermisoAvisa) {
     EXPECT_EQ(app->voz.aviso(), QStringLiteral("Falta el permiso de grabación de pantalla."));
 }
 
+// A desktop with no screen capture at all (Wayland without a Screenshot portal): every road to a
+// capture tells the owner so in the island, in one text, and asks for no permission.
+TEST_F(Ventanas, SinCapturaEnElEscritorioCadaCaminoLoDice) {
+    const QString texto = QStringLiteral("No se pudo capturar la pantalla: este escritorio no ofrece capturas.");
+    Permiso::ponerPantallaOfrecida(false);
+    struct Restaurar {
+        ~Restaurar() { Permiso::ponerPantallaOfrecida(true); }
+    } restaurar;
+    e.pantallaFunciona = false;
+    e.captura = CapturaDePantalla{std::nullopt, false, texto};
+    app->abrirAjustes();
+    auto* m = qobject_cast<ModeloAjustes*>(app->modeloAjustes.get());
+    ASSERT_NE(m, nullptr);
+    const std::vector<std::pair<const char*, std::function<void()>>> caminos = {
+        {"atajo de zona", [&] { app->zonaEnChat(); }},
+        {"pantalla al chat", [&] { app->verPantallaEnChat(); }},
+        {"tarjeta Una zona", [&] { m->accion("zona"); }},
+        {"tarjeta Mi pantalla", [&] { m->accion("pantalla"); }},
+    };
+    for (const auto& [nombre, camino] : caminos) {
+        SCOPED_TRACE(nombre);
+        avanzar(10);
+        app->voz.setAviso(std::nullopt);
+        e.traza.olvidar();
+        camino();
+        ASSERT_TRUE(pruebas::esperarHasta([&] { return app->voz.aviso().has_value(); }));
+        EXPECT_EQ(app->voz.aviso(), texto);
+        EXPECT_TRUE(app->voz.visible());
+        EXPECT_FALSE(e.traza.pasos.contains("pedir permiso de pantalla"));
+    }
+}
+
 TEST_F(Ventanas, LaTarjetaDeDecisiones) {
     ASSERT_TRUE(e.pendientes);
     e.pendientes->dudas = {QJsonObject{{"id", 17}, {"question", "¿Descuento?"}}, QJsonObject{{"id", 18}, {"question", "¿Envío?"}}};
@@ -261,6 +297,54 @@ TEST_F(Ventanas, LaTarjetaDeDecisiones) {
     e.pendientes->alCambiarLista();
     EXPECT_EQ(m->abierta(), 18);
     EXPECT_EQ(App::anchoDudas(1920), 960);
+}
+
+// A link to one question opens that question, or nothing of another one: a question no longer
+// pending is told in the island; a link without a number opens the cards as "pendientes" does.
+TEST_F(Ventanas, UnEnlaceAUnaDudaQueNoEstaPendiente) {
+    ASSERT_TRUE(e.pendientes);
+    e.pendientes->dudas = {QJsonObject{{"id", 17}, {"question", "¿Descuento?"}}, QJsonObject{{"id", 18}, {"question", "¿Envío?"}}};
+    struct Caso {
+        const char* enlace;
+        std::optional<qint64> abierta;  // none: no card, the island's notice
+    };
+    const Caso casos[] = {{"zuzadari://duda/18", 18},     {"zuzadari://duda/99999", std::nullopt},
+                          {"zuzadari://duda/-1", std::nullopt}, {"zuzadari://duda/17", 17},
+                          {"zuzadari://duda/abc", 17},    {"zuzadari://duda/9223372036854775807", std::nullopt}};
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.enlace);
+        if (app->tarjeta) app->tarjeta->hide();
+        app->voz.setAviso(std::nullopt);
+        app->abrirEnlaces({QString::fromLatin1(c.enlace)});
+        if (c.abierta) {
+            ASSERT_TRUE(app->tarjeta && app->tarjeta->isVisible());
+            auto* m = app->tarjeta->findChild<ModeloDudas*>();
+            ASSERT_TRUE(m);
+            EXPECT_EQ(m->abierta(), c.abierta);
+            EXPECT_EQ(app->voz.aviso(), std::nullopt);
+        } else {
+            EXPECT_FALSE(app->tarjeta && app->tarjeta->isVisible());
+            EXPECT_EQ(app->voz.aviso(), QStringLiteral("Esa duda ya está resuelta."));
+        }
+    }
+
+    // Before the store's first load nothing says what is pending: the link waits for it.
+    e.pendientes->cargado_ = false;
+    e.pendientes->dudas.clear();
+    app->tarjeta->hide();
+    app->voz.setAviso(std::nullopt);
+    app->abrirEnlaces({QStringLiteral("zuzadari://duda/18")});
+    EXPECT_FALSE(app->tarjeta->isVisible());
+    EXPECT_EQ(app->voz.aviso(), std::nullopt);
+    e.pendientes->dudas = {QJsonObject{{"id", 17}}, QJsonObject{{"id", 18}}};
+    e.pendientes->cargado_ = true;
+    e.pendientes->alCambiar(2, e.pendientes->dudas, 0);
+    ASSERT_TRUE(app->tarjeta && app->tarjeta->isVisible());
+    EXPECT_EQ(app->tarjeta->findChild<ModeloDudas*>()->abierta(), 18);
+    // Once only.
+    app->tarjeta->hide();
+    e.pendientes->alCambiar(2, e.pendientes->dudas, 0);
+    EXPECT_FALSE(app->tarjeta->isVisible());
 }
 
 TEST_F(Ventanas, LaTarjetaDelEquipo) {
@@ -371,6 +455,53 @@ TEST_F(Ventanas, LaCapturaSeBorraAlDejarLaLista) {
     e.chat->alDejarPendientes({propia, ajena});
     EXPECT_FALSE(QFile::exists(propia));
     EXPECT_TRUE(QFile::exists(ajena));
+}
+
+// The program ends (SIGTERM) with the real settings window on screen: the window is hidden on its
+// way out, and its hiding stops the model it shows, which must still be there.
+TEST(SalirConAjustes, LaVentanaSeVaAntesQueSuModelo) {
+    class ConAjustesReales : public falsos::Entorno {
+    public:
+        std::unique_ptr<PuertoVentana> crearVentanaAjustes(ModeloAjustes& m) override {
+            return escritorio.crearVentanaAjustes(m);
+        }
+        EntornoEscritorio escritorio;
+    };
+    // Sees the view hidden and notes whether its model was alive at that moment.
+    class Vigia : public QObject {
+    public:
+        explicit Vigia(QObject* modelo) : modelo_(modelo) {}
+        std::optional<bool> modeloVivo;
+
+    protected:
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Hide && !modeloVivo) modeloVivo = !modelo_.isNull();
+            return false;
+        }
+
+    private:
+        QPointer<QObject> modelo_;
+    };
+
+    Preferencias::almacen().clear();
+    Preferencias::almacen().setValue(QStringLiteral("zentu.resumenManana"), false);
+    Preferencias::almacen().setValue(QStringLiteral("zentu.inicioRegistrado"), true);
+    ConAjustesReales e;
+    e.guardada = cuentaDePrueba();
+    auto app = std::make_unique<App>(e);
+    app->arrancar();
+    app->abrirAjustes();
+    VistaAjustes* vista = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && !vista) vista = w->findChild<VistaAjustes*>();
+    ASSERT_TRUE(vista);
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return vista->isVisible(); }));
+    Vigia vigia(app->modeloAjustes.get());
+    vista->installEventFilter(&vigia);
+    app.reset();
+    ASSERT_TRUE(vigia.modeloVivo.has_value());
+    EXPECT_TRUE(*vigia.modeloVivo);
+    Preferencias::almacen().clear();
 }
 
 }  // namespace

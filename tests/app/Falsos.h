@@ -235,7 +235,9 @@ public:
         a.permisos = [yo] { return yo ? yo->permisos_ : QList<QJsonObject>{}; };
         return a;
     }
+    bool cargado() const override { return cargado_; }
     QList<QJsonObject> dudas, permisos_;
+    bool cargado_ = true;
 };
 
 class Widgets : public PuertoWidgets {

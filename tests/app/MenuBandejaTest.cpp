@@ -4,7 +4,10 @@
 #include <QAction>
 #include <QImage>
 #include <QMenu>
+#include <QPainter>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace {
 
@@ -50,16 +53,19 @@ QStringList lineas(const std::vector<Elemento>& m) {
 TEST(MenuBandeja, SinCuentaNiAgentes) {
     const auto d = datos();
     const auto m = MenuBandeja::construir(d);
-    const QString llamar = "Llamar a Zentu" + (d.llamada.paraMenu() ? QString() : "  " + d.llamada.texto()) +
-                           " — O mantén " + d.conversacion.texto() + " para una nota de voz";
-    QStringList esperado{llamar};
-    for (auto [titulo, c] : {std::pair{QStringLiteral("Abrir el chat"), d.chat},
-                             std::pair{QStringLiteral("Ver mi pantalla"), d.pantalla},
-                             std::pair{QStringLiteral("Capturar una zona"), d.zona}})
-        esperado << titulo + (c.paraMenu() ? QString() : "  " + c.texto());
-    esperado << "---" << "Abrir Zentu AI" << "Buscar actualizaciones…" << "---" << "Enlazar con el panel…"
-             << "Salir de Zentu AI";
+    // Hot keys are written out in the one notation of every view, never left to the tray.
+    const QStringList esperado{"Llamar a Zentu  Alt+Espacio — O mantén Alt+Mayús+Espacio para una nota de voz",
+                               "Abrir el chat  Alt+Mayús+C",
+                               "Ver mi pantalla  Alt+Mayús+P",
+                               "Capturar una zona  Alt+Mayús+Z",
+                               "---",
+                               "Abrir Zentu AI",
+                               "Buscar actualizaciones…",
+                               "---",
+                               "Enlazar con el panel…",
+                               "Salir de Zentu AI"};
     EXPECT_EQ(lineas(m), esperado);
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(m[i].tecla) << i;
 
     // Actions and the fixed keys (the Mac's command is control here).
     EXPECT_EQ(m[0].accion, Accion::llamada);
@@ -82,7 +88,7 @@ TEST(MenuBandeja, AtajoSinFormaDeMenuVaEnElTitulo) {
     d.chat = Combinacion{0x7A, 0x1000};  // control + F1: a function key has no one-character form
     ASSERT_FALSE(d.chat.paraMenu());
     const auto m = MenuBandeja::construir(d);
-    EXPECT_EQ(m[1].titulo, "Abrir el chat  " + d.chat.texto());
+    EXPECT_EQ(m[1].titulo, "Abrir el chat  Ctrl+F1");
     EXPECT_FALSE(m[1].tecla);
 }
 
@@ -170,7 +176,7 @@ TEST(MenuBandeja, NombresYContador) {
     EXPECT_EQ(MenuBandeja::ayudaContador(1), "1 decisión espera por ti");
     EXPECT_EQ(MenuBandeja::ayudaContador(3), "3 decisiones esperan por ti");
     const Combinacion a{49, 0x0800 | 0x0200}, b{45, 0x1000 | 0x0100};
-    EXPECT_EQ(MenuBandeja::ayudaIcono(a, b), "Zentu AI · llamada " + a.texto() + " · conversación " + b.texto());
+    EXPECT_EQ(MenuBandeja::ayudaIcono(a, b), "Zentu AI · llamada Alt+Mayús+Espacio · conversación Ctrl+Super+N");
 }
 
 TEST(MenuBandeja, QMenuExportaLoMismo) {
@@ -214,6 +220,29 @@ TEST(MenuBandeja, Icono) {
                 EXPECT_EQ(esquina.alpha(), 0);
             else
                 EXPECT_GT(esquina.red(), 150);  // the red count badge
+        }
+    }
+}
+
+// Whatever the desktop's scheme, the icon reads on a dark panel and on a light one: enough of its
+// pixels stand well apart from the panel's colour.
+TEST(MenuBandeja, IconoSeVeEnBarrasOscurasYClaras) {
+    auto luma = [](QColor c) { return 0.299 * c.red() + 0.587 * c.green() + 0.114 * c.blue(); };
+    for (auto [nombre, tinta] : {std::pair{"claro", QColor(26, 26, 26)}, std::pair{"oscuro", QColor(242, 242, 242)}}) {
+        for (const QColor barra : {QColor(24, 24, 24), QColor(46, 52, 54), QColor(236, 236, 236), QColor(255, 255, 255)}) {
+            QImage vista(22, 22, QImage::Format_ARGB32_Premultiplied);
+            vista.fill(barra);
+            {
+                QPainter p(&vista);
+                p.drawImage(0, 0, MenuBandeja::dibujarIcono(22, tinta));
+            }
+            int destacan = 0;
+            for (int y = 0; y < vista.height(); ++y)
+                for (int x = 0; x < vista.width(); ++x)
+                    if (std::abs(luma(vista.pixelColor(x, y)) - luma(barra)) > 110) ++destacan;
+            EXPECT_GE(destacan, 50) << nombre << " sobre " << barra.name().toStdString();
+            vista.scaled(176, 176).save(pruebas::carpetaArtefactos("app") +
+                                      QStringLiteral("/icono-%1-en-%2.png").arg(nombre, barra.name().mid(1)));
         }
     }
 }

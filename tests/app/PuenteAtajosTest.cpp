@@ -1,10 +1,13 @@
 #include "comun/Ayudas.h"
 #include "zentu/app/PuenteAtajos.h"
 #include "zentu/app/ServicioAtajos.h"
+#include "zentu/chat/ChatZentu.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -140,6 +143,54 @@ TEST(PuenteAtajos, EnviarArchivo) {
     EXPECT_TRUE(e.enviados.isEmpty());
 }
 
+// A file the chat would refuse is refused before a byte of it is copied; an accepted one is
+// copied away from the caller's thread, so the program keeps turning meanwhile.
+TEST(PuenteAtajos, ArchivoGrandeNoSeCopia) {
+    QTemporaryDir dir;
+    const QString grande = dir.filePath("video.mp4");
+    {
+        QFile f(grande);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(ChatZentu::kLimiteBytes + 1));  // sparse: nothing is written
+    }
+    Enlazado e;
+    auto r = pruebas::esperar(e.puente.enviarArchivoAZentu(grande, "mira"));
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.texto, "No se pudo enviar: El archivo pasa de 45 MB.");
+    EXPECT_TRUE(e.enviados.isEmpty());
+
+    const QString chico = dir.filePath("nota.txt");
+    {
+        QFile f(chico);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("hola");
+    }
+    auto tarea = e.puente.enviarArchivoAZentu(chico, "");
+    EXPECT_TRUE(e.enviados.isEmpty());  // not copied and handed over within the call itself
+    r = pruebas::esperar(std::move(tarea));
+    EXPECT_TRUE(r.ok) << r.texto.toStdString();
+    EXPECT_EQ(e.enviados, QStringList{"nota.txt|hola|"});
+}
+
+// An answer cannot tell which question it answers: while one question waits, another is refused
+// at once and never reaches the chat.
+TEST(PuenteAtajos, UnaPreguntaALaVez) {
+    Enlazado e;
+    QStringList preguntadas;
+    e.puente.preguntar = [&](QString p) {
+        preguntadas << p;
+        return tarde(QStringLiteral("Respuesta a ") + p, 50);
+    };
+    auto primera = e.puente.preguntarAZentu("¿uno?");
+    const ResultadoAtajo segunda = pruebas::esperar(e.puente.preguntarAZentu("¿dos?"));
+    EXPECT_FALSE(segunda.ok);
+    EXPECT_EQ(segunda.texto, "Zentu aún contesta otra pregunta. Vuelve a preguntar en un momento.");
+    EXPECT_EQ(pruebas::esperar(std::move(primera)).texto, "Respuesta a ¿uno?");
+    EXPECT_EQ(preguntadas, QStringList{"¿uno?"});
+    // Once answered, the next question is taken.
+    EXPECT_EQ(pruebas::esperar(e.puente.preguntarAZentu("¿tres?")).texto, "Respuesta a ¿tres?");
+}
+
 TEST(PuenteAtajos, NombreSeguro) {
     for (auto [ruta, nombre] : {std::pair{"/a/b/c.txt", "c.txt"}, std::pair{"", "archivo"}, std::pair{"/a/b/", "archivo"},
                                 std::pair{"/a/..", "archivo"}, std::pair{".", "archivo"}, std::pair{"x", "x"}})
@@ -186,6 +237,38 @@ TEST(ServicioAtajos, PorDBus) {
     }
     EXPECT_EQ(e.abiertos, (QStringList{"llamada", "chat"}));
     EXPECT_EQ(e.enviados, QStringList{"nota.txt|hola|ve esto"});
+
+    // A file whose name begins with ":", named from the folder it is in.
+    {
+        QFile dosPuntos(dir.path() + "/:precios.txt");
+        ASSERT_TRUE(dosPuntos.open(QIODevice::WriteOnly));
+        dosPuntos.write("tacos 25");
+    }
+    const QString antes = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    {
+        QString salida, error;
+        QTextStream s(&salida), er(&error);
+        EXPECT_EQ(ClienteAtajos::ejecutar({"zentu", "--enviar-archivo", ":precios.txt"}, s, er, cliente, nombre), 0)
+            << error.toStdString();
+    }
+    QDir::setCurrent(antes);
+    EXPECT_EQ(e.enviados.value(1).toStdString(), ":precios.txt|tacos 25|");
+    // Another caller of the interface must name the file by its absolute path: a relative name
+    // (and a resource of the program's own) is refused, and nothing is sent.
+    QString recurso;
+    for (QDirIterator i(":", QDir::Files, QDirIterator::Subdirectories); i.hasNext() && recurso.isEmpty();)
+        recurso = i.next();
+    ASSERT_TRUE(recurso.startsWith(":/")) << recurso.toStdString();
+    for (const QString& ruta : {recurso, QStringLiteral("nota.txt")}) {
+        QDBusMessage pedido = QDBusMessage::createMethodCall(nombre, ServicioAtajos::camino(), ServicioAtajos::interfaz(),
+                                                             QStringLiteral("EnviarArchivo"));
+        pedido << ruta << QString();
+        const QDBusMessage respuesta = cliente.call(pedido, QDBus::BlockWithGui);
+        EXPECT_EQ(respuesta.errorName().toStdString(), ServicioAtajos::nombreError().toStdString()) << ruta.toStdString();
+        EXPECT_EQ(respuesta.errorMessage().toStdString(), ("No se pudo leer " + ruta).toStdString());
+    }
+    EXPECT_EQ(e.enviados.size(), 2);
 
     // Failures come back as their texts, exit status 1.
     e.respuesta.reset();

@@ -82,6 +82,20 @@ TEST(Puertas, Enlaces) {
     EXPECT_TRUE(r.hechos.isEmpty());
 }
 
+TEST(Puertas, RutaAbsolutaDesdeLaCarpetaDeQuienLlama) {
+    const std::pair<const char*, const char*> casos[] = {
+        {":precios.txt", "/home/dueno/:precios.txt"},
+        {":/iconos/logo.svg", "/home/dueno/:/iconos/logo.svg"},
+        {"factura marzo.pdf", "/home/dueno/factura marzo.pdf"},
+        {"./a/../b.txt", "/home/dueno/b.txt"},
+        {"/tmp/x.pdf", "/tmp/x.pdf"},
+        {"", ""},
+    };
+    for (const auto& [ruta, absoluta] : casos)
+        EXPECT_EQ(Puertas::absoluta(ruta, "/home/dueno"), absoluta) << ruta;
+    EXPECT_EQ(Puertas::absoluta("a.txt", "/"), "/a.txt");
+}
+
 TEST(Puertas, Citar) {
     EXPECT_EQ(Puertas::citar("uno\n\ndos"), "> uno\n> \n> dos\n\n");
     EXPECT_EQ(Puertas::citar("hola"), "> hola\n\n");

@@ -25,8 +25,10 @@ struct Fin {
     QString salida, errores;
 };
 
-Fin correr(const QStringList& argumentos, int ms = 20000) {
+Fin correr(const QStringList& argumentos, int ms = 20000,
+          const QProcessEnvironment& entorno = QProcessEnvironment::systemEnvironment()) {
     QProcess p;
+    p.setProcessEnvironment(entorno);
     p.start(programa(), argumentos);
     EXPECT_TRUE(p.waitForStarted(5000));
     const bool termino = pruebas::esperarHasta([&] { return p.state() == QProcess::NotRunning; }, ms);
@@ -43,12 +45,60 @@ bool enElBus() {
     return QDBusConnection::sessionBus().interface()->isServiceRegistered(QStringLiteral("ai.zentu.voz")).value();
 }
 
+// Over a remote shell: no display of any kind.
+QProcessEnvironment sinPantalla() {
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) e.remove(QString::fromLatin1(v));
+    return e;
+}
+
+// From cron: no display and no address of the session bus either; the user's runtime folder
+// holds the bus (as the session manager keeps it there) when `bus` is given.
+QProcessEnvironment comoCron(const QString& carpeta, bool bus) {
+    QProcessEnvironment e = sinPantalla();
+    const QString direccion = e.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    e.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    e.insert(QStringLiteral("XDG_RUNTIME_DIR"), carpeta);
+    const QString prefijo = QStringLiteral("unix:path=");
+    EXPECT_TRUE(direccion.startsWith(prefijo)) << direccion.toStdString();
+    if (bus) {
+        EXPECT_TRUE(QFile::link(direccion.mid(prefijo.size()).section(',', 0, 0), carpeta + "/bus"));
+    }
+    return e;
+}
+
+const QString sinCuenta = QStringLiteral("Abre Zentu AI en este equipo y enlázalo con tu cuenta primero.");
+
+TEST(Automatizacion, SinPantallaNiProgramaDiceElMotivo) {
+    ASSERT_FALSE(enElBus());
+    QTemporaryDir sinBus;
+    struct Caso {
+        QStringList args;
+        QProcessEnvironment entorno;
+        QString error;
+    };
+    const std::vector<Caso> casos = {
+        {{"--pendientes"}, sinPantalla(), sinCuenta},
+        {{"--preguntar", "¿Cuánto vendí?"}, sinPantalla(), sinCuenta},
+        {{"zuzadari://chat"}, sinPantalla(),
+         "Zentu AI no está abierto en esta sesión, y sin pantalla (DISPLAY o WAYLAND_DISPLAY) no puede abrirse aquí."},
+        {{"--pendientes"}, comoCron(sinBus.path(), false),
+         "No se encontró el bus de sesión de D-Bus donde corre Zentu AI (DBUS_SESSION_BUS_ADDRESS)."},
+    };
+    for (const Caso& c : casos) {
+        const Fin f = correr(c.args, 20000, c.entorno);
+        EXPECT_EQ(f.estado, 1) << c.args.join(' ').toStdString() << "\n" << f.errores.toStdString();
+        EXPECT_EQ(f.salida, "");
+        EXPECT_EQ(f.errores.trimmed().toStdString(), c.error.toStdString()) << c.args.join(' ').toStdString();
+    }
+}
+
 TEST(Automatizacion, SinProgramaAbiertoDiceQueFaltaEnlazar) {
     ASSERT_FALSE(enElBus());
     const Fin f = correr({"--pendientes"});
     EXPECT_EQ(f.estado, 1);
     EXPECT_EQ(f.salida, "");
-    EXPECT_EQ(f.errores.trimmed(), "Abre Zentu AI en este equipo y enlázalo con tu cuenta primero.");
+    EXPECT_EQ(f.errores.trimmed().toStdString(), sinCuenta.toStdString());
 }
 
 TEST(Automatizacion, ElProgramaEnlazadoContesta) {
@@ -87,6 +137,18 @@ TEST(Automatizacion, ElProgramaEnlazadoContesta) {
         << f.salida.toStdString() << f.errores.toStdString();
     EXPECT_EQ(f.estado, 0);
     EXPECT_EQ(f.salida, "Tienes 2 pendientes.\n1. ¿Le doy descuento?\n2. ¿Abrimos el domingo?\n");
+
+    // The same over a remote shell and from cron, where there is no display.
+    QTemporaryDir deCron;
+    for (const QProcessEnvironment& entorno : {sinPantalla(), comoCron(deCron.path(), true)}) {
+        f = correr({"--pendientes"}, 20000, entorno);
+        EXPECT_EQ(f.estado, 0) << f.errores.toStdString();
+        EXPECT_EQ(f.salida, "Tienes 2 pendientes.\n1. ¿Le doy descuento?\n2. ¿Abrimos el domingo?\n");
+    }
+    // A link handed over without a display reaches the running program.
+    f = correr({"zuzadari://chat"}, 20000, sinPantalla());
+    EXPECT_EQ(f.estado, 0) << f.errores.toStdString();
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return leer().contains("[enlace] abierto desde un widget: chat"); }, 10000));
 
     QTemporaryDir dir;
     const QString archivo = dir.filePath("lista de precios.txt");

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QScreen>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -55,9 +56,11 @@ TEST(X11Chat, ElChatSigueALaIsla) {
     };
     EXPECT_TRUE(centrado());
 
-    // Dragged by the owner: the chat comes along.
+    // Dragged by the owner (a press on the island, then the move): the chat comes along.
     const QRect antes = chat->frameGeometry();
+    QTest::mousePress(isla, Qt::LeftButton, {}, QPoint(2, 2));
     isla->move(isla->pos() + QPoint(-420, 260));
+    QTest::mouseRelease(isla, Qt::LeftButton, {}, QPoint(2, 2));
     ASSERT_TRUE(pruebas::esperarHasta([&] { return chat->frameGeometry() != antes; }));
     pruebas::girar(300);
     EXPECT_TRUE(centrado());

@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QPixmap>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -150,7 +151,36 @@ TEST(Proceso, AbrirVentanaMuestraLosAjustesAlSegundo) {
         s->grabWindow(0).save(pruebas::carpetaArtefactos("app") + "/ajustes-al-arrancar.png");
     ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
     ASSERT_TRUE(pruebas::esperarHasta([&] { return p.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p.exitCode(), 0);
+}
+
+// Qt's own texts (file chooser, text fields' menu) come from its Spanish catalogue in both
+// programs: each has it open once started.
+TEST(Proceso, AmbosProgramasTraenLosTextosDeQtEnEspanol) {
+    Llavero::borrar();
+    QTemporaryDir propia;
+    QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
+    entorno.insert(QStringLiteral("XDG_RUNTIME_DIR"), propia.path());
+    const QString widgets = QCoreApplication::applicationDirPath() + QStringLiteral("/../src/widgets/zentu-widgets");
+    for (const QString& ruta : {programa(), widgets}) {
+        QProcess p;
+        p.setProcessEnvironment(entorno);
+        p.start(ruta, {});
+        ASSERT_TRUE(p.waitForStarted(5000));
+        QString errores;
+        EXPECT_TRUE(pruebas::esperarHasta(
+            [&] {
+                errores += QString::fromUtf8(p.readAllStandardError());
+                QFile mapas(QStringLiteral("/proc/%1/maps").arg(p.processId()));
+                return mapas.open(QIODevice::ReadOnly) && mapas.readAll().contains("qtbase_es.qm");
+            },
+            20000))
+            << ruta.toStdString() << "\n" << errores.toStdString();
+        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        if (!pruebas::esperarHasta([&] { return p.state() == QProcess::NotRunning; }, 10000)) p.kill();
+        p.waitForFinished();
+    }
 }
 
 // The realtime probe is a command-line tool: it runs where no desktop can be reached.

@@ -134,6 +134,20 @@ TEST(LectorDeMensajes, IdDeRespaldoEstable) {
         ASSERT_TRUE(m);
         EXPECT_NE(m->id, uno->id) << otro;
     }
+    // An empty "messageId" or "id" is no id: the message gets the same stable id as without one,
+    // and a media message gets no download address made of the empty id.
+    for (const char* vacio : {R"({"text":"Hola","fromMe":true,"sender":"V","timestamp":"2025-03-01T12:00:00Z","messageId":""})",
+                              R"({"text":"Hola","fromMe":true,"sender":"V","timestamp":"2025-03-01T12:00:00Z","id":""})",
+                              R"({"text":"Hola","fromMe":true,"sender":"V","timestamp":"2025-03-01T12:00:00Z","messageId":"","id":""})"}) {
+        const auto m = ChatZentu::leer(objeto(vacio), kCuenta, kAhora);
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->id, uno->id) << vacio;
+    }
+    const auto media = ChatZentu::leer(objeto(R"({"type":"document","messageId":"","text":"[FILE:/app/my_workspace/a.pdf]"})"),
+                                       kCuenta, kAhora);
+    ASSERT_TRUE(media && media->adjunto);
+    EXPECT_FALSE(media->adjunto->url.path().startsWith("/api/media/")) << media->adjunto->url.toString().toStdString();
+    EXPECT_FALSE(media->id.isEmpty());
 }
 
 TEST(LectorDeMensajes, Limpiar) {

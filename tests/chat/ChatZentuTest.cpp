@@ -65,6 +65,13 @@ QJsonObject mensaje(const QString& id, const QString& texto, bool deZentu, const
     return m;
 }
 
+QJsonObject foto(const QString& id, const QString& fecha) {
+    QJsonObject m = mensaje(id, QString(), false, fecha);
+    m.insert("type", "image");
+    m.insert("hasMedia", true);
+    return m;
+}
+
 class ChatServicio : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -250,6 +257,15 @@ TEST_F(ChatServicio, EmpujesDuplicadosYAvisos) {
         {"sin texto ni adjunto", mensaje("n4", "  ", true, "2025-03-01T12:00:00Z"), "dashboard", false},
         {"mismo texto a 5 s", mensaje("n5", "hola", false, "2025-03-01T12:00:05.000Z"), "dashboard", true},
         {"mismo texto del otro lado", mensaje("n6", "hola", true, "2025-03-01T12:00:03Z", "Zentu"), "dashboard", true},
+        // An empty id names nothing: such messages are told apart like messages without one.
+        {"messageId vacío", mensaje("", "sin id uno", false, "2025-03-01T12:01:00Z"), "dashboard", true},
+        {"otro messageId vacío", mensaje("", "sin id dos", false, "2025-03-01T12:02:00Z"), "dashboard", true},
+        {"el mismo otra vez", mensaje("", "sin id dos", false, "2025-03-01T12:02:00Z"), "dashboard", false},
+        // Photos sent one after another share their (empty) text: each is its own message, told
+        // apart by its id, and the same photo pushed again is still one.
+        {"una foto", foto("f1", "2025-03-01T12:03:00Z"), "dashboard", true},
+        {"otra foto 1 s después", foto("f2", "2025-03-01T12:03:01Z"), "dashboard", true},
+        {"la misma foto otra vez", foto("f2", "2025-03-01T12:03:01Z"), "dashboard", false},
     };
     int esperados = 1;
     for (const auto& c : casos) {
@@ -658,6 +674,35 @@ TEST_F(PreguntarYEsperar, SinRespuestaYRespuestasVacias) {
         ASSERT_TRUE(esperarHasta([&] { return r->hecho; }));
         EXPECT_EQ(*r->valor, std::nullopt);
     }
+}
+
+// Asks that overlap: the agent's answers carry no mark of their question, so only one waits at a
+// time and takes only the answer to its own question; the others are refused at once, unsent.
+TEST_F(PreguntarYEsperar, UnaPreguntaALaVez) {
+    arrancar();
+    const QStringList preguntas{"¿uno?", "¿dos?", "¿tres?"};
+    std::vector<std::shared_ptr<Resultado<std::optional<QString>>>> r;
+    for (const QString& p : preguntas) r.push_back(lanzar(chat->preguntarYEsperar(p, 90)));
+    ASSERT_TRUE(esperarHasta([&] { return !eventosDe("chat:send").isEmpty(); }));
+    girar(200);  // the other questions, if they went out, have arrived too
+    const QJsonArray enviadas = eventosDe("chat:send");
+    for (int i = 0; i < enviadas.size(); ++i)
+        agente(QString("r%1").arg(i), "Respuesta a " + enviadas.at(i).toObject().value("text").toString());
+    estado("idle");
+    for (int i = 0; i < 20 && !(r[0]->hecho && r[1]->hecho && r[2]->hecho); ++i) paso();
+    ASSERT_TRUE(r[0]->hecho && r[1]->hecho && r[2]->hecho);
+    EXPECT_EQ(*r[0]->valor, std::optional<QString>("Respuesta a ¿uno?"));
+    EXPECT_EQ(*r[1]->valor, std::nullopt);
+    EXPECT_EQ(*r[2]->valor, std::nullopt);
+    EXPECT_EQ(enviadas.size(), 1);
+    EXPECT_EQ(lineas.count("[chat] pregunta rechazada: otra espera aún su respuesta"), 2);
+
+    // Once the first has its answer, the next question is taken again.
+    auto otra = preguntar(90);
+    agente("r9", "Vamos bien");
+    while (!otra->hecho && reloj.segundos() - t0 < 10) paso();
+    ASSERT_TRUE(otra->hecho);
+    EXPECT_EQ(*otra->valor, std::optional<QString>("Vamos bien"));
 }
 
 // The probe fetches the newest attachment and only logs what came back.

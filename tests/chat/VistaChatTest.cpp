@@ -190,6 +190,8 @@ protected:
 }  // namespace
 
 TEST_F(VistaChatServicio, ReturnEnviaYShiftReturnParteLaLinea) {
+    // Without an error there is no error line, not even an empty band above the composer.
+    EXPECT_TRUE(vista->lineaError()->isHidden());
     tecla(Qt::Key_Return);  // nothing to send
     teclear("   ");
     EXPECT_FALSE(vista->botonEnviar()->isEnabled());
@@ -210,6 +212,7 @@ TEST_F(VistaChatServicio, ReturnEnviaYShiftReturnParteLaLinea) {
     EXPECT_EQ(chat->borrador(), "");
     EXPECT_EQ(vista->campo()->toPlainText(), "");
     EXPECT_FALSE(vista->error());
+    EXPECT_TRUE(vista->lineaError()->isHidden());
 
     // Refused: the text stays and the error line says so.
     servicio.guionAck("chat:send", QJsonArray{QJsonObject{{"ok", false}}});
@@ -436,6 +439,97 @@ TEST_F(VistaChatServicio, DesplazamientoYBurbujasUnaVez) {
     EXPECT_TRUE(vista->filaEscribiendo()->isHidden());
     chat->setEscribiendo(true);
     EXPECT_FALSE(vista->filaEscribiendo()->isHidden());
+}
+
+// A long conversation keeps views only for a stretch around what is on screen: scrolling to
+// the oldest message and back, and hundreds of pushes, never hold more than kMaximo bubbles,
+// and what the owner sees stays put while bubbles come and go around it.
+TEST_F(VistaChatServicio, BurbujasLejanasSeSueltan) {
+    auto vivas = [] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        int n = 0;
+        for (QWidget* w : QApplication::allWidgets())
+            if (qobject_cast<Burbuja*>(w)) ++n;
+        return n;
+    };
+    QList<ChatZentu::Mensaje> historia;
+    const QDateTime t0 = QDateTime::fromSecsSinceEpoch(1'750'000'000, Qt::UTC);
+    for (int i = 0; i < 1000; ++i)
+        historia.append({QString("h%1").arg(i), i % 2 == 0, QString("Mensaje número %1").arg(i), t0.addSecs(i * 60),
+                         std::nullopt, i % 2 == 0 ? "Agente Ventas" : ""});
+    chat->setMensajes(historia);
+    girar(30);
+    reloj.avanzar(0.4);
+    girar(50);
+    QScrollBar* barra = vista->lista()->verticalScrollBar();
+    ASSERT_EQ(barra->value(), barra->maximum());
+
+    // Up to the oldest message: the bubble at the top of the view keeps its place on screen as
+    // older ones are built above it and the newest are let go below.
+    for (int paso = 0; paso < 100 && vista->burbujas().first()->mensaje().id != "h0"; ++paso) {
+        QPointer<Burbuja> arriba = vista->burbujas().first();
+        const int enPantalla = arriba->y();  // at the top of the list, scrolled to 0
+        barra->setValue(0);
+        ASSERT_TRUE(arriba);
+        EXPECT_EQ(arriba->y() - barra->value(), enPantalla) << paso;
+        EXPECT_LE(vista->burbujas().size(), VistaChat::kMaximo);
+        EXPECT_LE(vivas(), VistaChat::kMaximo);
+    }
+    EXPECT_EQ(vista->burbujas().first()->mensaje().id, "h0");
+    girar(30);
+    EXPECT_TRUE(vista->grab().toImage().save(pruebas::carpetaArtefactos("chat") + "/vista-chat-larga-arriba.png"));
+
+    // Back down to the newest: the bubbles let go are built again.
+    for (int paso = 0; paso < 100 && vista->burbujas().last()->mensaje().id != "h999"; ++paso) {
+        barra->setValue(barra->maximum());
+        EXPECT_LE(vivas(), VistaChat::kMaximo);
+    }
+    EXPECT_EQ(vista->burbujas().last()->mensaje().id, "h999");
+    girar(30);
+    reloj.avanzar(0.4);
+    girar(30);
+
+    // Pushes at the end: each adds its bubble and the oldest go.
+    const int antes = vista->burbujasCreadas();
+    for (int i = 0; i < 200; ++i)
+        servicio.emitir("messages:new",
+                        QJsonArray{QJsonObject{{"phone", "dashboard"},
+                                               {"message", QJsonObject{{"messageId", QString("n%1").arg(i)},
+                                                                       {"text", QString("Nuevo %1").arg(i)},
+                                                                       {"fromMe", false},
+                                                                       {"timestamp", "2030-01-01T00:00:00Z"}}}}});
+    ASSERT_TRUE(esperarHasta([&] { return chat->mensajes().size() == 1200; }));
+    EXPECT_EQ(vista->burbujasCreadas(), antes + 200);
+    EXPECT_EQ(vista->burbujas().last()->mensaje().id, "n199");
+    EXPECT_LE(vista->burbujas().size(), VistaChat::kMaximo);
+    EXPECT_LE(vivas(), VistaChat::kMaximo);
+    girar(30);
+    reloj.avanzar(0.4);
+    girar(30);
+    EXPECT_EQ(barra->value(), barra->maximum());
+
+    // Photos pushed one by one still share their bubble: the album grows in place. (6 s apart:
+    // captionless messages of one side closer than 5 s count as one.)
+    for (int i = 0; i < 3; ++i)
+        servicio.emitir("messages:new",
+                        QJsonArray{QJsonObject{{"phone", "dashboard"},
+                                               {"message", QJsonObject{{"messageId", QString("f%1").arg(i)},
+                                                                       {"type", "image"},
+                                                                       {"mediaUrl", "/u/foto.png"},
+                                                                       {"fromMe", false},
+                                                                       {"timestamp", QString("2030-01-01T00:01:%1Z").arg(6 * i, 2, 10, QChar('0'))}}}}});
+    ASSERT_TRUE(esperarHasta([&] { return chat->mensajes().size() == 1203; }));
+    auto* mosaico = qobject_cast<Mosaico*>(vista->burbujas().last()->areaAdjunto());
+    ASSERT_TRUE(mosaico);
+    EXPECT_EQ(mosaico->imagenes().size(), 3);
+    EXPECT_EQ(vista->burbujas().last()->mensaje().id, "f0");
+    EXPECT_EQ(vista->burbujas().at(vista->burbujas().size() - 2)->mensaje().id, "n199");
+    chat->setEscribiendo(true);
+    girar(30);
+    reloj.avanzar(0.4);
+    girar(30);
+    EXPECT_EQ(barra->value(), barra->maximum());
+    EXPECT_TRUE(vista->grab().toImage().save(pruebas::carpetaArtefactos("chat") + "/vista-chat-larga-final.png"));
 }
 
 // ------------------------------------------------------------------ pictures

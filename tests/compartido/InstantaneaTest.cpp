@@ -227,6 +227,28 @@ TEST_F(ContenedorTemporal, LoEscritoSeLeeIgualSalvoLaFraccionDelSegundo) {
     EXPECT_TRUE(Instantanea::leer() == Instantanea::vacia());
 }
 
+TEST_F(ContenedorTemporal, UnaFechaFueraDeLosAniosDelArchivoNoImpideGuardar) {
+    Instantanea i = Instantanea::ejemplo();
+    i.actualizado = QDateTime::fromSecsSinceEpoch(1'759'673'007, Qt::UTC);
+    i.dudas[0].fecha = Instantanea::pasadoLejano().addSecs(-60);
+    i.dudas[1].fecha = QDateTime(QDate(10000, 1, 1), QTime(0, 0, 30), Qt::UTC);
+    i.dia->actividad[0].cuando = QDateTime(QDate(-40, 3, 15), QTime(12, 0), Qt::UTC);
+    QStringList lineas;
+    Registro::observar([&](const QString& l) { lineas << l; });
+    i.guardar();
+    EXPECT_TRUE(lineas.isEmpty()) << lineas.join('\n').toStdString();
+    const Instantanea leida = Instantanea::leer();
+    ASSERT_EQ(leida.dudas.size(), i.dudas.size());
+    EXPECT_EQ(leida.dudas[0].fecha, Instantanea::pasadoLejano());
+    EXPECT_EQ(leida.dudas[1].fecha, utc("9999-12-31T23:59:59Z"));
+    EXPECT_EQ(leida.dia->actividad[0].cuando, Instantanea::pasadoLejano());
+    // The rest is kept as it was.
+    EXPECT_EQ(leida.dudas[2].fecha, QDateTime::fromSecsSinceEpoch(i.dudas[2].fecha.toSecsSinceEpoch(), Qt::UTC));
+    EXPECT_EQ(leida.dudas[1].pregunta, i.dudas[1].pregunta);
+    EXPECT_EQ(leida.actualizado, i.actualizado);
+    EXPECT_TRUE(leida.agentes == i.agentes);
+}
+
 TEST_F(ContenedorTemporal, ElEscritorOmiteLosOpcionalesSinValor) {
     Instantanea i = Instantanea::ejemplo();
     i.creditos->cupo.reset();

@@ -6,13 +6,29 @@
 
 #include <QProcess>
 #include <QStringList>
+#include <csignal>
 #include <memory>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 namespace pruebas {
+
+// The child ends with the test process however that ends (a crash, a sanitizer's report, ctest's
+// kill at its time-out). A server left behind would hold the test's output open, and ctest would
+// wait for it until its own time-out. The kernel ties the signal to the thread that starts the
+// child: start servers from the main thread.
+inline void morirConLaPrueba(QProcess& proceso) {
+    const pid_t prueba = ::getpid();
+    proceso.setChildProcessModifier([prueba] {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != prueba) ::_exit(127);  // the test was already gone
+    });
+}
 
 // Starts `node` with `argumentos` in `proceso`; the port it listens on, or 0 when it did not come up.
 inline int arrancarNodo(QProcess& proceso, const QStringList& argumentos) {
     proceso.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    morirConLaPrueba(proceso);
     proceso.start(QStringLiteral("node"), argumentos);
     if (!proceso.waitForStarted(5000)) return 0;
     QByteArray salida;

@@ -20,6 +20,8 @@ public:
     void detener();
 
     int puerto() const { return puerto_; }
+    // The server's process id; 0 when it is not running.
+    qint64 pid() const { return proceso_ ? proceso_->processId() : 0; }
     // Scheme and host, as the program's realtime configuration takes them.
     QString base() const { return QStringLiteral("ws://127.0.0.1:%1").arg(puerto_); }
 

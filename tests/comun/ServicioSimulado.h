@@ -25,6 +25,8 @@ public:
     bool enMarcha() const { return proceso_ && proceso_->state() == QProcess::Running; }
 
     int puerto() const { return puerto_; }
+    // The server's process id; 0 when it is not running.
+    qint64 pid() const { return proceso_ ? proceso_->processId() : 0; }
     QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(puerto_); }
 
     // Raw control call: METHOD /__control/<que> with a JSON body.

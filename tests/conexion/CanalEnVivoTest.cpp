@@ -657,6 +657,28 @@ TEST_F(CanalCrudo, CadaPeticionVenceASuTiempo) {
 
 // Waiting requests survive a reconnection: ids keep counting, and an acknowledgement on the new
 // socket still completes a request sent on the old one.
+// A peer that repeats "40" on a live socket: the listeners reload once per connection, not once
+// per packet; the next connection is news again.
+TEST_F(CanalCrudo, ConectadoUnaVezPorConexion) {
+    int conectado = 0;
+    canal->on("_conectado", [&](std::optional<QJsonValue>) { ++conectado; });
+    conectar();
+    for (int i = 0; i < 3; ++i) paquete(QStringLiteral(R"(40{"sid":"otra"})"));
+    EXPECT_EQ(conectado, 1);
+    EXPECT_EQ(lineas.cuantas("[canal] conectado"), 1);
+    EXPECT_TRUE(canal->listo());
+
+    peer.enviar("41");
+    ASSERT_TRUE(lineas.esperar("[canal] reconecto en 2 s"));
+    reloj.avanzar(2);
+    ASSERT_TRUE(peer.esperarConexiones(2));
+    ASSERT_TRUE(peer.esperarTextos(1));
+    peer.enviar("40");
+    ASSERT_TRUE(esperarHasta([&] { return conectado == 2; }));
+    paquete("40");
+    EXPECT_EQ(conectado, 2);
+}
+
 TEST_F(CanalCrudo, PeticionesSobrevivenALaReconexion) {
     conectar();
     const qint64 id = canal->proximoId();

@@ -166,11 +166,16 @@ TEST_F(PruebaAPI, TablaDeRespuestas) {
          "No existe"},
         {"302 sin destino", {{"estado", 302}}, true, C::servidor, "Zentu no respondió (302)."},
     };
+    // Only a refused token is announced, with the account it was for.
+    QList<Cuenta> vencidas;
+    API::observarSesionVencida([&](const Cuenta& de) { vencidas << de; });
     for (const auto& c : casos) {
+        vencidas.clear();
         servicio.responder("GET", "/api/prueba", c.respuesta);
         const Resultado r = llamar(cuenta, "/api/prueba");
         SCOPED_TRACE(c.nombre);
         EXPECT_EQ(r.lanzo, c.lanza);
+        EXPECT_EQ(vencidas, c.lanza && c.caso == C::sesionVencida ? QList<Cuenta>{cuenta} : QList<Cuenta>{});
         if (c.lanza) {
             EXPECT_TRUE(r.esZentu);
             EXPECT_EQ(r.caso, c.caso);
@@ -182,6 +187,7 @@ TEST_F(PruebaAPI, TablaDeRespuestas) {
             EXPECT_EQ(r.datos, c.datos);
         }
     }
+    API::observarSesionVencida({});
 }
 
 TEST_F(PruebaAPI, CabecerasYCuerpoExactos) {

@@ -157,6 +157,27 @@ TEST_F(Alimentador, LasDudasDelStoreYCuandoPideElPulso) {
     ASSERT_TRUE(esperarHasta([&] { return rutasPedidas() == QStringList{"GET /api/pulso"}; }));
 }
 
+// A date whose offset carries it out of the years the snapshot holds counts as unreadable: the
+// question keeps the current time and the snapshot is still written, with every other question.
+TEST_F(Alimentador, UnaFechaFueraDeLosAniosNoDejaLaFotoSinEscribir) {
+    crear();
+    const char* fechas[] = {"0001-01-01T00:00:00+00:01", "9999-12-31T23:59:59.900-00:01", "2026-03-01T10:00:00Z"};
+    QList<QJsonObject> dudas;
+    for (int i = 0; i < 3; ++i) dudas << QJsonObject{{"id", i + 1}, {"question", "¿Sí?"}, {"created_at", fechas[i]}};
+    for (const char* f : fechas) EXPECT_EQ(AlimentaWidgets::leerFecha(f).has_value(), f == fechas[2]) << f;
+
+    reloj.avanzar(5);
+    feeder->pendientes(3, dudas, 0);
+    EXPECT_TRUE(lineas.filter("sin contenedor").isEmpty()) << lineas.join('\n').toStdString();
+    const auto escrita = Instantanea::decodificar(leerArchivo());
+    ASSERT_TRUE(escrita);
+    ASSERT_EQ(escrita->dudas.size(), 3u);
+    EXPECT_EQ(escrita->dudas[0].fecha, QDateTime::fromSecsSinceEpoch(reloj.ahora().toSecsSinceEpoch(), Qt::UTC));
+    EXPECT_EQ(escrita->dudas[1].fecha, escrita->dudas[0].fecha);
+    EXPECT_EQ(escrita->dudas[2].fecha, QDateTime(QDate(2026, 3, 1), QTime(10, 0), Qt::UTC));
+    EXPECT_EQ(escrita->totalPendientes, 3);
+}
+
 TEST_F(Alimentador, LosCreditosLleganPorElCanal) {
     crear();
     canal->conectar();

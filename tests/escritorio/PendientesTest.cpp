@@ -11,6 +11,7 @@
 
 #include <QJsonDocument>
 #include <gtest/gtest.h>
+#include <limits>
 #include <memory>
 
 using pruebas::esperar;
@@ -212,6 +213,13 @@ TEST_F(Mesa, DudasCambiaronFijaLaCuentaYLaLista) {
              Caso{R"({"dudas":[{"id":1},{"id":2}]})", {3, 2, 1}},
              Caso{R"({})", {1, 0, 1}},
              Caso{R"({"total":"7","dudas":[{"id":1},"x"]})", {3, 0, 1}},  // a list with a foreign entry
+             // A total that is no count is read as a missing one: the list's length counts.
+             Caso{R"({"total":-3,"dudas":[{"id":1},{"id":2}]})", {3, 2, 1}},
+             Caso{R"({"total":4294967298,"dudas":[{"id":1}]})", {2, 1, 1}},
+             Caso{R"({"total":1e300,"dudas":[{"id":1}]})", {2, 1, 1}},
+             Caso{R"({"total":2.5})", {1, 0, 1}},
+             // The largest count plus one permission stays the largest count.
+             Caso{R"({"total":2147483647})", {2147483647, 0, 1}},
          }) {
         SCOPED_TRACE(c.payload);
         const size_t antes = publicados.size();
@@ -367,6 +375,25 @@ TEST(TextosDeAvisos, CadaClaseDiceLoSuyo) {
     EXPECT_TRUE(c.categoria.isEmpty());
     EXPECT_TRUE(c.datos.isEmpty());
     EXPECT_NE(c.identificador, Pendientes::avisoConfirmacion("Listo").identificador);
+}
+
+TEST(TextosDeAvisos, LeerEnteroSoloTomaDecimalesLlanos) {
+    const std::pair<const char*, std::optional<qint64>> casos[] = {
+        {"42", 42},
+        {"-7", -7},
+        {"+3", 3},
+        {"9223372036854775807", std::numeric_limits<qint64>::max()},
+        {"42\n", std::nullopt},
+        {" 42", std::nullopt},
+        {"42 ", std::nullopt},
+        {"4 2", std::nullopt},
+        {"0x2A", std::nullopt},
+        {"4.0", std::nullopt},
+        {"\u0664\u0662", std::nullopt},  // Arabic-Indic digits
+        {"9223372036854775808", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [texto, esperado] : casos) EXPECT_EQ(Pendientes::leerEntero(QString::fromUtf8(texto)), esperado) << texto;
 }
 
 TEST(TextosDeAvisos, TelefonoBonito) {

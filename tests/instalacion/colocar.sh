@@ -43,6 +43,21 @@ if [ -x "$prefijo/bin/zentu" ]; then
   fi
 fi
 
+# Where the path holds no character that the desktop-entry rules reserve, it stands unquoted:
+# launchers that split the line themselves (xdg-open outside GNOME, KDE and Xfce) would take the
+# quotes for part of the program's name.
+llano="$tmp/llano"
+ZENTU_BUILD="$compilacion" ZENTU_PREFIJO="$llano" XDG_CONFIG_HOME="$tmp/config-llano" HOME="$tmp/casa" \
+  bash "$raiz/scripts/colocar.sh" >/dev/null
+[ "$(grep '^Exec=' "$llano/share/applications/zentu-widgets.desktop")" = "Exec=$llano/bin/zentu-widgets" ] ||
+  falla "widgets: $(grep '^Exec=' "$llano/share/applications/zentu-widgets.desktop")"
+if [ -x "$llano/bin/zentu" ]; then
+  for par in "ai.zentu.voz|%u" "ai.zentu.voz.enviar|--enviar-a-zentu %F"; do
+    entrada="$llano/share/applications/${par%%|*}.desktop"
+    [ "$(grep '^Exec=' "$entrada")" = "Exec=$llano/bin/zentu ${par#*|}" ] || falla "$entrada: $(grep '^Exec=' "$entrada")"
+  done
+fi
+
 # Again, over what is there: the same result, nothing left behind.
 ZENTU_BUILD="$compilacion" ZENTU_PREFIJO="$prefijo" XDG_CONFIG_HOME="$tmp/config" HOME="$tmp/casa" \
   bash "$raiz/scripts/colocar.sh" >/dev/null

@@ -73,40 +73,45 @@ TEST(Combinacion, Texto) {
         quint32 tecla, mods;
         const char* texto;
     };
+    // The names a PC keyboard prints, modifiers first in a fixed order, joined by "+".
     const Caso casos[] = {
-        {49, opt | may, "⌥⇧ Espacio"},
-        {36, ctl | opt | may | cmd, "⌃⌥⇧⌘ ↵"},
-        {96, 0, " F5"},
-        {49, opt, "⌥ Espacio"},
-        {35, opt | may, "⌥⇧ P"},
-        {6, opt | may, "⌥⇧ Z"},
-        {8, opt | may, "⌥⇧ C"},
-        {53, ctl, "⌃ Esc"},
-        {48, cmd | may, "⇧⌘ ⇥"},  // the order is fixed, not the order of the bits
-        {0, cmd | ctl, "⌃⌘ A"},
-        {18, 0, " 1"},
-        {27, opt, "⌥ -"},
-        {41, 0, " ;"},
-        {50, 0, " `"},
-        {35, opt | Teclado::bloqueoMayusculas, "⌥ P"},  // caps lock is not shown
-        {123, ctl, "⌃ ←"},                            // a key that types nothing printable
-        {51, 0, " ⌫"},
-        {52, 0, " ?"},                                // no such key anywhere
+        {49, opt | may, "Alt+Mayús+Espacio"},
+        {36, ctl | opt | may | cmd, "Ctrl+Alt+Mayús+Super+Intro"},
+        {96, 0, "F5"},
+        {49, opt, "Alt+Espacio"},
+        {35, opt | may, "Alt+Mayús+P"},
+        {6, opt | may, "Alt+Mayús+Z"},
+        {8, opt | may, "Alt+Mayús+C"},
+        {53, ctl, "Ctrl+Esc"},
+        {48, cmd | may, "Mayús+Super+Tab"},  // the order is fixed, not the order of the bits
+        {0, cmd | ctl, "Ctrl+Super+A"},
+        {18, 0, "1"},
+        {27, opt, "Alt+-"},
+        {41, 0, ";"},
+        {50, 0, "`"},
+        {35, opt | Teclado::bloqueoMayusculas, "Alt+P"},  // caps lock is not shown
+        {123, ctl, "Ctrl+←"},                            // a key that types nothing printable
+        {51, 0, "Retroceso"},
+        {52, 0, "?"},                                    // no such key anywhere
     };
     for (const auto& c : casos)
         EXPECT_EQ(Combinacion({c.tecla, c.mods}).texto(), QString::fromUtf8(c.texto)) << c.tecla;
+    EXPECT_EQ(Combinacion({35, opt | may}).piezas(), (QStringList{"Alt", "Mayús", "P"}));
+    EXPECT_EQ(Combinacion({96, 0}).piezas(), QStringList{"F5"});
 }
 
 TEST(Combinacion, NombresFijos) {
     const std::pair<quint32, const char*> casos[] = {
-        {36, "↵"},  {48, "⇥"},  {49, "Espacio"}, {53, "Esc"},  {122, "F1"},  {120, "F2"},
+        {36, "Intro"}, {48, "Tab"}, {49, "Espacio"}, {53, "Esc"},  {122, "F1"},  {120, "F2"},
         {99, "F3"}, {118, "F4"}, {96, "F5"},     {97, "F6"},   {98, "F7"},   {100, "F8"},
         {101, "F9"}, {109, "F10"}, {103, "F11"}, {111, "F12"}, {0, "A"},
-        // Keys the layout gives nothing printable for: never an empty or control-character name.
-        {123, "←"}, {124, "→"}, {125, "↓"}, {126, "↑"}, {51, "⌫"}, {117, "⌦"}, {115, "↖"}, {119, "↘"},
-        {116, "⇞"}, {121, "⇟"}, {76, "⌅"}, {105, "F13"}, {107, "F14"}, {113, "F15"}, {106, "F16"},
-        {64, "F17"}, {79, "F18"}, {80, "F19"}, {90, "F20"}, {83, "1"}, {92, "9"}, {67, "*"}, {114, "Insert"},
-        {Teclado::baseSinCodigo + 172, "XF86AudioPlay"},
+        // Keys the layout gives nothing printable for: what the keyboard prints on them, never
+        // an empty or control-character name.
+        {123, "←"}, {124, "→"}, {125, "↓"}, {126, "↑"}, {51, "Retroceso"}, {117, "Supr"}, {115, "Inicio"},
+        {119, "Fin"}, {116, "Re Pág"}, {121, "Av Pág"}, {76, "Intro"}, {105, "F13"}, {107, "F14"}, {113, "F15"},
+        {106, "F16"}, {64, "F17"}, {79, "F18"}, {80, "F19"}, {90, "F20"}, {83, "1"}, {92, "9"}, {67, "*"},
+        {114, "Insert"}, {59, "Ctrl"}, {58, "Alt"}, {56, "Mayús"}, {55, "Super"}, {57, "Bloq Mayús"},
+        {Teclado::baseSinCodigo + 107, "Impr Pant"}, {Teclado::baseSinCodigo + 172, "XF86AudioPlay"},
     };
     for (const auto& [tecla, nombre] : casos) EXPECT_EQ(Combinacion::nombre(tecla), QString::fromUtf8(nombre)) << tecla;
 }
@@ -192,7 +197,7 @@ TEST_F(PruebaAtajos, PorDefectoSeRegistranLasCinco) {
         EXPECT_EQ(Atajos::combinacion(cual), Atajos::porDefecto(cual));
         EXPECT_TRUE(guardada(cual).isEmpty()) << "nothing is stored by registering";
     }
-    EXPECT_EQ(Atajos::porDefecto(Cual::conversacion).texto(), "⌥⇧ Espacio");
+    EXPECT_EQ(Atajos::porDefecto(Cual::conversacion).texto(), "Alt+Mayús+Espacio");
 }
 
 TEST_F(PruebaAtajos, CombinacionGuardadaIlegibleCuentaComoAusente) {
@@ -245,13 +250,13 @@ TEST_F(PruebaAtajos, RechazoDelEscritorioVuelveALaAnterior) {
     Atajos atajos(teclas);
     teclas.ocupadas.insert({40, ctl | opt});
     EXPECT_EQ(atajos.cambiar(Cual::pantalla, {40, ctl | opt}),
-              "El escritorio u otra app ya usa ⌃⌥ K. Elige otra combinación.");
+              "El escritorio u otra app ya usa Ctrl+Alt+K. Elige otra combinación.");
     // The old combination is written back even though it was a default never stored.
     EXPECT_EQ(Combinacion::desdeJson(guardada(Cual::pantalla)), (Combinacion{35, opt | may}));
     EXPECT_EQ(teclas.tomadas[3], (Combinacion{35, opt | may}));
     EXPECT_TRUE(atajos.registrada(Cual::pantalla));
     EXPECT_NE(std::find(registro.lineas.begin(), registro.lineas.end(),
-                        QStringLiteral("[atajo] no se pudo registrar ⌃⌥ K (10)")),
+                        QStringLiteral("[atajo] no se pudo registrar Ctrl+Alt+K (10)")),
               registro.lineas.end());
 }
 
@@ -261,13 +266,13 @@ TEST_F(PruebaAtajos, AltEspacioOcupadoAlArrancar) {
     EXPECT_FALSE(atajos.registrada(Cual::llamada));
     for (Cual cual : {Cual::conversacion, Cual::pantalla, Cual::zona, Cual::chat})
         EXPECT_TRUE(atajos.registrada(cual));
-    EXPECT_EQ(registro.lineas, std::vector<QString>{"[atajo] no se pudo registrar ⌥ Espacio (10)"});
+    EXPECT_EQ(registro.lineas, std::vector<QString>{"[atajo] no se pudo registrar Alt+Espacio (10)"});
 
     // Another refused combination: the old (also refused) one is written back and the action
     // still has no hot key.
     teclas.ocupadas.insert({49, ctl});
     EXPECT_EQ(atajos.cambiar(Cual::llamada, {49, ctl}),
-              "El escritorio u otra app ya usa ⌃ Espacio. Elige otra combinación.");
+              "El escritorio u otra app ya usa Ctrl+Espacio. Elige otra combinación.");
     EXPECT_EQ(Combinacion::desdeJson(guardada(Cual::llamada)), (Combinacion{49, opt}));
     EXPECT_FALSE(atajos.registrada(Cual::llamada));
 

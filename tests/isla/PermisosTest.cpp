@@ -14,7 +14,7 @@ class PrivacidadFalsa : public Privacidad {
 public:
     Estado estadoMicrofono = Estado::negado;
     bool permitida = true;
-    bool sondaResponde = true;
+    Captura sonda = Captura::funciona;
     bool lanzaBien = true;
     QStringList llamadas;
     Orden lanzado;
@@ -23,9 +23,9 @@ public:
     void solicitarMicrofono() override { llamadas << "solicitarMicrofono"; }
     bool pantallaPermitida() override { return permitida; }
     void solicitarPantalla() override { llamadas << "solicitarPantalla"; }
-    QCoro::Task<bool> probarPantalla() override {
+    QCoro::Task<Captura> probarPantalla() override {
         llamadas << "sonda";
-        co_return sondaResponde;
+        co_return sonda;
     }
     bool abrirAjustes(Ajuste a) override {
         llamadas << QStringLiteral("ajustes %1").arg(static_cast<int>(a));
@@ -102,11 +102,21 @@ TEST_F(PermisosTest, LaSondaDePantallaSeRecuerda) {
     EXPECT_TRUE(Permiso::pantallaFunciona());
 
     // Allowed but failing: granted during this run, works only after a relaunch.
-    falsa_.sondaResponde = false;
+    falsa_.sonda = Privacidad::Captura::noFunciona;
     EXPECT_FALSE(pruebas::esperar(Permiso::probarPantalla()));
     EXPECT_FALSE(Permiso::pantallaFunciona());
+    EXPECT_TRUE(Permiso::pantallaOfrecida());
     Permiso::ponerPantallaFunciona(true);
     EXPECT_TRUE(Permiso::pantallaFunciona());
+
+    // A desktop that offers no capture at all is remembered as such, until a probe finds one.
+    falsa_.sonda = Privacidad::Captura::noOfrecida;
+    EXPECT_FALSE(pruebas::esperar(Permiso::probarPantalla()));
+    EXPECT_FALSE(Permiso::pantallaFunciona());
+    EXPECT_FALSE(Permiso::pantallaOfrecida());
+    falsa_.sonda = Privacidad::Captura::funciona;
+    EXPECT_TRUE(pruebas::esperar(Permiso::probarPantalla()));
+    EXPECT_TRUE(Permiso::pantallaOfrecida());
 }
 
 TEST_F(PermisosTest, ReabrirLanzaConVectorDeArgumentosYTermina) {

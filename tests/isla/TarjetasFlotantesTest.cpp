@@ -1,12 +1,14 @@
 // The floating card window's size and placement arithmetic (with made-up screens), the wrapping
 // layout's walk, Escape, the close button, and the scroll container in capture mode.
 #include "zentu/isla/TarjetasFlotantes.h"
+#include "zentu/isla/Vidrio.h"
 
 #include "compartido/VistasWidgets.h"
 #include "comun/Ayudas.h"
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QPainter>
 #include <QScrollArea>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -147,6 +149,38 @@ TEST(PanelFlotante, EscapeOcultaYLlamaAlCerrar) {
     EXPECT_FALSE(panel.isVisible());
     EXPECT_EQ(alCerrar, 1);
     EXPECT_EQ(cerrada, 1);
+}
+
+// The card lies on its shadow: black at 0.4 (dark) or 0.15 (light), blurred by 22, 10 below,
+// in the margin around the glass. Also in a picture of a card that was never shown on screen
+// (what the screenshot renderer draws).
+TEST(Tarjeta, SombraEnElMargen) {
+    for (Esquema esquema : {Esquema::oscuro, Esquema::claro}) {
+        Tarjeta tarjeta(QStringLiteral("Prueba"), {320, 300}, [] {}, nullptr, esquema);
+        ASSERT_FALSE(tarjeta.isVisible());
+        QImage dibujo(tarjeta.size(), QImage::Format_ARGB32_Premultiplied);
+        dibujo.fill(Qt::transparent);
+        tarjeta.render(&dibujo, QPoint(), QRegion(), QWidget::DrawChildren);
+
+        QImage esperado(tarjeta.size(), QImage::Format_ARGB32_Premultiplied);
+        esperado.fill(Qt::transparent);
+        {
+            QPainter p(&esperado);
+            SombraVidrio(esquema, 22).pintar(p, FormaVidrio::redondeada(22), QRectF(24, 24, 320, 300), true);
+        }
+        const QRect superficie(24, 24, 320, 300);
+        int comparados = 0;
+        for (int y = 0; y < dibujo.height(); y += 3)
+            for (int x = 0; x < dibujo.width(); x += 3) {
+                if (superficie.contains(x, y)) continue;
+                ASSERT_NEAR(qAlpha(dibujo.pixel(x, y)), qAlpha(esperado.pixel(x, y)), 1)
+                    << x << "," << y << (esquema == Esquema::oscuro ? " oscuro" : " claro");
+                ++comparados;
+            }
+        EXPECT_GT(comparados, 1000);
+        // Under the middle of the card's bottom edge the shadow is plainly there.
+        EXPECT_GT(qAlpha(dibujo.pixel(184, 330)), esquema == Esquema::oscuro ? 60 : 20);
+    }
 }
 
 TEST(Desplazable, PlanoEnModoCaptura) {

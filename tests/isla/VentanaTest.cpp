@@ -97,6 +97,35 @@ TEST(GeometriaIsla, Colocar) {
     EXPECT_FALSE(colocar(QPointF(10, 10), {}, QPointF(0, 0), 0, 1));
 }
 
+TEST(GeometriaIsla, EnteraEnLoVisible) {
+    const QRectF v(0, 0, 1440, 876);  // the primary's visible frame, y upwards
+    struct Caso {
+        QRectF marco;
+        double x, y;
+    };
+    const Caso casos[] = {
+        {QRectF(560, 722, 320, 176), 560, 700},            // 22 points into the top band: down to its edge
+        {QRectF(-69, 1080 - 246, 448, 246), 0, 876 - 246},  // past the left edge and the top
+        {QRectF(1300, -50, 320, 176), 1440 - 320, 0},      // past the right edge and the bottom
+        {QRectF(100, 100, 320, 176), 100, 100},            // inside: unchanged
+        {QRectF(-100, -100, 1600, 1000), 0, 876 - 1000},   // larger than the frame: top and left inside
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(testing::Message() << c.marco.x() << "," << c.marco.y());
+        esperarMarco(enVisible(c.marco, v), c.x, c.y, c.marco.width(), c.marco.height());
+    }
+}
+
+TEST(GeometriaIsla, PantallaDelMarco) {
+    // The screen it overlaps most; none when it meets no screen.
+    EXPECT_EQ(visibleDe(QRectF(100, 100, 320, 176), dos), dos[0].visible);
+    EXPECT_EQ(visibleDe(QRectF(1300, 100, 320, 176), dos), dos[1].visible);
+    EXPECT_EQ(visibleDe(QRectF(1200, 100, 320, 176), dos), dos[0].visible);
+    EXPECT_EQ(visibleDe(QRectF(1400, 950, 320, 176), dos), dos[1].visible);
+    EXPECT_FALSE(visibleDe(QRectF(-3000, 400, 320, 176), dos));
+    EXPECT_FALSE(visibleDe(QRectF(0, 0, 320, 176), {}));
+}
+
 TEST(GeometriaIsla, MarcoPildora) {
     esperarMarco(marcoPildora(QRectF(100, 700, 320, 176), 1), 145, 770, 230, 56);
     esperarMarco(marcoPildora(QRectF(100, 700, 640, 352), 2), 190, 840, 460, 112);

@@ -130,7 +130,7 @@ TEST_F(PruebaX11, OtroProgramaYaLaTiene) {
         escuchar(atajos);
         EXPECT_FALSE(atajos.registrada(Cual::llamada));
         EXPECT_TRUE(atajos.registrada(Cual::conversacion));
-        EXPECT_EQ(lineas, std::vector<QString>{"[atajo] no se pudo registrar ⌥ Espacio (10)"});
+        EXPECT_EQ(lineas, std::vector<QString>{"[atajo] no se pudo registrar Alt+Espacio (10)"});
 
         // The program keeps working: the other hot keys answer.
         teclear({"key", "alt+shift+space"});
@@ -138,7 +138,7 @@ TEST_F(PruebaX11, OtroProgramaYaLaTiene) {
 
         ASSERT_TRUE(otro.tomar(kX, ctlX | altX));
         EXPECT_EQ(atajos.cambiar(Cual::pantalla, {40, Teclado::control | Teclado::option}),
-                  "El escritorio u otra app ya usa ⌃⌥ K. Elige otra combinación.");
+                  "El escritorio u otra app ya usa Ctrl+Alt+K. Elige otra combinación.");
         EXPECT_EQ(Atajos::combinacion(Cual::pantalla), Atajos::porDefecto(Cual::pantalla));
         vistos.clear();
         teclear({"key", "alt+shift+p"});

@@ -69,8 +69,8 @@ TEST_F(Isla, ColocaYRecuerdaElSitio) {
     panel->colocar();
     mostrar();
     const QRect disponible = pantalla->availableGeometry();
-    // Centred, with its top edge 22 points above the top of the usable area.
-    EXPECT_EQ(panel->geometry(), QRect(pantalla->geometry().center().x() + 1 - 160, disponible.top() - 22, 320, 176));
+    // Centred, with its top edge on the top of the usable area: whole on the screen.
+    EXPECT_EQ(panel->geometry(), QRect(pantalla->geometry().center().x() + 1 - 160, disponible.top(), 320, 176));
     EXPECT_TRUE(sitio().isEmpty());  // placing itself is not the owner's move
 
     // A larger scale keeps the top centre; the window's own move is not stored either.
@@ -83,7 +83,16 @@ TEST_F(Isla, ColocaYRecuerdaElSitio) {
     panel->cambiarEscala(1);
     pruebas::girar(100);
 
-    // The owner moves it: the top-centre point is stored, in points from the primary's bottom.
+    // A move nobody pressed the island for is not the owner's: not stored, and the window goes
+    // back to its place.
+    const QRect enSuSitio = panel->geometry();
+    panel->move(300, 400);
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return panel->geometry() == enSuSitio; }));
+    EXPECT_TRUE(sitio().isEmpty());
+
+    // The owner presses the island and moves it: the top-centre point is stored, in points from
+    // the primary's bottom.
+    QTest::mousePress(contenido, Qt::LeftButton, {}, QPoint(160, 80));
     panel->move(300, 400);
     ASSERT_TRUE(pruebas::esperarHasta([&] { return !sitio().isEmpty(); }));
     const double altura = pantalla->geometry().height();
@@ -105,7 +114,7 @@ TEST_F(Isla, ColocaYRecuerdaElSitio) {
     Preferencias::almacen().setValue(QStringLiteral("zentu.isla.sitio"), QStringLiteral("basura"));
     panel->colocar();
     pruebas::girar(50);
-    EXPECT_EQ(panel->pos().y(), disponible.top() - 22);
+    EXPECT_EQ(panel->pos().y(), disponible.top());
 }
 
 TEST_F(Isla, LasTeclasVanPrimeroAlDueno) {

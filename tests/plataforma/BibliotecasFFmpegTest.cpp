@@ -11,7 +11,18 @@ TEST(BibliotecasFFmpeg, SeAbrenAlPrimerUsoYResuelvenTodo) {
     EXPECT_FALSE(pruebas::bibliotecaCargada("libavformat.so"));
     EXPECT_FALSE(pruebas::bibliotecaCargada("libswresample.so"));
 
+    // Resampling alone (a call) opens only libavutil and libswresample.
     QString error;
+    const BibliotecasFFmpeg* r = BibliotecasFFmpeg::cargarRemuestreo(&error);
+    ASSERT_NE(r, nullptr) << error.toStdString();
+    EXPECT_TRUE(pruebas::bibliotecaCargada("libswresample.so"));
+    EXPECT_FALSE(pruebas::bibliotecaCargada("libavcodec.so"));
+    EXPECT_FALSE(pruebas::bibliotecaCargada("libavformat.so"));
+    EXPECT_NE(r->swr_convert, nullptr);
+    EXPECT_NE(r->av_strerror, nullptr);
+    EXPECT_EQ(r->avcodec_find_encoder, nullptr);
+    EXPECT_EQ(BibliotecasFFmpeg::cargarRemuestreo(nullptr), r);
+
     const BibliotecasFFmpeg* b = BibliotecasFFmpeg::cargar(&error);
     ASSERT_NE(b, nullptr) << error.toStdString();
     EXPECT_TRUE(pruebas::bibliotecaCargada("libavcodec.so"));
@@ -41,7 +52,8 @@ TEST(BibliotecasFFmpeg, LoQueFaltaEsUnMotivoClaro) {
         // A library that is there but lacks a function (a codec library where the format one goes).
         {{sistema[0], sistema[1], sistema[2], sistema[2]}, "falta la función avformat_alloc_output_context2 en libavcodec.so.59"},
         {{sistema[0], sistema[1], sistema[0], sistema[3]}, "falta la función av_packet_alloc en libavutil.so.57"},
-        {{sistema[0], sistema[1]}, "se esperaban cuatro bibliotecas"},
+        {{sistema[0]}, "se esperaban cuatro bibliotecas"},
+        {{sistema[1], sistema[0]}, "falta la función swr_alloc_set_opts2 en libavutil.so.57"},
     };
     for (const Caso& c : casos) {
         BibliotecasFFmpeg b;

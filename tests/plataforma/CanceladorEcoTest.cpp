@@ -1,4 +1,5 @@
 // Echo cancellation and the wire-format conversion of the call microphone.
+#include "comun/Ayudas.h"
 #include "plataforma/CanceladorEco.h"
 #include "plataforma/ConvertidorMuestras.h"
 
@@ -83,6 +84,8 @@ TEST(ConvertidorMuestras, De48kA24kEnFormatoDeRed) {
     EXPECT_FALSE(error.isEmpty());
     auto c = ConvertidorMuestras::crear(48000, 24000, nullptr);
     ASSERT_NE(c, nullptr);
+    // A call resamples but never encodes: the codec libraries and their dependencies stay out.
+    EXPECT_FALSE(pruebas::bibliotecaCargada("libavcodec.so"));
     // A 1 kHz tone in 2048-frame blocks: each fits the 1,088-frame output at once, and the tone
     // comes out at 1 kHz of the new rate.
     std::vector<float> bloque(2048);

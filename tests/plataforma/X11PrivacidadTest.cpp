@@ -55,17 +55,17 @@ TEST(Privacidad, EnX11NadaPideConcesionYLaSondaLeeLaPantalla) {
     EXPECT_EQ(sistema.sesion(), Sesion::x11);
     EXPECT_TRUE(sistema.pantallaPermitida());
     EXPECT_TRUE(sistema.accesibilidadPermitida());
-    EXPECT_TRUE(pruebas::esperar(sistema.probarPantalla()));
+    EXPECT_EQ(pruebas::esperar(sistema.probarPantalla()), Privacidad::Captura::funciona);
 
-    // A display that does not answer: nothing works, nothing is claimed.
+    // A display that does not answer: nothing works, nothing is claimed, nothing can capture.
     const QByteArray pantalla = qgetenv("DISPLAY");
     qputenv("DISPLAY", ":987");
     EXPECT_FALSE(sistema.pantallaPermitida());
     EXPECT_FALSE(sistema.accesibilidadPermitida());
-    EXPECT_FALSE(pruebas::esperar(sistema.probarPantalla()));
+    EXPECT_EQ(pruebas::esperar(sistema.probarPantalla()), Privacidad::Captura::noOfrecida);
     qunsetenv("DISPLAY");
     EXPECT_EQ(sistema.sesion(), Sesion::ninguna);
-    EXPECT_FALSE(pruebas::esperar(sistema.probarPantalla()));
+    EXPECT_EQ(pruebas::esperar(sistema.probarPantalla()), Privacidad::Captura::noOfrecida);
     qputenv("DISPLAY", pantalla);
     if (!wayland.isEmpty()) qputenv("WAYLAND_DISPLAY", wayland);
     if (tipo.isEmpty()) qunsetenv("XDG_SESSION_TYPE"); else qputenv("XDG_SESSION_TYPE", tipo);

@@ -1,7 +1,9 @@
 'use strict';
 // Stand-in realtime speech service for the call tests: a WebSocket endpoint at "/v1/realtime"
 // that speaks JSON events, and a control API under "/__control/" through which a test scripts
-// what happens on connection, pushes events, and reads what the program sent.
+// what happens on connection, pushes events, and reads what the program sent. With the script's
+// "conversar" it holds a conversation by itself, as the demo needs: it greets on a call the owner
+// starts, answers every "response.create", and its voice is a 200 Hz tone.
 // Usage: node realtime.js [--puerto N]. Prints "puerto N" on standard output once it listens.
 
 const http = require('http');
@@ -47,7 +49,8 @@ const servidorHttp = http.createServer(async (req, res) => {
   try { d = cuerpo.length ? JSON.parse(cuerpo.toString('utf8')) : null; } catch (e) { return enviarJson(res, 400, { error: 'JSON' }); }
   const que = url.pathname.slice('/__control/'.length);
   switch (que) {
-    case 'guion': // {alConectar: [events], rechazar: HTTP status, colgarSaludo: bool, cerrarAlConectar: code}
+    case 'guion': // {alConectar: [events], rechazar: HTTP status, colgarSaludo: bool, cerrarAlConectar: code,
+    //            conversar: {saludo, entrante, respuesta, segundos}}
       estado.guion = d || {};
       return enviarJson(res, 200, { ok: true });
     case 'enviar': // {evento} | {texto} | {binario: base64} | {grande: characters}
@@ -74,6 +77,50 @@ const servidorHttp = http.createServer(async (req, res) => {
   }
 });
 
+// ------------------------------------------------------------------ a conversation by itself
+// `segundos` of the agent's voice: a 200 Hz tone at 24 kHz, 16-bit little-endian, that rises and
+// falls three times a second like syllables.
+function voz(segundos) {
+  const n = Math.round(24000 * segundos);
+  const b = Buffer.alloc(n * 2);
+  for (let i = 0; i < n; i++) {
+    const t = i / 24000;
+    const borde = Math.min(1, t / 0.02, (segundos - t) / 0.02);
+    const a = 0.3 * borde * (0.6 + 0.4 * Math.sin(2 * Math.PI * 3 * t));
+    b.writeInt16LE(Math.round(32767 * a * Math.sin(2 * Math.PI * 200 * t)), 2 * i);
+  }
+  return b;
+}
+
+// Returns the handler of the program's events on one connection.
+function conversar(ws, c) {
+  const enviar = (e) => { if (ws.readyState === ws.OPEN) ws.send(JSON.stringify(e)); };
+  let respuestas = 0;
+  let items = 0;
+  let llamadaDeAgente = false;   // the program set the scene with a system message
+  const decir = (texto) => {
+    const id = 'resp-' + ++respuestas;
+    enviar({ type: 'response.created', response: { id } });
+    const audio = voz(c.segundos || 2);
+    for (let i = 0; i < audio.length; i += 4800) {
+      enviar({ type: 'response.output_audio.delta', item_id: id, delta: audio.subarray(i, i + 4800).toString('base64') });
+    }
+    enviar({ type: 'response.output_audio_transcript.done', item_id: id, transcript: texto });
+    enviar({ type: 'response.done', response: { id, usage: { input_tokens: 40, output_tokens: 25,
+      input_token_details: { audio_tokens: 30, text_tokens: 10 }, output_token_details: { audio_tokens: 20, text_tokens: 5 } } } });
+  };
+  // A call the owner starts: the agent greets unless the program says the agent placed it.
+  setTimeout(() => { if (!llamadaDeAgente && respuestas === 0) decir(c.saludo); }, 1000);
+  return (e) => {
+    if (e.type === 'conversation.item.create' && e.item) {
+      if (e.item.role === 'system') llamadaDeAgente = true;
+      enviar({ type: 'conversation.item.created', item: Object.assign({ id: 'item-' + ++items }, e.item) });
+    } else if (e.type === 'response.create') {
+      decir(llamadaDeAgente && respuestas === 0 ? c.entrante : c.respuesta);
+    }
+  };
+}
+
 const wss = new WebSocketServer({ noServer: true, maxPayload: 64 * 1024 * 1024 });
 
 servidorHttp.on('upgrade', (req, socket, cabeza) => {
@@ -87,10 +134,14 @@ servidorHttp.on('upgrade', (req, socket, cabeza) => {
   wss.handleUpgrade(req, socket, cabeza, (ws) => {
     conexion.abierta = true;
     clientes.add(ws);
+    const charla = g.conversar ? conversar(ws, g.conversar) : null;
     ws.on('message', (datos, binario) => {
       if (binario) { estado.recibidos.push({ binario: datos.length }); return; }
       const texto = datos.toString('utf8');
-      try { estado.recibidos.push(JSON.parse(texto)); } catch (e) { estado.recibidos.push({ crudo: texto }); }
+      let evento;
+      try { evento = JSON.parse(texto); } catch (e) { estado.recibidos.push({ crudo: texto }); return; }
+      estado.recibidos.push(evento);
+      if (charla) charla(evento);
     });
     ws.on('close', (codigo) => { conexion.abierta = false; conexion.codigo = codigo; clientes.delete(ws); });
     (g.alConectar || []).forEach((e) => ws.send(typeof e === 'string' ? e : JSON.stringify(e)));

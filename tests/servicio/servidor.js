@@ -5,22 +5,32 @@
 //   - a control API under "/__control/" through which a test scripts replies, reads what the
 //     program sent, pushes events and makes requests of its own.
 // Binary data crosses the control API as {"$bin": "<base64>"}.
-// Usage: node servidor.js [--puerto N] [--ping-intervalo MS] [--ping-espera MS]
+// With "--negocio DATOS --estado CARPETA" it is the demo's service: the business of the data file
+// (negocio.js) answers the service's paths and events, only the paired token is let in, and the
+// state is kept in the folder across restarts. Each line it then writes after "puerto N" is one
+// JSON object for the demo's console: {"aviso": text} or {"desenlazado": true}.
+// Usage: node servidor.js [--puerto N] [--ping-intervalo MS] [--ping-espera MS] [--negocio F --estado D]
 // Prints "puerto N" on standard output once it listens.
 
+const fs = require('fs');
 const http = require('http');
 const { Server } = require('socket.io');
+const { Negocio } = require('./negocio');
 
 const argumentos = process.argv.slice(2);
-function opcion(nombre, porDefecto) {
+function texto(nombre) {
   const i = argumentos.indexOf(nombre);
-  return i >= 0 && i + 1 < argumentos.length ? Number(argumentos[i + 1]) : porDefecto;
+  return i >= 0 && i + 1 < argumentos.length ? argumentos[i + 1] : undefined;
+}
+function opcion(nombre, porDefecto) {
+  const t = texto(nombre);
+  return t === undefined ? porDefecto : Number(t);
 }
 
 const estado = {
   tokens: new Set(['token-bueno']),
   respuestas: new Map(),     // "GET /ruta" -> [{estado, cuerpo|texto, retraso, cabeceras, veces}]
-  archivos: new Map(),       // id -> Buffer
+  archivos: new Map(),       // id -> {datos: Buffer, mime}
   peticiones: [],            // REST requests received (not control)
   eventos: [],               // live-channel packets received from clients
   acks: new Map(),           // event name -> reply args for the client's requests
@@ -116,42 +126,98 @@ function responderGuion(res, r) {
   if (r.retraso) setTimeout(enviar, r.retraso); else enviar();
 }
 
-// Replies of the service for the paths the program uses, unless a test scripted otherwise.
-function respuestaPorDefecto(metodo, ruta, cuerpo, cabeceras) {
-  const autorizado = () => {
-    const a = cabeceras['authorization'] || '';
-    return a.startsWith('Bearer ') && estado.tokens.has(a.slice(7));
-  };
-  if (metodo === 'GET' && ruta === '/api/dudas/canal') {
-    return autorizado() ? { estado: 200, cuerpo: { path: '/socket.io' } } : { estado: 401, cuerpo: { error: 'sin sesión' } };
+// ------------------------------------------------------------------ the service's paths
+// Without a business (the tests) only the connection's own paths exist and every token the test
+// accepted is let in; the demo's business adds the rest and lets in only the paired token.
+let negocio = null;
+
+const tokenValido = (t) => (negocio ? negocio.tokenValido(t) : estado.tokens.has(t));
+const ok = (cuerpo) => ({ estado: 200, cuerpo });
+const noExiste = { estado: 404, cuerpo: { error: 'No existe' } };
+const sinSesion = { estado: 401, cuerpo: { error: 'sin sesión' } };
+// A path of the business: its method of that name answers; without a business the path is the
+// test's reply (or does not exist).
+const delNegocio = (metodo, sinNegocio) => (p) => (negocio ? negocio[metodo](p) : sinNegocio ? sinNegocio(p) : noExiste);
+
+function buscarArchivo(id) {
+  if (negocio) return negocio.archivo(id);
+  return estado.archivos.get(id) || null;
+}
+function guardarArchivo(id, datos, mime, nombre) {
+  if (negocio) negocio.guardarArchivo(id, datos, mime, nombre);
+  else estado.archivos.set(id, { datos, mime });
+}
+function servirArchivo(id) {
+  const a = buscarArchivo(id);
+  if (!a) return { estado: 404, cuerpo: { error: 'No existe ese archivo' } };
+  return { estado: 200, base64: a.datos.toString('base64'), cabeceras: { 'Content-Type': a.mime || 'application/octet-stream' } };
+}
+
+function canjear(p) {
+  const d = p.json;
+  const canje = d && typeof d.codigo === 'string' && estado.codigos.get(d.codigo);
+  if (!canje) return { estado: 400, cuerpo: { error: 'Código vencido o ya usado' } };
+  estado.codigos.delete(d.codigo);
+  return ok(negocio ? negocio.canjear(d) : canje);
+}
+
+// A file marker's path travels as base64url; the business keeps its files by their last name.
+function verArchivo(p) {
+  const ruta = Buffer.from(p.ruta.replace(/-/g, '+').replace(/_/g, '/'), 'base64').toString('utf8');
+  return servirArchivo(ruta.split('/').filter(Boolean).pop() || '');
+}
+
+// Who may call: "libre" anyone; "token" the bearer token; "enlace" the bearer token or, as the
+// chat's attachment addresses carry it, the query parameter "token".
+const rutas = [
+  // method    path                                     who       reply
+  ['POST',   '/api/pairing/canjear',                   'libre',  canjear],
+  ['DELETE', '/api/pairing/este',                      'token',  delNegocio('desenlazar')],
+  ['GET',    '/api/dudas/canal',                       'token',  () => ok({ path: '/socket.io' })],
+  ['GET',    '/api/dudas',                             'token',  delNegocio('listaDudas')],
+  ['POST',   '/api/dudas/:id/responder',               'token',  delNegocio('responderDuda')],
+  ['POST',   '/api/dudas/:id/descartar',               'token',  delNegocio('descartarDuda')],
+  ['POST',   '/api/dudas/:id/sin-contestar',           'token',  delNegocio('sinContestar')],
+  ['GET',    '/api/pendientes/permisos',               'token',  delNegocio('listaPermisos')],
+  ['POST',   '/api/pendientes/permisos/:id',           'token',  delNegocio('decidirPermiso')],
+  ['GET',    '/api/agentes',                           'token',  delNegocio('listaAgentes')],
+  ['PATCH',  '/api/agentes/:id',                       'token',  delNegocio('cambiarAgente')],
+  ['GET',    '/api/pulso',                             'token',  delNegocio('pulso')],
+  ['GET',    '/api/preferences/llamadas-de-agentes',   'token',  delNegocio('leerLlamadas')],
+  ['PATCH',  '/api/preferences/llamadas-de-agentes',   'token',  delNegocio('cambiarLlamadas')],
+  ['GET',    '/api/v1/llamada/realtime/token',         'token',  delNegocio('tokenDeLlamada',
+    () => ({ token: 'token-realtime', modelo: 'gpt-realtime', llamadaId: 'llamada-1' }))],
+  ['POST',   '/api/v1/llamada/realtime/tool',          'token',  () => ({ resultado: 'Hecho.' })],
+  ['POST',   '/api/v1/llamada/realtime/uso',           'token',  () => ({ ok: true })],
+  ['POST',   '/api/v1/llamada/fin',                    'token',  delNegocio('finDeLlamada', () => ({ ok: true }))],
+  ['GET',    '/api/files/download/:id',                'token',  (p) => servirArchivo(p.id)],
+  ['GET',    '/api/media/:id',                         'enlace', (p) => servirArchivo(p.id)],
+  ['GET',    '/api/files/view/:ruta',                  'enlace', verArchivo],
+].map(([metodo, patron, quien, responder]) => {
+  const nombres = [];
+  const expresion = new RegExp('^' + patron.replace(/:(\w+)/g, (_, n) => { nombres.push(n); return '([^/]+)'; }) + '$');
+  return { metodo, expresion, nombres, quien, responder };
+});
+
+// The service's reply to a request that no test scripted.
+function respuestaDelServicio(metodo, ruta, consulta, crudo, cabeceras) {
+  const r = rutas.find((x) => x.metodo === metodo && x.expresion.test(ruta));
+  if (!r) return noExiste;
+  const a = cabeceras['authorization'] || '';
+  const portador = a.startsWith('Bearer ') ? a.slice(7) : null;
+  const pase = r.quien === 'libre' || tokenValido(portador) || (r.quien === 'enlace' && tokenValido(consulta.get('token')));
+  if (!pase) return sinSesion;
+  const p = { consulta, json: null };
+  const valores = r.expresion.exec(ruta).slice(1);
+  try {
+    r.nombres.forEach((n, i) => { p[n] = decodeURIComponent(valores[i]); });
+  } catch (e) {
+    return noExiste;
   }
-  if (metodo === 'POST' && ruta === '/api/pairing/canjear') {
-    let datos = null;
-    try { datos = JSON.parse(cuerpo.toString('utf8')); } catch (e) { datos = null; }
-    const canje = datos && estado.codigos.get(datos.codigo);
-    if (canje) { estado.codigos.delete(datos.codigo); return { estado: 200, cuerpo: canje }; }
-    return { estado: 400, cuerpo: { error: 'Código vencido o ya usado' } };
-  }
-  // The call's endpoints: a realtime token, a tool that answers, and the two end reports.
-  if (ruta.startsWith('/api/v1/llamada/')) {
-    if (!autorizado()) return { estado: 401, cuerpo: { error: 'sin sesión' } };
-    if (metodo === 'GET' && ruta === '/api/v1/llamada/realtime/token') {
-      return { estado: 200, cuerpo: { token: 'token-realtime', modelo: 'gpt-realtime', llamadaId: 'llamada-1' } };
-    }
-    if (metodo === 'POST' && ruta === '/api/v1/llamada/realtime/tool') return { estado: 200, cuerpo: { resultado: 'Hecho.' } };
-    if (metodo === 'POST' && (ruta === '/api/v1/llamada/realtime/uso' || ruta === '/api/v1/llamada/fin')) {
-      return { estado: 200, cuerpo: { ok: true } };
-    }
-  }
-  const descarga = '/api/files/download/';
-  if (metodo === 'GET' && ruta.startsWith(descarga)) {
-    if (!autorizado()) return { estado: 401, cuerpo: { error: 'sin sesión' } };
-    const id = decodeURIComponent(ruta.slice(descarga.length));
-    const datos = estado.archivos.get(id);
-    if (datos) return { estado: 200, base64: datos.toString('base64'), cabeceras: { 'Content-Type': 'application/octet-stream' } };
-    return { estado: 404, cuerpo: { error: 'No existe ese archivo' } };
-  }
-  return { estado: 404, cuerpo: { error: 'No existe' } };
+  try { p.json = crudo.length ? JSON.parse(crudo.toString('utf8')) : null; } catch (e) { p.json = null; }
+  // A reply is {estado, cuerpo|base64, cabeceras}, or the body of a 200.
+  const respuesta = r.responder(p);
+  return respuesta && typeof respuesta.estado === 'number' ? respuesta : ok(respuesta);
 }
 
 // ------------------------------------------------------------------ server
@@ -169,7 +235,7 @@ const servidorHttp = http.createServer(async (req, res) => {
     metodo: req.method, ruta, consulta: url.search, cabeceras: req.headers,
     cuerpo: cuerpo.toString('utf8'),
   }));
-  const r = respuestaGuionada(req.method, ruta) || respuestaPorDefecto(req.method, ruta, cuerpo, req.headers);
+  const r = respuestaGuionada(req.method, ruta) || respuestaDelServicio(req.method, ruta, url.searchParams, cuerpo, req.headers);
   responderGuion(res, r);
 });
 
@@ -183,7 +249,7 @@ const io = new Server(servidorHttp, {
 
 io.use((socket, next) => {
   const token = socket.handshake.auth && socket.handshake.auth.token;
-  if (estado.tokens.has(token)) return next();
+  if (tokenValido(token)) return next();
   const e = new Error('Token inválido');
   next(e);
 });
@@ -218,10 +284,13 @@ function hablar(socket, datos, ack) {
 }
 
 io.on('connection', (socket) => {
+  // The business tells a program that connects how its credits stand.
+  if (negocio) socket.emit('dashboard:patch', { creditos: negocio.creditos() });
   socket.onAny((evento, ...args) => {
     let ack = null;
     if (args.length && typeof args[args.length - 1] === 'function') ack = args.pop();
     anotar(estado.eventos, () => ({ evento, args: aJson(args), conAck: !!ack, socket: socket.id }));
+    if (negocio) negocio.oir(evento, args[0] || {});
     if (ack && !estado.acks.has(evento) && evento === 'voice:tts-stream') return hablar(socket, args[0], ack);
     if (ack && !estado.acks.has(evento) && evento === 'voice:audio') {
       const t = estado.voz.transcripcion;
@@ -264,6 +333,7 @@ function chatAck(evento, datos) {
   if (texto === '/zentu' || texto.startsWith('@')) {
     chat.agente = texto === '/zentu' ? null : texto.slice(1);
     io.emit('chat:agente', chat.agente ? { agente: chat.agente } : {});
+    if (negocio) negocio.guardar();
     return [{ ok: true }];
   }
   const archivos = Array.isArray(datos.files) ? datos.files : datos.file ? [datos.file] : [];
@@ -275,14 +345,19 @@ function chatAck(evento, datos) {
     const m = { messageId: id, text: i === 0 ? texto : '', fromMe: false, timestamp: new Date().toISOString(), type: 'text' };
     if (a) {
       m.type = String(a.mimeType || '').startsWith('image/') ? 'image' : 'document';
+      // No "mediaUrl": the program then fetches "/api/media/" + id with the account's token.
       m.fileName = a.name;
-      m.mediaUrl = '/api/media/' + encodeURIComponent(id);
-      estado.archivos.set(id, Buffer.isBuffer(a.buffer) ? a.buffer : Buffer.alloc(0));
+      guardarArchivo(id, Buffer.isBuffer(a.buffer) ? a.buffer : Buffer.alloc(0), String(a.mimeType || 'application/octet-stream'), m.fileName);
     }
     chat.mensajes.push(m);
     ids.push(id);
     io.emit('messages:new', { phone: 'dashboard', message: m });
   });
+  // The business's agent answers what the owner wrote.
+  if (negocio) {
+    negocio.guardar();
+    negocio.mensajeDeAgente(negocio.respuestaDelChat(archivos.map((a) => String(a.name || 'el archivo'))));
+  }
   return [Array.isArray(datos.files) ? { ok: true, messageIds: ids } : { ok: true, messageId: ids[0] }];
 }
 
@@ -311,11 +386,11 @@ async function control(metodo, que, d, res) {
     case 'token': // {token} adds an accepted token; {tokens: [...]} replaces them
       if (Array.isArray(d.tokens)) estado.tokens = new Set(d.tokens); else estado.tokens.add(d.token);
       return enviarJson(res, 200, { ok: true });
-    case 'codigo': // {codigo, respuesta}
-      estado.codigos.set(d.codigo, d.respuesta);
+    case 'codigo': // {codigo, respuesta}; with the business, the business answers
+      estado.codigos.set(d.codigo, d.respuesta || {});
       return enviarJson(res, 200, { ok: true });
-    case 'archivo': // {id, $bin-encoded datos}
-      estado.archivos.set(d.id, deJson(d.datos));
+    case 'archivo': // {id, $bin-encoded datos, mime}
+      estado.archivos.set(d.id, { datos: deJson(d.datos), mime: d.mime });
       return enviarJson(res, 200, { ok: true });
     case 'chat': // {mensajes, agente, conMessageIds}: turns the owner's chat on, or resets it
       estado.chat = { mensajes: d.mensajes || [], agente: d.agente || null, conMessageIds: d.conMessageIds !== false, siguiente: 1 };
@@ -345,9 +420,33 @@ async function control(metodo, que, d, res) {
       return enviarJson(res, 200, { ok: true });
     case 'sockets':
       return enviarJson(res, 200, { conectados: io.sockets.sockets.size });
+    case 'orden': // {orden}: one order of the demo's console -> {texto}
+      if (!negocio) return enviarJson(res, 404, { error: 'sin negocio' });
+      return enviarJson(res, 200, { texto: await negocio.orden(String((d && d.orden) || '')) });
+    case 'enlazado': // whether the demo's business is paired
+      return enviarJson(res, 200, { enlazado: !!negocio && negocio.enlazado() });
     default:
       return enviarJson(res, 404, { error: 'control desconocido: ' + que });
   }
+}
+
+// ------------------------------------------------------------------ the demo's business
+if (texto('--negocio')) {
+  if (!texto('--estado')) throw new Error('--negocio necesita --estado CARPETA');
+  const decir = (o) => process.stdout.write(JSON.stringify(o) + '\n');
+  const canal = {
+    emitir: (evento, datos) => io.emit(evento, datos),
+    conectados: () => io.sockets.sockets.size,
+    pedir: async (evento, datos) => {
+      const s = [...io.sockets.sockets.values()][0];
+      if (!s) return null;
+      try { return await s.timeout(20000).emitWithAck(evento, datos); } catch (e) { return null; }
+    },
+  };
+  negocio = new Negocio(JSON.parse(fs.readFileSync(texto('--negocio'), 'utf8')), texto('--estado'), canal, decir);
+  estado.chat = negocio.estado.chat;
+  estado.chat.conMessageIds = true;
+  estado.voz.transcripcion = { ok: true, text: negocio.datos.transcripcion };
 }
 
 servidorHttp.listen(opcion('--puerto', 0), '127.0.0.1', () => {

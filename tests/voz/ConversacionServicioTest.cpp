@@ -280,6 +280,28 @@ TEST_F(ConversacionServicio, UnaRespuestaLargaSeDiceHasta3000Caracteres) {
     EXPECT_EQ(conv->respuestas().value(0), mostrado);
 }
 
+// Lengths and the cut count characters as the owner sees them: an emoji with its skin tone or a
+// letter with a combining accent is one, although it takes several UTF-16 units.
+TEST_F(ConversacionServicio, CuentaYCortaCaracteresNoUnidades) {
+    transcribe({{"ok", true}, {"text", "Sí 👍🏽"}});
+    tomar(false, true);
+    ASSERT_TRUE(esperarHasta([&] { return !fines.empty(); }, 10000));
+    EXPECT_TRUE(lineas.contains("[conversación] transcrito: 4 caracteres")) << lineas.join('\n').toStdString();
+
+    // Six characters, ten units: "Va", a space, the thumb with its tone, an "e" with its accent, ".".
+    const QString unidad = QStringLiteral("Va 👍🏽e\u0301.");
+    ASSERT_EQ(unidad.size(), 10);
+    const QString larga = unidad.repeated(700);
+    [[maybe_unused]] auto t = conv->preguntar("¿Cómo va todo?");
+    ASSERT_TRUE(esperarEvento("chat:send", 2));
+    responde(larga);
+    ASSERT_TRUE(esperarEvento("voice:tts-stream"));
+    ASSERT_EQ(ChatZentu::paraVoz(chat->mensajes().last().texto), larga);
+    EXPECT_EQ(primerArg(eventosDe("voice:tts-stream")[0]).value("text").toString(), unidad.repeated(500));
+    ASSERT_TRUE(esperarHasta([&] { return hay("[conversación] voz a trozos: "); }, 10000));
+    EXPECT_TRUE(hay("[conversación] voz a trozos: 3000 caracteres en ")) << lineas.join('\n').toStdString();
+}
+
 TEST_F(ConversacionServicio, SinRespuestaSeCierraAlRatoOALos120) {
     [[maybe_unused]] auto t = conv->preguntar("hola");
     ASSERT_TRUE(esperarEvento("chat:send"));

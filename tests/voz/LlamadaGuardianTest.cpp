@@ -58,6 +58,43 @@ TEST(UsoDeLlamada, SumaSoloLasClavesDelRegistro) {
                                 {"output_token_details", QJsonObject{{"text_tokens", 0}, {"audio_tokens", 7}}}}));
 }
 
+// The service's usage figures are range-checked before they are converted or added: what is no
+// token count adds nothing, and a sum stops at the largest count a JSON number holds exactly.
+TEST(UsoDeLlamada, LasCifrasFueraDeRangoNoSeSuman) {
+    constexpr qint64 mayor = qint64(1) << 53;
+    struct Caso {
+        const char* nombre;
+        QJsonValue antes;  // the record's "input_tokens" and "audio_tokens" before
+        QJsonValue cifra;  // the event's
+        qint64 despues;
+    };
+    const Caso casos[] = {
+        {"una cuenta", 10, 7, 17},
+        {"un texto", 10, "7", 10},
+        {"una fracción", 10, 2.5, 10},
+        {"un negativo", 10, -5, 10},
+        {"1e300", 10, 1e300, 10},
+        {"9e18", 10, 9e18, 10},
+        {"la mayor cuenta exacta", 0, double(mayor), mayor},
+        {"la suma se detiene en la mayor", mayor - 1, 5, mayor},
+        {"un registro ya al tope", mayor, mayor, mayor},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        QJsonObject uso = Llamada::usoVacio();
+        uso["input_tokens"] = c.antes;
+        uso["input_token_details"] = QJsonObject{{"text_tokens", 0}, {"audio_tokens", c.antes}, {"cached_tokens", 0}};
+        Llamada::sumarUso(uso, QJsonObject{{"input_tokens", c.cifra},
+                                           {"input_token_details", QJsonObject{{"audio_tokens", c.cifra}}}});
+        EXPECT_EQ(uso.value("input_tokens").toInteger(), c.despues);
+        EXPECT_EQ(uso.value("input_token_details").toObject().value("audio_tokens").toInteger(), c.despues);
+    }
+    // Two events of 9e18 tokens each do not wrap the count around.
+    QJsonObject uso = Llamada::usoVacio();
+    for (int i = 0; i < 2; ++i) Llamada::sumarUso(uso, QJsonObject{{"output_tokens", 9e18}});
+    EXPECT_GE(uso.value("output_tokens").toInteger(), 0);
+}
+
 TEST(UsoDeLlamada, EsperaDeLaDespedida) {
     const std::pair<QString, double> casos[] = {
         {"", 3}, {"   ", 3}, {"hola", 3.4}, {"uno  dos tres cuatro cinco seis siete ocho nueve diez", 7}};

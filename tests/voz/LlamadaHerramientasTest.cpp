@@ -5,6 +5,9 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QCoroTimer>
+#include <chrono>
 
 using Herramientas = LlamadaBanco;
 
@@ -27,6 +30,14 @@ QJsonArray respuestas(RealtimeSimulado& realtime) {
     for (const auto& e : realtime.recibidos("conversation.item.create"))
         if (e.toObject().value("item").toObject().value("type").toString() == u"function_call_output") r.append(e);
     return r;
+}
+
+// A screenshot that is ready only when the running timer `listo` fires. The path is a parameter,
+// kept in the coroutine's own frame: the call that holds this function may be gone by then.
+QCoro::Task<QString> capturaCuando(QTimer* listo, bool* empezada, QString ruta) {
+    *empezada = true;
+    co_await listo;
+    co_return ruta;
 }
 
 }  // namespace
@@ -95,7 +106,28 @@ TEST_F(Herramientas, VerPantallaMandaLaCapturaEnTresPasos) {
               "data:image/jpeg;base64," + QString::fromLatin1(QByteArray("\xFF\xD8\xFF\xE0jpeg", 8).toBase64()));
     EXPECT_EQ(todo[2].toObject().value("type").toString(), "response.create");
     EXPECT_TRUE(hay("[llamada] Zentu pidió ver la pantalla"));
-    EXPECT_TRUE(QFile::exists(ruta));  // the screenshot file stays
+    EXPECT_FALSE(QFile::exists(ruta));  // the picture of the owner's screen does not stay on disk
+}
+
+TEST_F(Herramientas, LaCapturaNoQuedaEnDiscoSiLaLlamadaTerminoMientras) {
+    QTemporaryDir dir;
+    const QString ruta = dir.filePath("Pantalla prueba.jpg");
+    QFile f(ruta);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray("\xFF\xD8\xFF\xE0jpeg", 8));
+    f.close();
+    QTimer listo;
+    listo.setSingleShot(true);
+    listo.start(std::chrono::hours(1));  // fired by hand below
+    bool empezada = false;
+    crear();
+    llamada->capturarPantalla = [&listo, &empezada, ruta] { return capturaCuando(&listo, &empezada, ruta); };
+    ASSERT_TRUE(conectar());
+    eventos({llamadaDeHerramienta("ver_pantalla", "c1")});
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return empezada; }, 10000));
+    llamada.reset();
+    listo.start(0);
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return !QFile::exists(ruta); }, 10000));
 }
 
 TEST_F(Herramientas, UnaCapturaFallidaSeLaDiceAlAgente) {

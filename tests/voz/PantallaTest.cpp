@@ -174,20 +174,38 @@ TEST(Pantalla, GuardaUnJpegEscaladoYLoAnota) {
     }
 }
 
+// A desktop whose probe answers as told, whatever display this test runs on.
 class SinPantalla : public Privacidad {
 public:
-    QCoro::Task<bool> probarPantalla() override { co_return false; }
+    Captura captura = Captura::noFunciona;
+    Sesion sesion() override { return Sesion::x11; }
+    bool pantallaPermitida() override { return true; }
+    QCoro::Task<Captura> probarPantalla() override { co_return captura; }
 };
 
-TEST(Pantalla, SinPermisoLoDiceAsi) {
+// A refused capture asks for the permission; a desktop that offers none says so, in one text.
+TEST(Pantalla, SinCapturaLoDiceAsi) {
+    struct Caso {
+        Privacidad::Captura captura;
+        Pantalla::Fallo fallo;
+        const char* texto;
+    };
+    const Caso casos[] = {
+        {Privacidad::Captura::noFunciona, Pantalla::Fallo::sinPermiso, "Falta el permiso de grabación de pantalla."},
+        {Privacidad::Captura::noOfrecida, Pantalla::Fallo::sinCaptura,
+         "No se pudo capturar la pantalla: este escritorio no ofrece capturas."},
+    };
     SinPantalla falsa;
     Privacidad::usar(&falsa);
-    try {
-        pruebas::esperar(Pantalla::capturar());
-        ADD_FAILURE();
-    } catch (const Pantalla::Error& e) {
-        EXPECT_EQ(e.fallo(), Pantalla::Fallo::sinPermiso);
-        EXPECT_EQ(e.texto(), QStringLiteral("Falta el permiso de grabación de pantalla."));
+    for (const Caso& c : casos) {
+        falsa.captura = c.captura;
+        try {
+            pruebas::esperar(Pantalla::capturar());
+            ADD_FAILURE();
+        } catch (const Pantalla::Error& e) {
+            EXPECT_EQ(e.fallo(), c.fallo);
+            EXPECT_EQ(e.texto(), QString::fromUtf8(c.texto));
+        }
     }
     Privacidad::usar(nullptr);
 }

@@ -22,8 +22,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace {
 
@@ -347,3 +350,23 @@ TEST(Catalogo, LosCincoWidgets) {
 }
 
 }  // namespace
+
+// The tray icon reads on a dark panel and on a light one: enough of its pixels stand well apart
+// from the panel's colour.
+TEST(IconoAnfitrion, SeVeEnBarrasOscurasYClaras) {
+    auto luma = [](QColor c) { return 0.299 * c.red() + 0.587 * c.green() + 0.114 * c.blue(); };
+    for (const QColor barra : {QColor(24, 24, 24), QColor(46, 52, 54), QColor(236, 236, 236), QColor(255, 255, 255)}) {
+        QImage vista(22, 22, QImage::Format_ARGB32_Premultiplied);
+        vista.fill(barra);
+        {
+            QPainter p(&vista);
+            p.drawImage(0, 0, Anfitrion::dibujarIcono(22));
+        }
+        int destacan = 0;
+        for (int y = 0; y < vista.height(); ++y)
+            for (int x = 0; x < vista.width(); ++x)
+                if (std::abs(luma(vista.pixelColor(x, y)) - luma(barra)) > 110) ++destacan;
+        EXPECT_GE(destacan, 50) << barra.name().toStdString();
+        vista.scaled(176, 176).save(pruebas::carpetaArtefactos("widgets") + "/icono-en-" + barra.name().mid(1) + ".png");
+    }
+}

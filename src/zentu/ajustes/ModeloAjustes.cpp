@@ -65,9 +65,11 @@ ModeloAjustes::ModeloAjustes(Atajos& atajos, EstadoVoz& voz, bool sonidos,
     estadoInicioSesion = [] { return InicioSesion::activado(); };
     encenderFnControl = [](bool si) { TeclasModificadoras::shared().encender(si); };
     alIniciar_ = estadoInicioSesion();
-    const QVariant resumen = Preferencias::almacen().value(QStringLiteral("zentu.resumenManana"));
-    resumen_ = !resumen.isValid() || resumen.toBool();
+    // Read exactly as the morning check reads it, so the switch shows what will happen.
+    resumen_ = Preferencias::booleano(QStringLiteral("zentu.resumenManana"), true);
     fnControl_ = TeclasModificadoras::encendido();
+    // The panes show which hot keys work, so a key taken or refused redraws them.
+    connect(&atajos, &Atajos::registroCambio, this, &ModeloAjustes::cambio);
 }
 
 // A model that goes away while recording takes its key filter with it and gives the hot keys back.

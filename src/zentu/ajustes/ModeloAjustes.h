@@ -41,7 +41,7 @@ public:
 
     static constexpr auto rutaLlamadas = "/api/preferences/llamadas-de-agentes";
     static inline const QString textoSinModificador =
-        QStringLiteral("Usa al menos una tecla como ⌥, ⌃ o ⌘, para que no se dispare escribiendo.");
+        QStringLiteral("Usa al menos una tecla como Alt, Ctrl o Super, para que no se dispare escribiendo.");
     static inline const QString textoNoEnlazada = QStringLiteral("Este equipo no está enlazado.");
 
     // Reads the five combinations, the login item, the morning summary and the hold-to-talk wish
@@ -113,11 +113,11 @@ public:
     std::function<void(bool)> abrirAlIniciarSesion;
     // Whether the login item is active now, as the system reports it.
     std::function<bool()> estadoInicioSesion;
-    // Starts or stops the control + Super hold-to-talk listener.
+    // Starts or stops the Ctrl+Super hold-to-talk listener.
     std::function<void(bool)> encenderFnControl;
 
 signals:
-    // Any published field changed.
+    // Any published field changed, or a hot key was taken or lost.
     void cambio();
     void combinacionesCambio();
     void errorCambio();

@@ -57,6 +57,8 @@ protected:
             p.drawText(rect(), Qt::AlignCenter, QStringLiteral("Pulsa la combinación…"));
             return;
         }
+        // Keys that cannot work here are shown faded, as a switch that cannot be used.
+        if (!isEnabled()) p.setOpacity(0.45);
         qreal x = 0;
         for (const QString& t : teclas_) {
             const QSizeF m = Tecla::medida(t, false);
@@ -85,11 +87,9 @@ const std::array<PanelAtajos::Fila, 5>& PanelAtajos::filas() {
     return f;
 }
 
-std::pair<QString, bool> PanelAtajos::descripcionFn(bool teclasPermitidas, bool fnControl) {
-    if (!teclasPermitidas && fnControl)
-        return {QStringLiteral("Falta el permiso: la sesión no deja a Zentu AI escuchar teclas globales (usa una sesión X11)."),
-                true};
-    return {QStringLiteral("Mantén ⌃ + Super mientras hablas y suelta, como las notas de voz."), false};
+QString PanelAtajos::avisoSinTeclas(bool wayland) {
+    return wayland ? QStringLiteral("Aquí no funcionan: una sesión Wayland no entrega teclas globales a las apps.")
+                   : QStringLiteral("Aquí no funcionan: sin una sesión X11 no hay teclas globales.");
 }
 
 PanelAtajos::PanelAtajos(ModeloAjustes& modelo, Esquema esquema, QWidget* padre)
@@ -110,7 +110,8 @@ PanelAtajos::PanelAtajos(ModeloAjustes& modelo, Esquema esquema, QWidget* padre)
         textos->setSpacing(2);
         textos->addWidget(etiqueta(f.titulo, fuente(13.5, QFont::Medium), primario(esquema)));
         // Wraps rather than losing its end when the recording prompt takes the row's room.
-        textos->addWidget(etiqueta(f.descripcion, fuente(11.5), secundario(esquema), true));
+        descripciones_[i] = etiqueta(f.descripcion, fuente(11.5), secundario(esquema), true);
+        textos->addWidget(descripciones_[i]);
         h->addLayout(textos, 1);
         auto* boton = new BotonAtajo(esquema, fila);
         const Atajos::Cual cual = f.cual;
@@ -127,7 +128,7 @@ PanelAtajos::PanelAtajos(ModeloAjustes& modelo, Esquema esquema, QWidget* padre)
     col->addWidget(tarjeta);
 
     auto* tarjetaFn = new Tarjeta(esquema, this);
-    fn_ = new FilaInterruptor(QStringLiteral("También con control + Super"), QString(), esquema, tarjetaFn);
+    fn_ = new FilaInterruptor(QStringLiteral("También con Ctrl+Super"), descripcionFn, esquema, tarjetaFn);
     fn_->alCambiar = [this](bool v) { modelo_.cambiarFnControl(v); };
     tarjetaFn->columna()->addWidget(fn_);
     col->addWidget(tarjetaFn);
@@ -153,19 +154,37 @@ QAbstractButton* PanelAtajos::boton(Atajos::Cual cual) const {
     return nullptr;
 }
 
+QLabel* PanelAtajos::descripcion(Atajos::Cual cual) const {
+    for (size_t i = 0; i < filas().size(); ++i)
+        if (filas()[i].cual == cual) return descripciones_[i];
+    return nullptr;
+}
+
 void PanelAtajos::showEvent(QShowEvent* e) {
     actualizar();
     QWidget::showEvent(e);
 }
 
 void PanelAtajos::actualizar() {
+    // Where global keys do not reach the program the window's subtitle says why (VistaAjustes).
+    const bool teclasAqui = Privacidad::actual().accesibilidadPermitida();
     for (size_t i = 0; i < filas().size(); ++i) {
         const Atajos::Cual cual = filas()[i].cual;
-        static_cast<BotonAtajo*>(botones_[i])->mostrar(teclas(modelo_.combinacion(cual)), modelo_.grabando() == cual);
+        const Combinacion comb = modelo_.combinacion(cual);
+        static_cast<BotonAtajo*>(botones_[i])->mostrar(teclas(comb), modelo_.grabando() == cual);
+        botones_[i]->setEnabled(teclasAqui);
+        // While a row records every hot key is given back on purpose; otherwise a key the desktop
+        // kept for itself or another program is not one this program answers to.
+        const bool rechazada = teclasAqui && !modelo_.grabando() && !modelo_.atajos().registrada(cual);
+        QLabel* d = descripciones_[i];
+        d->setText(rechazada ? QStringLiteral("El escritorio u otra app ya usa ") + comb.texto() + QLatin1Char('.')
+                             : filas()[i].descripcion);
+        QPalette pal = d->palette();
+        pal.setColor(QPalette::WindowText, rechazada ? naranja(esquema_) : secundario(esquema_));
+        d->setPalette(pal);
     }
-    const auto [texto, aviso] = descripcionFn(Privacidad::actual().accesibilidadPermitida(), modelo_.fnControl());
-    fn_->setDescripcion(texto, aviso);
     fn_->setValor(modelo_.fnControl());
+    fn_->setEnabled(teclasAqui);
     error_->setText(modelo_.error().value_or(QString()));
     error_->setVisible(modelo_.error().has_value());
 }

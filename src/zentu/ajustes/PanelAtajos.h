@@ -6,7 +6,6 @@
 #include <QString>
 #include <QWidget>
 #include <array>
-#include <utility>
 
 class ModeloAjustes;
 class QAbstractButton;
@@ -14,7 +13,9 @@ class QLabel;
 namespace Piezas { class FilaInterruptor; }
 
 // The shortcuts pane: one row per hot key with a button that records a new combination, the
-// control + Super hold-to-talk switch, the error line and "Restablecer atajos".
+// Ctrl+Super hold-to-talk switch, the error line and "Restablecer atajos". Where global keys do
+// not reach the program nothing offers to record (the subtitle says why); a hot key the desktop
+// refused says so in its row.
 class PanelAtajos : public QWidget {
     Q_OBJECT
 public:
@@ -24,12 +25,16 @@ public:
         QString descripcion;
     };
     static const std::array<Fila, 5>& filas();
-    // The hold-to-talk switch's description and whether it is a warning.
-    static std::pair<QString, bool> descripcionFn(bool teclasPermitidas, bool fnControl);
+    static inline const QString descripcionFn =
+        QStringLiteral("Mantén Ctrl+Super mientras hablas y suelta, como las notas de voz.");
+    // Why nothing in this pane can work where global keys do not reach the program: the pane's
+    // subtitle there.
+    static QString avisoSinTeclas(bool wayland);
 
     PanelAtajos(ModeloAjustes& modelo, Esquema esquema, QWidget* padre = nullptr);
 
     QAbstractButton* boton(Atajos::Cual cual) const;
+    QLabel* descripcion(Atajos::Cual cual) const;
     Piezas::FilaInterruptor* filaFn() const { return fn_; }
     QLabel* error() const { return error_; }
     QAbstractButton* restablecer() const { return restablecer_; }
@@ -44,6 +49,7 @@ private:
     ModeloAjustes& modelo_;
     Esquema esquema_;
     std::array<QAbstractButton*, 5> botones_{};
+    std::array<QLabel*, 5> descripciones_{};
     Piezas::FilaInterruptor* fn_;
     QLabel* error_;
     QAbstractButton* restablecer_;

@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QTextLayout>
 #include <QVBoxLayout>
+#include <algorithm>
 
 using namespace Piezas;
 
@@ -26,10 +27,13 @@ public:
         col->setSpacing(2);
         valor = etiqueta(QString(), fuente(28, QFont::DemiBold, true), primario(esquema));
         col->addWidget(valor);
-        col->addWidget(etiqueta(titulo, fuente(12.5, QFont::Medium), primario(esquema)));
-        nota = etiqueta(QString(), fuente(11), secundario(esquema));
+        // The three tiles share the row equally; a title or note longer than its share wraps
+        // (and the row grows to the tallest tile) instead of widening its tile.
+        col->addWidget(etiqueta(titulo, fuente(12.5, QFont::Medium), primario(esquema), true));
+        nota = etiqueta(QString(), fuente(11), secundario(esquema), true);
         col->addWidget(nota);
         col->addStretch(1);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         Vidrio(FormaVidrio::redondeada(14), esquema).aplicar(this);
     }
 };
@@ -46,9 +50,9 @@ public:
         setAccessibleName(accion.titulo);
         connect(&presion_, &Presionable::escalaCambio, this, [this] { update(); });
     }
-    void setTeclas(const QStringList& teclas, const QString& texto) {
+    void setTeclas(const QStringList& teclas, const std::optional<QString>& texto) {
         teclas_ = teclas;
-        setToolTip(accion_.titulo + QStringLiteral(" (") + texto + QStringLiteral(")"));
+        setToolTip(texto ? accion_.titulo + QStringLiteral(" (") + *texto + QStringLiteral(")") : accion_.titulo);
         update();
     }
     const QStringList& teclas() const { return teclas_; }
@@ -69,16 +73,26 @@ protected:
         const QColor trazo = accion_.principal ? (esquema_ == Esquema::oscuro ? Qt::black : Qt::white) : pal.lima;
         Iconos::trazar(p, accion_.icono, QRectF(circulo.center() - QPointF(8, 8), QSizeF(16, 16)), trazo, 1.7);
         // Caps along the bottom, the title above them (at most two lines).
-        qreal x = 12;
+        const qreal ancho = width() - 24;
         const qreal yTeclas = height() - 12 - 17;
-        for (const QString& t : teclas_) {
-            const QSizeF m = Tecla::medida(t, true);
-            Tecla::pintar(p, QRectF(QPointF(x, yTeclas), m), t, true, esquema_);
-            x += m.width() + 3;
+        qreal necesario = 0;
+        for (const QString& t : teclas_) necesario += Tecla::medida(t, true).width() + 3;
+        if (necesario - 3 <= ancho) {
+            qreal x = 12;
+            for (const QString& t : teclas_) {
+                const QSizeF m = Tecla::medida(t, true);
+                Tecla::pintar(p, QRectF(QPointF(x, yTeclas), m), t, true, esquema_);
+                x += m.width() + 3;
+            }
+        } else if (!teclas_.isEmpty()) {
+            // A long combination on a narrow card: one cap with the whole of it, cut at the end.
+            const QString todo = QFontMetricsF(fuente(9.5, QFont::DemiBold, true))
+                                     .elidedText(teclas_.join(QLatin1Char('+')), Qt::ElideRight, ancho - 10);
+            Tecla::pintar(p, QRectF(QPointF(12, yTeclas), QSizeF(std::min(ancho, Tecla::medida(todo, true).width()), 17)),
+                          todo, true, esquema_);
         }
         const QFont f = fuente(12.5, QFont::DemiBold);
         const QFontMetricsF fm(f);
-        const qreal ancho = width() - 24;
         QStringList lineas;
         QTextLayout capa(accion_.titulo, f);
         capa.beginLayout();
@@ -91,7 +105,8 @@ protected:
         capa.endLayout();
         p.setFont(f);
         p.setPen(primario(esquema_));
-        qreal y = yTeclas - 10 - fm.height() * lineas.size();
+        // Without key caps the title sits at the bottom of the card on its own.
+        qreal y = (teclas_.isEmpty() ? height() - 12 : yTeclas - 10) - fm.height() * lineas.size();
         for (const QString& l : lineas) {
             p.drawText(QRectF(12, y, ancho, fm.height()), Qt::AlignLeft | Qt::AlignVCenter,
                        fm.elidedText(l, Qt::ElideRight, ancho));
@@ -186,41 +201,62 @@ const std::array<PanelEstado::Accion, 4>& PanelEstado::acciones() {
     return a;
 }
 
-std::vector<PanelEstado::Falta> PanelEstado::faltan(const Sistema& s, bool fnControl) {
+namespace {
+
+// "A", "A y B", "A, B y C".
+QString enumerar(const QStringList& partes) {
+    if (partes.size() <= 1) return partes.value(0);
+    return partes.mid(0, partes.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" y ") + partes.last();
+}
+
+}  // namespace
+
+QString PanelEstado::motivoSinTeclas(bool wayland) {
+    return wayland ? QStringLiteral("no funcionan en una sesión Wayland") : QStringLiteral("no funcionan sin una sesión X11");
+}
+
+std::vector<PanelEstado::Falta> PanelEstado::faltan(const Sistema& s) {
+    using B = Falta::Boton;
     std::vector<Falta> r;
-    if (!s.microfono) r.push_back({Permiso::microfono, false});
-    if (!s.pantallaFunciona) r.push_back({Permiso::pantalla, s.pantallaPermitida});
-    if (fnControl && !s.accesibilidad) r.push_back({Permiso::accesibilidad, false});
+    if (!s.microfono)
+        r.push_back({QStringLiteral("Micrófono"), QStringLiteral("para que Zentu te oiga"), B::darPermiso, Permiso::microfono});
+    const QString pantalla = QStringLiteral("Grabación de pantalla");
+    if (!s.pantallaOfrecida)
+        r.push_back({pantalla, QStringLiteral("este escritorio no ofrece capturas"), B::ninguno, std::nullopt});
+    else if (!s.pantallaFunciona && s.pantallaPermitida)
+        r.push_back({pantalla, QStringLiteral("dado: falta volver a abrir la app"), B::reabrir, std::nullopt});
+    else if (!s.pantallaFunciona)
+        r.push_back({pantalla, QStringLiteral("para ver tu pantalla"), B::darPermiso, Permiso::pantalla});
+    // Global keys are the session's to give, not the owner's: where they cannot reach the program
+    // neither the hot keys nor the chord are offered as a permission (whatever the chord's switch
+    // says; nothing would be asked for it either).
+    const QString atajos = QStringLiteral("Atajos de teclado");
+    if (!s.accesibilidad)
+        r.push_back({atajos, motivoSinTeclas(s.wayland), B::ninguno, std::nullopt});
+    else if (!s.atajosOcupados.isEmpty())
+        r.push_back({atajos, QStringLiteral("el escritorio u otra app ya usa ") + enumerar(s.atajosOcupados), B::ninguno,
+                     std::nullopt});
     return r;
 }
 
-PanelEstado::Sistema PanelEstado::sistemaActual() {
+PanelEstado::Sistema PanelEstado::sistemaActual(const ModeloAjustes& modelo) {
     Privacidad& p = Privacidad::actual();
     Sistema s;
     s.microfono = p.microfono() == Privacidad::Estado::concedido;
     s.pantallaFunciona = Permiso::pantallaFunciona();
     s.pantallaPermitida = p.pantallaPermitida();
+    s.pantallaOfrecida = Permiso::pantallaOfrecida();
     s.accesibilidad = p.accesibilidadPermitida();
+    s.wayland = p.sesion() == Privacidad::Sesion::wayland;
+    // While a key records, every hot key is given back on purpose.
+    if (s.accesibilidad && !modelo.grabando())
+        for (Atajos::Cual c : Atajos::todas)
+            if (!modelo.atajos().registrada(c)) s.atajosOcupados << modelo.combinacion(c).texto();
     return s;
 }
 
-QString PanelEstado::tituloPermiso(Permiso p) {
-    switch (p) {
-    case Permiso::microfono: return QStringLiteral("Micrófono");
-    case Permiso::pantalla: return QStringLiteral("Grabación de pantalla");
-    case Permiso::accesibilidad: return QStringLiteral("Accesibilidad");
-    }
-    return {};
-}
-
-QString PanelEstado::notaPermiso(const Falta& f) {
-    switch (f.permiso) {
-    case Permiso::microfono: return QStringLiteral("para que Zentu te oiga");
-    case Permiso::pantalla:
-        return f.reabrir ? QStringLiteral("dado: falta volver a abrir la app") : QStringLiteral("para ver tu pantalla");
-    case Permiso::accesibilidad: return QStringLiteral("para hablar con ⌃ + Super");
-    }
-    return {};
+bool PanelEstado::atajoFunciona(const ModeloAjustes& modelo, Atajos::Cual cual, bool teclasAqui) {
+    return teclasAqui && (modelo.grabando() || modelo.atajos().registrada(cual));
 }
 
 PanelEstado::PanelEstado(ModeloAjustes& modelo, Esquema esquema, QWidget* padre)
@@ -232,7 +268,10 @@ PanelEstado::PanelEstado(ModeloAjustes& modelo, Esquema esquema, QWidget* padre)
     auto* filaCifras = new QHBoxLayout;
     filaCifras->setSpacing(12);
     const auto c = cifras(Instantanea::vacia());
-    for (int i = 0; i < 3; ++i) filaCifras->addWidget(new VistaCifra(esquema, valores_[i], notas_[i], c[i].titulo, this), 1);
+    for (int i = 0; i < 3; ++i) {
+        tiles_[i] = new VistaCifra(esquema, valores_[i], notas_[i], c[i].titulo, this);
+        filaCifras->addWidget(tiles_[i], 1);
+    }
     col->addLayout(filaCifras);
 
     bloqueMac_ = new QVBoxLayout;
@@ -266,13 +305,20 @@ PanelEstado::PanelEstado(ModeloAjustes& modelo, Esquema esquema, QWidget* padre)
 }
 
 void PanelEstado::actualizarTeclas() {
+    const bool teclasAqui = Privacidad::actual().accesibilidadPermitida();
     for (size_t i = 0; i < tarjetas_.size(); ++i) {
         const QString& n = acciones()[i].nombre;
-        const Combinacion comb = n == QLatin1String("llamada") ? modelo_.llamada()
-                                 : n == QLatin1String("chat")  ? modelo_.chat()
-                                 : n == QLatin1String("pantalla") ? modelo_.pantalla()
-                                                                  : modelo_.zona();
-        static_cast<TarjetaAccion*>(tarjetas_[i])->setTeclas(teclas(comb), comb.texto());
+        const Atajos::Cual cual = n == QLatin1String("llamada") ? Atajos::Cual::llamada
+                                  : n == QLatin1String("chat")  ? Atajos::Cual::chat
+                                  : n == QLatin1String("pantalla") ? Atajos::Cual::pantalla
+                                                                   : Atajos::Cual::zona;
+        const Combinacion comb = modelo_.combinacion(cual);
+        // A key that does nothing here is not offered: the card keeps only its title.
+        auto* t = static_cast<TarjetaAccion*>(tarjetas_[i]);
+        if (atajoFunciona(modelo_, cual, teclasAqui))
+            t->setTeclas(teclas(comb), comb.texto());
+        else
+            t->setTeclas({}, std::nullopt);
     }
 }
 
@@ -303,7 +349,7 @@ void PanelEstado::actualizarPermisos() {
         permisos_->deleteLater();
         permisos_ = nullptr;
     }
-    const std::vector<Falta> f = faltan(sistemaActual(), modelo_.fnControl());
+    const std::vector<Falta> f = faltan(sistemaActual(modelo_));
     if (f.empty()) {
         auto* linea = new QWidget(this);
         auto* fila = new QHBoxLayout(linea);
@@ -327,25 +373,29 @@ void PanelEstado::actualizarPermisos() {
             punto->setFixedSize(7, 7);
             punto->setStyleSheet(QStringLiteral("background: %1; border-radius: 3px;").arg(naranja(esquema_).name()));
             fila->addWidget(punto, 0, Qt::AlignVCenter);
-            fila->addWidget(etiqueta(tituloPermiso(falta.permiso), fuente(12.5, QFont::DemiBold), primario(esquema_)));
-            auto* nota = recortada(notaPermiso(falta), fuente(12), secundario(esquema_));
+            fila->addWidget(etiqueta(falta.titulo, fuente(12.5, QFont::DemiBold), primario(esquema_)));
+            auto* nota = recortada(falta.nota, fuente(12), secundario(esquema_));
             nota->setMinimumWidth(20);
             fila->addWidget(nota, 1);
-            fila->addSpacing(8);
-            auto* boton = new BotonBordeado(falta.reabrir ? QStringLiteral("Volver a abrir Zentu AI") : QStringLiteral("Dar permiso"),
-                                            naranja(esquema_), 11.5, esquema_, bloque);
-            const Falta copia = falta;
-            connect(boton, &QPushButton::clicked, bloque, [copia] {
-                if (copia.reabrir)
-                    Permiso::reabrirApp();
-                else
-                    copia.permiso.pedir();
-            });
-            fila->addWidget(boton);
+            if (falta.boton != Falta::Boton::ninguno) {
+                fila->addSpacing(8);
+                const bool reabrir = falta.boton == Falta::Boton::reabrir;
+                auto* boton = new BotonBordeado(reabrir ? QStringLiteral("Volver a abrir Zentu AI") : QStringLiteral("Dar permiso"),
+                                                naranja(esquema_), 11.5, esquema_, bloque);
+                const std::optional<Permiso> permiso = falta.permiso;
+                connect(boton, &QPushButton::clicked, bloque, [reabrir, permiso] {
+                    if (reabrir)
+                        Permiso::reabrirApp();
+                    else if (permiso)
+                        permiso->pedir();
+                });
+                fila->addWidget(boton);
+            }
             col->addLayout(fila);
         }
         permisos_ = bloque;
     }
     bloqueMac_->addWidget(permisos_);
     permisos_->setVisible(true);
+    actualizarTeclas();
 }

@@ -7,6 +7,7 @@
 #include "zentu/isla/Permisos.h"
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <array>
 #include <optional>
@@ -43,23 +44,32 @@ public:
     };
     static const std::array<Accion, 4>& acciones();
 
-    // What the permission block shows: each missing permission and, for the screen, whether it
-    // is granted but needs a restart.
+    // What this computer lacks, one row of the block each: its title, its note and what its
+    // button does. A row without a button says why nothing here can give it.
     struct Falta {
-        Permiso permiso;
-        bool reabrir = false;
+        enum class Boton { ninguno, darPermiso, reabrir };
+        QString titulo;
+        QString nota;
+        Boton boton = Boton::ninguno;
+        std::optional<Permiso> permiso;  // what "Dar permiso" asks for
         bool operator==(const Falta&) const = default;
     };
     struct Sistema {
-        bool microfono = false;         // authorised
-        bool pantallaFunciona = false;  // the last probe
-        bool pantallaPermitida = false; // the session's preflight
-        bool accesibilidad = false;     // global keys can be taken
+        bool microfono = false;          // authorised
+        bool pantallaFunciona = false;   // the last probe
+        bool pantallaPermitida = false;  // the session's preflight
+        bool pantallaOfrecida = true;    // the desktop offers screen capture at all
+        bool accesibilidad = false;      // global keys reach the program in this session
+        bool wayland = false;            // the session is Wayland (why keys do not reach it)
+        QStringList atajosOcupados;      // hot keys the desktop refused to hand over, as written
     };
-    static std::vector<Falta> faltan(const Sistema& sistema, bool fnControl);
-    static Sistema sistemaActual();
-    static QString tituloPermiso(Permiso p);
-    static QString notaPermiso(const Falta& f);
+    static std::vector<Falta> faltan(const Sistema& sistema);
+    static Sistema sistemaActual(const ModeloAjustes& modelo);
+    // Why global keys do not work in this session ("no funcionan en una sesión Wayland").
+    static QString motivoSinTeclas(bool wayland);
+    // Whether the hot key of an action works here (its key caps show on the quick actions), given
+    // whether global keys reach the program in this session at all.
+    static bool atajoFunciona(const ModeloAjustes& modelo, Atajos::Cual cual, bool teclasAqui);
 
     PanelEstado(ModeloAjustes& modelo, Esquema esquema, QWidget* padre = nullptr);
 
@@ -70,6 +80,7 @@ public:
     void actualizarPermisos();
 
     EquipoAgentes* equipo() const { return equipo_; }
+    const std::array<QWidget*, 3>& tiles() const { return tiles_; }
     QLabel* aviso() const { return aviso_; }
 
 private:
@@ -77,6 +88,7 @@ private:
 
     ModeloAjustes& modelo_;
     Esquema esquema_;
+    std::array<QWidget*, 3> tiles_{};
     std::array<QLabel*, 3> valores_{};
     std::array<QLabel*, 3> notas_{};
     std::vector<QWidget*> tarjetas_;

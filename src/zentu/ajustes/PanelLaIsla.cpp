@@ -61,6 +61,15 @@ PreviaIsla::PreviaIsla(EstadoVoz& muestra, EstadoVoz& voz, Esquema esquema, QWid
 
 double PreviaIsla::escala(double alto, double escalaIsla) { return alto * (escalaIsla * 0.62) / 112.0; }
 
+QPointF PreviaIsla::origenPildora() const {
+    return QRectF(rect()).center() - Pildora::marcoCapsula(muestra_).center() * mostrada_;
+}
+
+QRectF PreviaIsla::marcoCapsula() const {
+    const QRectF c = Pildora::marcoCapsula(muestra_);
+    return QRectF(origenPildora() + c.topLeft() * mostrada_, c.size() * mostrada_);
+}
+
 void PreviaIsla::setAlto(double alto) {
     alto_ = alto;
     setFixedHeight(int(std::round(alto)));
@@ -86,8 +95,11 @@ void PreviaIsla::paintEvent(QPaintEvent*) {
         g.setColorAt(1, QColor::fromRgbF(0.78f, 0.83f, 0.90f));
     }
     p.fillRect(r, g);
-    // The pill, rendered at the device's resolution for its scale, centred and 15 down.
-    const qreal dpr = devicePixelRatioF();
+    // The pill, rendered at the device's resolution for its scale, with its capsule centred in
+    // the frame (the pill's root frame keeps room above and below it for its bubbles).
+    // The pixels really painted: the screen's, or those of a picture the view is rendered into.
+    const qreal escalaPintada = std::abs(p.deviceTransform().m11());
+    const qreal dpr = escalaPintada > 0 ? escalaPintada : devicePixelRatioF();
     const QSize tam = pildora_->size();
     QImage img(QSize(int(std::ceil(tam.width() * mostrada_ * dpr)), int(std::ceil(tam.height() * mostrada_ * dpr))),
                QImage::Format_ARGB32_Premultiplied);
@@ -100,7 +112,7 @@ void PreviaIsla::paintEvent(QPaintEvent*) {
         pildora_->render(&q, QPoint(), QRegion(), QWidget::DrawChildren);
     }
     const QSizeF logico(tam.width() * mostrada_, tam.height() * mostrada_);
-    p.drawImage(QRectF(QPointF(r.center().x() - logico.width() / 2, r.center().y() - logico.height() / 2 + 15), logico), img);
+    p.drawImage(QRectF(origenPildora(), logico), img);
     p.setClipping(false);
     p.setPen(QPen(conAlfa(primario(esquema_), 0.08), 1));
     p.setBrush(Qt::NoBrush);

@@ -26,12 +26,16 @@ public:
 
     void setAlto(double alto);
     double escalaMostrada() const { return mostrada_; }
+    // Where the pill's capsule is drawn: centred in the preview, at the scale shown.
+    QRectF marcoCapsula() const;
     Pildora* pildora() const { return pildora_; }
 
 protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
+    QPointF origenPildora() const;  // the pill's root frame's top-left corner in the preview
+
     EstadoVoz& muestra_;
     EstadoVoz& voz_;
     Esquema esquema_;

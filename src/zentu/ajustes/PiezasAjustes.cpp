@@ -72,24 +72,7 @@ QLabel* recortada(const QString& texto, const QFont& f, const QColor& color, QWi
     return l;
 }
 
-QStringList teclas(const Combinacion& comb) {
-    const QString texto = comb.texto();
-    const int espacio = texto.indexOf(u' ');
-    QStringList piezas;
-    if (espacio < 0) {
-        piezas << texto;
-    } else {
-        const QString mods = texto.left(espacio);
-        const QString nombre = texto.mid(espacio + 1);
-        if (!mods.isEmpty() && !nombre.isEmpty()) {
-            for (const QChar c : mods) piezas << QString(c);
-            piezas << nombre;
-        } else {
-            piezas << (nombre.isEmpty() ? mods : nombre);
-        }
-    }
-    return piezas;
-}
+QStringList teclas(const Combinacion& comb) { return comb.piezas(); }
 
 // ---------------------------------------------------------------------------------------------
 

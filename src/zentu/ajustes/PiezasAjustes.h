@@ -49,7 +49,7 @@ protected:
 // The same as `etiqueta`, one line, cut at the end.
 QLabel* recortada(const QString& texto, const QFont& fuente, const QColor& color, QWidget* padre = nullptr);
 
-// The key-cap texts of a combination: each modifier glyph, then the key's name.
+// The key-cap texts of a combination: each modifier's name, then the key's name.
 QStringList teclas(const Combinacion& comb);
 
 // A glass card: a column of rows, 16 in from the sides and 6 from top and bottom.

@@ -1,5 +1,6 @@
 #include "zentu/ajustes/VistaAjustes.h"
 
+#include "plataforma/Privacidad.h"
 #include "zentu/ajustes/BarraAjustes.h"
 #include "zentu/ajustes/EquipoAgentes.h"
 #include "zentu/ajustes/PanelAtajos.h"
@@ -14,11 +15,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QRadialGradient>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
 
 using namespace Piezas;
 
@@ -194,7 +197,14 @@ void VistaAjustes::setSeccion(SeccionAjustes seccion) {
 
 void VistaAjustes::mostrarSeccion() {
     titulo_->setText(BarraAjustes::titulo(seccion_));
-    const QString sub = subtitulo(seccion_);
+    QString sub = subtitulo(seccion_);
+    // Hot keys the session never delivers: the shortcuts pane's promise gives way to the reason.
+    Privacidad& sistema = Privacidad::actual();
+    const bool sinTeclas = seccion_ == SeccionAjustes::atajos && !sistema.accesibilidadPermitida();
+    if (sinTeclas) sub = PanelAtajos::avisoSinTeclas(sistema.sesion() == Privacidad::Sesion::wayland);
+    QPalette pal = subtitulo_->palette();
+    pal.setColor(QPalette::WindowText, sinTeclas ? naranja(esquema_) : secundario(esquema_));
+    subtitulo_->setPalette(pal);
     subtitulo_->setText(sub);
     subtitulo_->setVisible(!sub.isEmpty());
     estado_->setVisible(seccion_ == SeccionAjustes::estado);
@@ -229,22 +239,80 @@ void VistaAjustes::colocar() {
 
 void VistaAjustes::resizeEvent(QResizeEvent*) { colocar(); }
 
+QImage VistaAjustes::fondo(QSize logico, qreal dpr, Esquema esquema) {
+    const QSize px = (QSizeF(logico) * dpr).toSize();
+    QImage img(px, QImage::Format_RGB32);
+    img.setDevicePixelRatio(dpr);
+    if (px.isEmpty()) return img;
+    const bool oscuro = esquema == Esquema::oscuro;
+    struct Brillo {
+        float r, g, b, alfa;
+        float cx, cy, radio;  // in the view's units
+    };
+    const auto brillo = [&](QColor c, float alfa, QPointF unidad, float radio) {
+        return Brillo{float(c.redF()), float(c.greenF()), float(c.blueF()), alfa,
+                      float(unidad.x() * logico.width()), float(unidad.y() * logico.height()), radio};
+    };
+    const Brillo brillos[] = {brillo(Pildora::lima, oscuro ? 0.10f : 0.16f, {0.08, 0.05}, 420),
+                              brillo(Pildora::turquesa, oscuro ? 0.09f : 0.12f, {0.95, 1.0}, 460)};
+    const float base[3] = {oscuro ? 0.055f : 0.95f, oscuro ? 0.06f : 0.955f, oscuro ? 0.075f : 0.965f};
+    // The glows are worked out in floating point and rounded with a little noise of their own
+    // (two uniform draws: a triangle of ±1 step), so that the slow slopes of a light glow show no
+    // rings where 8-bit colour steps would fall. The noise is a fixed tile, made once from a
+    // hash: the same picture every time, and too faint for its repetition to show.
+    constexpr int lado = 64;
+    static const std::vector<float> ruido = [] {
+        std::vector<float> r(size_t(lado) * lado * 3);
+        for (size_t i = 0; i < r.size(); ++i) {
+            uint32_t h = uint32_t(i) * 0x8da6b343u + 0x2545f491u;
+            h ^= h >> 15;
+            h *= 0x2c1b3c6du;
+            h ^= h >> 12;
+            h *= 0x297a2d39u;
+            h ^= h >> 15;
+            r[i] = float(h & 0xffff) / 65536.0f + float(h >> 16) / 65536.0f - 1.0f + 0.5f;  // + 0.5: rounding
+        }
+        return r;
+    }();
+    const float paso = 1.0f / float(dpr);
+    for (int y = 0; y < px.height(); ++y) {
+        auto* fila = reinterpret_cast<QRgb*>(img.scanLine(y));
+        const float ly = (float(y) + 0.5f) * paso;
+        const float* ruidoFila = ruido.data() + size_t(y % lado) * lado * 3;
+        float dy2[2];
+        for (int k = 0; k < 2; ++k) dy2[k] = (ly - brillos[k].cy) * (ly - brillos[k].cy);
+        for (int x = 0; x < px.width(); ++x) {
+            const float lx = (float(x) + 0.5f) * paso;
+            float c[3] = {base[0], base[1], base[2]};
+            for (int k = 0; k < 2; ++k) {
+                const Brillo& b = brillos[k];
+                const float d2 = (lx - b.cx) * (lx - b.cx) + dy2[k];
+                if (d2 >= b.radio * b.radio) continue;
+                const float a = b.alfa * (1.0f - std::sqrt(d2) / b.radio);
+                c[0] += (b.r - c[0]) * a;
+                c[1] += (b.g - c[1]) * a;
+                c[2] += (b.b - c[2]) * a;
+            }
+            const float* n = ruidoFila + (x % lado) * 3;
+            int v[3];
+            for (int k = 0; k < 3; ++k) v[k] = std::clamp(int(c[k] * 255.0f + n[k] + 1.0f) - 1, 0, 255);
+            fila[x] = qRgb(v[0], v[1], v[2]);
+        }
+    }
+    return img;
+}
+
 void VistaAjustes::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    const bool oscuro = esquema_ == Esquema::oscuro;
-    const QRectF r = rect();
-    p.fillRect(r, oscuro ? QColor::fromRgbF(0.055f, 0.06f, 0.075f) : QColor::fromRgbF(0.95f, 0.955f, 0.965f));
-    auto brillo = [&](QColor c, qreal alfa, QPointF unidad, qreal radio) {
-        const QPointF centro(r.left() + unidad.x() * r.width(), r.top() + unidad.y() * r.height());
-        QRadialGradient g(centro, radio);
-        c.setAlphaF(alfa);
-        g.setColorAt(0, c);
-        c.setAlphaF(0);
-        g.setColorAt(1, c);
-        p.fillRect(r, g);
-    };
-    brillo(Pildora::lima, oscuro ? 0.10 : 0.16, {0.08, 0.05}, 420);
-    brillo(Pildora::turquesa, oscuro ? 0.09 : 0.12, {0.95, 1.0}, 460);
+    // The pixels really painted: the screen's, or those of a picture the view is rendered into.
+    const qreal escala = std::abs(p.deviceTransform().m11());
+    const qreal dpr = escala > 0 ? escala : devicePixelRatioF();
+    if (fondo_.isNull() || fondo_.deviceIndependentSize() != QSizeF(size()) || fondo_.devicePixelRatio() != dpr ||
+        fondoEsquema_ != esquema_) {
+        fondo_ = fondo(size(), dpr, esquema_);
+        fondoEsquema_ = esquema_;
+    }
+    p.drawImage(QPointF(0, 0), fondo_);
 }
 
 void VistaAjustes::showEvent(QShowEvent*) {

@@ -7,6 +7,7 @@
 #include "zentu/isla/EstadoVoz.h"
 
 #include <QCoroTask>
+#include <QImage>
 #include <QStringList>
 #include <QWidget>
 #include <functional>
@@ -48,6 +49,9 @@ public:
     static QString subtitulo(SeccionAjustes seccion);  // empty when none
     // The key-cap texts of a combination, as the status and shortcuts panes show them.
     static QStringList teclas(const Combinacion& comb);
+    // The window's background (a flat colour and two soft glows), `logico` in the view's units,
+    // drawn at `dpr` device pixels per unit.
+    static QImage fondo(QSize logico, qreal dpr, Esquema esquema);
 
     VistaAjustes(ModeloAjustes& modelo, SeccionAjustes seccion, Esquema esquema = EsquemaColor::sistema().actual(),
                  Reloj& reloj = Reloj::sistema(), QWidget* padre = nullptr);
@@ -76,6 +80,7 @@ public:
     PanelLlamadas* panelLlamadas() const { return llamadas_; }
     PanelCuenta* panelCuenta() const { return cuenta_; }
     QLabel* titulo() const { return titulo_; }
+    QLabel* lineaSubtitulo() const { return subtitulo_; }
     const Disposicion& disposicionActual() const { return disp_; }
 
     void despertarOrbe(double segundos);
@@ -114,6 +119,8 @@ private:
     Temporizador refresco_;
     Temporizador borrarAviso_;
     Disposicion disp_;
+    QImage fondo_;  // the background at the current size, scheme and resolution
+    Esquema fondoEsquema_ = Esquema::claro;
 
     QWidget* raiz_ = nullptr;
     BarraAjustes* barra_ = nullptr;

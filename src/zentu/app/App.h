@@ -9,6 +9,7 @@
 
 #include <QKeyEvent>
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <QRectF>
 #include <QStringList>
@@ -63,7 +64,8 @@ public:
     void conversarDesdeElChat();
     void terminar();
     void alternarSilencio();
-    void mostrarIsla();
+    // Shows the island; `tomarTeclado` false leaves the keyboard with the window that has it.
+    void mostrarIsla(bool tomarTeclado = true);
     void ocultar();
     void mostrarAviso(const QString& texto);
     void cambio(Fase fase);
@@ -86,9 +88,14 @@ public:
     void alternarChat();
     void recolocarChat();
     void cerrarChat();
+    // Whether the island shows with nothing going on: the delayed hides act only then.
+    bool islaOciosa() const;
     void abrirChatCon(const std::optional<QString>& texto, const std::optional<QString>& archivo);
     void mostrarTarjeta(QSizeF tam, bool centrada, const std::function<QWidget*(std::function<void()>)>& contenido);
     void mostrarDudas(std::optional<qint64> abierta, std::optional<qint64> permiso);
+    // A reply to a notification typed in a small card, where the notification server has no
+    // reply field of its own.
+    void pedirRespuesta(Pendientes::PedidoRespuesta pedido);
     void mostrarAgentes();
     void abrirEnlace();
     ModeloEnlace& modeloEnlace();  // made on first use, bound to enlazada()
@@ -105,12 +112,19 @@ public:
     void crearActualizaciones();
     void montarMenu();
     void pintarContador();
+    // The tray's menu where the panel shows no tray icon: at `donde` (Qt's global coordinates),
+    // else at the pointer; the first time in a run the island says why.
+    void menuSinBandeja(std::optional<QPoint> donde = std::nullopt);
+    bool hayBandeja() const;
 
     // --- Live channel, pairing, incoming calls (AppEnlace.cpp) ---
     PuertoChat* asegurarChat();
     void atarAlCanal(PuertoChat& chat);
     void enlazada(const Cuenta& nueva);
     void desenlazar();
+    // The service no longer takes the account's token: unpaired as the owner would, told once in
+    // the island with `texto`, and the pairing window is there to scan the code again.
+    void sesionVencida(const QString& texto);
     void soltarEnVivo();
     void entrante(const QJsonObject& datos);
     void dejarDeSonar();
@@ -152,10 +166,12 @@ public:
     std::optional<Sonando> sonando;
     Temporizador timbreTimer;
     Temporizador timbreTope;
-    std::unique_ptr<PuertoVentana> ventanaEnlace;
-    std::unique_ptr<PuertoVentana> ventanaAjustes;
+    // Each model comes before the window that shows it: members go in reverse order, and a window
+    // still reaches its model while it is hidden on the way out.
     std::unique_ptr<QObject> modeloAjustes;
     std::unique_ptr<ModeloEnlace> enlace;  // see modeloEnlace()
+    std::unique_ptr<PuertoVentana> ventanaEnlace;
+    std::unique_ptr<PuertoVentana> ventanaAjustes;
     std::optional<Cuenta> cuenta;
     QMetaObject::Connection observadorEscala;
     bool observadorAgente = false;
@@ -184,6 +200,11 @@ private:
 
     std::list<Temporizador> diferidos_;
     std::vector<std::unique_ptr<PuertoLlamada>> colgando_;
+    Temporizador devolverMemoria_;  // once a call's object and its audio threads are gone
     bool saliendo_ = false;
     bool respondido_ = false;
+    bool vencidaDicha_ = false;      // the expired session was told; cleared by a new pairing
+    bool sinBandejaDicho_ = false;   // the missing tray icon was explained this run
+    // A question a link asked for before the pending store's first load: shown once it lands.
+    std::optional<qint64> dudaPorAbrir_;
 };

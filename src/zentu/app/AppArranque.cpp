@@ -36,16 +36,7 @@ void imprimir(const QString& linea) {
     std::fflush(stdout);
 }
 
-bool booleanoGuardado(const QString& clave, bool ausente) {
-    const QVariant v = Preferencias::almacen().value(clave);
-    if (v.typeId() == QMetaType::Bool) return v.toBool();
-    // The settings file keeps a Boolean as its word; anything else counts as absent.
-    if (v.typeId() == QMetaType::QString) {
-        if (v.toString() == QLatin1String("true")) return true;
-        if (v.toString() == QLatin1String("false")) return false;
-    }
-    return ausente;
-}
+bool booleanoGuardado(const QString& clave, bool ausente) { return Preferencias::booleano(clave, ausente); }
 
 }  // namespace
 
@@ -98,6 +89,8 @@ int enlazarPortapapeles() {
     modelo.alEnlazar = [](const Cuenta& c) {
         Llavero::guardar(c);
         imprimir(QStringLiteral("ENLAZADA ") + c.url + QStringLiteral(" · ") + c.correo);
+        // A program already running takes the new account at once (it reads it from the keyring).
+        InstanciaUnica(QString::fromLatin1(Contenedor::nombre)).entregar({QStringLiteral("--enlazar-portapapeles")});
         QCoreApplication::exit(0);
     };
     QTimer::singleShot(15000, qApp, [&modelo] {
@@ -273,15 +266,33 @@ void App::arrancar() {
     });
     panel->alTeclear = [yo](const QKeyEvent& e) { return yo ? yo->tecla(e) : false; };
     panel->alMover = con(&App::islaMovida);
+    // Where the panel shows no tray icon, the island carries the tray's menu.
+    panel->alMenu = [yo](QPoint donde) {
+        if (yo && !yo->hayBandeja()) yo->menuSinBandeja(donde);
+    };
 
     atajos = entorno.crearAtajos([yo](Atajos::Cual c) { if (yo) yo->atajoPulsado(c); },
                                  [yo](Atajos::Cual c) { if (yo) yo->atajoSoltado(c); });
     entorno.instalarAcorde(con(&App::acordePulsado), con(&App::acordeSoltado), con(&App::acordeCancelado));
 
     montarMenu();
+    if (!hayBandeja()) Registro::escribir(QStringLiteral("[app] el escritorio no muestra iconos en la barra"));
     // The pairing model (with its camera session) is made when the pairing window first needs
     // it: a paired program never pays for it. It is bound to enlazada() as it is made.
     instalarServicios();
+
+    // Whichever component hears the service refuse the token in use, the program unpairs once.
+    // Acted on in a later turn: the request that heard it first ends as its caller expects.
+    API::observarSesionVencida([yo](const Cuenta& de) {
+        if (!yo) return;
+        QMetaObject::invokeMethod(
+            yo.data(),
+            [yo, de] {
+                if (!yo || !yo->cuenta || yo->cuenta->url != de.url || yo->cuenta->token != de.token) return;
+                yo->sesionVencida(ErrorZentu::sesionVencida().descripcion());
+            },
+            Qt::QueuedConnection);
+    });
 
     if (cuenta) {
         asegurarChat();
@@ -333,9 +344,18 @@ void App::recibirArgumentos(const QStringList& recibidos) {
     if (recibidos.contains(QStringLiteral("--abrir")) && cuenta && modo != Modo::llamada) alternarLlamada();
     if (recibidos.contains(QStringLiteral("--chat"))) alternarChat();
     if (recibidos.contains(QStringLiteral("--abrir-ventana"))) abrirAjustes();
+    // A second start paired this computer from the clipboard and stored the account: it is taken
+    // up here as a pairing in the window would be.
+    if (recibidos.contains(QStringLiteral("--enlazar-portapapeles"))) {
+        const std::optional<Cuenta> guardada = entorno.leerCuenta();
+        if (guardada && guardada != cuenta) enlazada(*guardada);
+    }
     // A plain second start from the menu shows what the first one would: the pairing window
-    // without an account.
-    if (recibidos.isEmpty() && !cuenta) abrirEnlace();
+    // without an account; and where the panel shows no tray icon, the tray's menu.
+    if (recibidos.isEmpty()) {
+        if (!cuenta) abrirEnlace();
+        if (!hayBandeja()) menuSinBandeja();
+    }
 }
 
 // ------------------------------------------------------------------ switch tests

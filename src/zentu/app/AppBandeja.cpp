@@ -3,6 +3,7 @@
 #include "zentu/app/App.h"
 #include "zentu/app/Bandeja.h"
 
+#include <QCursor>
 #include <algorithm>
 
 namespace {
@@ -71,6 +72,19 @@ void App::montarMenu() {
     datos.cuenta = cuenta;
     if (widgets) datos.agentes = widgets->foto().agentes;
     if (auto* bandeja = qobject_cast<Bandeja*>(item.get())) bandeja->montar(datos);
+}
+
+bool App::hayBandeja() const { return Bandeja::disponible(); }
+
+void App::menuSinBandeja(std::optional<QPoint> donde) {
+    auto* bandeja = qobject_cast<Bandeja*>(item.get());
+    if (!bandeja) return;
+    // Told once, at a quiet moment: a notice resets the island's phase.
+    if (!sinBandejaDicho_ && modo == Modo::ninguno && !sonando) {
+        sinBandejaDicho_ = true;
+        mostrarAviso(QStringLiteral("Tu barra no muestra iconos: abre Zentu AI otra vez para ver su menú."));
+    }
+    bandeja->mostrarMenu(donde.value_or(QCursor::pos()));
 }
 
 void App::pintarContador() {

@@ -2,23 +2,22 @@
 #include "zentu/app/App.h"
 
 #include "plataforma/Registro.h"
+#include "zentu/escritorio/LecturaJson.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonValue>
+#include <utility>
 
 namespace {
 
 constexpr double kCadaTimbre = 2.2;
 constexpr double kTopeTimbre = 45;
 
+// A whole number in the 64-bit range, checked before it is converted (1e300 is no query id).
 std::optional<qint64> entero(const QJsonObject& d, const QString& clave) {
-    const QJsonValue v = d.value(clave);
-    if (!v.isDouble()) return std::nullopt;
-    const double x = v.toDouble();
-    if (x != static_cast<double>(static_cast<qint64>(x))) return std::nullopt;
-    return static_cast<qint64>(x);
+    return lecturaJson::entero(d.value(clave));
 }
 
 }  // namespace
@@ -73,7 +72,11 @@ void App::atarAlCanal(PuertoChat& c) {
     pendientes = entorno.crearPendientes(*cuenta, canalDelChat);
     if (pendientes) {
         pendientes->alCambiar = [yo](int total, const QList<QJsonObject>& dudas, int permisos) {
-            if (yo && yo->widgets) yo->widgets->pendientes(total, dudas, permisos);
+            if (!yo) return;
+            if (yo->widgets) yo->widgets->pendientes(total, dudas, permisos);
+            // A link that came before the first load is answered now that the lists say what waits.
+            if (yo->dudaPorAbrir_ && yo->pendientes && yo->pendientes->cargado())
+                yo->mostrarDudas(std::exchange(yo->dudaPorAbrir_, std::nullopt), std::nullopt);
         };
         pendientes->alCambiarTotal = [yo](int total) {
             if (!yo) return;
@@ -88,6 +91,9 @@ void App::atarAlCanal(PuertoChat& c) {
         };
         pendientes->alSonar = [yo](Sonidos::Cual cual) {
             if (yo) yo->sonidos.tocar(cual);
+        };
+        pendientes->alPedirRespuesta = [yo](Pendientes::PedidoRespuesta pedido) {
+            if (yo) yo->pedirRespuesta(std::move(pedido));
         };
     }
 
@@ -146,7 +152,10 @@ void App::entrante(const QJsonObject& d) {
     sonando = Sonando{agente, *consulta, *cuenta};
     voz.setTimbre(QString(agente).replace(QLatin1Char('_'), QLatin1Char(' ')));
     voz.setFase(Fase::timbrando);
-    mostrarIsla();
+    // The ring comes unasked, while the owner may be typing elsewhere: the island shows without
+    // taking the keyboard, so Enter and Escape answer and decline only once the owner gives it
+    // the keyboard (or through the pill's buttons and the hot keys).
+    mostrarIsla(false);
     sonidos.tocar(Sonidos::Cual::timbre);
     timbreTimer = reloj.programar(kCadaTimbre, this, [this] { sonarTimbre(); });
     timbreTope = reloj.programar(kTopeTimbre, this, [this] { rechazar(QStringLiteral("dejó de sonar")); });
@@ -221,6 +230,7 @@ void App::rechazar(const QString& motivo) {
 }
 
 void App::enlazada(const Cuenta& nueva) {
+    vencidaDicha_ = false;
     soltarEnVivo();
     entorno.guardarCuenta(nueva);
     cuenta = nueva;
@@ -257,7 +267,17 @@ void App::desenlazar() {
     montarMenu();
 }
 
+void App::sesionVencida(const QString& texto) {
+    if (vencidaDicha_) return;
+    vencidaDicha_ = true;
+    Registro::escribir(QStringLiteral("[app] sesión vencida: se desenlaza"));
+    desenlazar();
+    mostrarAviso(texto);
+    abrirEnlace();
+}
+
 void App::soltarEnVivo() {
+    dudaPorAbrir_.reset();
     if (canal) canal->cerrar();
     // Each goes on a later turn of the loop (it may be inside its own callback), in this order.
     soltar(canal);

@@ -1,6 +1,7 @@
 // Interaction modes (call, voice conversation, chat) and the island's state, keys and hot keys.
 #include "zentu/app/App.h"
 
+#include "plataforma/Memoria.h"
 #include "plataforma/Registro.h"
 
 namespace {
@@ -77,6 +78,7 @@ void App::liberarLlamada(PuertoLlamada* cual) {
         if (it->get() == cual) {
             it->release()->deleteLater();
             colgando_.erase(it);
+            devolverMemoria_ = reloj.programar(3, this, [] { Memoria::devolverLibre(); });
             return;
         }
     }
@@ -90,8 +92,8 @@ void App::llamadaTerminada(PuertoLlamada* cual, const std::optional<ErrorLlamada
         actualizarModoChat();
     }
     if (error) {
-        if (error->sesionVencida) desenlazar();
-        mostrarAviso(error->descripcion);
+        if (error->sesionVencida) sesionVencida(error->descripcion);
+        else mostrarAviso(error->descripcion);
         return;
     }
     if (voz.visible() && !(panelChat && panelChat->enPantalla())) ocultar();
@@ -185,7 +187,7 @@ void App::alternarSilencio() {
     sonidos.tocar(voz.silencio() ? Sonidos::Cual::silencio : Sonidos::Cual::activaMic);
 }
 
-void App::mostrarIsla() {
+void App::mostrarIsla(bool tomarTeclado) {
     voz.setSilencio(false);
     voz.setAviso(std::nullopt);
     if (!voz.visible()) {
@@ -196,7 +198,7 @@ void App::mostrarIsla() {
         voz.setVisible(true);
         sonidos.tocar(Sonidos::Cual::aparece);
     }
-    if (panel) panel->hacerClave();
+    if (panel && tomarTeclado) panel->hacerClave();
 }
 
 void App::ocultar() {
@@ -230,7 +232,7 @@ void App::mostrarAviso(const QString& texto) {
     voz.setAviso(texto);
     voz.setFase(Fase::reposo);
     despues(4.0, [this] {
-        if (modo == Modo::ninguno && voz.visible() && !(panelChat && panelChat->enPantalla())) ocultar();
+        if (islaOciosa()) ocultar();
     });
 }
 
@@ -245,7 +247,7 @@ void App::conversacionTerminada(const std::optional<QString>& mensaje) {
     }
     voz.setFase(Fase::reposo);
     despues(2.5, [this] {
-        if (modo == Modo::ninguno && voz.visible() && !(panelChat && panelChat->enPantalla())) ocultar();
+        if (islaOciosa()) ocultar();
     });
 }
 

@@ -7,13 +7,18 @@
 #include "plataforma/Registro.h"
 #include "compartido/VistaAgentesW.h"
 #include "zentu/ajustes/ModeloAjustes.h"
+#include "zentu/escritorio/LecturaJson.h"
+#include "zentu/escritorio/VentanaRespuesta.h"
 #include "zentu/escritorio/VistaAgentesFlotante.h"
 #include "zentu/escritorio/VistaDudasFlotante.h"
+#include "zentu/isla/Permisos.h"
+#include "zentu/voz/Pantalla.h"
 
 #include <QCursor>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QScreen>
 #include <algorithm>
 
@@ -60,13 +65,18 @@ void App::recolocarChat() {
     panelChat->colocar(anclaChat(panel->marco(), panel->escala()));
 }
 
+bool App::islaOciosa() const {
+    // A call that rings is no mode yet, but its island is what the owner answers it with.
+    return modo == Modo::ninguno && !sonando && voz.visible() && !(panelChat && panelChat->enPantalla());
+}
+
 void App::cerrarChat() {
     if (panelChat) panelChat->retirar();
     actualizarModoChat();
     if (voz.visible() && panel) panel->hacerClave();
     if (modo == Modo::ninguno && voz.visible() && !voz.aviso()) {
         despues(0.2, [this] {
-            if (modo == Modo::ninguno && !(panelChat && panelChat->enPantalla())) ocultar();
+            if (islaOciosa()) ocultar();
         });
     }
 }
@@ -109,6 +119,21 @@ void App::mostrarDudas(std::optional<qint64> abierta, std::optional<qint64> perm
         abrirChatCon(std::nullopt, std::nullopt);
         return;
     }
+    // A card opened for one question shows that question or nothing of another one.
+    if (abierta && !permiso) {
+        if (!pendientes->cargado()) {
+            dudaPorAbrir_ = abierta;
+            return;
+        }
+        const QList<QJsonObject> dudas = pendientes->listaDudas();
+        const bool pendiente = std::any_of(dudas.begin(), dudas.end(), [&](const QJsonObject& d) {
+            return lecturaJson::entero(d.value(QLatin1String("id"))) == abierta;
+        });
+        if (!pendiente) {
+            mostrarAviso(QStringLiteral("Esa duda ya está resuelta."));
+            return;
+        }
+    }
     auto* modelo = new ModeloDudas(pendientes->almacen(), abierta, {});
     if (permiso) modelo->setPermisoAbierto(permiso);
     else if (!abierta) {
@@ -144,6 +169,13 @@ void App::mostrarDudas(std::optional<qint64> abierta, std::optional<qint64> perm
         modelo->setParent(vista);
         return vista;
     });
+}
+
+void App::pedirRespuesta(Pendientes::PedidoRespuesta pedido) {
+    mostrarTarjeta(QSizeF(VentanaRespuesta::kAncho, VentanaRespuesta::kAlto), false,
+                   [pedido](std::function<void()> cerrar) -> QWidget* { return new VentanaRespuesta(pedido, cerrar); });
+    // The owner came to type: the field has the keyboard.
+    if (auto* v = tarjeta ? tarjeta->findChild<VentanaRespuesta*>() : nullptr) v->campo()->setFocus(Qt::OtherFocusReason);
 }
 
 void App::mostrarAgentes() {
@@ -255,7 +287,9 @@ void App::accionRapida(const QString& nombre) {
             const bool funciona = co_await app->entorno.probarPantalla();
             if (!app) co_return;
             if (!funciona) {
-                app->entorno.pedirPermisoPantalla();
+                // Where the desktop offers no capture at all, asking does nothing: say so.
+                if (!Permiso::pantallaOfrecida()) app->avisarSinPantalla();
+                else app->entorno.pedirPermisoPantalla();
                 co_return;
             }
             // The settings window steps aside so that it is not in the picture.
@@ -292,6 +326,11 @@ void App::avisarSinPantalla() {
     if (!voz.visible()) {
         voz.setFase(Fase::reposo);
         mostrarIsla();
+    }
+    // A desktop that offers no capture (Wayland without a Screenshot portal) has nothing to grant.
+    if (!Permiso::pantallaOfrecida()) {
+        mostrarAviso(Pantalla::descripcion(Pantalla::Fallo::sinCaptura));
+        return;
     }
     // No desktop here grants capture once and for all, so there is nothing to relaunch for:
     // the owner is told and sent to the settings that govern it.

@@ -12,6 +12,7 @@ Bandeja::Bandeja(QObject* padre) : QObject(padre), menu_(std::make_unique<QMenu>
 Bandeja::~Bandeja() {
     if (item_) item_->setContextMenu(nullptr);
     delete item_;
+    MenuBandeja::vaciar(*menu_);
 }
 
 void Bandeja::montar(const MenuBandeja::Datos& datos) {
@@ -33,6 +34,10 @@ void Bandeja::montar(const MenuBandeja::Datos& datos) {
         if (alElegir) alElegir(a, etiqueta);
     });
 }
+
+bool Bandeja::disponible() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void Bandeja::mostrarMenu(QPoint donde) { menu_->popup(donde); }
 
 void Bandeja::pintarContador(int total) {
     if (!item_) return;

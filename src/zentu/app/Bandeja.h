@@ -3,6 +3,7 @@
 #include "zentu/app/MenuBandeja.h"
 
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <QString>
 #include <functional>
@@ -27,6 +28,11 @@ public:
     void pintarContador(int total);
 
     std::function<void(MenuBandeja::Accion accion, qint64 etiqueta)> alElegir;
+
+    // Whether the desktop has a panel that shows tray icons right now.
+    static bool disponible();
+    // The menu on its own, where the owner asked for it (global coordinates).
+    void mostrarMenu(QPoint donde);
 
     QSystemTrayIcon* item() const { return item_; }
     QMenu* menu() const { return menu_.get(); }

@@ -65,6 +65,11 @@ public:
         ventana_ = std::make_unique<PanelIsla>(new RaizIsla(voz, pildora));
         ventana_->alTeclear = [this](QKeyEvent* e) { return alTeclear ? alTeclear(*e) : false; };
         ventana_->installEventFilter(this);
+        // A right click anywhere on the island that its parts leave unused reaches the window.
+        ventana_->setContextMenuPolicy(Qt::CustomContextMenu);
+        QObject::connect(ventana_.get(), &QWidget::customContextMenuRequested, this, [this](const QPoint& donde) {
+            if (alMenu) alMenu(ventana_->mapToGlobal(donde));
+        });
     }
     void cambiarEscala(double e) override { ventana_->cambiarEscala(e); }
     double escala() const override { return ventana_->escala(); }
@@ -145,6 +150,9 @@ public:
             if (alVisible) alVisible(v);
         };
     }
+    // Hidden while it is still whole: the view stops its model and redraws on hiding, which a
+    // window already on its way out cannot take.
+    ~VentanaAjustes() override { ventana_->hide(); }
     void mostrar() override {
         presentar(*ventana_);
     }
@@ -166,6 +174,8 @@ public:
         capa->addWidget(new VistaEnlace(modelo));
         capa->setSizeConstraint(QLayout::SetFixedSize);
     }
+    // Hidden while it is still whole, so that the camera goes off through the model as usual.
+    ~VentanaEnlace() override { ventana_->hide(); }
     void mostrar() override {
         ventana_->adjustSize();
         presentar(*ventana_);
@@ -338,10 +348,14 @@ public:
         p_->alSonar = [this](Sonidos::Cual c) {
             if (alSonar) alSonar(c);
         };
+        p_->alPedirRespuesta = [this](Pendientes::PedidoRespuesta pedido) {
+            if (alPedirRespuesta) alPedirRespuesta(std::move(pedido));
+        };
     }
     QList<QJsonObject> listaDudas() const override { return p_->listaDudas; }
     QList<QJsonObject> permisos() const override { return p_->permisos; }
     ModeloDudas::Almacen almacen() override { return ModeloDudas::Almacen::de(*p_); }
+    bool cargado() const override { return !p_->primeraCarga(); }
 
 private:
     std::unique_ptr<Pendientes> p_;

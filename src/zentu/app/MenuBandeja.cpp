@@ -30,13 +30,13 @@ Elemento encabezado(const QString& titulo) {
     return e;
 }
 
-// A hot-key item: the key beside it when the menu can show it, else its text after two spaces.
+// A hot-key item: its combination after two spaces, written as every other view writes it. A
+// key equivalent would be named by the tray (or Qt) in words of its own ("Shift", "Meta"), and it
+// acts nowhere: the hot key itself is global.
 Elemento conAtajo(const QString& titulo, const Combinacion& combinacion, Accion accion) {
     Elemento e;
-    e.titulo = titulo;
+    e.titulo = titulo + QStringLiteral("  ") + combinacion.texto();
     e.accion = accion;
-    e.tecla = combinacion.paraMenu();
-    if (!e.tecla) e.titulo += QStringLiteral("  ") + combinacion.texto();
     return e;
 }
 
@@ -167,9 +167,17 @@ std::vector<Elemento> construir(const Datos& datos) {
     return m;
 }
 
+void vaciar(QMenu& menu) {
+    for (QMenu* sub : menu.findChildren<QMenu*>(Qt::FindDirectChildrenOnly)) vaciar(*sub);
+    menu.clear();
+}
+
 void llenar(QMenu& menu, const std::vector<Elemento>& elementos, const std::function<void(Accion, qint64)>& alElegir) {
     // Submenus of an earlier build are children of the menu, not its actions: clear() keeps them.
-    for (QMenu* sub : menu.findChildren<QMenu*>(Qt::FindDirectChildrenOnly)) sub->deleteLater();
+    for (QMenu* sub : menu.findChildren<QMenu*>(Qt::FindDirectChildrenOnly)) {
+        vaciar(*sub);
+        sub->deleteLater();
+    }
     menu.clear();
     for (const Elemento& e : elementos) {
         switch (e.tipo) {
@@ -211,6 +219,10 @@ void llenar(QMenu& menu, const std::vector<Elemento>& elementos, const std::func
     }
 }
 
+QColor contorno(const QColor& tinta) {
+    return tinta.lightnessF() < 0.5 ? QColor(255, 255, 255, 235) : QColor(0, 0, 0, 215);
+}
+
 QImage dibujarIcono(int lado, const QColor& tinta, int total) {
     QImage imagen(lado, lado, QImage::Format_ARGB32_Premultiplied);
     imagen.fill(Qt::transparent);
@@ -219,17 +231,22 @@ QImage dibujarIcono(int lado, const QColor& tinta, int total) {
     const double escala = lado / 18.0;
     p.scale(escala, escala);
     const QPointF c(9, 9);
-    QPen lapiz(tinta, 1.3);
-    p.setPen(lapiz);
     p.setBrush(Qt::NoBrush);
-    p.drawEllipse(c, 7.5, 7.5);
-    for (double grados : {60.0, 120.0}) {
-        p.save();
-        p.translate(c);
-        p.rotate(grados);
-        p.drawEllipse(QPointF(0, 0), 7.5, 3.2);
-        p.restore();
-    }
+    auto trazar = [&](const QPen& lapiz) {
+        p.setPen(lapiz);
+        p.drawEllipse(c, 7.5, 7.5);
+        for (double grados : {60.0, 120.0}) {
+            p.save();
+            p.translate(c);
+            p.rotate(grados);
+            p.drawEllipse(QPointF(0, 0), 7.5, 3.2);
+            p.restore();
+        }
+    };
+    // The panel's own colour is unknown (a dark panel under a light desktop, or the reverse): an
+    // outline in the opposite shade under every stroke lets the mark read on either.
+    trazar(QPen(contorno(tinta), 1.3 + 2 * kContorno));
+    trazar(QPen(tinta, 1.3));
     if (total >= 1) {
         // A panel item has no room for a title beside it: the count sits on the icon.
         const QString texto = total > 99 ? QStringLiteral("99+") : QString::number(total);

@@ -61,7 +61,7 @@ struct Datos {
 
 std::vector<Elemento> construir(const Datos& datos);
 
-// "Zentu AI · llamada ⌥⇧ Espacio · conversación ⌃⌘ N"
+// "Zentu AI · llamada Alt+Espacio · conversación Alt+Mayús+Espacio"
 QString ayudaIcono(const Combinacion& llamada, const Combinacion& conversacion);
 
 // The tooltip of the pending count: "1 decisión espera por ti", "3 decisiones esperan por ti";
@@ -74,13 +74,21 @@ QString nombreAgente(const QString& nombre);
 // "2 trabajando" or "2 trabajando · 1 en pausa".
 QString subtituloAgentes(const std::vector<Instantanea::Agente>& agentes);
 
+// Removes every action of `menu` and of its submenus. Qt frees the exported (D-Bus) entry of an
+// action when the action leaves its menu, not when the menu is destroyed: a menu is emptied so
+// before it goes.
+void vaciar(QMenu& menu);
+
 // Fills `menu` (emptied first) with the items; a chosen item calls `alElegir` with it.
 void llenar(QMenu& menu, const std::vector<Elemento>& elementos,
             const std::function<void(Accion, qint64)>& alElegir);
 
 // The tray icon: a circle of diameter 15 and two ellipses 15 × 6.4 turned by 60° and 120°,
-// stroked 1.3 wide on an 18 × 18 grid in `tinta`, drawn `lado` pixels square. With a pending
-// count of 1 or more the count is painted over the icon's lower right corner.
+// stroked 1.3 wide on an 18 × 18 grid in `tinta` over an outline `kContorno` wider on each side
+// in the opposite shade (`contorno`), drawn `lado` pixels square. With a pending count of 1 or
+// more the count is painted over the icon's lower right corner.
+inline constexpr double kContorno = 0.7;
+QColor contorno(const QColor& tinta);
 QImage dibujarIcono(int lado, const QColor& tinta, int total = 0);
 QIcon icono(const QColor& tinta, int total = 0);
 

@@ -1,9 +1,16 @@
 #include "zentu/app/PuenteAtajos.h"
 
+#include "zentu/chat/ChatZentu.h"
+
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+#include <coroutine>
+#include <memory>
+#include <thread>
 
 QString textoFallo(FalloAtajo caso, const QString& detalle) {
     switch (caso) {
@@ -13,6 +20,8 @@ QString textoFallo(FalloAtajo caso, const QString& detalle) {
         return QStringLiteral("Abre Zentu AI en este equipo y enlázalo con tu cuenta primero.");
     case FalloAtajo::sinRespuesta:
         return QStringLiteral("Zentu no contestó a tiempo. Mira el chat en un momento.");
+    case FalloAtajo::ocupado:
+        return QStringLiteral("Zentu aún contesta otra pregunta. Vuelve a preguntar en un momento.");
     }
     return {};
 }
@@ -40,6 +49,10 @@ bool PuenteAtajos::sinCuenta() const {
 
 QCoro::Task<ResultadoAtajo> PuenteAtajos::preguntarAZentu(QString pregunta) {
     if (!preguntar || sinCuenta()) co_return ResultadoAtajo::fallo(FalloAtajo::sinCuenta);
+    if (preguntando_) co_return ResultadoAtajo::fallo(FalloAtajo::ocupado);
+    preguntando_ = true;
+    // The bridge lives as long as the process; the flag drops however the wait ends.
+    const auto libre = qScopeGuard([this] { preguntando_ = false; });
     // Copy the closure: a new binding may replace it while the question waits.
     auto funcion = preguntar;
     const std::optional<QString> respuesta = co_await funcion(std::move(pregunta));
@@ -81,18 +94,87 @@ QString PuenteAtajos::nombreSeguro(const QString& ruta) {
     return nombre;
 }
 
+namespace {
+
+enum class Copia { hecha, grande, fallida };
+
+// Copies at most `tope` bytes of `origen` to `destino`; a file that turns out longer (it grew
+// since it was measured) is not copied further and comes back as `grande`.
+Copia copiar(const QString& origen, const QString& destino, qint64 tope, QString& error) {
+    QFile de(origen), a(destino);
+    if (!de.open(QIODevice::ReadOnly)) {
+        error = de.errorString();
+        return Copia::fallida;
+    }
+    if (!a.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        error = a.errorString();
+        return Copia::fallida;
+    }
+    QByteArray bloque(1 << 20, Qt::Uninitialized);
+    qint64 total = 0;
+    for (;;) {
+        const qint64 n = de.read(bloque.data(), bloque.size());
+        if (n < 0) {
+            error = de.errorString();
+            return Copia::fallida;
+        }
+        if (n == 0) break;
+        total += n;
+        if (total > tope) return Copia::grande;
+        if (a.write(bloque.constData(), n) != n) {
+            error = a.errorString();
+            return Copia::fallida;
+        }
+    }
+    if (!a.flush()) {
+        error = a.errorString();
+        return Copia::fallida;
+    }
+    return Copia::hecha;
+}
+
+// Runs `copiar` on a thread of its own (a file of tens of megabytes would stall the program) and
+// resumes the waiting coroutine on the main thread.
+struct CopiaAparte {
+    QString origen, destino;
+    qint64 tope;
+    struct Fin {
+        Copia copia = Copia::fallida;
+        QString error;
+    };
+    std::shared_ptr<Fin> fin = std::make_shared<Fin>();
+
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> h) {
+        std::thread([origen = origen, destino = destino, tope = tope, fin = fin, h] {
+            fin->copia = copiar(origen, destino, tope, fin->error);
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [h] { h.resume(); }, Qt::QueuedConnection);
+        }).detach();
+    }
+    Fin await_resume() { return std::move(*fin); }
+};
+
+}  // namespace
+
 QCoro::Task<ResultadoAtajo> PuenteAtajos::enviarArchivoAZentu(QString ruta, QString mensaje) {
     if (!enviarArchivo || sinCuenta()) co_return ResultadoAtajo::fallo(FalloAtajo::sinCuenta);
+
+    // What the chat would refuse is refused here, before a byte is copied.
+    const QFileInfo info(ruta);
+    if (!info.isFile() || !info.isReadable()) co_return ResultadoAtajo{false, QStringLiteral("No se pudo leer ") + ruta, 0};
+    if (info.size() > ChatZentu::kLimiteBytes) co_return ResultadoAtajo::fallo(FalloAtajo::envio, ChatZentu::kArchivoGrande);
 
     // A folder of its own (mode 0700), so no other user can swap the file while it is sent and
     // two sends of one name never meet.
     QTemporaryDir carpeta(QDir::tempPath() + QStringLiteral("/zentu-atajos-XXXXXX"));
     if (!carpeta.isValid()) co_return ResultadoAtajo{false, carpeta.errorString(), 0};
-    const QString destino = carpeta.filePath(nombreSeguro(ruta));
+    // Joined by hand: filePath() refuses a name that begins with ":" (a resource's).
+    const QString destino = carpeta.path() + QLatin1Char('/') + nombreSeguro(ruta);
 
-    QFile origen(ruta);
-    if (!QFileInfo(ruta).isFile()) co_return ResultadoAtajo{false, QStringLiteral("No se pudo leer ") + ruta, 0};
-    if (!origen.copy(destino)) co_return ResultadoAtajo{false, origen.errorString(), 0};
+    CopiaAparte copia{ruta, destino, ChatZentu::kLimiteBytes};
+    const CopiaAparte::Fin hecha = co_await copia;
+    if (hecha.copia == Copia::grande) co_return ResultadoAtajo::fallo(FalloAtajo::envio, ChatZentu::kArchivoGrande);
+    if (hecha.copia == Copia::fallida) co_return ResultadoAtajo{false, hecha.error, 0};
 
     auto funcion = enviarArchivo;
     const std::optional<QString> error = co_await funcion(destino, std::move(mensaje));

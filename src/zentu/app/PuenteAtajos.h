@@ -7,7 +7,7 @@
 #include <optional>
 
 // Why an automation action failed, with the text the caller shows.
-enum class FalloAtajo { envio, sinCuenta, sinRespuesta };
+enum class FalloAtajo { envio, sinCuenta, sinRespuesta, ocupado };
 
 // What one automation action answers: on success the dialog text (and, for the pending
 // summary, the total); on failure the failure's text.
@@ -21,7 +21,8 @@ struct ResultadoAtajo {
 };
 
 // "No se pudo enviar: …", "Abre Zentu AI en este equipo y enlázalo con tu cuenta primero.",
-// "Zentu no contestó a tiempo. Mira el chat en un momento."
+// "Zentu no contestó a tiempo. Mira el chat en un momento.",
+// "Zentu aún contesta otra pregunta. Vuelve a preguntar en un momento."
 QString textoFallo(FalloAtajo caso, const QString& detalle = {});
 
 // The process-wide bridge through which automation (the D-Bus interface and its command-line
@@ -45,13 +46,16 @@ public:
     // nothing to talk to; without this the summary would reassure and the links pretend success.
     std::function<bool()> enlazada;
 
-    // The five actions.
+    // The five actions. One question at a time: while one waits for its answer, another is
+    // refused at once (`ocupado`) and never sent, since an answer cannot tell which it answers.
     QCoro::Task<ResultadoAtajo> preguntarAZentu(QString pregunta);
     ResultadoAtajo llamarAZentu();
     ResultadoAtajo abrirChatDeZentu();
     ResultadoAtajo verPendientesDeZentu();
     // Sends a copy of the file at `ruta`, made under its own name in a private temporary folder
-    // that is removed afterwards, whatever happened.
+    // that is removed afterwards, whatever happened. A file the chat would refuse (unreadable,
+    // over its size limit) is refused first, without being copied; the copy is made away from
+    // the main thread.
     QCoro::Task<ResultadoAtajo> enviarArchivoAZentu(QString ruta, QString mensaje);
 
     // "No tienes nada pendiente. Todo al día.", "Tienes 1 pendiente: …", "Tienes 5 pendientes.\n1. …"
@@ -65,4 +69,5 @@ public:
 
 private:
     bool sinCuenta() const;
+    bool preguntando_ = false;
 };

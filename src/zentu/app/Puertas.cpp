@@ -2,7 +2,7 @@
 
 #include "plataforma/Registro.h"
 
-#include <QFileInfo>
+#include <QDir>
 #include <QUrl>
 
 namespace Puertas {
@@ -149,7 +149,15 @@ const QString interruptorArchivos = QStringLiteral("--enviar-a-zentu");
 const QString interruptorTexto = QStringLiteral("--enviar-texto");
 }  // namespace
 
-QStringList preparar(const QStringList& argumentos, const std::function<QString()>& leerEntrada) {
+QString absoluta(const QString& ruta, const QString& carpeta) {
+    if (ruta.isEmpty()) return ruta;
+    // Joined by hand: QFileInfo and QDir see a resource in a name that begins with ":".
+    return QDir::cleanPath(ruta.startsWith(QLatin1Char('/')) ? ruta : carpeta + QLatin1Char('/') + ruta);
+}
+
+QStringList preparar(const QStringList& argumentos, const std::function<QString()>& leerEntrada,
+                     const QString& carpeta) {
+    const QString desde = carpeta.isEmpty() ? QDir::currentPath() : carpeta;
     QStringList r;
     bool archivos = false;
     for (qsizetype i = 0; i < argumentos.size(); ++i) {
@@ -162,7 +170,7 @@ QStringList preparar(const QStringList& argumentos, const std::function<QString(
             r << a << (leerEntrada ? leerEntrada() : QString());
         } else if (archivos && !a.startsWith(QLatin1String("--"))) {
             // The running program has another working folder.
-            r << (a.startsWith(QLatin1String("file://")) ? QUrl(a).toLocalFile() : QFileInfo(a).absoluteFilePath());
+            r << (a.startsWith(QLatin1String("file://")) ? QUrl(a).toLocalFile() : absoluta(a, desde));
         } else {
             archivos = false;
             r << a;

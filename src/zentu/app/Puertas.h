@@ -49,11 +49,18 @@ struct Recepcion {
 // Files first (only the first one goes to the chat); otherwise the trimmed text, quoted.
 void recibir(const QStringList& archivos, const QString& texto, const Recepcion& recepcion);
 
+// A file name as the caller meant it, made absolute from the caller's folder `carpeta`: the
+// running program has another working folder, and Qt takes a name that begins with ":" for one
+// of its own resources.
+QString absoluta(const QString& ruta, const QString& carpeta);
+
 // What "Enviar a Zentu AI" hands the program: "--enviar-a-zentu" followed by the files, or
 // "--enviar-texto" whose text comes on standard input. `preparar` runs in the process that was
 // started (before it hands its arguments to the running one): the files become absolute paths
-// and the text read from standard input follows its switch.
-QStringList preparar(const QStringList& argumentos, const std::function<QString()>& leerEntrada);
+// (from `carpeta`, the caller's working folder when not given) and the text read from standard
+// input follows its switch.
+QStringList preparar(const QStringList& argumentos, const std::function<QString()>& leerEntrada,
+                     const QString& carpeta = {});
 struct Envio {
     QStringList archivos;
     QString texto;

@@ -5,6 +5,7 @@
 #include "zentu/conexion/CanalEnVivo.h"
 #include "zentu/conexion/Cuenta.h"
 #include "zentu/escritorio/ModeloDudas.h"
+#include "zentu/escritorio/Pendientes.h"
 #include "zentu/isla/Atajo.h"
 #include "zentu/isla/EstadoVoz.h"
 #include "zentu/isla/Sonidos.h"
@@ -12,6 +13,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QPoint>
 #include <QRectF>
 #include <QString>
 #include <QStringList>
@@ -58,6 +60,8 @@ public:
 
     std::function<bool(const QKeyEvent&)> alTeclear;
     std::function<void()> alMover;
+    // The owner asked for a context menu on the island, at that point (Qt's global coordinates).
+    std::function<void(QPoint)> alMenu;
 };
 
 // The pill's seven buttons, in the order the pill offers them.
@@ -143,6 +147,8 @@ public:
     virtual QList<QJsonObject> permisos() const = 0;
     // What the decision card's model works through (held weakly by it).
     virtual ModeloDudas::Almacen almacen() = 0;
+    // Its first load from the service has ended (the lists say what is pending).
+    virtual bool cargado() const { return true; }
 
     std::function<void(int total, const QList<QJsonObject>& dudas, int permisos)> alCambiar;
     std::function<void(int total)> alCambiarTotal;
@@ -150,6 +156,7 @@ public:
     std::function<void()> alAbrirChat;
     std::function<void(qint64 permiso)> alAbrirPermiso;
     std::function<void(Sonidos::Cual)> alSonar;
+    std::function<void(Pendientes::PedidoRespuesta)> alPedirRespuesta;
 };
 
 // The feeder of the widget snapshot.

@@ -1,8 +1,9 @@
 #include "zentu/app/ServicioAtajos.h"
+#include "zentu/app/Puertas.h"
 
 #include <QDBusMessage>
 #include <QDBusReply>
-#include <QFileInfo>
+#include <QDir>
 #include <QPointer>
 
 namespace {
@@ -48,6 +49,10 @@ QString ServicioAtajos::VerPendientes(int& total) {
 }
 
 QString ServicioAtajos::EnviarArchivo(const QString& ruta, const QString& mensaje) {
+    // Only the caller knows its working folder; and Qt would read a name that begins with ":"
+    // from the program's own resources.
+    if (!ruta.startsWith(QLatin1Char('/')))
+        return responder(ResultadoAtajo{false, QStringLiteral("No se pudo leer ") + ruta, 0});
     setDelayedReply(true);
     contestarLuego(puente_.enviarArchivoAZentu(ruta, mensaje), connection(), message());
     return {};
@@ -109,12 +114,19 @@ std::optional<int> ejecutar(const QStringList& a, QTextStream& salida, QTextStre
             return 2;
         }
         // The running program has another working folder.
-        args << QFileInfo(ruta).absoluteFilePath() << valorTras(a, QStringLiteral("--mensaje"));
+        args << Puertas::absoluta(ruta, QDir::currentPath()) << valorTras(a, QStringLiteral("--mensaje"));
         espera = esperaArchivo;
     } else {
         return std::nullopt;
     }
 
+    if (!conexion.isConnected()) {
+        // Nothing to ask: the running program is only reachable over the session bus.
+        error << "No se encontró el bus de sesión de D-Bus donde corre Zentu AI "
+                 "(DBUS_SESSION_BUS_ADDRESS).\n";
+        error.flush();
+        return 1;
+    }
     QDBusMessage pedido = QDBusMessage::createMethodCall(servicio, ServicioAtajos::camino(), ServicioAtajos::interfaz(), metodo);
     pedido.setArguments(args);
     const QDBusMessage respuesta = conexion.call(pedido, QDBus::BlockWithGui, espera);

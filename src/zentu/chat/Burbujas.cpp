@@ -370,17 +370,17 @@ bool Mosaico::event(QEvent* evento) {
 
 // ---------------------------------------------------------------------------------------------
 
+bool Burbuja::seUne(const ChatZentu::Mensaje& u, const ChatZentu::Mensaje& m) {
+    return !u.deZentu && !m.deZentu && m.adjunto && !m.adjunto->esAudio && u.adjunto && m.texto.trimmed().isEmpty() &&
+           std::abs(u.fecha.msecsTo(m.fecha)) < 10'000;
+}
+
 QList<QList<ChatZentu::Mensaje>> Burbuja::agrupar(const QList<ChatZentu::Mensaje>& mensajes) {
     QList<QList<ChatZentu::Mensaje>> grupos;
     for (const ChatZentu::Mensaje& m : mensajes) {
-        if (!grupos.isEmpty()) {
-            const ChatZentu::Mensaje& u = grupos.last().last();
-            const bool juntos = !u.deZentu && !m.deZentu && m.adjunto && !m.adjunto->esAudio && u.adjunto &&
-                                m.texto.trimmed().isEmpty() && std::abs(u.fecha.msecsTo(m.fecha)) < 10'000;
-            if (juntos) {
-                grupos.last() << m;
-                continue;
-            }
+        if (!grupos.isEmpty() && seUne(grupos.last().last(), m)) {
+            grupos.last() << m;
+            continue;
         }
         grupos << QList<ChatZentu::Mensaje>{m};
     }

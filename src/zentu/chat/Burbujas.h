@@ -147,6 +147,8 @@ public:
     // Splits the chat's messages into bubbles: the owner's photos and files sent together
     // (captionless, within 10 s of one another) share one.
     static QList<QList<ChatZentu::Mensaje>> agrupar(const QList<ChatZentu::Mensaje>& mensajes);
+    // Whether `m` joins the bubble whose last message is `u` (the rule `agrupar` applies).
+    static bool seUne(const ChatZentu::Mensaje& u, const ChatZentu::Mensaje& m);
     // The text the bubble shows: for the owner, without a leading mention of an agent.
     static QString textoVisible(const ChatZentu::Mensaje& m);
     // Inline Markdown (strong, emphasis, strikethrough, code, links) as rich text; block

@@ -12,6 +12,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QScopeGuard>
 #include <QSet>
 #include <algorithm>
 #include <coroutine>
@@ -182,6 +183,16 @@ ChatZentu::~ChatZentu() = default;
 void ChatZentu::setMensajes(QList<Mensaje> valor) {
     if (mensajes_ == valor) return;
     mensajes_ = std::move(valor);
+    indice_ = Indice(mensajes_);
+    ++generacion_;
+    emit mensajesCambio();
+    emit cambio();
+}
+
+// In place: nobody else holds the list, so appending copies nothing.
+void ChatZentu::agregarMensaje(Mensaje m) {
+    indice_.agregar(m);
+    mensajes_.append(std::move(m));
     emit mensajesCambio();
     emit cambio();
 }
@@ -240,14 +251,31 @@ void ChatZentu::sonar(Sonidos::Cual cual) {
 
 // ---------------------------------------------------------------- history and live events
 
-bool ChatZentu::esDuplicado(const Mensaje& m, const QList<Mensaje>& en) const {
-    for (const Mensaje& e : en) {
-        if (e.id == m.id) return true;
-        if (e.texto == m.texto && e.deZentu == m.deZentu &&
-            std::abs(e.fecha.msecsTo(m.fecha)) < static_cast<qint64>(kVentanaDuplicado * 1000))
-            return true;
-    }
-    return false;
+ChatZentu::Indice::Indice(const QList<Mensaje>& lista) {
+    ids_.reserve(lista.size());
+    for (const Mensaje& m : lista) agregar(m);
+}
+
+void ChatZentu::Indice::agregar(const Mensaje& m) {
+    ids_.insert(m.id);
+    if (m.adjunto) return;
+    QList<qint64>& horas = horas_[m.deZentu ? 1 : 0][m.texto];
+    const qint64 t = m.fecha.toMSecsSinceEpoch();
+    horas.insert(std::upper_bound(horas.begin(), horas.end(), t) - horas.begin(), t);
+}
+
+bool ChatZentu::Indice::duplica(const Mensaje& m) const {
+    if (ids_.contains(m.id)) return true;
+    // A file's message is told apart by its id alone: photos sent one after another all have
+    // the same (empty) text, and each is a message of its own.
+    if (m.adjunto) return false;
+    const auto it = horas_[m.deZentu ? 1 : 0].constFind(m.texto);
+    if (it == horas_[m.deZentu ? 1 : 0].constEnd()) return false;
+    // Less than 5 s away in either direction: within [t - 4999, t + 4999] ms.
+    const qint64 ventana = static_cast<qint64>(kVentanaDuplicado * 1000) - 1;
+    const qint64 t = m.fecha.toMSecsSinceEpoch();
+    const auto cerca = std::lower_bound(it->cbegin(), it->cend(), t - ventana);
+    return cerca != it->cend() && *cerca <= t + ventana;
 }
 
 QCoro::Task<void> ChatZentu::cargar() {
@@ -285,8 +313,12 @@ QCoro::Task<void> ChatZentu::cargar() {
 
     std::stable_sort(lista.begin(), lista.end(), [](const Mensaje& a, const Mensaje& b) { return a.fecha < b.fecha; });
     // Messages pushed after this load was issued may be missing from its reply; they stay.
+    Indice enLista(lista);
     for (const auto& [n, m] : std::as_const(empujados_))
-        if (n > empujesAntes && !esDuplicado(m, lista)) lista.append(m);
+        if (n > empujesAntes && !enLista.duplica(m)) {
+            enLista.agregar(m);
+            lista.append(m);
+        }
     if (cargasEnVuelo_ == 0) empujados_.clear();
 
     setMensajes(std::move(lista));
@@ -355,12 +387,10 @@ void ChatZentu::nuevo(const std::optional<QJsonValue>& valor) {
         this,
         [yo, m = std::move(*leido)] {
             if (!yo) return;
-            if (yo->esDuplicado(m, yo->mensajes_)) return;
-            QList<Mensaje> lista = yo->mensajes_;
-            lista.append(m);
+            if (yo->indice_.duplica(m)) return;
             ++yo->empujes_;
             if (yo->cargasEnVuelo_ > 0) yo->empujados_.append({yo->empujes_, m});
-            yo->setMensajes(std::move(lista));
+            yo->agregarMensaje(m);
             if (m.deZentu) {
                 if (yo->alMensajeDeZentu) yo->alMensajeDeZentu(m);
                 if (yo) yo->sonar(Sonidos::Cual::llego);
@@ -543,7 +573,17 @@ void ChatZentu::setPendiente(const std::optional<QUrl>& archivo) {
 // ---------------------------------------------------------------- ask and wait
 
 QCoro::Task<std::optional<QString>> ChatZentu::preguntarYEsperar(QString pregunta, double tope) {
+    // One at a time: an agent's message carries no mark of the question it answers, so two asks
+    // waiting together would each take the other's answer for its own.
+    if (preguntando_) {
+        Registro::escribir(QStringLiteral("[chat] pregunta rechazada: otra espera aún su respuesta"));
+        co_return std::nullopt;
+    }
     QPointer<ChatZentu> yo(this);
+    preguntando_ = true;
+    const auto libre = qScopeGuard([yo] {
+        if (yo) yo->preguntando_ = false;
+    });
     QSet<QString> antes;
     for (const Mensaje& m : mensajes_) antes.insert(m.id);
 

@@ -6,10 +6,12 @@
 #include "zentu/isla/Sonidos.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QUrl>
 #include <QCoroTask>
@@ -65,6 +67,10 @@ public:
 
     // --- published fields ---
     const QList<Mensaje>& mensajes() const { return mensajes_; }
+    // How many times the whole conversation was replaced (history loads, `setMensajes`). A push
+    // only appends and leaves it as it was, so an observer that has seen the first n messages
+    // under the same number only has the ones after n to take in.
+    quint64 generacion() const { return generacion_; }
     bool escribiendo() const { return escribiendo_; }
     bool cargado() const { return cargado_; }
     const QString& borrador() const { return borrador_; }
@@ -113,7 +119,8 @@ public:
 
     // --- ask and wait ---
     // Sends the question and gathers the agent's whole answer, ready to be read aloud; none when
-    // the question was not sent or no answer with text came before `tope` seconds.
+    // the question was not sent or no answer with text came before `tope` seconds. One at a time:
+    // while one waits, another gives none at once and sends nothing.
     QCoro::Task<std::optional<QString>> preguntarYEsperar(QString pregunta, double tope);
 
     // --- reading and rewriting ---
@@ -145,12 +152,31 @@ private:
     void setCargado(bool valor);
     void setConAgente(const std::optional<QString>& valor);
     void sonar(Sonidos::Cual cual);
-    bool esDuplicado(const Mensaje& m, const QList<Mensaje>& en) const;
+    void agregarMensaje(Mensaje m);
+
+    // What de-duplication asks of a list, kept beside it so that a push is checked without
+    // walking the conversation: the ids, and for each side the times of each text.
+    class Indice {
+    public:
+        Indice() = default;
+        explicit Indice(const QList<Mensaje>& lista);
+        void agregar(const Mensaje& m);
+        // The same id, or (for a message without a file) the same text from the same side less
+        // than 5 s away.
+        bool duplica(const Mensaje& m) const;
+
+    private:
+        QSet<QString> ids_;
+        QHash<QString, QList<qint64>> horas_[2];  // by `deZentu`; ms since the epoch, ascending
+    };
 
     QPointer<CanalEnVivo> canal_;
     Reloj& reloj_;
 
     QList<Mensaje> mensajes_;
+    Indice indice_;
+    quint64 generacion_ = 0;
+    bool preguntando_ = false;  // an ask-and-wait is under way
     bool escribiendo_ = false;
     bool cargado_ = false;
     QString borrador_;

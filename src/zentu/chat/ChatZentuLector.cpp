@@ -114,11 +114,14 @@ std::optional<ChatZentu::Mensaje> ChatZentu::leer(const QJsonObject& dic, const 
     const bool deZentu = dic.value(QLatin1String("fromMe")).isBool() && dic.value(QLatin1String("fromMe")).toBool();
     const QString remitente = cadena(dic, "sender");
 
+    // An empty id names nothing: every such message would count as a duplicate of the first.
+    const bool conMessageId = vMessageId.isString() && !vMessageId.toString().isEmpty();
+    const std::optional<QString> otroId = comoTexto(dic.value(QLatin1String("id")));
     QString id;
-    if (vMessageId.isString()) {
+    if (conMessageId) {
         id = vMessageId.toString();
-    } else if (auto otro = comoTexto(dic.value(QLatin1String("id")))) {
-        id = *otro;
+    } else if (otroId && !otroId->isEmpty()) {
+        id = *otroId;
     } else {
         // Stable across reads, so the same message is always recognised as itself.
         const QString fuente = marcaTiempo + QChar(0x1f) + (deZentu ? u'1' : u'0') + QChar(0x1f) +
@@ -136,7 +139,7 @@ std::optional<ChatZentu::Mensaje> ChatZentu::leer(const QJsonObject& dic, const 
         std::optional<QString> dir;
         if (!mediaUrl.isEmpty())
             dir = mediaUrl.startsWith(u"http") ? mediaUrl : cuenta.url + mediaUrl;
-        else if (vMessageId.isString())
+        else if (conMessageId)
             dir = cuenta.url + QStringLiteral("/api/media/") + idParaRuta(vMessageId.toString()) +
                   QStringLiteral("?token=") + token;
 

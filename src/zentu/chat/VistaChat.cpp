@@ -402,13 +402,16 @@ void VistaChat::construir() {
     contenidoLista_->setPalette(pl);
     capa->addWidget(lista_, 1);
     connect(lista_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int v) {
-        if (v < lista_->viewport()->height()) masAntiguas();
+        const int vista = lista_->viewport()->height();
+        if (v < vista) masAntiguas();
+        else if (v > lista_->verticalScrollBar()->maximum() - vista) masNuevas();
     });
 
     // The error line.
     lineaError_ = etiqueta(QString(), fuente(12), p_.rojo, tarjeta_);
     lineaError_->setWordWrap(true);
     lineaError_->setContentsMargins(16, 4, 16, 0);
+    lineaError_->hide();  // it exists only while there is an error to tell
     capa->addWidget(lineaError_);
 
     // Staged files, the picker and the voice-note line are rebuilt as their sources change.
@@ -582,94 +585,175 @@ void VistaChat::ajustarAltoCampo() {
 void VistaChat::alCambiarMensajes() {
     if (!chat_) return;
     cargando_->setVisible(!chat_->cargado());
+    const QList<ChatZentu::Mensaje>& lista = chat_->mensajes();
+    const int totalAntes = int(grupos_.size());
+    const bool hastaElFinal = inicio_ + int(filas_.size()) >= totalAntes;
 
-    QList<QList<ChatZentu::Mensaje>> grupos;
-    for (auto& g : Burbuja::agrupar(chat_->mensajes()))
-        if (!g.isEmpty()) grupos.append(std::move(g));
-    const int total = int(grupos.size());
-
-    // The list is built lazily from its end: the newest groups get views, older ones only when
-    // the owner scrolls up to them. Groups that arrive at the end add to what is built.
-    int nuevasAlFinal = 0;
-    if (!orden_.isEmpty()) {
-        for (int j = total - 1; j >= 0; --j)
-            if (grupos[j].first().id == orden_.last()) {
-                nuevasAlFinal = total - 1 - j;
-                break;
-            }
-    }
-    construidas_ = std::min(total, std::max({kTanda, construidas_ + nuevasAlFinal}));
-    const int desde = total - construidas_;
-
-    // Bubbles are built once per group and kept while their group stays the same.
-    QHash<QString, Fila> nuevas;
-    QList<QString> orden;
-    bool reusadas = true;
-    for (int i = desde; i < total; ++i) {
-        const auto& g = grupos[i];
-        const QString clave = g.first().id;
-        Fila f = filas_.take(clave);
-        if (!f.vista || f.grupo != g) {
-            if (f.vista) retirar(f.vista);
-            f.vista = new Burbuja(g.first(), g, [](const ChatZentu::Adjunto& a) { Adjuntos::abrir(a); }, esquema_,
-                                  contenidoLista_);
-            f.grupo = g;
-            ++burbujasCreadas_;
-            if (orden_.contains(clave)) reusadas = false;
+    if (chat_->generacion() != generacion_ || lista.size() < agrupados_) {
+        // A new list: group it afresh, keep the stretch the owner was looking at if it is still
+        // there (bubbles whose group did not change are kept), else show the newest.
+        const QString primera = filas_.empty() ? QString() : filas_.front().grupo.first().id;
+        const int construidas = int(filas_.size());
+        agrupar(true);
+        const int total = int(grupos_.size());
+        int desde = -1;
+        if (!hastaElFinal && !primera.isEmpty())
+            for (int j = 0; j < total; ++j)
+                if (lista[grupos_[size_t(j)].desde].id == primera) {
+                    desde = j;
+                    break;
+                }
+        if (desde >= 0) {
+            ventana(desde, std::min(total, desde + std::max(kTanda, construidas)));
+        } else {
+            const int n = std::clamp(construidas, kTanda, kMaximo);
+            ventana(std::max(0, total - n), total);
         }
-        orden.append(clave);
-        nuevas.insert(clave, f);
-    }
-    for (auto it = filas_.begin(); it != filas_.end(); ++it) {
-        reusadas = false;
-        retirar(it->vista);
+    } else if (lista.size() > agrupados_) {
+        // Appended: only the new messages are grouped. While the built stretch reaches the end it
+        // takes the new bubbles; past the most it may hold it lets go of its oldest ones, a batch
+        // at a time (every bubble below moves up when one goes).
+        agrupar(false);
+        if (hastaElFinal) {
+            const int total = int(grupos_.size());
+            int desde = inicio_;
+            if (total - desde > kMaximo) desde = total - (kMaximo - kTanda);
+            if (desde == inicio_) ventana(desde, total);
+            else conservandoVista([&] { ventana(desde, total); });
+        }
     }
 
-    // Only the layout items that changed are touched: appending at the end and building older
-    // ones at the start are the common cases; anything else lays the bubbles out afresh.
-    const auto empiezaCon = [](const QList<QString>& a, const QList<QString>& b) {
-        return a.size() >= b.size() && std::equal(b.begin(), b.end(), a.begin());
-    };
-    const auto terminaCon = [](const QList<QString>& a, const QList<QString>& b) {
-        return a.size() >= b.size() && std::equal(b.begin(), b.end(), a.end() - b.size());
-    };
-    if (reusadas && empiezaCon(orden, orden_)) {
-        for (qsizetype i = orden_.size(); i < orden.size(); ++i) capaLista_->insertWidget(int(1 + i), nuevas[orden[i]].vista);
-    } else if (reusadas && terminaCon(orden, orden_)) {
-        const qsizetype n = orden.size() - orden_.size();
-        for (qsizetype i = 0; i < n; ++i) capaLista_->insertWidget(int(1 + i), nuevas[orden[i]].vista);
-    } else {
-        for (const QString& clave : std::as_const(orden_))
-            if (auto* w = nuevas.value(clave).vista.data()) capaLista_->removeWidget(w);
-        for (qsizetype i = 0; i < orden.size(); ++i) capaLista_->insertWidget(int(1 + i), nuevas[orden[i]].vista);
-    }
-    for (const QString& clave : std::as_const(orden)) nuevas[clave].vista->show();
-    filas_ = std::move(nuevas);
-    orden_ = std::move(orden);
-
-    const QString ultimo = chat_->mensajes().isEmpty() ? QString() : chat_->mensajes().last().id;
+    const QString ultimo = lista.isEmpty() ? QString() : lista.last().id;
     if (ultimo != ultimoId_) {
         ultimoId_ = ultimo;
         bajar(true);
     }
 }
 
-void VistaChat::masAntiguas() {
-    if (!chat_ || ampliando_) return;
-    const int total = int(Burbuja::agrupar(chat_->mensajes()).size());
-    if (construidas_ >= total) return;
-    ampliando_ = true;
-    QScrollBar* barra = lista_->verticalScrollBar();
-    const int valor = barra->value();
-    const int antes = contenidoLista_->height();
-    construidas_ = std::min(total, construidas_ + kTanda);
-    alCambiarMensajes();
-    // Keep what the owner sees where it was: the new bubbles go above it.
+void VistaChat::agrupar(bool desdeCero) {
+    const QList<ChatZentu::Mensaje>& lista = chat_->mensajes();
+    if (desdeCero) {
+        grupos_.clear();
+        agrupados_ = 0;
+        generacion_ = chat_->generacion();
+    }
+    for (qsizetype i = agrupados_; i < lista.size(); ++i) {
+        if (!grupos_.empty()) {
+            Grupo& u = grupos_.back();
+            if (Burbuja::seUne(lista[u.desde + u.cuantos - 1], lista[i])) {
+                ++u.cuantos;
+                continue;
+            }
+        }
+        grupos_.push_back({i, 1});
+    }
+    agrupados_ = lista.size();
+}
+
+QList<ChatZentu::Mensaje> VistaChat::grupo(int indice) const {
+    const Grupo& g = grupos_[size_t(indice)];
+    return chat_->mensajes().mid(g.desde, g.cuantos);
+}
+
+void VistaChat::ventana(int desde, int hasta) {
+    // The views of the new stretch: kept where their group is the same, built where it is new or
+    // changed (an album that grew is built again).
+    QHash<QString, Fila> viejas;
+    for (Fila& f : filas_)
+        if (f.vista) {
+            const QString clave = f.grupo.first().id;
+            if (viejas.contains(clave)) retirar(f.vista);
+            else viejas.insert(clave, std::move(f));
+        }
+    std::vector<Fila> nuevas;
+    nuevas.reserve(size_t(std::max(0, hasta - desde)));
+    for (int j = desde; j < hasta; ++j) {
+        QList<ChatZentu::Mensaje> g = grupo(j);
+        Fila f = viejas.take(g.first().id);
+        if (!f.vista || f.grupo != g) {
+            if (f.vista) retirar(f.vista);
+            f.vista = new Burbuja(g.first(), g, [](const ChatZentu::Adjunto& a) { Adjuntos::abrir(a); }, esquema_,
+                                  contenidoLista_);
+            f.grupo = std::move(g);
+            ++burbujasCreadas_;
+        }
+        nuevas.push_back(std::move(f));
+    }
+    for (Fila& f : viejas) retirar(f.vista);  // taken out of the layout with their parent
+
+    // The layout holds the loading row, the bubbles, the typing row, the end anchor and a
+    // stretch. Kept bubbles stay where they are when they are still in order; new ones go in
+    // between. Anything else lays the bubbles out afresh.
+    QList<QWidget*> enCapa;
+    for (int i = 1; i < capaLista_->count() - 3; ++i) enCapa << capaLista_->itemAt(i)->widget();
+    QList<QWidget*> quedan;
+    for (const Fila& f : nuevas)
+        if (enCapa.contains(f.vista.data())) quedan << f.vista.data();
+    if (quedan != enCapa) {
+        for (QWidget* w : std::as_const(enCapa)) capaLista_->removeWidget(w);
+        enCapa.clear();
+    }
+    for (size_t i = 0; i < nuevas.size(); ++i) {
+        QWidget* w = nuevas[i].vista.data();
+        if (capaLista_->itemAt(int(1 + i))->widget() != w) capaLista_->insertWidget(int(1 + i), w);
+        w->show();
+    }
+    filas_ = std::move(nuevas);
+    inicio_ = desde;
+}
+
+void VistaChat::asentarLista() {
     capaLista_->activate();
     const int alto = std::max(lista_->viewport()->height(), contenidoLista_->minimumSizeHint().height());
     contenidoLista_->resize(contenidoLista_->width(), alto);
-    barra->setValue(valor + alto - antes);
-    ampliando_ = false;
+}
+
+void VistaChat::conservandoVista(const std::function<void()>& cambio) {
+    // What the owner sees stays where it is: the first bubble at the top of the view keeps its
+    // place on screen while bubbles come and go above it.
+    QScrollBar* barra = lista_->verticalScrollBar();
+    const int arriba = barra->value();
+    QPointer<QWidget> ancla;
+    int desfase = 0;
+    for (const Fila& f : filas_)
+        if (f.vista && f.vista->geometry().bottom() >= arriba) {
+            ancla = f.vista.data();
+            desfase = f.vista->y() - arriba;
+            break;
+        }
+    const bool antes = ampliando_;
+    ampliando_ = true;
+    cambio();
+    asentarLista();
+    if (ancla && ancla->parentWidget() == contenidoLista_) barra->setValue(ancla->y() - desfase);
+    ampliando_ = antes;
+}
+
+void VistaChat::masAntiguas() {
+    if (!chat_ || ampliando_ || inicio_ == 0) return;
+    const int desde = std::max(0, inicio_ - kTanda);
+    const int hasta = std::min(inicio_ + int(filas_.size()), desde + kMaximo);
+    conservandoVista([&] { ventana(desde, hasta); });
+}
+
+void VistaChat::masNuevas() {
+    const int fin = inicio_ + int(filas_.size());
+    if (!chat_ || ampliando_ || fin >= int(grupos_.size())) return;
+    const int hasta = std::min(int(grupos_.size()), fin + kTanda);
+    const int desde = std::max(inicio_, hasta - kMaximo);
+    conservandoVista([&] { ventana(desde, hasta); });
+}
+
+void VistaChat::irAlFinal() {
+    const int total = int(grupos_.size());
+    if (!chat_ || inicio_ + int(filas_.size()) >= total) return;
+    const bool antes = ampliando_;
+    ampliando_ = true;
+    ventana(std::max(0, total - kTanda), total);
+    asentarLista();
+    QScrollBar* barra = lista_->verticalScrollBar();
+    barra->setValue(barra->maximum());
+    ampliando_ = antes;
 }
 
 void VistaChat::alCambiarEscribiendo() {
@@ -950,6 +1034,7 @@ void VistaChat::enfocar() {
 // ---------------------------------------------------------------- scrolling
 
 void VistaChat::alFondo(bool animado) {
+    irAlFinal();
     QScrollBar* barra = lista_->verticalScrollBar();
     if (animacion_) animacion_->stop();
     if (!animado) {
@@ -1164,8 +1249,8 @@ void VistaChat::dropEvent(QDropEvent* evento) {
 
 QList<Burbuja*> VistaChat::burbujas() const {
     QList<Burbuja*> r;
-    for (const QString& clave : orden_)
-        if (auto* b = filas_.value(clave).vista.data()) r << b;
+    for (const Fila& f : filas_)
+        if (f.vista) r << f.vista.data();
     return r;
 }
 

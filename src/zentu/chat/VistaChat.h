@@ -15,7 +15,9 @@
 #include <QUrl>
 #include <QWidget>
 #include <functional>
+#include <limits>
 #include <optional>
+#include <vector>
 
 class Burbuja;
 class Escribiendo;
@@ -46,6 +48,9 @@ public:
     static constexpr qreal kMargen = 24;
     static constexpr int kMaximoSugerencias = 7;
     static constexpr int kTanda = 40;  // bubbles built at a time, from the newest
+    // The most bubbles built at once: the list keeps views only for a stretch of the conversation
+    // around what is on screen; farther ones are released and built again when scrolled to.
+    static constexpr int kMaximo = 3 * kTanda;
     static const QString kErrorEnvio;   // "No se pudo enviar. Revisa la conexión."
     static const QString kErrorAgente;  // "No se pudo cambiar de agente. Revisa la conexión."
 
@@ -90,11 +95,12 @@ public:
     QWidget* selector() const { return selector_; }
     QWidget* fichas() const { return fichas_; }
     QWidget* nota() const { return nota_; }
-    // The bubbles built so far, in list order (the newest; older ones as the owner scrolls up),
+    // The bubbles built now, in list order (the newest, or the stretch the owner scrolled to),
     // and the typing row.
     QList<Burbuja*> burbujas() const;
     QWidget* filaEscribiendo() const;
-    // How many bubble views were built so far (a long history is built once, not per change).
+    // How many bubble views were built so far (a bubble is built once while it stays near the
+    // screen, not at every change).
     int burbujasCreadas() const { return burbujasCreadas_; }
 
     // The file chooser runs through this (it returns the chosen files, none when cancelled);
@@ -120,7 +126,14 @@ private:
     QWidget* cabecera();
     QWidget* redactor();
     void alCambiarMensajes();
+    void agrupar(bool desdeCero);
+    QList<ChatZentu::Mensaje> grupo(int indice) const;
+    void ventana(int desde, int hasta);
+    void conservandoVista(const std::function<void()>& cambio);
+    void asentarLista();
     void masAntiguas();
+    void masNuevas();
+    void irAlFinal();
     void alCambiarEscribiendo();
     void alCambiarBorrador();
     void alCambiarAgente();
@@ -171,15 +184,24 @@ private:
     QPushButton* botonAdjuntar_ = nullptr;
     QPushButton* botonEnviar_ = nullptr;
 
-    // The bubbles on screen by the id of their group's first message, with the group they show.
+    // The conversation's bubbles as spans of the model's list, kept up to date as messages are
+    // appended; regrouped from scratch only when the model replaces its list.
+    struct Grupo {
+        qsizetype desde = 0;
+        qsizetype cuantos = 0;
+    };
+    std::vector<Grupo> grupos_;
+    quint64 generacion_ = std::numeric_limits<quint64>::max();  // the model's, when grouped
+    qsizetype agrupados_ = 0;                                   // messages the groups cover
+    // The built bubbles: those of groups [inicio_, inicio_ + filas_.size()), in order, each with
+    // the group it shows.
     struct Fila {
         QPointer<Burbuja> vista;
         QList<ChatZentu::Mensaje> grupo;
     };
-    QHash<QString, Fila> filas_;
-    QList<QString> orden_;
+    std::vector<Fila> filas_;
+    int inicio_ = 0;
     int burbujasCreadas_ = 0;
-    int construidas_ = 0;    // how many of the newest groups have views
     bool ampliando_ = false;
     QString ultimoId_;
     bool mostradaAntes_ = false;

@@ -340,6 +340,9 @@ void CanalEnVivo::paquete(const QString& texto) {
     const QChar sub = texto.at(1);
     const QStringView cuerpo = QStringView(texto).mid(2);
     if (sub == QLatin1Char('0')) {
+        // Only a new connection is news: a peer that repeats its "40" on a live socket must not
+        // make every listener reload all it holds again.
+        if (listo_) return;
         listo_ = true;
         reintentos_ = 0;
         anotar(QStringLiteral("[canal] conectado"));

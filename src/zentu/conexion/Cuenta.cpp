@@ -106,6 +106,17 @@ const QString& cliente() {
     return texto;
 }
 
+namespace {
+std::function<void(const Cuenta&)>& observadorVencida() {
+    static std::function<void(const Cuenta&)> observador;
+    return observador;
+}
+}  // namespace
+
+void observarSesionVencida(std::function<void(const Cuenta&)> observador) {
+    observadorVencida() = std::move(observador);
+}
+
 QNetworkAccessManager& red() {
     static QPointer<QNetworkAccessManager> gestor;
     if (!gestor) gestor = new QNetworkAccessManager();  // lives as long as the process
@@ -158,7 +169,10 @@ QCoro::Task<QJsonObject> pedir(Cuenta cuenta, QString ruta, QString metodo,
     if (doc.isObject()) datos = doc.object();
 
     if (estado >= 200 && estado <= 299) co_return datos;
-    if (estado == 401) throw ErrorZentu::sesionVencida();
+    if (estado == 401) {
+        if (const auto& observador = observadorVencida()) observador(cuenta);
+        throw ErrorZentu::sesionVencida();
+    }
     if (estado == 402) throw ErrorZentu::sinCreditos();
     if (estado == 403) throw ErrorZentu::soloDueno();
     if (estado == 409 && datos.value("necesitaDecision").isBool() && datos.value("necesitaDecision").toBool()) {

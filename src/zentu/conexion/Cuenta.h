@@ -5,6 +5,7 @@
 #include <QString>
 #include <QCoroTask>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -91,6 +92,11 @@ QCoro::Task<QJsonObject> pedir(Cuenta cuenta, QString ruta, QString metodo,
 
 // The process-wide network session, shared by every request of the program.
 QNetworkAccessManager& red();
+
+// Told of every reply 401 (the service no longer takes that account's token), on the main thread,
+// before the request throws: whichever component asked, the one who decides what an expired
+// session means hears of it. One observer; an empty function for none.
+void observarSesionVencida(std::function<void(const Cuenta&)> observador);
 
 }  // namespace API
 

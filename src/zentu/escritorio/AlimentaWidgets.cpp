@@ -103,6 +103,9 @@ std::optional<QDateTime> AlimentaWidgets::leerFecha(const QString& t) {
         if (h > 23 || mi > 59) return std::nullopt;
         f = f.addSecs(-(h * 3600 + mi * 60) * (m.captured(10) == QLatin1String("-") ? -1 : 1));
     }
+    // The offset may carry the moment out of the years the snapshot can hold: such a date counts
+    // as unreadable, so that it cannot keep the whole snapshot from being written.
+    if (f.date().year() < 1 || f.date().year() > 9999) return std::nullopt;
     return f;
 }
 

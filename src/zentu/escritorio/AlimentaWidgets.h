@@ -46,7 +46,8 @@ public:
     // Writes the empty snapshot and asks the widgets to redraw at once; needs no feeder.
     static void borrar();
 
-    // The service's dates: RFC 3339 with or without a fraction of the second; none otherwise.
+    // The service's dates: RFC 3339 with or without a fraction of the second, at a moment of the
+    // years 1 to 9999 (UTC); none otherwise.
     static std::optional<QDateTime> leerFecha(const QString& texto);
 
 private:

@@ -18,7 +18,9 @@
 #include <QUrl>
 #include <QUuid>
 #include <QCoroNetworkReply>
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -26,6 +28,9 @@ using lecturaJson::entero;
 using lecturaJson::listaDeObjetos;
 
 const QString kClaveAvisados = QStringLiteral("zentu.avisados");
+
+// The largest count the store holds and publishes.
+constexpr int kMayorCuenta = std::numeric_limits<int>::max();
 
 // The text of an id as it appears in identifiers and user info: 42 gives "42".
 QString textoId(const QJsonValue& v) {
@@ -99,11 +104,12 @@ Pendientes::Pendientes(Cuenta cuenta, CanalEnVivo& canal, Notificaciones& avisos
     canal.on(QStringLiteral("dudas:cambiaron"), [yo](std::optional<QJsonValue> v) {
         if (!yo || !v || !v->isObject()) return;
         const QJsonObject o = v->toObject();
+        // A "total" that is no count (negative, beyond what a count holds) is read as a missing one.
         int numero = 0;
-        if (const auto total = entero(o.value(QLatin1String("total")))) {
+        if (const auto total = entero(o.value(QLatin1String("total"))); total && *total >= 0 && *total <= kMayorCuenta) {
             numero = static_cast<int>(*total);
         } else if (o.value(QLatin1String("dudas")).isArray()) {
-            numero = static_cast<int>(o.value(QLatin1String("dudas")).toArray().size());
+            numero = static_cast<int>(std::min<qsizetype>(o.value(QLatin1String("dudas")).toArray().size(), kMayorCuenta));
         }
         const QList<QJsonObject> lista = listaDeObjetos(o.value(QLatin1String("dudas"))).value_or(QList<QJsonObject>{});
         QTimer::singleShot(0, yo.data(), [yo, numero, lista] {
@@ -158,7 +164,7 @@ QCoro::Task<void> Pendientes::cargar() {
         const QJsonObject r = co_await API::pedir(cuenta_, ruta, metodo, std::nullopt, 20);
         if (!yo) co_return;
         if (const auto lista = listaDeObjetos(r.value(QLatin1String("dudas")))) {
-            dudas_ = static_cast<int>(lista->size());
+            dudas_ = static_cast<int>(std::min<qsizetype>(lista->size(), kMayorCuenta));
             listaDudas = *lista;
             if (primeraCarga_)
                 for (const QJsonObject& d : *lista)
@@ -211,9 +217,10 @@ QCoro::Task<void> Pendientes::cargarPermisos() {
 }
 
 void Pendientes::publicar() {
-    const int nPermisos = static_cast<int>(permisos.size());
+    const int nPermisos = static_cast<int>(std::min<qsizetype>(permisos.size(), kMayorCuenta));
     Registro::escribir(QStringLiteral("[pendientes] %1 dudas + %2 permisos").arg(dudas_).arg(nPermisos));
-    const int total = dudas_ + nPermisos;
+    // The sum stops at the largest count rather than wrap around to a negative one.
+    const int total = static_cast<int>(std::min<qint64>(qint64(dudas_) + nPermisos, kMayorCuenta));
     if (alCambiarTotal) alCambiarTotal(total);
     if (alCambiar) alCambiar(total, listaDudas, nPermisos);
     if (alCambiarLista) alCambiarLista();
@@ -342,7 +349,8 @@ QString Pendientes::telefonoBonito(const QString& telefono) {
 }
 
 std::optional<qint64> Pendientes::leerEntero(const QString& texto) {
-    static const QRegularExpression forma(QStringLiteral(R"(^[+-]?[0-9]+$)"));
+    // Anchored at the very ends: "$" alone would also take a text that ends in a line break.
+    static const QRegularExpression forma(QStringLiteral(R"(\A[+-]?[0-9]+\z)"));
     if (!forma.match(texto).hasMatch()) return std::nullopt;
     bool ok = false;
     const qint64 n = texto.toLongLong(&ok, 10);

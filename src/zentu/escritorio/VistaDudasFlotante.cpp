@@ -173,6 +173,7 @@ private:
 class Superficie : public QWidget {
 public:
     Superficie(QWidget* padre, Esquema esquema, double radio, bool sombra) : QWidget(padre) {
+        setObjectName(QString::fromLatin1(kNombreSuperficie));
         const FormaVidrio forma = FormaVidrio::redondeada(radio);
         Vidrio(forma, esquema).aplicar(this);
         if (sombra) SombraVidrio(esquema, radio).aplicar(this, forma);

@@ -13,14 +13,17 @@
 // ---------------------------------------------------------------------------------------------
 // Combinacion
 
-QString Combinacion::texto() const {
-    QString simbolos;
-    if (modificadores & Teclado::control) simbolos += QStringLiteral("⌃");
-    if (modificadores & Teclado::option) simbolos += QStringLiteral("⌥");
-    if (modificadores & Teclado::shift) simbolos += QStringLiteral("⇧");
-    if (modificadores & Teclado::command) simbolos += QStringLiteral("⌘");
-    return simbolos + QLatin1Char(' ') + nombre(tecla);
+QStringList Combinacion::piezas() const {
+    QStringList p;
+    if (modificadores & Teclado::control) p << QStringLiteral("Ctrl");
+    if (modificadores & Teclado::option) p << QStringLiteral("Alt");
+    if (modificadores & Teclado::shift) p << QStringLiteral("Mayús");
+    if (modificadores & Teclado::command) p << QStringLiteral("Super");
+    p << nombre(tecla);
+    return p;
 }
+
+QString Combinacion::texto() const { return piezas().join(QLatin1Char('+')); }
 
 std::optional<Combinacion::TeclaMenu> Combinacion::paraMenu() const {
     Qt::KeyboardModifiers mods;
@@ -54,21 +57,38 @@ Combinacion Combinacion::desde(const QKeyEvent& evento) {
     return c;
 }
 
+namespace {
+
+// What a Spanish PC keyboard prints on the keys that type nothing, by their stored code.
+constexpr std::pair<quint32, const char*> rotulos[] = {
+    {36, "Intro"},      {76, "Intro"},  {48, "Tab"},    {49, "Espacio"}, {53, "Esc"},     {51, "Retroceso"},
+    {117, "Supr"},      {114, "Insert"}, {115, "Inicio"}, {119, "Fin"},   {116, "Re Pág"}, {121, "Av Pág"},
+    {59, "Ctrl"},       {62, "Ctrl"},   {58, "Alt"},    {61, "Alt"},     {56, "Mayús"},   {60, "Mayús"},
+    {55, "Super"},      {54, "Super"},  {57, "Bloq Mayús"}, {110, "Menú"},
+};
+
+// The same for keys named only by the layout's symbol.
+constexpr std::pair<const char*, const char*> rotulosX[] = {
+    {"Print", "Impr Pant"}, {"Pause", "Pausa"}, {"Scroll_Lock", "Bloq Despl"}, {"Num_Lock", "Bloq Num"},
+    {"Menu", "Menú"},       {"Insert", "Insert"},
+};
+
+}  // namespace
+
 QString Combinacion::nombre(quint32 tecla) {
-    switch (tecla) {
-    case 36: return QStringLiteral("↵");
-    case 48: return QStringLiteral("⇥");
-    case 49: return QStringLiteral("Espacio");
-    case 53: return QStringLiteral("Esc");
-    default: break;
-    }
+    for (const auto& [codigo, rotulo] : rotulos)
+        if (codigo == tecla) return QString::fromUtf8(rotulo);
     static constexpr quint32 funciones[] = {122, 120, 99, 118, 96, 97, 98, 100, 101, 109, 103, 111};
     for (int i = 0; i < 12; ++i)
         if (funciones[i] == tecla) return QStringLiteral("F%1").arg(i + 1);
     const std::optional<QString> escrito = Teclado::caracteres(tecla);
     if (escrito && Teclado::imprimible(*escrito)) return escrito->left(4).toUpper();
     // Nothing printable (an arrow, a dead key, the keypad with NumLock off): a name people know.
-    if (const auto conocido = Teclado::nombreSinCaracter(tecla)) return *conocido;
+    if (const auto conocido = Teclado::nombreSinCaracter(tecla)) {
+        for (const auto& [simbolo, rotulo] : rotulosX)
+            if (*conocido == QLatin1String(simbolo)) return QString::fromUtf8(rotulo);
+        return *conocido;
+    }
     return QStringLiteral("?");
 }
 
@@ -151,12 +171,13 @@ std::optional<QString> Atajos::registrar(Cual cual) {
     const int estado = teclas_.registrar(id, c.tecla, c.modificadores);
     if (estado == 0) {
         refs_[cual] = true;
+        emit registroCambio();
         return std::nullopt;
     }
+    emit registroCambio();
     Registro::escribir(QStringLiteral("[atajo] no se pudo registrar ") + c.texto() + QStringLiteral(" (") +
                        QString::number(estado) + QStringLiteral(")"));
-    return QStringLiteral("El escritorio u otra app ya usa ") + c.texto() +
-           QStringLiteral(". Elige otra combinación.");
+    return QStringLiteral("El escritorio u otra app ya usa ") + c.texto() + QStringLiteral(". Elige otra combinación.");
 }
 
 std::optional<QString> Atajos::cambiar(Cual cual, const Combinacion& nueva) {
@@ -184,6 +205,7 @@ void Atajos::pausar(bool si) {
     if (si) {
         for (const auto& [cual, _] : refs_) teclas_.quitar(static_cast<quint32>(cual));
         refs_.clear();
+        emit registroCambio();
     } else {
         for (Cual cual : todas) registrar(cual);
     }
@@ -230,16 +252,7 @@ TeclasModificadoras& TeclasModificadoras::shared() {
     return *instancia;
 }
 
-bool TeclasModificadoras::encendido() {
-    const QVariant v = Preferencias::almacen().value(claveAcorde);
-    if (v.typeId() == QMetaType::Bool) return v.toBool();
-    // The settings file keeps a Boolean as its word.
-    if (v.typeId() == QMetaType::QString) {
-        const QString s = v.toString();
-        if (s == QLatin1String("false")) return false;
-    }
-    return true;
-}
+bool TeclasModificadoras::encendido() { return Preferencias::booleano(claveAcorde, true); }
 
 void TeclasModificadoras::encender(bool si) {
     Preferencias::almacen().setValue(claveAcorde, si);

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <functional>
 #include <map>
@@ -24,7 +25,10 @@ struct Combinacion {
 
     bool operator==(const Combinacion&) const = default;
 
-    // "⌃⌥⇧⌘" for the modifiers present, one space, then the key's name ("⌥⇧ Espacio").
+    // The names a PC keyboard prints: "Ctrl", "Alt", "Mayús", "Super" for the modifiers present,
+    // in this order, then the key's name ("Alt", "Mayús", "Espacio").
+    QStringList piezas() const;
+    // The pieces joined by "+" ("Alt+Mayús+Espacio"): how every view writes a combination.
     QString texto() const;
 
     // What a menu item shows as its key: the character and the modifier flags.
@@ -40,8 +44,9 @@ struct Combinacion {
     // event (its native X keycode) and its control, Alt, shift and Super modifiers.
     static Combinacion desde(const QKeyEvent& evento);
 
-    // The key's name: fixed for a few keys, otherwise what it types in the current layout, in
-    // upper case; "?" when no layout can be read.
+    // The key's name as the keyboard prints it: fixed for the keys that type nothing ("Intro",
+    // "Tab", "Supr", "F5"), otherwise what it types in the current layout, in upper case; "?"
+    // when no layout can be read.
     static QString nombre(quint32 tecla);
 
     // Stored form: a JSON object with exactly "tecla" and "modificadores".
@@ -76,13 +81,18 @@ public:
     // them again.
     void pausar(bool si);
 
-    // Whether the action currently holds its hot key.
+    // Whether the action currently holds its hot key (false while paused, or when the desktop
+    // refused its combination).
     bool registrada(Cual cual) const { return refs_.count(cual) > 0; }
     static Atajos* actual() { return actual_; }
 
     // Called on the main thread when an action's hot key goes down and when it comes up.
     std::function<void(Cual)> alPulsar;
     std::function<void(Cual)> alSoltar;
+
+signals:
+    // Some action took or lost its hot key.
+    void registroCambio();
 
 private:
     std::optional<QString> registrar(Cual cual);

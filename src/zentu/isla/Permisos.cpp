@@ -8,6 +8,7 @@
 namespace {
 // -1 until first used; then 0 or 1.
 std::atomic<int> pantallaConocida{-1};
+std::atomic<int> ofrecidaConocida{-1};
 
 Privacidad::Ajuste ajusteDe(Permiso p) {
     switch (p) {
@@ -76,13 +77,27 @@ bool Permiso::pantallaFunciona() {
 
 void Permiso::ponerPantallaFunciona(bool funciona) { pantallaConocida.store(funciona ? 1 : 0); }
 
+bool Permiso::pantallaOfrecida() {
+    int valor = ofrecidaConocida.load();
+    if (valor < 0) {
+        const int inicial = Privacidad::actual().sesion() != Privacidad::Sesion::ninguna ? 1 : 0;
+        ofrecidaConocida.compare_exchange_strong(valor, inicial);
+        valor = ofrecidaConocida.load();
+    }
+    return valor == 1;
+}
+
+void Permiso::ponerPantallaOfrecida(bool ofrecida) { ofrecidaConocida.store(ofrecida ? 1 : 0); }
+
 QCoro::Task<bool> Permiso::probarPantalla() {
     Privacidad& sistema = Privacidad::actual();
     if (!sistema.pantallaPermitida()) {
         ponerPantallaFunciona(false);
         co_return false;
     }
-    const bool funciona = co_await sistema.probarPantalla();
+    const Privacidad::Captura captura = co_await sistema.probarPantalla();
+    ponerPantallaOfrecida(captura != Privacidad::Captura::noOfrecida);
+    const bool funciona = captura == Privacidad::Captura::funciona;
     ponerPantallaFunciona(funciona);
     co_return funciona;
 }

@@ -34,6 +34,11 @@ public:
     // preflight answer.
     static bool pantallaFunciona();
     static void ponerPantallaFunciona(bool funciona);
+    // Whether this desktop offers screen capture at all, as the last probe found it: false in a
+    // Wayland session whose desktop answers no Screenshot portal, or with no display. Nothing
+    // the owner grants changes that. At first, whether there is a display session.
+    static bool pantallaOfrecida();
+    static void ponerPantallaOfrecida(bool ofrecida);
 
     // Starts the program again (after this one has quit) and ends this process (main thread).
     static void reabrirApp();

@@ -446,7 +446,8 @@ double Pildora::faseLatido() const {
 void Pildora::visibilidad(bool animar) {
     const double destino = voz_.visible() ? 1.0 : 0.0;
     resorte_.stop();
-    if (!animar || !isVisible()) {
+    // A fade needs a compositor: without one the fading pill would pass through black.
+    if (!animar || !isVisible() || !Vidrio::translucido()) {
         mostrado_ = destino;
     } else {
         resorte_.setStartValue(mostrado_);

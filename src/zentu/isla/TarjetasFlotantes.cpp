@@ -2,6 +2,7 @@
 
 #include "compartido/VistasWidgets.h"
 #include "compartido/Iconos.h"
+#include "plataforma/VentanaFlotante.h"
 #include "plataforma/VentanasEscritorio.h"
 #include "zentu/isla/Vidrio.h"
 
@@ -45,6 +46,73 @@ PanelFlotante::PanelFlotante(QSizeF tam, QWidget* contenido)
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WindowShortcut);
     connect(escape, &QShortcut::activated, this, &PanelFlotante::cancelar);
+    // Presses reach the card's own widgets, not the window: watched on the way to them.
+    if (QCoreApplication::instance()) QCoreApplication::instance()->installEventFilter(this);
+}
+
+QRegion PanelFlotante::forma() const {
+    QRegion region;
+    for (const QWidget* s : findChildren<QWidget*>(QString::fromLatin1(kNombreSuperficie))) {
+        if (s->isHidden()) continue;
+        QPainterPath camino;
+        camino.addRoundedRect(QRectF(s->mapTo(this, QPoint(0, 0)), QSizeF(s->size())), kRadioTarjeta, kRadioTarjeta);
+        region += QRegion(camino.toFillPolygon().toPolygon());
+    }
+    return region;
+}
+
+void PanelFlotante::darForma() {
+    if (!isVisible()) return;
+    const QRegion r = forma();
+    if (formaDada_ && *formaDada_ == r) return;
+    formaDada_ = r;
+    VentanaFlotante::darForma(this, r.isEmpty() ? std::nullopt : std::optional<QRegion>(r));
+}
+
+void PanelFlotante::showEvent(QShowEvent* evento) {
+    QWidget::showEvent(evento);
+    // Looked at afresh on every showing: a compositor may have come or gone meanwhile.
+    formaDada_.reset();
+    darForma();
+    if (QWindow* w = windowHandle()) {
+        w->removeEventFilter(this);
+        w->installEventFilter(this);
+    }
+    pedido_ = pos();
+    devuelto_ = false;
+}
+
+void PanelFlotante::moveEvent(QMoveEvent* evento) {
+    QWidget::moveEvent(evento);
+    if (!pedido_ || devuelto_ || !isVisible() || pos() == *pedido_) return;
+    devuelto_ = true;
+    move(*pedido_);
+}
+
+bool PanelFlotante::eventFilter(QObject* objeto, QEvent* evento) {
+    // The owner's press on the card (its title row drags the window): from then on the window
+    // goes where it is taken.
+    if (evento->type() == QEvent::MouseButtonPress && objeto->isWidgetType() &&
+        (objeto == this || isAncestorOf(static_cast<QWidget*>(objeto))))
+        pedido_.reset();
+    // Given again once the window is on screen: a window manager that frames the window takes
+    // the shape for its frame only from changes made after it took the window in.
+    if (objeto == windowHandle() && evento->type() == QEvent::Expose && windowHandle()->isExposed()) {
+        formaDada_.reset();
+        darForma();
+    }
+    return QWidget::eventFilter(objeto, evento);
+}
+
+void PanelFlotante::resizeEvent(QResizeEvent* evento) {
+    QWidget::resizeEvent(evento);
+    darForma();
+}
+
+void PanelFlotante::paintEvent(QPaintEvent*) {
+    // A card that rebuilds or grows repaints the window: its surfaces may stand elsewhere now.
+    // The shape changes after the painting, not during it.
+    QMetaObject::invokeMethod(this, &PanelFlotante::darForma, Qt::QueuedConnection);
 }
 
 void PanelFlotante::cancelar() {
@@ -195,12 +263,12 @@ Tarjeta::Tarjeta(QString titulo, QSizeF tam, std::function<void()> cerrar, QWidg
     exterior->setSpacing(0);
 
     superficie_ = new QWidget(this);
-    superficie_->setObjectName(QStringLiteral("superficie"));
+    superficie_->setObjectName(QString::fromLatin1(kNombreSuperficie));
     superficie_->setFixedSize(tam.toSize());
     exterior->addWidget(superficie_);
-    const FormaVidrio forma = FormaVidrio::redondeada(22);
+    const FormaVidrio forma = FormaVidrio::redondeada(kRadioTarjeta);
     Vidrio(forma, esquema).aplicar(superficie_);
-    SombraVidrio(esquema, 22).aplicar(superficie_, forma);
+    SombraVidrio(esquema, kRadioTarjeta).aplicar(superficie_, forma);
 
     auto* pila = new QVBoxLayout(superficie_);
     pila->setContentsMargins(0, 0, 0, 0);

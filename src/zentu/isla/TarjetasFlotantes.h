@@ -4,6 +4,7 @@
 
 #include <QLayout>
 #include <QPointF>
+#include <QRegion>
 #include <QRectF>
 #include <QSizeF>
 #include <QWidget>
@@ -17,6 +18,10 @@
 
 // Space around a card in which its shadow is drawn, on every side.
 inline constexpr double kMargenTarjeta = 24;
+// The corner radius of a card's glass.
+inline constexpr double kRadioTarjeta = 22;
+// The object name of a card's glass surface: the card window takes its shape from these.
+inline constexpr const char* kNombreSuperficie = "superficie";
 
 // The borderless window of one card: above other windows, on every workspace, out of the
 // taskbar, without a frame. Its size is fixed at creation; Escape hides it.
@@ -54,12 +59,27 @@ public:
     // larger than the frame keeps its top edge (with the title row) and its right edge on screen.
     static QPointF origenJuntoAlRaton(QPointF raton, QRectF visible, QSizeF ventana);
 
+    // The cards' glass surfaces in this window, in its coordinates: what the window is cut to
+    // where nothing can be see-through.
+    QRegion forma() const;
+
 protected:
     void keyPressEvent(QKeyEvent* evento) override;
+    bool eventFilter(QObject* objeto, QEvent* evento) override;
+    void moveEvent(QMoveEvent* evento) override;
+    void showEvent(QShowEvent* evento) override;
+    void resizeEvent(QResizeEvent* evento) override;
+    void paintEvent(QPaintEvent* evento) override;
 
 private:
     static std::vector<Pantalla> pantallasDelSistema(int* principal);
     void presentar(QPointF origen);
+    void darForma();
+    std::optional<QRegion> formaDada_;
+    // Where the window was asked to appear, until the owner presses it; a window manager that
+    // puts it elsewhere by its own rules is answered once by moving it back.
+    std::optional<QPoint> pedido_;
+    bool devuelto_ = false;
 };
 
 // The card chrome: title, close button (tooltip "Cerrar (Esc)") and the content below, on a glass

@@ -3,10 +3,14 @@
 #include "plataforma/Preferencias.h"
 #include "plataforma/VentanaFlotante.h"
 #include "zentu/isla/EstadoVoz.h"
+#include "zentu/isla/Pildora.h"
+#include "zentu/isla/Vidrio.h"
 
 #include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPainterPath>
+#include <QRegion>
 #include <QScreen>
 #include <QWindow>
 
@@ -76,6 +80,27 @@ std::optional<QRectF> colocar(const std::optional<QPointF>& sitio, const std::ve
                   alto * e);
 }
 
+QRectF enVisible(const QRectF& r, const QRectF& v) {
+    // The bounds from the top and the left are applied last, so they win.
+    const double x = std::max(std::min(r.x(), v.x() + v.width() - r.width()), v.x());
+    const double y = std::min(std::max(r.y(), v.y()), arriba(v) - r.height());
+    return QRectF(x, y, r.width(), r.height());
+}
+
+std::optional<QRectF> visibleDe(const QRectF& r, const std::vector<Pantalla>& pantallas) {
+    std::optional<QRectF> mejor;
+    double mayor = 0;
+    for (const Pantalla& p : pantallas) {
+        const QRectF comun = r.intersected(p.marco);
+        const double area = comun.width() * comun.height();
+        if (area > mayor) {
+            mayor = area;
+            mejor = p.visible;
+        }
+    }
+    return mejor;
+}
+
 QRectF marcoPildora(const QRectF& marco, double e) {
     return QRectF(centroX(marco) - anchoPildora / 2 * e, arriba(marco) - margenPildora * e - altoPildora * e,
                   anchoPildora * e, altoPildora * e);
@@ -132,6 +157,16 @@ PanelIsla::PanelIsla(QWidget* contenido)
         contenido_->setParent(this);
         contenido_->setGeometry(rect());
     }
+    if (auto* raiz = qobject_cast<RaizIsla*>(contenido_.data()))
+        connect(raiz, &RaizIsla::formaCambio, this, &PanelIsla::darForma);
+    // Presses reach the pill and its buttons, not the window: watched on the way to them.
+    if (QCoreApplication::instance()) QCoreApplication::instance()->installEventFilter(this);
+}
+
+void PanelIsla::darForma() {
+    auto* raiz = qobject_cast<RaizIsla*>(contenido_.data());
+    if (!raiz || !isVisible()) return;
+    VentanaFlotante::darForma(this, raiz->forma().translated(raiz->pos()));
 }
 
 QRectF PanelIsla::principal() {
@@ -165,6 +200,17 @@ bool PanelIsla::event(QEvent* evento) {
     return QWidget::event(evento);
 }
 
+std::vector<GeometriaIsla::Pantalla> PanelIsla::pantallas(const QRectF& base, int* indicePrincipal) {
+    std::vector<GeometriaIsla::Pantalla> lista;
+    if (indicePrincipal) *indicePrincipal = -1;
+    for (QScreen* s : QGuiApplication::screens()) {
+        if (indicePrincipal && s == QGuiApplication::primaryScreen()) *indicePrincipal = int(lista.size());
+        lista.push_back({GeometriaIsla::deQt(QRectF(s->geometry()), base),
+                         GeometriaIsla::deQt(QRectF(s->availableGeometry()), base)});
+    }
+    return lista;
+}
+
 void PanelIsla::cambiarEscala(double x) {
     const QRectF base = principal();
     const QRectF actual = GeometriaIsla::deQt(QRectF(geometry()), base);
@@ -174,28 +220,34 @@ void PanelIsla::cambiarEscala(double x) {
     const auto cambio = GeometriaIsla::cambiarEscala(actual, escala_, x, pantalla);
     if (!cambio) return;
     escala_ = cambio->escala;
+    QRectF marco = cambio->marco;
+    // Whole on screen: a window manager moves a window that asks to stand past the edges by its
+    // own rules, and whatever stands there (the caption above the pill) cannot be seen.
+    if (const auto visible = GeometriaIsla::visibleDe(marco, pantallas(base)))
+        marco = GeometriaIsla::enVisible(marco, *visible);
     moviendoYo_ = true;
-    aplicar(GeometriaIsla::aQt(cambio->marco, base));
+    devuelto_ = false;
+    pulsada_ = false;
+    aplicar(GeometriaIsla::aQt(marco, base));
     moviendoYo_ = false;
 }
 
 void PanelIsla::colocar() {
     moviendoYo_ = true;
+    devuelto_ = false;
+    pulsada_ = false;
     const QRectF base = principal();
-    std::vector<GeometriaIsla::Pantalla> pantallas;
     int indicePrincipal = -1;
-    const auto lista = QGuiApplication::screens();
-    for (QScreen* s : lista) {
-        if (s == QGuiApplication::primaryScreen()) indicePrincipal = int(pantallas.size());
-        pantallas.push_back({GeometriaIsla::deQt(QRectF(s->geometry()), base),
-                             GeometriaIsla::deQt(QRectF(s->availableGeometry()), base)});
-    }
+    const auto lista = pantallas(base, &indicePrincipal);
     std::optional<QPointF> sitio;
     const QVariant guardado = Preferencias::almacen().value(claveSitio);
     if (guardado.typeId() == QMetaType::QString) sitio = GeometriaIsla::puntoDeTexto(guardado.toString());
     const QPointF puntero = GeometriaIsla::deQt(QPointF(QCursor::pos()), base);
-    if (const auto marco = GeometriaIsla::colocar(sitio, pantallas, puntero, indicePrincipal, escala_))
+    if (auto marco = GeometriaIsla::colocar(sitio, lista, puntero, indicePrincipal, escala_)) {
+        if (const auto visible = GeometriaIsla::visibleDe(*marco, lista))
+            marco = GeometriaIsla::enVisible(*marco, *visible);
         aplicar(GeometriaIsla::aQt(*marco, base));
+    }
     moviendoYo_ = false;
 }
 
@@ -207,6 +259,19 @@ QRectF PanelIsla::marcoPildora() const {
 
 void PanelIsla::seMovio() {
     if (moviendoYo_ || !isVisible()) return;
+    // The owner moves the island by dragging its pill, which starts with a press on it (the
+    // window manager may carry the window from there). A move with no press since the window was
+    // last placed is the window system's own (a window manager placing the window by its rules
+    // when it maps it, or answering a resize with another place): it is not the owner's place, and
+    // the island goes back to its place, once, so that it never fights a window manager that
+    // insists.
+    if (!pulsada_) {
+        if (!devuelto_) {
+            colocar();
+            devuelto_ = true;
+        }
+        return;
+    }
     const QRectF marco = GeometriaIsla::deQt(QRectF(geometry()), principal());
     const QPointF arribaCentro(marco.x() + marco.width() / 2, marco.y() + marco.height());
     Preferencias::almacen().setValue(claveSitio, GeometriaIsla::textoDePunto(arribaCentro));
@@ -233,12 +298,28 @@ void PanelIsla::keyPressEvent(QKeyEvent* evento) {
 void PanelIsla::showEvent(QShowEvent* evento) {
     ajustarAlto();
     QWidget::showEvent(evento);
-    if (QWindow* w = windowHandle()) VentanaFlotante::fijar(w);
+    if (QWindow* w = windowHandle()) {
+        VentanaFlotante::fijar(w);
+        w->removeEventFilter(this);
+        w->installEventFilter(this);
+    }
+    darForma();
+}
+
+bool PanelIsla::eventFilter(QObject* objeto, QEvent* evento) {
+    if (evento->type() == QEvent::MouseButtonPress && objeto->isWidgetType() &&
+        (objeto == this || isAncestorOf(static_cast<QWidget*>(objeto))))
+        pulsada_ = true;
+    // Given again once the window is on screen: a window manager that frames the window takes
+    // the shape for its frame only from changes made after it took the window in.
+    if (objeto == windowHandle() && evento->type() == QEvent::Expose && windowHandle()->isExposed()) darForma();
+    return QWidget::eventFilter(objeto, evento);
 }
 
 void PanelIsla::resizeEvent(QResizeEvent* evento) {
     QWidget::resizeEvent(evento);
     if (contenido_) contenido_->setGeometry(rect());
+    darForma();
 }
 
 RaizIsla::RaizIsla(EstadoVoz& voz, QWidget* contenido, QWidget* padre)
@@ -246,7 +327,23 @@ RaizIsla::RaizIsla(EstadoVoz& voz, QWidget* contenido, QWidget* padre)
     setAttribute(Qt::WA_TranslucentBackground);
     if (contenido_) contenido_->setParent(this);
     connect(&voz_, &EstadoVoz::escalaCambio, this, &RaizIsla::ajustar);
+    // What changes the pill's outline: its row of buttons, its bubble and its scale.
+    for (auto senal : {&EstadoVoz::timbreCambio, &EstadoVoz::avisoCambio, &EstadoVoz::modoChatCambio,
+                       &EstadoVoz::escalaCambio, &EstadoVoz::visibleCambio})
+        connect(&voz_, senal, this, &RaizIsla::formaCambio);
     ajustar();
+}
+
+QRegion RaizIsla::forma() const {
+    if (!voz_.visible()) return {};
+    const double e = voz_.escala();
+    QPainterPath camino = FormaVidrio::capsula().camino(Pildora::marcoCapsula(voz_));
+    if (const auto burbuja = Pildora::marcoBurbuja(voz_)) camino.addRoundedRect(*burbuja, 14, 14);
+    camino.setFillRule(Qt::WindingFill);
+    QRegion region;
+    for (const QPolygonF& trozo : QTransform::fromScale(e, e).map(camino).toFillPolygons())
+        region += QRegion(trozo.toPolygon(), Qt::WindingFill);
+    return region;
 }
 
 QSize RaizIsla::tamanoContenido() const {

@@ -53,6 +53,13 @@ std::optional<CambioDeEscala> cambiarEscala(const QRectF& actual, double escala,
 std::optional<QRectF> colocar(const std::optional<QPointF>& sitio, const std::vector<Pantalla>& pantallas,
                               const QPointF& puntero, int principal, double e);
 
+// The frame `r` moved, whole, into `visible` (the part of its screen the desktop leaves to
+// windows); a frame larger than that keeps its top and left edges inside.
+QRectF enVisible(const QRectF& r, const QRectF& visible);
+
+// The visible frame of the screen that `r` overlaps most; none when it meets no screen.
+std::optional<QRectF> visibleDe(const QRectF& r, const std::vector<Pantalla>& pantallas);
+
 // The pill's rectangle for a window frame at scale e.
 QRectF marcoPildora(const QRectF& marco, double e);
 
@@ -70,9 +77,11 @@ QPointF deQt(const QPointF& p, const QRectF& principal);
 
 // The island's window: frameless and see-through (all that shows is the pill), above the other
 // windows on every workspace, out of the taskbar, shown without taking the focus. It grows and
-// shrinks with the island's scale keeping its top centre, remembers where the owner drags it
-// ("zentu.isla.sitio", the top-centre point in the coordinates above), and offers its keys to
-// the shell first.
+// shrinks with the island's scale keeping its top centre, stays whole inside the visible part of
+// its screen, remembers where the owner drags it ("zentu.isla.sitio", the top-centre point in the
+// coordinates above), and offers its keys to the shell first. A move the owner did not make (a
+// window manager placing or nudging the window by its own rules) is not remembered: the window
+// goes back to its place.
 class PanelIsla : public QWidget {
     Q_OBJECT
 public:
@@ -92,6 +101,7 @@ public:
 
 protected:
     bool event(QEvent* evento) override;
+    bool eventFilter(QObject* objeto, QEvent* evento) override;
     void keyPressEvent(QKeyEvent* evento) override;
     void moveEvent(QMoveEvent* evento) override;
     void showEvent(QShowEvent* evento) override;
@@ -104,12 +114,16 @@ private:
     int altoConContenido(double altoEscalado) const;
     void ajustarAlto();
     void seMovio();
+    void darForma();
     static QRectF principal();
+    static std::vector<GeometriaIsla::Pantalla> pantallas(const QRectF& base, int* indicePrincipal = nullptr);
 
     QPointer<QWidget> contenido_;
     double escala_ = 1;
     bool moviendoYo_ = false;
     std::optional<QPoint> esperado_;  // where our own last move put the window
+    bool devuelto_ = false;           // put back once since the last placing
+    bool pulsada_ = false;            // pressed by the owner since the last placing
 };
 
 // The window's root view: the content laid out in 320 × 176 points and scaled by the island's
@@ -122,6 +136,14 @@ public:
     RaizIsla(EstadoVoz& voz, QWidget* contenido, QWidget* padre = nullptr);
 
     QSize sizeHint() const override;
+
+    // What the island draws, in this view's pixels: the pill's capsule and the bubble shown with
+    // it; nothing while the island is hidden. The window is cut to it where nothing can be
+    // see-through.
+    QRegion forma() const;
+
+signals:
+    void formaCambio();
 
 protected:
     bool event(QEvent* evento) override;

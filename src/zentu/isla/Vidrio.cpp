@@ -271,7 +271,8 @@ public:
 
 protected:
     bool eventFilter(QObject* objeto, QEvent* evento) override {
-        if (objeto == padre_ && evento->type() == QEvent::Paint && vista_->isVisible()) {
+        // Not hidden rather than visible: a picture of a view never shown has its shadow too.
+        if (objeto == padre_ && evento->type() == QEvent::Paint && !vista_->isHidden()) {
             QPainter pintor(padre_);
             sombra_.pintar(pintor, forma_, QRectF(vista_->geometry()));
         } else if (objeto == vista_) {

@@ -4,6 +4,7 @@
 #include "plataforma/Registro.h"
 #include "zentu/chat/ChatZentu.h"
 #include "zentu/conexion/CanalEnVivo.h"
+#include "zentu/voz/Caracteres.h"
 #include "zentu/voz/Pantalla.h"
 
 #include <QFile>
@@ -27,14 +28,6 @@ const QString kAvisoNota = QStringLiteral("No se pudo enviar la nota. Revisa la 
 const QString kAvisoNoSeEnvio = QStringLiteral("No se pudo enviar a Zentu.");
 const QString kAvisoATiempo = QStringLiteral("Zentu no contestó a tiempo. Mira el chat.");
 const QString kAvisoAudio = QStringLiteral("No pude leer la respuesta en voz alta. Está en el chat.");
-
-// The first `n` characters, never splitting a surrogate pair.
-QString primeros(const QString& texto, int n) {
-    if (texto.size() <= n) return texto;
-    QString r = texto.left(n);
-    if (r.back().isHighSurrogate()) r.chop(1);
-    return r;
-}
 
 }  // namespace
 
@@ -235,7 +228,7 @@ QCoro::Task<void> Conversacion::procesar(QByteArray audio, quint64 gen) {
         co_return;
     }
     vacias = 0;
-    anotar(QStringLiteral("[conversación] transcrito: %1 caracteres").arg(texto.size()));
+    anotar(QStringLiteral("[conversación] transcrito: %1 caracteres").arg(Caracteres::contar(texto)));
     if (soloNota) {
         const bool enviada = co_await chat->enviar(texto);
         if (!yo) co_return;
@@ -372,7 +365,7 @@ void Conversacion::llego(const QString& texto) {
     if (sigo.match(texto.trimmed()).hasMatch()) return;
     respuestas_.append(texto);
     const QString hablado = ChatZentu::paraVoz(texto);
-    if (!hablado.isEmpty()) cola_.append(primeros(hablado, kMaximoHablado));
+    if (!hablado.isEmpty()) cola_.append(Caracteres::primeros(hablado, kMaximoHablado));
     if (!leyendo_) leerSiguiente();
 }
 
@@ -427,7 +420,7 @@ QCoro::Task<void> Conversacion::hablar(QString texto, QString id, quint64 gen) {
     if (!yo) co_return;
     const bool ok = r && r->value(QStringLiteral("ok")) == QJsonValue(true);
     anotar(QStringLiteral("[conversación] voz a trozos: %1 caracteres en %2 s · ok=%3")
-               .arg(texto.size())
+               .arg(Caracteres::contar(texto))
                .arg(reloj_.segundos() - inicio, 0, 'f', 1)
                .arg(ok ? QStringLiteral("true") : QStringLiteral("false")));
     if (gen != generacion_) co_return;

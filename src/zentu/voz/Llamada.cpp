@@ -3,11 +3,11 @@
 #include "plataforma/Buzon.h"
 #include "plataforma/ConvertidorMuestras.h"
 #include "plataforma/Registro.h"
+#include "zentu/voz/Caracteres.h"
 #include "zentu/voz/Pantalla.h"
 
 #include <QJsonDocument>
 #include <QNetworkRequest>
-#include <QTextBoundaryFinder>
 #include <QTimer>
 #include <QWebSocket>
 #include <algorithm>
@@ -22,13 +22,6 @@ QString compacto(const QJsonValue& v) {
     if (v.isBool()) return v.toBool() ? QStringLiteral("true") : QStringLiteral("false");
     if (v.isDouble()) return QString::number(v.toDouble());
     return QStringLiteral("null");
-}
-
-int caracteres(const QString& texto) {
-    QTextBoundaryFinder limites(QTextBoundaryFinder::Grapheme, texto);
-    int n = 0;
-    while (limites.toNextBoundary() > 0) ++n;
-    return n;
 }
 
 // Blanks are spaces and tabs; line breaks stay.
@@ -46,7 +39,19 @@ QString descripcionDeCierre(const QWebSocket& s) {
     return QStringLiteral("Socket closed (%1)").arg(static_cast<int>(s.closeCode()));
 }
 
-qint64 entero(const QJsonValue& v) { return v.isDouble() ? static_cast<qint64>(v.toDouble()) : 0; }
+// Token counts go back to the service as JSON numbers: whole and no larger than a double holds
+// exactly. A figure that is no such count (a text, a fraction, a negative, 1e300) counts as 0, and
+// a sum stops at the largest one.
+constexpr qint64 kMayorCuenta = qint64(1) << 53;
+
+qint64 entero(const QJsonValue& v) {
+    if (!v.isDouble()) return 0;
+    const double d = v.toDouble();
+    if (!(d >= 0 && d <= double(kMayorCuenta)) || d != std::trunc(d)) return 0;
+    return static_cast<qint64>(d);
+}
+
+qint64 sumar(qint64 a, qint64 b) { return std::min(a + b, kMayorCuenta); }
 
 constexpr qint64 maximoMensaje = 16 * 1024 * 1024;
 
@@ -249,7 +254,7 @@ void Llamada::recibir(const QJsonObject& evento) {
         const QString texto = evento.value("transcript").toString();
         const QString limpio = sinBlancos(texto);
         if (!limpio.isEmpty()) {
-            registrar(QStringLiteral("[llamada] OpenAI transcribió lo tuyo (%1 caracteres)").arg(caracteres(limpio)));
+            registrar(QStringLiteral("[llamada] OpenAI transcribió lo tuyo (%1 caracteres)").arg(Caracteres::contar(limpio)));
             turnos_.append(QJsonObject{{"de", "tu"}, {"texto", texto}});
         }
     } else if (tipo == u"response.created") {
@@ -400,13 +405,13 @@ QJsonObject Llamada::usoVacio() {
 
 void Llamada::sumarUso(QJsonObject& uso, const QJsonObject& evento) {
     for (const QString& clave : {QStringLiteral("input_tokens"), QStringLiteral("output_tokens")}) {
-        uso[clave] = entero(uso.value(clave)) + entero(evento.value(clave));
+        uso[clave] = sumar(entero(uso.value(clave)), entero(evento.value(clave)));
     }
     for (const QString& clave : {QStringLiteral("input_token_details"), QStringLiteral("output_token_details")}) {
         QJsonObject propio = uso.value(clave).toObject();
         const QJsonObject suyo = evento.value(clave).toObject();
         for (auto it = propio.begin(); it != propio.end(); ++it) {
-            it.value() = entero(it.value()) + entero(suyo.value(it.key()));
+            it.value() = sumar(entero(it.value()), entero(suyo.value(it.key())));
         }
         uso[clave] = propio;
     }

@@ -87,7 +87,11 @@ QCoro::Task<void> Llamada::verPantalla(QString callId) {
             error = archivo.errorString();
         } else {
             jpeg = archivo.readAll();
+            archivo.close();
         }
+        // The picture of the owner's screen goes in the message; nothing of it stays on disk,
+        // also when the call ended meanwhile.
+        if (!ruta.isEmpty()) QFile::remove(ruta);
     } catch (const Pantalla::Error& e) {
         error = e.texto();
     } catch (const FalloZentu& e) {

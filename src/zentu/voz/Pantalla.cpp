@@ -24,6 +24,7 @@ QString Pantalla::descripcion(Fallo fallo) {
     switch (fallo) {
     case Fallo::sinPermiso: return QStringLiteral("Falta el permiso de grabación de pantalla.");
     case Fallo::nada: return QStringLiteral("No encontré qué capturar en la pantalla.");
+    case Fallo::sinCaptura: return QStringLiteral("No se pudo capturar la pantalla: este escritorio no ofrece capturas.");
     }
     return {};
 }
@@ -131,7 +132,8 @@ Hilo lanzar(std::function<QString()> trabajo) {
 }  // namespace
 
 QCoro::Task<QString> Pantalla::capturar() {
-    if (!co_await Permiso::probarPantalla()) throw Error(Fallo::sinPermiso);
+    if (!co_await Permiso::probarPantalla())
+        throw Error(Permiso::pantallaOfrecida() ? Fallo::sinPermiso : Fallo::sinCaptura);
     QString motivo;
     const auto carpeta = CarpetaPrivada::ruta(&motivo);
     if (!carpeta) throw Error(QStringLiteral("No se pudo guardar la captura: %1").arg(motivo));
@@ -140,7 +142,11 @@ QCoro::Task<QString> Pantalla::capturar() {
     if (Privacidad::actual().sesion() == Privacidad::Sesion::wayland) {
         const auto r = co_await CapturaPantalla::portal();
         if (r.negado) throw Error(Fallo::sinPermiso);
-        if (!r.error.isEmpty()) throw Error(r.error);
+        if (r.sinPortal) {
+            Permiso::ponerPantallaOfrecida(false);
+            throw Error(Fallo::sinCaptura);
+        }
+        if (!r.error.isEmpty()) throw Error(QStringLiteral("No se pudo capturar la pantalla: ") + r.error);
         const QImage imagen = r.imagen;
         const QString destino = *carpeta;
         // The portal gives device pixels of the whole screen; its size in points is the screen's.

@@ -18,9 +18,11 @@ class CapturaPantalla;
 // written as JPEG into the program's private folder. Callers delete the file once it is sent.
 class Pantalla {
 public:
-    enum class Fallo { sinPermiso, nada };
+    // sinCaptura: the desktop offers no screen capture at all (a Wayland session whose desktop
+    // answers no Screenshot portal); nothing the owner grants helps.
+    enum class Fallo { sinPermiso, nada, sinCaptura };
 
-    // What capturar() throws: one of the two cases above, or the platform's own failure.
+    // What capturar() throws: one of the cases above, or the platform's own failure.
     class Error : public std::exception {
     public:
         explicit Error(Fallo fallo) : fallo_(fallo), texto_(descripcion(fallo)) {}

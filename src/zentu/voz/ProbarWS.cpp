@@ -1,7 +1,6 @@
 #include "zentu/voz/ProbarWS.h"
 
-#include <QTextBoundaryFinder>
-
+#include "zentu/voz/Caracteres.h"
 #include "zentu/voz/Llamada.h"
 
 #include <QEventLoop>
@@ -12,15 +11,6 @@
 #include <cstdio>
 
 namespace {
-
-// The first `n` characters as a person counts them: a cut never splits an emoji or an accent
-// from its letter.
-QString primeros(const QString& texto, int n) {
-    QTextBoundaryFinder limites(QTextBoundaryFinder::Grapheme, texto);
-    int contados = 0;
-    while (contados < n && limites.toNextBoundary() >= 0) ++contados;
-    return contados < n || limites.position() < 0 ? texto : texto.left(limites.position());
-}
 
 struct Resultado {
     int estado = 0;
@@ -82,19 +72,24 @@ Primero esperarPrimero(QWebSocket& ws, const QNetworkRequest& peticion) {
     return r;
 }
 
+// A coroutine keeps its parameters in its own frame, but a lambda's captures stay in the lambda:
+// what it needs after its first suspension therefore comes in as parameters.
+template <typename T>
+QCoro::Task<void> completar(QCoro::Task<T> tarea, std::optional<T>* valor, std::exception_ptr* error, QEventLoop* bucle) {
+    try {
+        valor->emplace(co_await std::move(tarea));
+    } catch (...) {
+        *error = std::current_exception();
+    }
+    bucle->quit();
+}
+
 template <typename T>
 T esperarTarea(QCoro::Task<T> tarea) {
     QEventLoop bucle;
     std::optional<T> valor;
     std::exception_ptr error;
-    auto envoltura = [&]() -> QCoro::Task<void> {
-        try {
-            valor.emplace(co_await std::move(tarea));
-        } catch (...) {
-            error = std::current_exception();
-        }
-        bucle.quit();
-    }();
+    auto envoltura = completar<T>(std::move(tarea), &valor, &error, &bucle);
     if (!valor && !error) bucle.exec();
     if (error) std::rethrow_exception(error);
     return std::move(*valor);
@@ -160,8 +155,8 @@ int ProbarWS::correr(const std::optional<Cuenta>& cuenta, QTextStream& salida, Q
                 if (s.contains("model")) m = impreso(s.value("model"));
                 if (s.value("audio").isObject()) a = impreso(s.value("audio"));
             }
-            errores << "EVENTO " << tipo << " · modelo=" << m << " · audio=" << primeros(a, 300) << "\n";
-            if (tipo == u"error") errores << primeros(*primero.texto, 400) << "\n";
+            errores << "EVENTO " << tipo << " · modelo=" << m << " · audio=" << Caracteres::primeros(a, 300) << "\n";
+            if (tipo == u"error") errores << Caracteres::primeros(*primero.texto, 400) << "\n";
         }
     }
     ws.close(QWebSocketProtocol::CloseCodeNormal);

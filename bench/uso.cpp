@@ -1,0 +1,290 @@
+// What an hour of use leaves in the paired tray program's memory. The real program runs paired
+// with the stand-in service and the stand-in realtime service; each round is what an owner does
+// over a few minutes: a call (spoken audio in, the agent's audio out, hang-up with its usage and
+// end reports), pushed chat messages with the chat panel opened, a question that arrives and
+// goes, and a reconnection of the live channel. Resident memory is read at idle before the
+// first round and after every round; a program that keeps nothing per round stays flat after
+// what it caches on purpose (the first round opens the call's libraries).
+// The anchor, in the same run: the same program left idle for as long as the rounds took.
+// Run inside a desktop session with a D-Bus session bus, an unlocked keyring and PulseAudio:
+//   dbus-run-session -- bash -c 'echo | gnome-keyring-daemon --unlock --components=secrets;
+//                                xvfb-run -a build/bench/medir_uso'
+// Usage: medir_uso [rondas=20] [segundosQuieto=20] [partes=llamada,chat,dudas,canal]
+#include "comun/Ayudas.h"
+#include "comun/RealtimeSimulado.h"
+#include "comun/ServicioSimulado.h"
+#include "zentu/conexion/Cuenta.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMap>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+double rssMb(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& l : f.readAll().split('\n'))
+        if (l.startsWith("VmRSS:")) return l.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+// Memory the process owns (heap and private pages), without shared library text.
+double anonimaMb(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& l : f.readAll().split('\n'))
+        if (l.startsWith("RssAnon:")) return l.mid(8).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+// Resident kilobytes per mapped file ("[anon]" for memory that is no file's), from smaps.
+QMap<QString, double> residentePorMapa(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/smaps").arg(pid));
+    QMap<QString, double> r;
+    if (!f.open(QIODevice::ReadOnly)) return r;
+    QString actual;
+    for (const QByteArray& l : f.readAll().split('\n')) {
+        if (l.isEmpty()) continue;
+        if (!std::isupper(static_cast<unsigned char>(l[0])) || !l.contains(':') || l.contains('-')) {
+            const QList<QByteArray> campos = l.simplified().split(' ');
+            actual = campos.size() >= 6 ? QString::fromUtf8(campos.mid(5).join(' ')) : QStringLiteral("[anon]");
+        } else if (l.startsWith("Rss:")) {
+            r[actual] += l.mid(4).trimmed().split(' ').value(0).toDouble();
+        }
+    }
+    return r;
+}
+
+QString llamarPorBus(const QString& metodo) {
+    QDBusMessage m = QDBusMessage::createMethodCall(QStringLiteral("ai.zentu.voz"), QStringLiteral("/ai/zentu/voz/Atajos"),
+                                                    QStringLiteral("ai.zentu.voz.Atajos"), metodo);
+    const QDBusMessage r = QDBusConnection::sessionBus().call(m, QDBus::Block, 30000);
+    return r.type() == QDBusMessage::ErrorMessage ? r.errorMessage() : r.arguments().value(0).toString();
+}
+
+// Half a second of a quiet 300 Hz tone at 24 kHz, 16-bit little endian, in base64.
+QString audioDelAgente() {
+    QByteArray pcm;
+    for (int i = 0; i < 12000; ++i) {
+        const auto s = static_cast<qint16>(3000 * std::sin(2 * M_PI * 300 * i / 24000.0));
+        pcm.append(static_cast<char>(s & 0xff)).append(static_cast<char>((s >> 8) & 0xff));
+    }
+    return QString::fromLatin1(pcm.toBase64());
+}
+
+struct Programa {
+    QProcess proceso;
+    QByteArray errores;
+    bool arrancar(const QString& ruta, const QProcessEnvironment& entorno) {
+        proceso.setProcessEnvironment(entorno);
+        // A wrapper (heaptrack, valgrind) can be put before the program to find what stays.
+        const QStringList envoltura = qEnvironmentVariable("MEDIR_ENVOLTURA").split(u' ', Qt::SkipEmptyParts);
+        if (envoltura.isEmpty()) {
+            proceso.setProgram(ruta);
+        } else {
+            proceso.setProgram(envoltura.first());
+            proceso.setArguments(envoltura.mid(1) << ruta);
+        }
+        proceso.start();
+        if (!proceso.waitForStarted(5000)) return false;
+        return esperarLinea("[app] lista", 30000);
+    }
+    bool esperarLinea(const QByteArray& linea, int ms) {
+        const qsizetype desde = errores.size();
+        return pruebas::esperarHasta(
+            [&] {
+                errores += proceso.readAllStandardError();
+                return errores.indexOf(linea, std::max<qsizetype>(0, desde - linea.size())) >= 0;
+            },
+            ms);
+    }
+    void leer() { errores += proceso.readAllStandardError(); }
+    void terminar() {
+        // A wrapper's child is ended with it: the whole process group of the wrapper's shell.
+        if (proceso.program() != QStringLiteral("zentu") && !qEnvironmentVariableIsEmpty("MEDIR_ENVOLTURA"))
+        {
+            QProcess::execute(QStringLiteral("pkill"), {QStringLiteral("-TERM"), QStringLiteral("-P"),
+                                                        QString::number(proceso.processId()), QStringLiteral("^zentu$")});
+            proceso.waitForFinished(120000);
+        }
+        proceso.terminate();
+        if (!proceso.waitForFinished(8000)) proceso.kill();
+    }
+};
+
+// One round of use. Returns false when the program did not do what the round asked.
+bool ronda(int n, Programa& p, ServicioSimulado& servicio, RealtimeSimulado& realtime, const QString& audio,
+           const QStringList& partes) {
+  if (partes.contains(QStringLiteral("llamada"))) {
+    // A call placed from the automation interface: connect, speak, hang up from the agent's side.
+    realtime.olvidar();
+    const int antes = static_cast<int>(realtime.conexiones().size());
+    llamarPorBus(QStringLiteral("Llamar"));
+    if (!pruebas::esperarHasta([&] { return realtime.conexiones().size() > static_cast<qsizetype>(antes); }, 20000)) {
+        p.leer();
+        std::fprintf(stderr, "ronda %d: la llamada no conectó\n%s\n", n, p.errores.right(3000).constData());
+        return false;
+    }
+    pruebas::girar(1500);
+    for (int i = 0; i < 6; ++i) {
+        realtime.enviar(QJsonObject{{"type", "response.output_audio.delta"}, {"delta", audio}});
+        pruebas::girar(250);
+    }
+    realtime.enviar(QJsonObject{{"type", "response.output_audio_transcript.done"}, {"transcript", "Listo, te ayudo."}});
+    realtime.enviar(QJsonObject{{"type", "response.done"}, {"response", QJsonObject{{"usage", QJsonObject{{"total_tokens", 100}}}}}});
+    pruebas::girar(1000);
+    realtime.cortar(1000);
+    if (!p.esperarLinea("[llamada] fin", 20000)) {
+        std::fprintf(stderr, "ronda %d: la llamada no terminó\n", n);
+    }
+    pruebas::girar(1500);
+  }
+  if (partes.contains(QStringLiteral("chat"))) {
+    // The chat: opened, then messages pushed while it shows.
+    llamarPorBus(QStringLiteral("AbrirChat"));
+    for (int i = 0; i < 20; ++i) {
+        const QString id = QStringLiteral("r%1-%2").arg(n).arg(i);
+        servicio.emitir("messages:new",
+                        QJsonArray{QJsonObject{{"phone", "dashboard"},
+                                               {"message", QJsonObject{{"messageId", id},
+                                                                       {"text", "Mensaje " + id + " del agente."},
+                                                                       {"fromMe", true},
+                                                                       {"type", "text"},
+                                                                       {"sender", "Zentu"}}}}});
+    }
+    pruebas::girar(1000);
+  }
+  if (partes.contains(QStringLiteral("dudas"))) {
+    // A question arrives and is settled elsewhere.
+    servicio.emitir("dudas:cambiaron", QJsonArray{QJsonObject{{"pendientes", 1}}});
+    pruebas::girar(1000);
+    servicio.emitir("dudas:cambiaron", QJsonArray{QJsonObject{{"pendientes", 0}}});
+  }
+  if (partes.contains(QStringLiteral("canal"))) {
+
+    // The live channel drops and comes back.
+    servicio.desconectarTodos();
+    pruebas::esperarHasta([&] { return servicio.conectados() > 0; }, 40000);
+    pruebas::girar(2000);
+  }
+    p.leer();
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int rondas = args.size() > 1 ? args[1].toInt() : 20;
+    const int quieto = args.size() > 2 ? args[2].toInt() : 20;
+    const QStringList partes =
+        (args.size() > 3 ? args[3] : QStringLiteral("llamada,chat,dudas,canal")).split(u',', Qt::SkipEmptyParts);
+
+    ServicioSimulado servicio;
+    RealtimeSimulado realtime;
+    if (!servicio.arrancar() || !realtime.arrancar()) {
+        std::fprintf(stderr, "no arrancaron los servicios\n");
+        return 1;
+    }
+    servicio.registrar(0);
+    servicio.responder("GET", "/api/v1/llamada/realtime/token",
+                       QJsonObject{{"estado", 200},
+                                   {"cuerpo", QJsonObject{{"token", "tk"}, {"modelo", "gpt-realtime"}, {"llamadaId", "c1"}}},
+                                   {"veces", 100000}});
+    for (const char* ruta : {"/api/v1/llamada/realtime/uso", "/api/v1/llamada/fin"})
+        servicio.responder("POST", ruta, QJsonObject{{"estado", 200}, {"cuerpo", QJsonObject{{"ok", true}}}, {"veces", 100000}});
+
+    QTemporaryDir casa;
+    QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
+    entorno.insert("XDG_CONFIG_HOME", casa.path() + "/config");
+    entorno.insert("XDG_DATA_HOME", casa.path() + "/datos");
+    entorno.insert("ZENTU_REALTIME", realtime.base());
+    Llavero::guardar(Cuenta{servicio.url(), QStringLiteral("token-bueno"), QStringLiteral("dueno@negocio.mx"),
+                            QStringLiteral("Negocio")});
+    const QString zentu = QCoreApplication::applicationDirPath() + QStringLiteral("/../src/zentu/app/zentu");
+    const QString audio = audioDelAgente();
+
+    // The anchor: the program idle for the whole stretch.
+    Programa ancla;
+    if (!ancla.arrancar(zentu, entorno)) {
+        std::fprintf(stderr, "zentu no arrancó\n");
+        Llavero::borrar();
+        return 1;
+    }
+    pruebas::girar(quieto * 1000);
+    const double anclaInicio = rssMb(ancla.proceso.processId());
+    QElapsedTimer reloj;
+    reloj.start();
+
+    // The same stretch of idleness is measured on the used program after its rounds.
+    ancla.terminar();
+    Programa p;
+    if (!p.arrancar(zentu, entorno)) {
+        std::fprintf(stderr, "zentu no arrancó\n");
+        Llavero::borrar();
+        return 1;
+    }
+    pruebas::girar(quieto * 1000);
+    std::vector<double> rss{rssMb(p.proceso.processId())}, anon{anonimaMb(p.proceso.processId())};
+    const QMap<QString, double> mapasAntes = residentePorMapa(p.proceso.processId());
+    std::printf("quieto antes de usar: %.1f MB residente, %.1f MB anónima\n", rss[0], anon[0]);
+    std::fflush(stdout);
+    for (int r = 1; r <= rondas; ++r) {
+        if (!ronda(r, p, servicio, realtime, audio, partes)) break;
+        rss.push_back(rssMb(p.proceso.processId()));
+        anon.push_back(anonimaMb(p.proceso.processId()));
+        std::printf("ronda %2d: %.1f MB residente, %.1f MB anónima\n", r, rss.back(), anon.back());
+        std::fflush(stdout);
+    }
+    const double segundos = reloj.elapsed() / 1000.0;
+    pruebas::girar(quieto * 1000);
+    const double fin = rssMb(p.proceso.processId()), finAnon = anonimaMb(p.proceso.processId());
+    // Where the difference lies: the mappings that grew by more than 256 KB.
+    const QMap<QString, double> mapasDespues = residentePorMapa(p.proceso.processId());
+    std::vector<std::pair<double, QString>> crecidos;
+    for (auto it = mapasDespues.begin(); it != mapasDespues.end(); ++it) {
+        const double d = it.value() - mapasAntes.value(it.key());
+        if (d > 256) crecidos.emplace_back(d, it.key());
+    }
+    std::sort(crecidos.rbegin(), crecidos.rend());
+    for (const auto& [kb, mapa] : crecidos) std::printf("  +%6.0f KB  %s\n", kb, qPrintable(mapa));
+    p.terminar();
+
+    // The anchor again, idle for as long as the rounds took.
+    Programa ancla2;
+    if (!ancla2.arrancar(zentu, entorno)) {
+        Llavero::borrar();
+        return 1;
+    }
+    pruebas::girar(static_cast<int>(segundos * 1000) + quieto * 1000);
+    const double anclaFin = rssMb(ancla2.proceso.processId());
+    ancla2.terminar();
+    Llavero::borrar();
+
+    // Growth per round after the first round (which opens what the program keeps on purpose).
+    double pendiente = 0;
+    if (rss.size() > 3) {
+        const int a = 2, b = static_cast<int>(rss.size()) - 1;
+        pendiente = (anon[b] - anon[a]) / (b - a) * 1024.0;
+    }
+    std::printf("uso: %zu rondas en %.0f s; quieto tras usar %.1f MB residente (%.1f MB anónima)\n", rss.size() - 1,
+                segundos, fin, finAnon);
+    std::printf("ancla (el mismo programa quieto): %.1f MB al arrancar, %.1f MB tras %.0f s\n", anclaInicio, anclaFin,
+                segundos + quieto);
+    std::printf("crecimiento por ronda desde la 2.ª: %.0f KB de memoria anónima\n", pendiente);
+    return 0;
+}

@@ -1,0 +1,134 @@
+// A hot key the desktop will not hand over, on a real X server: another client holds Alt+Space
+// (as many window managers do for their window menu), so our grab gets BadAccess. The settings
+// window shows that key as not working, with the reason, instead of "Todo listo en este equipo",
+// and stops showing it once the key is ours again.
+#include "zentu/ajustes/VistaAjustes.h"
+
+#include "comun/Ayudas.h"
+#include "plataforma/Preferencias.h"
+#include "plataforma/Privacidad.h"
+#include "zentu/ajustes/PanelAtajos.h"
+#include "zentu/ajustes/PanelEstado.h"
+#include "zentu/isla/Permisos.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QPushButton>
+#include <gtest/gtest.h>
+#include <cstdlib>
+#include <map>
+#include <memory>
+
+#include <xcb/xcb.h>
+
+using Cual = Atajos::Cual;
+
+namespace {
+
+// Another program on the same desktop, holding Alt+Space on the root window.
+class OtroPrograma {
+public:
+    OtroPrograma() : conexion_(xcb_connect(nullptr, nullptr)) {
+        raiz_ = xcb_setup_roots_iterator(xcb_get_setup(conexion_)).data->root;
+    }
+    ~OtroPrograma() { xcb_disconnect(conexion_); }
+    bool tomar() {
+        xcb_generic_error_t* error = xcb_request_check(
+            conexion_, xcb_grab_key_checked(conexion_, 0, raiz_, XCB_MOD_MASK_1, espacio, XCB_GRAB_MODE_ASYNC,
+                                            XCB_GRAB_MODE_ASYNC));
+        std::free(error);
+        return !error;
+    }
+    void soltar() {
+        xcb_ungrab_key(conexion_, espacio, raiz_, XCB_MOD_MASK_1);
+        std::free(xcb_get_input_focus_reply(conexion_, xcb_get_input_focus(conexion_), nullptr));
+    }
+
+private:
+    static constexpr xcb_keycode_t espacio = 65;
+    xcb_connection_t* conexion_;
+    xcb_window_t raiz_;
+};
+
+// The session as it is (an X11 one), with a microphone these panes may take as given.
+class ConMicrofono : public Privacidad {
+public:
+    Estado microfono() override { return Estado::concedido; }
+};
+
+QStringList textos(const QWidget* panel) {
+    QStringList t;
+    for (const QLabel* l : panel->findChildren<QLabel*>())
+        if (l->isVisibleTo(panel) && !l->text().isEmpty()) t << l->text();
+    return t;
+}
+
+std::map<QString, QString> ayudas(const QWidget* panel) {
+    std::map<QString, QString> a;
+    for (const auto* b : panel->findChildren<QAbstractButton*>())
+        if (!b->accessibleName().isEmpty()) a[b->accessibleName()] = b->toolTip();
+    return a;
+}
+
+}  // namespace
+
+TEST(X11AtajoOcupado, SeMuestraComoQueNoFuncionaYPorQue) {
+    for (int i = 1; i <= 5; ++i) Preferencias::almacen().remove(QStringLiteral("zentu.atajo.%1").arg(i));
+    ConMicrofono sistema;
+    Privacidad::usar(&sistema);
+    Permiso::ponerPantallaFunciona(true);
+    OtroPrograma otro;
+    ASSERT_TRUE(otro.tomar());
+
+    Atajos atajos;  // the desktop's own hot keys, on this X server
+    ASSERT_FALSE(atajos.registrada(Cual::llamada)) << "the desktop answered BadAccess";
+    EstadoVoz voz;
+    ModeloAjustes m(atajos, voz, true, [] { return std::optional<Cuenta>(); }, [] {}, [](bool) {}, [] {});
+    m.encenderFnControl = [](bool) {};
+    m.estadoInicioSesion = [] { return false; };
+    const QString carpeta = pruebas::carpetaArtefactos("ajustes");
+
+    for (Esquema e : {Esquema::claro, Esquema::oscuro}) {
+        VistaAjustes w(m, SeccionAjustes::estado, e);
+        w.probarPantalla = []() -> QCoro::Task<bool> { co_return true; };
+        w.resize(760, 520);
+        w.show();
+        ASSERT_TRUE(pruebas::esperarHasta([&] { return w.permisosVistos() >= 1; }));
+        pruebas::girar(50);
+        const QStringList t = textos(w.panelEstado());
+        EXPECT_TRUE(t.contains("Atajos de teclado")) << t.join(" | ").toStdString();
+        EXPECT_TRUE(t.contains("el escritorio u otra app ya usa Alt+Espacio")) << t.join(" | ").toStdString();
+        EXPECT_FALSE(t.contains("Todo listo en este equipo"));
+        // "Hablar" offers no key that would not answer; the others still show theirs.
+        auto a = ayudas(w.panelEstado());
+        EXPECT_EQ(a["Hablar"], "Hablar");
+        EXPECT_EQ(a["Escribir"], "Escribir (Alt+Mayús+C)");
+        EXPECT_TRUE(w.grab().toImage().save(carpeta + (e == Esquema::oscuro ? "/estado-atajo-ocupado-oscuro.png"
+                                                                              : "/estado-atajo-ocupado-claro.png")));
+
+        // The shortcuts pane says it in that row, in the words of a refused recording.
+        w.setSeccion(SeccionAjustes::atajos);
+        pruebas::girar(50);
+        EXPECT_EQ(w.panelAtajos()->descripcion(Cual::llamada)->text(), "El escritorio u otra app ya usa Alt+Espacio.");
+        EXPECT_EQ(w.panelAtajos()->descripcion(Cual::conversacion)->text(), "Mantén pulsado mientras hablas y suelta.");
+        EXPECT_TRUE(w.panelAtajos()->boton(Cual::llamada)->isEnabled()) << "another combination can be chosen";
+        EXPECT_TRUE(w.grab().toImage().save(carpeta + (e == Esquema::oscuro ? "/atajos-atajo-ocupado-oscuro.png"
+                                                                              : "/atajos-atajo-ocupado-claro.png")));
+    }
+
+    // The other program lets go; "Restablecer atajos" takes the key, and all is well again.
+    otro.soltar();
+    VistaAjustes w(m, SeccionAjustes::estado, Esquema::claro);
+    w.probarPantalla = []() -> QCoro::Task<bool> { co_return true; };
+    w.resize(760, 520);
+    w.show();
+    m.restablecerAtajos();
+    ASSERT_TRUE(atajos.registrada(Cual::llamada));
+    pruebas::girar(50);
+    const QStringList t = textos(w.panelEstado());
+    EXPECT_TRUE(t.contains("Todo listo en este equipo")) << t.join(" | ").toStdString();
+    EXPECT_FALSE(t.contains("Atajos de teclado"));
+    EXPECT_EQ(ayudas(w.panelEstado())["Hablar"], "Hablar (Alt+Espacio)");
+    atajos.pausar(true);
+    Privacidad::usar(nullptr);
+}

@@ -1,0 +1,476 @@
+// A newcomer's first session: the program installed as the README installs it, the demo service
+// started as the README says, and every road a person takes on the first day: pairing from the
+// clipboard (and the call that follows it), the chat with a text, a picture and a question asked
+// from the command line, an agent's call answered and hung up, a call started from the command
+// line, the waiting question answered on its card, an agent paused and resumed from the tray, and
+// the demo restarted under the running program. What the demo received, what the program logged
+// and which windows it showed are checked; the agent's voice is listened for on the sound
+// server's output.
+#include "comun/Ayudas.h"
+#include "comun/Demo.h"
+#include "zentu/conexion/Cuenta.h"
+
+#include <QBuffer>
+#include <QClipboard>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMutex>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPixmap>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QUrlQuery>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+
+// The panel's side of the tray protocol, so that the program exports its menu as it does on a
+// desktop with a tray, and the test clicks it as the panel would.
+class PanelBandeja : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ anfitrion)
+    Q_PROPERTY(int ProtocolVersion READ version)
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
+public:
+    bool anfitrion() const { return true; }
+    int version() const { return 0; }
+    QStringList items() const {
+        QMutexLocker cerrojo(&mutex_);
+        return items_;
+    }
+public slots:
+    void RegisterStatusNotifierItem(const QString& servicio) {
+        const QString nombre = servicio.startsWith('/') ? message().service() : servicio;
+        QMutexLocker cerrojo(&mutex_);
+        items_ << nombre;
+    }
+    void RegisterStatusNotifierHost(const QString&) {}
+signals:
+    void StatusNotifierItemRegistered(const QString& servicio);
+    void StatusNotifierHostRegistered();
+
+private:
+    mutable QMutex mutex_;
+    QStringList items_;
+};
+
+namespace {
+
+// ------------------------------------------------------------------ the installed program
+struct Salida {
+    int estado = -1;
+    QString salida, errores;
+};
+
+QString ejecutar(const QString& programa, const QStringList& argumentos, const QProcessEnvironment& entorno,
+                 int* estado = nullptr) {
+    QProcess p;
+    p.setProcessEnvironment(entorno);
+    p.start(programa, argumentos);
+    p.waitForStarted(5000);
+    pruebas::esperarHasta([&] { return p.state() == QProcess::NotRunning; }, 120000);
+    if (estado) *estado = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return QString::fromUtf8(p.readAllStandardOutput()) + QString::fromUtf8(p.readAllStandardError());
+}
+
+struct Ventana {
+    QString id, nombre;
+    int ancho = 0, alto = 0;
+};
+
+// The program's windows on the screen (mapped), by its process id.
+std::vector<Ventana> ventanas(qint64 pid) {
+    const auto entorno = QProcessEnvironment::systemEnvironment();
+    std::vector<Ventana> v;
+    const QString ids = ejecutar("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)}, entorno);
+    for (const QString& id : ids.split('\n', Qt::SkipEmptyParts)) {
+        Ventana w{id.trimmed(), ejecutar("xdotool", {"getwindowname", id.trimmed()}, entorno).trimmed()};
+        const QString g = ejecutar("xdotool", {"getwindowgeometry", "--shell", id.trimmed()}, entorno);
+        for (const QString& l : g.split('\n')) {
+            if (l.startsWith("WIDTH=")) w.ancho = l.mid(6).toInt();
+            if (l.startsWith("HEIGHT=")) w.alto = l.mid(7).toInt();
+        }
+        v.push_back(w);
+    }
+    return v;
+}
+
+void teclear(const QStringList& argumentos) { ejecutar("xdotool", argumentos, QProcessEnvironment::systemEnvironment()); }
+
+void foto(const QString& nombre) {
+    pruebas::girar(600);
+    if (QScreen* s = QGuiApplication::primaryScreen())
+        s->grabWindow(0).save(pruebas::carpetaArtefactos("demo") + "/" + nombre + ".png");
+}
+
+// ------------------------------------------------------------------ the agent's voice
+// The sound server's output as heard on its monitor: 16-bit mono at 24 kHz.
+class Oido {
+public:
+    void empezar() {
+        datos_.clear();
+        p_.start("parec", {"--device=@DEFAULT_MONITOR@", "--format=s16le", "--rate=24000", "--channels=1", "--raw",
+                           "--latency-msec=50"});
+        p_.waitForStarted(5000);
+    }
+    void parar() {
+        p_.kill();
+        p_.waitForFinished(3000);
+    }
+    // Tenths of a second in which the demo's voice (its 200 Hz tone) carries the sound: Goertzel's
+    // power at 200 Hz against the window's whole energy. The program's cues lie above 230 Hz.
+    int decimasDeVoz() {
+        datos_ += p_.readAllStandardOutput();
+        const int n = 2400;
+        const auto* m = reinterpret_cast<const qint16*>(datos_.constData());
+        const qsizetype total = datos_.size() / 2;
+        int con = 0;
+        const double k = 2 * std::cos(2 * M_PI * 200.0 / 24000.0);
+        for (qsizetype i = 0; i + n <= total; i += n) {
+            double s1 = 0, s2 = 0, energia = 0;
+            for (int j = 0; j < n; ++j) {
+                const double x = m[i + j] / 32768.0;
+                energia += x * x;
+                const double s0 = x + k * s1 - s2;
+                s2 = s1;
+                s1 = s0;
+            }
+            const double potencia = s1 * s1 + s2 * s2 - k * s1 * s2;
+            if (energia > n * 1e-4 && potencia / (energia * n / 2) > 0.5) ++con;
+        }
+        return con;
+    }
+
+private:
+    QProcess p_;
+    QByteArray datos_;
+};
+
+// ------------------------------------------------------------------ the tray's menu
+struct Nodo {
+    int id = 0;
+    QString etiqueta;
+    std::vector<Nodo> hijos;
+};
+
+Nodo leerNodo(const QDBusArgument& arg) {
+    Nodo n;
+    arg.beginStructure();
+    arg >> n.id;
+    QVariantMap props;
+    arg >> props;
+    n.etiqueta = props.value("label").toString().remove('&');
+    arg.beginArray();
+    while (!arg.atEnd()) {
+        QDBusVariant v;
+        arg >> v;
+        n.hijos.push_back(leerNodo(v.variant().value<QDBusArgument>()));
+    }
+    arg.endArray();
+    arg.endStructure();
+    return n;
+}
+
+QByteArray png() {
+    QImage imagen(320, 200, QImage::Format_RGB32);
+    imagen.fill(QColor(214, 160, 90));
+    QByteArray datos;
+    QBuffer b(&datos);
+    b.open(QIODevice::WriteOnly);
+    imagen.save(&b, "PNG");
+    return datos;
+}
+
+TEST(RecorridoDemo, UnDiaConLaDemostracion) {
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+
+    // Installed as the README's start command installs it.
+    QProcessEnvironment instalar = QProcessEnvironment::systemEnvironment();
+    instalar.insert("ZENTU_BUILD", ZENTU_COMPILACION);
+    instalar.insert("ZENTU_PREFIJO", tmp.filePath("prefijo"));
+    instalar.insert("XDG_CONFIG_HOME", tmp.filePath("config-instalacion"));
+    int estado = -1;
+    const QString colocado = ejecutar("bash", {ZENTU_RAIZ "/scripts/colocar.sh"}, instalar, &estado);
+    ASSERT_EQ(estado, 0) << colocado.toStdString();
+    const QString zentu = tmp.filePath("prefijo/bin/zentu");
+    ASSERT_TRUE(QFile::exists(zentu));
+
+    Demo demo;
+    ASSERT_TRUE(demo.arrancar(tmp.filePath("demo")));
+
+    // A panel with a tray, on its own connection and thread as another process would be.
+    auto panel = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "panel-recorrido");
+    QThread hilo;
+    auto* bandeja = new PanelBandeja;
+    bandeja->moveToThread(&hilo);
+    QObject::connect(&hilo, &QThread::finished, bandeja, &QObject::deleteLater);
+    hilo.start();
+    bool registrado = false;
+    QMetaObject::invokeMethod(
+        bandeja, [&] { registrado = panel.registerObject("/StatusNotifierWatcher", bandeja, QDBusConnection::ExportAllContents); },
+        Qt::BlockingQueuedConnection);
+    ASSERT_TRUE(registrado);
+    ASSERT_TRUE(panel.registerService("org.kde.StatusNotifierWatcher"));
+    struct Recoger {
+        QThread& h;
+        QDBusConnection& p;
+        ~Recoger() {
+            p.unregisterService("org.kde.StatusNotifierWatcher");
+            p.unregisterObject("/StatusNotifierWatcher");
+            h.quit();
+            h.wait();
+        }
+    } recoger{hilo, panel};
+
+    // The program, started as the demo's console says.
+    Llavero::borrar();
+    QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
+    entorno.insert("ZENTU_REALTIME", demo.realtime);
+    QProcess app;
+    app.setProcessEnvironment(entorno);
+    app.setProcessChannelMode(QProcess::SeparateChannels);
+    app.start(zentu, {});
+    ASSERT_TRUE(app.waitForStarted(5000));
+    QString registro;
+    auto vio = [&](const QString& linea) {
+        registro += QString::fromUtf8(app.readAllStandardError());
+        return registro.contains(linea);
+    };
+    auto veces = [&](const QString& linea) {
+        vio(linea);
+        return registro.count(linea);
+    };
+    auto esperarRegistro = [&](const QString& linea, int ms = 30000) { return pruebas::esperarHasta([&] { return vio(linea); }, ms); };
+    auto otraVez = [&](const QString& linea, qsizetype antes, int ms = 30000) {
+        return pruebas::esperarHasta([&] { return veces(linea) > antes; }, ms);
+    };
+    auto correr = [&](const QStringList& argumentos) {
+        int e = -1;
+        const QString s = ejecutar(zentu, argumentos, entorno, &e);
+        EXPECT_EQ(e, 0) << "zentu " << argumentos.join(' ').toStdString() << ": " << s.toStdString();
+        return s;
+    };
+    auto conNombre = [&](const QString& nombre) {
+        std::vector<Ventana> v;
+        for (const Ventana& w : ventanas(app.processId()))
+            if (w.nombre == nombre) v.push_back(w);
+        return v;
+    };
+    auto enfocarYTeclear = [&](const Ventana& w, const QStringList& teclas) {
+        teclear({"windowfocus", "--sync", w.id});
+        teclear(teclas);
+    };
+    ASSERT_TRUE(esperarRegistro("[app] lista · cuenta=ninguna")) << registro.toStdString();
+
+    // ---- Pairing: the code copied from the demo's console, Ctrl+V in the pairing window.
+    std::vector<Ventana> enlace;
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return !(enlace = conNombre("Zentu AI")).empty(); }, 15000));
+    foto("1-enlace");
+    QGuiApplication::clipboard()->setText(demo.codigo);
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return QGuiApplication::clipboard()->text() == demo.codigo; }));
+    // The call that pairing starts is listened to from before it starts.
+    Oido oido;
+    struct Antes {
+        qsizetype conectadas, fines;
+    };
+    auto antesDeLlamar = [&] {
+        oido.empezar();
+        return Antes{veces("[llamada] conectada"), veces("[llamada] fin → ")};
+    };
+    Antes antes = antesDeLlamar();
+    enfocarYTeclear(enlace.front(), {"key", "ctrl+v"});
+    ASSERT_TRUE(esperarRegistro("[enlace] enlazada con " + demo.url)) << registro.toStdString();
+    EXPECT_TRUE(demo.esperarLinea("Zentu AI se enlazó"));
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return conNombre("Zentu AI").empty(); }, 10000));
+    // The live channel binds: history, questions, credits and the day come from the demo.
+    EXPECT_TRUE(esperarRegistro("[pendientes] 1 dudas + 0 permisos"));
+    EXPECT_TRUE(esperarRegistro("créditos 1320 · día 14 conv")) << registro.toStdString();
+
+    // ---- The call that starts after pairing connects, speaks and hangs up on Alt+Space.
+    auto llamadaCompleta = [&](const char* que, Antes a) {
+        SCOPED_TRACE(que);
+        ASSERT_TRUE(otraVez("[llamada] conectada", a.conectadas)) << registro.toStdString();
+        EXPECT_FALSE(conNombre("Zentu").empty());
+        ASSERT_TRUE(pruebas::esperarHasta([&] { return oido.decimasDeVoz() >= 5; }, 20000)) << "la voz no sonó";
+        oido.parar();
+        foto(QString("llamada-") + que);
+        teclear({"key", "alt+space"});
+        ASSERT_TRUE(otraVez("[llamada] fin → ", a.fines)) << registro.toStdString();
+    };
+    llamadaCompleta("al-enlazar", antes);
+    ASSERT_EQ(demo.recibidas("GET", "/api/v1/llamada/realtime/token").size(), 1);
+    EXPECT_EQ(demo.recibidas("POST", "/api/v1/llamada/fin").size(), 1);
+
+    // ---- The chat: opened from the command line, a text typed, a picture sent.
+    correr({"--abrir-chat"});
+    ASSERT_TRUE(esperarRegistro("[chat] historial: ")) << registro.toStdString();
+    std::vector<Ventana> chat;
+    ASSERT_TRUE(pruebas::esperarHasta([&] {
+        chat.clear();
+        for (const Ventana& w : conNombre("Zentu"))
+            if (w.alto > 300) chat.push_back(w);
+        return !chat.empty();
+    }, 15000));
+    enfocarYTeclear(chat.front(), {"type", "--delay", "30", "Hola desde el escritorio"});
+    teclear({"key", "Return"});
+    auto textoEnviado = [&](const QString& texto) {
+        for (const QJsonValue& d : demo.recibido("chat:send"))
+            if (d["text"].toString() == texto) return true;
+        return false;
+    };
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return textoEnviado("Hola desde el escritorio"); }, 20000));
+    EXPECT_TRUE(demo.esperarLinea("Chat: «Hola desde el escritorio»"));
+
+    const QString imagen = tmp.filePath("vitrina.png");
+    {
+        QFile f(imagen);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(png());
+    }
+    EXPECT_EQ(correr({"--enviar-archivo", imagen, "--mensaje", "la vitrina"}).trimmed(), "Listo, se lo mandé a Zentu.");
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return textoEnviado("la vitrina"); }, 20000));
+    // The picture's bubble fetches it back from the demo with the paired token.
+    QJsonArray medias;
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return !(medias = demo.recibidas("GET", "/api/media/*")).isEmpty(); }, 20000));
+    const auto guardada = Llavero::leer();
+    ASSERT_TRUE(guardada);
+    EXPECT_EQ(QUrlQuery(medias.last()["consulta"].toString().mid(1)).queryItemValue("token"), guardada->token);
+    // ... and the demo gives it the picture that was sent.
+    QNetworkAccessManager red;
+    QNetworkReply* bajada = red.get(QNetworkRequest(QUrl(demo.url + medias.last()["ruta"].toString() + medias.last()["consulta"].toString())));
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return bajada->isFinished(); }, 15000));
+    EXPECT_EQ(bajada->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+    EXPECT_EQ(bajada->readAll(), png());
+    bajada->deleteLater();
+    // A question asked from the command line gets the agent's answer.
+    EXPECT_TRUE(correr({"--preguntar", "Como vamos hoy"}).contains("14 conversaciones"));
+    foto("2-chat");
+    // Esc closes the chat, and the island goes with it.
+    teclear({"key", "Escape"});
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return ventanas(app.processId()).empty(); }, 10000));
+
+    // ---- An agent calls about the waiting question; Enter answers, Alt+Space hangs up.
+    const qsizetype suenan = veces("[entrante] suena: ");
+    demo.orden("llamar");
+    ASSERT_TRUE(otraVez("[entrante] suena: ", suenan)) << registro.toStdString();
+    EXPECT_TRUE(vio("[entrante] suena: ventas · duda 17"));
+    // The island: the smallest of the program's windows named so (the chat panel is the other).
+    std::vector<Ventana> isla;
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return !(isla = conNombre("Zentu")).empty(); }, 10000));
+    std::sort(isla.begin(), isla.end(), [](const Ventana& a, const Ventana& b) { return a.alto < b.alto; });
+    foto("3-suena");
+    antes = antesDeLlamar();
+    enfocarYTeclear(isla.front(), {"key", "Return"});
+    ASSERT_TRUE(esperarRegistro("[entrante] contestada")) << registro.toStdString();
+    llamadaCompleta("entrante", antes);
+    bool conConsulta = false;
+    for (const QJsonValue& p : demo.recibidas("GET", "/api/v1/llamada/realtime/token"))
+        conConsulta = conConsulta || p["consulta"].toString() == "?agente=ventas&consulta=17";
+    EXPECT_TRUE(conConsulta);
+
+    // ---- A call from the command line.
+    antes = antesDeLlamar();
+    correr({"--llamar"});
+    llamadaCompleta("llamar", antes);
+    EXPECT_EQ(demo.recibidas("POST", "/api/v1/llamada/fin").size(), 3);
+
+    // ---- The waiting question, answered on its card (a widget's link opens it).
+    QStringList yaEstaban;
+    for (const Ventana& w : ventanas(app.processId())) yaEstaban << w.id;
+    correr({"zuzadari://duda/17"});
+    std::vector<Ventana> tarjeta;
+    ASSERT_TRUE(pruebas::esperarHasta([&] {
+        tarjeta.clear();
+        for (const Ventana& w : ventanas(app.processId()))
+            if (!yaEstaban.contains(w.id) && w.alto > 200) tarjeta.push_back(w);
+        return !tarjeta.empty();
+    }, 15000));
+    foto("4-duda");
+    enfocarYTeclear(tarjeta.front(), {"type", "--delay", "30", "Solo el 5 por ciento"});
+    teclear({"key", "Return"});
+    QJsonArray respuestas;
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return !(respuestas = demo.recibidas("POST", "/api/dudas/17/responder")).isEmpty(); }, 20000));
+    EXPECT_EQ(QJsonDocument::fromJson(respuestas.at(0)["cuerpo"].toString().toUtf8()).object()["respuesta"].toString(), "Solo el 5 por ciento");
+    EXPECT_TRUE(esperarRegistro("[pendientes] 0 dudas + 0 permisos")) << registro.toStdString();
+    EXPECT_TRUE(demo.esperarLinea("Respondiste la duda 17"));
+
+    // ---- An agent paused and resumed from the tray's menu.
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return !bandeja->items().isEmpty(); }, 15000));
+    const QString item = bandeja->items().last();
+    auto llamarBandeja = [&](QDBusMessage m) { return panel.call(m, QDBus::BlockWithGui, 10000); };
+    QString menu;
+    // The agent's item in "Tus agentes", whatever the menu holds at the moment (it is rebuilt
+    // after every change of the team).
+    auto agente = [&](const QString& nombre) -> std::optional<int> {
+        QDBusMessage pedirMenu = QDBusMessage::createMethodCall(item, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get");
+        pedirMenu << QString("org.kde.StatusNotifierItem") << QString("Menu");
+        const QDBusMessage respuestaMenu = llamarBandeja(pedirMenu);
+        if (respuestaMenu.type() != QDBusMessage::ReplyMessage) return std::nullopt;
+        menu = respuestaMenu.arguments().value(0).value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
+        auto disposicion = [&] {
+            QDBusMessage m = QDBusMessage::createMethodCall(item, menu, "com.canonical.dbusmenu", "GetLayout");
+            m << 0 << -1 << QStringList();
+            const QDBusMessage r = llamarBandeja(m);
+            return r.type() == QDBusMessage::ReplyMessage ? leerNodo(r.arguments().value(1).value<QDBusArgument>()) : Nodo{};
+        };
+        for (const Nodo& n : disposicion().hijos) {
+            if (!n.etiqueta.startsWith("Tus agentes")) continue;
+            QDBusMessage m = QDBusMessage::createMethodCall(item, menu, "com.canonical.dbusmenu", "AboutToShow");
+            m << n.id;
+            llamarBandeja(m);
+            for (const Nodo& s : disposicion().hijos)
+                if (s.id == n.id)
+                    for (const Nodo& h : s.hijos)
+                        if (h.etiqueta == nombre) return h.id;
+        }
+        return std::nullopt;
+    };
+    auto clic = [&](int id) {
+        QDBusMessage m = QDBusMessage::createMethodCall(item, menu, "com.canonical.dbusmenu", "Event");
+        m << id << QString("clicked") << QVariant::fromValue(QDBusVariant(QVariant(0))) << uint(0);
+        llamarBandeja(m);
+    };
+    for (const auto& [activo, dice] : std::vector<std::pair<bool, QString>>{{true, "Reanudaste a Cobranza."}, {false, "Pausaste a Cobranza."}}) {
+        SCOPED_TRACE(dice.toStdString());
+        std::optional<int> cobranza;
+        ASSERT_TRUE(pruebas::esperarHasta([&] { return (cobranza = agente("Cobranza")).has_value(); }, 15000));
+        clic(*cobranza);
+        ASSERT_TRUE(demo.esperarLinea(dice));
+        const QJsonArray cambios = demo.recibidas("PATCH", "/api/agentes/4");
+        ASSERT_FALSE(cambios.isEmpty());
+        EXPECT_EQ(QJsonDocument::fromJson(cambios.last()["cuerpo"].toString().toUtf8()).object()["activo"].toBool(!activo), activo);
+    }
+
+    // ---- The demo restarts under the running program, which reconnects by itself.
+    const qsizetype historias = demo.recibido("chats:messages").size();
+    EXPECT_GT(historias, 0);
+    const int puerto = demo.puerto(), puertoVoz = demo.puertoVoz();
+    demo.detener();
+    ASSERT_TRUE(demo.arrancar(tmp.filePath("demo"), puerto, puertoVoz));
+    EXPECT_TRUE(demo.esperarLinea("ya está enlazado"));
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return !demo.recibido("chats:messages").isEmpty(); }, 90000))
+        << "el programa no volvió a conectarse";
+    EXPECT_TRUE(demo.esperarLinea("Zentu AI está conectado."));
+    EXPECT_FALSE(vio("venció")) << registro.toStdString();
+
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return app.state() == QProcess::NotRunning; }, 15000));
+    EXPECT_EQ(app.exitCode(), 0);
+    Llavero::borrar();
+}
+
+}  // namespace
+
+#include "X11RecorridoDemoTest.moc"

@@ -1,0 +1,300 @@
+// The island and a card window on a plain desktop: a real window manager (openbox), with and
+// without a compositor (xcompmgr). What the owner sees around the pill and the card (the desktop,
+// never a black box), where clicks land, where the island stands, and which moves it remembers.
+#include "comun/Ayudas.h"
+#include "comun/EscritorioX11.h"
+#include "compartido/Instantanea.h"
+#include "plataforma/Compositor.h"
+#include "plataforma/Preferencias.h"
+#include "zentu/isla/EstadoVoz.h"
+#include "zentu/isla/Pildora.h"
+#include "zentu/isla/TarjetasFlotantes.h"
+#include "zentu/isla/Ventana.h"
+#include "zentu/isla/VistaCreditosFlotante.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QImage>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProcess>
+#include <QScreen>
+#include <QWindow>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString claveSitio = QStringLiteral("zentu.isla.sitio");
+const QColor verde(40, 160, 60);
+
+// A plain window of one colour under the island, counting the clicks it gets.
+class Fondo : public QWidget {
+public:
+    Fondo() : QWidget(nullptr, Qt::FramelessWindowHint) {}
+    int clics = 0;
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), verde); }
+    void mousePressEvent(QMouseEvent*) override { ++clics; }
+};
+
+bool xdotool(const QStringList& argumentos) { return QProcess::execute(QStringLiteral("xdotool"), argumentos) == 0; }
+
+bool clic(QPoint p) {
+    return xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y()), QStringLiteral("click"),
+                    QStringLiteral("1")});
+}
+
+QColor enPantalla(QPoint p) {
+    QScreen* s = QGuiApplication::primaryScreen();
+    return s ? s->grabWindow(0, p.x(), p.y(), 1, 1).toImage().pixelColor(0, 0) : QColor();
+}
+
+bool parecido(const QColor& a, const QColor& b, int tolerancia = 12) {
+    return std::abs(a.red() - b.red()) <= tolerancia && std::abs(a.green() - b.green()) <= tolerancia &&
+           std::abs(a.blue() - b.blue()) <= tolerancia;
+}
+
+std::string texto(const QColor& c) { return c.name().toStdString(); }
+
+// Shows a plain window at `donde`; a window manager may first place it by its own rules, then
+// it is moved where it belongs.
+void ponerEn(QWidget& w, const QRect& donde) {
+    w.setGeometry(donde);
+    w.show();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return w.windowHandle() && w.windowHandle()->isExposed(); }, 20000));
+    ASSERT_TRUE(pruebas::esperarHasta(
+        [&] {
+            if (w.geometry() != donde) w.setGeometry(donde);
+            return w.geometry() == donde;
+        },
+        20000));
+    pruebas::girar(200);
+}
+
+void mostrarYEsperar(QWidget& w) {
+    w.show();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return w.windowHandle() && w.windowHandle()->isExposed(); }, 20000));
+    pruebas::girar(300);
+}
+
+struct Caso {
+    bool compositor;
+    Esquema esquema;
+};
+
+std::string nombre(const ::testing::TestParamInfo<Caso>& i) {
+    return std::string(i.param.compositor ? "ConCompositor" : "SinCompositor") +
+           (i.param.esquema == Esquema::oscuro ? "Oscuro" : "Claro");
+}
+
+class Forma : public ::testing::TestWithParam<Caso> {};
+
+// Around the pill and the ringing caption the desktop shows and takes the clicks; the pill keeps
+// its own. Then a card: around its glass, the same.
+TEST_P(Forma, AlrededorSeVeYSePulsaLoDeDebajo) {
+    const Caso caso = GetParam();
+    ASSERT_TRUE(pruebas::EscritorioX11::disponible(caso.compositor)) << "openbox / xcompmgr";
+    pruebas::EscritorioX11 escritorio;
+    ASSERT_TRUE(escritorio.arrancar(caso.compositor));
+    ASSERT_EQ(Compositor::activo(), caso.compositor);
+    Preferencias::almacen().remove(claveSitio);
+
+    QScreen* pantalla = QGuiApplication::primaryScreen();
+    ASSERT_TRUE(pantalla);
+    QCursor::setPos(pantalla->geometry().center());
+    EstadoVoz voz;
+    voz.setEscala(1.4);
+    voz.setTimbre(QStringLiteral("Ana"));
+    voz.setFase(Fase::timbrando);
+    voz.setVisible(true);
+    auto* pildora = new Pildora(voz);
+    pildora->setEsquema(caso.esquema);
+    int contestadas = 0;
+    pildora->alContestar = [&] { ++contestadas; };
+    PanelIsla isla(new RaizIsla(voz, pildora));
+    isla.cambiarEscala(1.4);
+    isla.colocar();
+
+    Fondo fondo;
+    ponerEn(fondo, isla.geometry().adjusted(-60, 0, 60, 400));
+    mostrarYEsperar(isla);
+    pruebas::girar(800);  // the pill's appearing spring
+
+    const QRect ventana = isla.geometry();
+    const double e = isla.escala();
+    const QRectF capsula = QTransform::fromScale(e, e).mapRect(Pildora::marcoCapsula(voz)).translated(ventana.topLeft());
+    const auto burbujaLogica = Pildora::marcoBurbuja(voz);
+    ASSERT_TRUE(burbujaLogica);
+    const QRectF burbuja = QTransform::fromScale(e, e).mapRect(*burbujaLogica).translated(ventana.topLeft());
+    const QString carpeta = pruebas::carpetaArtefactos(QStringLiteral("isla"));
+    const QString sufijo = QString::fromStdString(nombre({caso, 0}));
+    pantalla->grabWindow(0, fondo.x(), fondo.y(), fondo.width(), fondo.height())
+        .save(carpeta + QStringLiteral("/isla-en-escritorio-") + sufijo + QStringLiteral(".png"));
+
+    // Beside the pill, below it and in the corners of the window: the window beneath.
+    const QPoint fuera[] = {
+        ventana.topLeft() + QPoint(6, 6),
+        QPoint(int(capsula.left()) - 12, int(capsula.center().y())),
+        QPoint(int(capsula.center().x()), int(capsula.bottom()) + 30),
+        ventana.bottomRight() - QPoint(6, 6),
+    };
+    for (const QPoint& p : fuera) {
+        SCOPED_TRACE(testing::Message() << p.x() << "," << p.y());
+        ASSERT_TRUE(ventana.contains(p));
+        // A compositor draws a moment later: wait for the picture to settle.
+        EXPECT_TRUE(pruebas::esperarHasta([&] { return parecido(enPantalla(p), verde); }, 10000))
+            << texto(enPantalla(p));
+        const int antes = fondo.clics;
+        ASSERT_TRUE(clic(p));
+        EXPECT_TRUE(pruebas::esperarHasta([&] { return fondo.clics == antes + 1; }, 10000));
+    }
+    // The pill and the caption over it are drawn.
+    for (const QPoint& p : {capsula.center().toPoint() + QPoint(int(20 * e), 0), burbuja.center().toPoint()}) {
+        SCOPED_TRACE(testing::Message() << p.x() << "," << p.y());
+        EXPECT_FALSE(parecido(enPantalla(p), verde)) << texto(enPantalla(p));
+        EXPECT_FALSE(parecido(enPantalla(p), Qt::black, 4)) << texto(enPantalla(p));
+    }
+    // The pill keeps its clicks: the answer button answers.
+    const QList<QWidget*> botones = pildora->botonesVisibles();
+    ASSERT_FALSE(botones.isEmpty());
+    const int antes = fondo.clics;
+    ASSERT_TRUE(clic(botones.first()->mapToGlobal(botones.first()->rect().center())));
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return contestadas == 1; }, 10000));
+    EXPECT_EQ(fondo.clics, antes);
+
+    // Hidden by the state while the window is still up (it goes a moment later): where the pill
+    // was, the window beneath shows, never a black capsule, and takes the clicks.
+    voz.setVisible(false);
+    const QPoint pildoraIda = capsula.center().toPoint() + QPoint(int(20 * e), 0);
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return parecido(enPantalla(pildoraIda), verde); }, 10000))
+        << texto(enPantalla(pildoraIda));
+    ASSERT_TRUE(clic(pildoraIda));
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return fondo.clics == antes + 1; }, 10000));
+    isla.hide();
+
+    // A card: around its glass the desktop, on its glass the card.
+    auto* vista = new VistaCreditosFlotante(Instantanea::ejemplo(), [] {}, caso.esquema);
+    PanelFlotante tarjeta({320, 300}, vista);
+    const QPoint sitioTarjeta = fondo.geometry().center() - QPoint(tarjeta.width() / 2, tarjeta.height() / 2);
+    tarjeta.move(sitioTarjeta);
+    tarjeta.show();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return tarjeta.windowHandle() && tarjeta.windowHandle()->isExposed(); }, 20000));
+    // Where it was asked to appear, whatever the window manager's own placing.
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return tarjeta.pos() == sitioTarjeta; }, 10000))
+        << tarjeta.x() << "," << tarjeta.y();
+    pruebas::girar(500);
+    const QRect marco = tarjeta.geometry();
+    pantalla->grabWindow(0, marco.x() - 20, marco.y() - 20, marco.width() + 40, marco.height() + 40)
+        .save(carpeta + QStringLiteral("/tarjeta-en-escritorio-") + sufijo + QStringLiteral(".png"));
+    // The corner of the margin, far from the shadow: exactly the window beneath.
+    const QPoint esquina = marco.topLeft() + QPoint(3, 3);
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return parecido(enPantalla(esquina), verde); }, 10000))
+        << texto(enPantalla(esquina));
+    // Under the card's bottom edge: the window beneath, darkened by the shadow where a compositor
+    // can draw one, never black.
+    const QPoint bajo(marco.center().x(), marco.bottom() - int(kMargenTarjeta) + 8);
+    const QColor debajo = enPantalla(bajo);
+    EXPECT_GT(debajo.green(), 40) << texto(debajo);
+    EXPECT_GT(debajo.green(), debajo.red() + 30) << texto(debajo);
+    if (caso.compositor) EXPECT_LT(debajo.green(), verde.green() - 10) << texto(debajo);
+    else EXPECT_TRUE(parecido(debajo, verde)) << texto(debajo);
+    const int antesTarjeta = fondo.clics;
+    ASSERT_TRUE(clic(bajo));
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return fondo.clics == antesTarjeta + 1; }, 10000));
+    // On the glass: the card.
+    EXPECT_FALSE(parecido(enPantalla(marco.center()), verde)) << texto(enPantalla(marco.center()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Escritorio, Forma,
+                         ::testing::Values(Caso{false, Esquema::oscuro}, Caso{false, Esquema::claro},
+                                           Caso{true, Esquema::oscuro}, Caso{true, Esquema::claro}),
+                         nombre);
+
+// The island whole in the visible part of the screen, however it got its place; moves the owner
+// did not make are not remembered.
+TEST(Sitio, EnPantallaYSoloLoQueMueveElDueno) {
+    ASSERT_TRUE(pruebas::EscritorioX11::disponible(false)) << "openbox";
+    pruebas::EscritorioX11 escritorio;
+    ASSERT_TRUE(escritorio.arrancar(false));
+    Preferencias::almacen().remove(claveSitio);
+    QScreen* pantalla = QGuiApplication::primaryScreen();
+    ASSERT_TRUE(pantalla);
+    const QRect visible = pantalla->availableGeometry();
+    QCursor::setPos(pantalla->geometry().center());
+
+    EstadoVoz voz;
+    voz.setVisible(true);
+    auto* pildora = new Pildora(voz);
+    PanelIsla isla(new RaizIsla(voz, pildora));
+    const auto entera = [&] {
+        const QRect g = isla.geometry();
+        return visible.contains(g) ? std::string() : "fuera: " + std::to_string(g.x()) + "," + std::to_string(g.y());
+    };
+    const auto arribaEnMedio = [&] {
+        return std::abs(isla.geometry().center().x() - pantalla->geometry().center().x()) <= 1 &&
+               isla.geometry().top() == visible.top();
+    };
+
+    // As it was found: the scale changed while shown, a long notice came and went, and the island
+    // was hidden and shown again, under a window manager.
+    for (double escala : {1.4, 0.95, 2.2, 1.0}) {
+        SCOPED_TRACE(escala);
+        voz.setEscala(escala);
+        isla.cambiarEscala(escala);
+        isla.colocar();
+        mostrarYEsperar(isla);
+        EXPECT_EQ(entera(), "");
+        EXPECT_TRUE(arribaEnMedio());
+        voz.setEscala(escala == 2.2 ? 1.2 : escala + 0.3);
+        isla.cambiarEscala(voz.escala());
+        pruebas::girar(400);
+        voz.setAviso(QStringLiteral("No se pudo abrir la llamada: el servicio no contestó a tiempo. Vuelve a "
+                                    "intentarlo dentro de un momento."));
+        pruebas::girar(400);
+        voz.setAviso(std::nullopt);
+        pruebas::girar(400);
+        EXPECT_EQ(entera(), "");
+        EXPECT_TRUE(arribaEnMedio());
+        isla.hide();
+        pruebas::girar(300);
+        EXPECT_FALSE(Preferencias::almacen().contains(claveSitio))
+            << Preferencias::almacen().value(claveSitio).toString().toStdString();
+    }
+
+    voz.setEscala(1.0);
+    isla.cambiarEscala(1.0);
+    isla.colocar();
+    mostrarYEsperar(isla);
+    const QRect enSuSitio = isla.geometry();
+    // Another program moves the window: not remembered, and the island goes back.
+    ASSERT_TRUE(xdotool({QStringLiteral("windowmove"), QString::number(isla.winId()), QStringLiteral("20"),
+                         QStringLiteral("500")}));
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return isla.geometry() == enSuSitio; }, 10000))
+        << isla.x() << "," << isla.y();
+    EXPECT_FALSE(Preferencias::almacen().contains(claveSitio));
+
+    isla.hide();
+    pruebas::girar(200);
+
+    // Stored places partly off the screen are pulled in whole; one off every screen is not trusted.
+    const double alto = pantalla->geometry().height(), ancho = pantalla->geometry().width();
+    const QString sitios[] = {QStringLiteral("{155, %1}").arg(alto + 60), QStringLiteral("{-20, 300}"),
+                              QStringLiteral("{%1, 40}").arg(ancho + 10)};
+    for (const QString& sitio : sitios) {
+        SCOPED_TRACE(sitio.toStdString());
+        Preferencias::almacen().setValue(claveSitio, sitio);
+        isla.colocar();
+        mostrarYEsperar(isla);
+        EXPECT_EQ(entera(), "");
+        isla.hide();
+        pruebas::girar(200);
+    }
+    Preferencias::almacen().setValue(claveSitio, QStringLiteral("{-5000, 400}"));
+    isla.colocar();
+    mostrarYEsperar(isla);
+    EXPECT_TRUE(arribaEnMedio());
+    Preferencias::almacen().remove(claveSitio);
+}
+
+}  // namespace
