@@ -1,5 +1,7 @@
 // The island's pill in its window on a real X server: what its frames repaint.
 #include "comun/Ayudas.h"
+#include "comun/EscritorioX11.h"
+#include "plataforma/Compositor.h"
 #include "zentu/isla/EstadoVoz.h"
 #include "zentu/isla/Pildora.h"
 #include "zentu/isla/Ventana.h"
@@ -8,6 +10,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPaintEvent>
+#include <QPainterPath>
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
@@ -59,9 +62,17 @@ struct Isla {
 }  // namespace
 
 // Once shown, each frame repaints the orb's canvas and, while the dot pulses, the dot; never
-// the whole pill, its glass or its buttons, and never through a fading layer.
-TEST(IslaEnPantalla, CadaCuadroRepintaSoloElOrbeYElPunto) {
+// the whole pill, its glass or its buttons, and never through a fading layer. On a desktop with
+// a window manager, without a compositor and with one (where the pill fades in).
+class Pinta : public ::testing::TestWithParam<bool> {};
+
+TEST_P(Pinta, CadaCuadroRepintaSoloElOrbeYElPunto) {
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");
+    const bool conCompositor = GetParam();
+    ASSERT_TRUE(pruebas::EscritorioX11::disponible(conCompositor)) << "openbox / xcompmgr";
+    pruebas::EscritorioX11 escritorio;
+    ASSERT_TRUE(escritorio.arrancar(conCompositor));
+    ASSERT_EQ(Compositor::activo(), conCompositor);
     struct Caso {
         Fase fase;
         bool late;
@@ -115,6 +126,10 @@ TEST(IslaEnPantalla, CadaCuadroRepintaSoloElOrbeYElPunto) {
     }
 }
 
+
+INSTANTIATE_TEST_SUITE_P(Escritorio, Pinta, ::testing::Bool(),
+                         [](const auto& i) { return std::string(i.param ? "ConCompositor" : "SinCompositor"); });
+
 // Frames repaint only part of the window; what the X server shows is still the current frame
 // whole, with nothing left over from earlier ones, in both schemes.
 TEST(IslaEnPantalla, LaPantallaMuestraElCuadroActual) {
@@ -140,16 +155,20 @@ TEST(IslaEnPantalla, LaPantallaMuestraElCuadroActual) {
         pantalla.save(pruebas::carpetaArtefactos("isla") + QStringLiteral("/isla-en-pantalla-%1.png").arg(nombre));
         // Inside the capsule the glass is opaque without a compositor: every pixel must match.
         const double f = isla.pildora->width() / Pildora::anchoRaiz;
-        const QRect capsula = QRectF(Pildora::marcoCapsula(isla.voz).topLeft() * f, Pildora::marcoCapsula(isla.voz).size() * f)
-                                  .toAlignedRect()
-                                  .adjusted(3, 3, -3, -3);
-        int distintos = 0;
-        for (int y = capsula.top(); y <= capsula.bottom(); ++y)
-            for (int x = capsula.left(); x <= capsula.right(); ++x) {
+        const QRectF marco = Pildora::marcoCapsula(isla.voz);
+        const QRectF capsula(marco.topLeft() * f, marco.size() * f);
+        QPainterPath dentro;
+        dentro.addRoundedRect(capsula.adjusted(3, 3, -3, -3), capsula.height() / 2 - 3, capsula.height() / 2 - 3);
+        int distintos = 0, vistos = 0;
+        for (int y = int(capsula.top()); y <= int(capsula.bottom()); ++y)
+            for (int x = int(capsula.left()); x <= int(capsula.right()); ++x) {
+                if (!dentro.contains(QPointF(x + 0.5, y + 0.5))) continue;
                 const QRgb a = pantalla.pixel(x, y), b = dibujo.pixel(x, y);
+                ++vistos;
                 distintos += std::abs(qRed(a) - qRed(b)) > 2 || std::abs(qGreen(a) - qGreen(b)) > 2 ||
                              std::abs(qBlue(a) - qBlue(b)) > 2;
             }
+        EXPECT_GT(vistos, 10000);
         EXPECT_EQ(distintos, 0);
     }
 }
