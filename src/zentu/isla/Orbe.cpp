@@ -221,21 +221,23 @@ void trazar(const QPointF* puntos, qsizetype n, float ancho, int numero, Rejilla
         const int mayor = porColumnas ? w : h, menor = porColumnas ? h : w;
         const int i0 = std::max(0, arriba(ax - 0.5f));
         const int i1 = std::min(mayor - 1, arriba(bx - 0.5f) - 1);
+        // Pixel (i, j) of the walk is p = base(i) + j × paso in the grid.
+        const int paso = porColumnas ? w : 1;
         for (int i = i0; i <= i1; ++i) {
             const float centro = ay + (float(i) + 0.5f - ax) * pendiente;
             const float bajo = centro - media, alto = centro + media;
             const int j0 = std::max(0, abajo(bajo));
             const int j1 = std::min(menor - 1, abajo(alto));
-            for (int j = j0; j <= j1; ++j) {
+            int p = (porColumnas ? i : i * w) + j0 * paso;
+            for (int j = j0; j <= j1; ++j, p += paso) {
                 const float c = std::min(std::min(alto, float(j + 1)) - std::max(bajo, float(j)), 1.0f);
-                const int p = porColumnas ? j * w + i : i * w + j;
                 const float antes = sello[p] == numero ? anillo[p] : 0.0f;
-                if (!(c > antes)) continue;
+                const float ahora = std::max(c, antes);
                 if (alfa)
-                    total[p] *= (1.0f - alfa[p] * c) / (1.0f - alfa[p] * antes);
+                    total[p] *= (1.0f - alfa[p] * ahora) / (1.0f - alfa[p] * antes);
                 else
-                    total[p] += c - antes;
-                anillo[p] = c;
+                    total[p] += ahora - antes;
+                anillo[p] = ahora;
                 sello[p] = numero;
             }
         }
