@@ -241,6 +241,13 @@ int main(int argc, char** argv) {
     pruebas::girar(quieto * 1000);
     std::vector<double> rss{rssMb(p.proceso.processId())}, anon{anonimaMb(p.proceso.processId())};
     const QMap<QString, double> mapasAntes = residentePorMapa(p.proceso.processId());
+    // The idle program's mappings, for comparing one environment with another.
+    if (const QString archivo = qEnvironmentVariable("MEDIR_MAPAS"); !archivo.isEmpty()) {
+        QFile f(archivo);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Text))
+            for (auto it = mapasAntes.begin(); it != mapasAntes.end(); ++it)
+                f.write(QStringLiteral("%1 %2\n").arg(it.value(), 6, 'f', 0).arg(it.key()).toUtf8());
+    }
     std::printf("quieto antes de usar: %.1f MB residente, %.1f MB anónima\n", rss[0], anon[0]);
     std::fflush(stdout);
     for (int r = 1; r <= rondas; ++r) {

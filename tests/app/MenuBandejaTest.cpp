@@ -224,6 +224,35 @@ TEST(MenuBandeja, Icono) {
     }
 }
 
+// The count is drawn with strokes of our own: every count gets its own badge, with white figures
+// inside the red, and the figures are left for a person to look at.
+TEST(MenuBandeja, CifrasDeLaInsignia) {
+    QImage muestra(11 * 60, 90, QImage::Format_ARGB32_Premultiplied);
+    muestra.fill(QColor(214, 48, 49));
+    {
+        QPainter p(&muestra);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.translate(10, 10);
+        p.scale(10, 10);
+        p.setPen(QPen(Qt::white, 1.25, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPath(MenuBandeja::cifras(QStringLiteral("0123456789+")));
+    }
+    muestra.save(pruebas::carpetaArtefactos("app") + QStringLiteral("/cifras-insignia.png"));
+    for (int i = 0; i <= 10; ++i) EXPECT_FALSE(MenuBandeja::cifras(QString("0123456789+")[i]).isEmpty()) << i;
+
+    std::vector<QImage> vistas;
+    for (int total : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 47, 99, 150}) {
+        const QImage im = MenuBandeja::dibujarIcono(44, QColor(26, 26, 26), total);
+        int blancos = 0;
+        for (int y = 20; y < 44; ++y)
+            for (int x = 20; x < 44; ++x)
+                if (const QColor c = im.pixelColor(x, y); c.red() > 230 && c.green() > 200 && c.blue() > 200) ++blancos;
+        EXPECT_GT(blancos, 6) << total;
+        for (const QImage& otra : vistas) EXPECT_NE(otra, im) << total;
+        vistas.push_back(im);
+    }
+}
+
 // Whatever the desktop's scheme, the icon reads on a dark panel and on a light one: enough of its
 // pixels stand well apart from the panel's colour.
 TEST(MenuBandeja, IconoSeVeEnBarrasOscurasYClaras) {

@@ -3,8 +3,6 @@
 #include "compartido/VistaAgentesW.h"
 
 #include <QAction>
-#include <QFont>
-#include <QGuiApplication>
 #include <QKeySequence>
 #include <QMenu>
 #include <QPainter>
@@ -223,6 +221,66 @@ QColor contorno(const QColor& tinta) {
     return tinta.lightnessF() < 0.5 ? QColor(255, 255, 255, 235) : QColor(0, 0, 0, 215);
 }
 
+namespace {
+
+// The badge's figures are drawn as strokes of our own rather than as text: text would bring up
+// the font machinery (fontconfig, FreeType, HarfBuzz, the font files), some 3 MB that a tray
+// program idling with one pending question would carry only for one digit.
+constexpr double kAltoCifra = 6;  // a figure's box is 4 wide and 6 tall, y down
+constexpr double kPasoCifra = 5.4;
+
+QPainterPath cifra(QChar c) {
+    QPainterPath t;
+    switch (c.unicode()) {
+        case '0': t.addRoundedRect(QRectF(0, 0, 4, 6), 2, 2); break;
+        case '1': t.moveTo(0.9, 1.1); t.lineTo(2.4, 0); t.lineTo(2.4, 6); break;
+        case '2':
+            t.arcMoveTo(QRectF(0, 0, 4, 3.6), 160);
+            t.arcTo(QRectF(0, 0, 4, 3.6), 160, -200);
+            t.lineTo(0, 6);
+            t.lineTo(4, 6);
+            break;
+        case '3':
+            t.arcMoveTo(QRectF(0.2, 0, 3.6, 3), 150);
+            t.arcTo(QRectF(0.2, 0, 3.6, 3), 150, -240);
+            t.arcTo(QRectF(0, 3, 4, 3), 90, -240);
+            break;
+        case '4': t.moveTo(3, 6); t.lineTo(3, 0); t.lineTo(0, 4.2); t.lineTo(4, 4.2); break;
+        case '5':
+            t.moveTo(3.8, 0);
+            t.lineTo(0.5, 0);
+            t.lineTo(0.3, 2.8);
+            t.arcTo(QRectF(0, 2.2, 4, 3.8), 140, -280);
+            break;
+        case '6':
+            t.addEllipse(QRectF(0, 2.4, 4, 3.6));
+            t.moveTo(3.3, 0.2);
+            t.quadTo(0, 0.6, 0, 4.2);
+            break;
+        case '7': t.moveTo(0, 0); t.lineTo(4, 0); t.lineTo(1.5, 6); break;
+        case '8':
+            t.addEllipse(QRectF(0.3, 0, 3.4, 2.8));
+            t.addEllipse(QRectF(0, 2.8, 4, 3.2));
+            break;
+        case '9':
+            t.addEllipse(QRectF(0, 0, 4, 3.6));
+            t.moveTo(4, 1.8);
+            t.quadTo(4, 5.4, 0.7, 6);
+            break;
+        case '+': t.moveTo(2, 1.2); t.lineTo(2, 4.8); t.moveTo(0.2, 3); t.lineTo(3.8, 3); break;
+        default: break;
+    }
+    return t;
+}
+
+}  // namespace
+
+QPainterPath cifras(const QString& texto) {
+    QPainterPath todo;
+    for (qsizetype i = 0; i < texto.size(); ++i) todo.addPath(cifra(texto[i]).translated(i * kPasoCifra, 0));
+    return todo;
+}
+
 QImage dibujarIcono(int lado, const QColor& tinta, int total) {
     QImage imagen(lado, lado, QImage::Format_ARGB32_Premultiplied);
     imagen.fill(Qt::transparent);
@@ -250,18 +308,21 @@ QImage dibujarIcono(int lado, const QColor& tinta, int total) {
     if (total >= 1) {
         // A panel item has no room for a title beside it: the count sits on the icon.
         const QString texto = total > 99 ? QStringLiteral("99+") : QString::number(total);
-        QFont letra = QGuiApplication::font();
-        letra.setBold(true);
-        letra.setPixelSize(texto.size() > 2 ? 6 : 8);
-        p.setFont(letra);
-        const QFontMetricsF medidas(letra);
-        const double ancho = std::max(10.0, medidas.horizontalAdvance(texto) + 4);
+        const double alto = texto.size() > 2 ? 4.4 : 5.6;  // the figures' height, in the icon's 18
+        const QPainterPath trazos = cifras(texto);
+        const double k = alto / kAltoCifra;
+        const double ancho = std::max(10.0, trazos.boundingRect().width() * k + 4);
         const QRectF marco(18 - ancho, 8, ancho, 10);
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(214, 48, 49));
         p.drawRoundedRect(marco, 5, 5);
-        p.setPen(Qt::white);
-        p.drawText(marco, Qt::AlignCenter, texto);
+        p.save();
+        p.translate(marco.center() - QPointF(trazos.boundingRect().center().x() * k, alto / 2));
+        p.scale(k, k);
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(Qt::white, 1.25, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPath(trazos);
+        p.restore();
     }
     return imagen;
 }

@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QIcon>
 #include <QImage>
+#include <QPainterPath>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -90,6 +91,8 @@ void llenar(QMenu& menu, const std::vector<Elemento>& elementos,
 inline constexpr double kContorno = 0.7;
 QColor contorno(const QColor& tinta);
 QImage dibujarIcono(int lado, const QColor& tinta, int total = 0);
+// The badge's figures ("0"–"9", "+") as strokes, each 4 × 6 with 1.4 between them.
+QPainterPath cifras(const QString& texto);
 QIcon icono(const QColor& tinta, int total = 0);
 
 }  // namespace MenuBandeja
