@@ -9,6 +9,8 @@
 // The same program without Qt's Spanish catalogue (a copy beside a qt.conf whose translations
 // folder is empty) gives what that catalogue costs while idle.
 // Usage: medir_arranque [segundosQuieto=10] [rondas=3]
+#include "Proceso.h"
+
 #include "comun/Ayudas.h"
 #include "comun/ServicioSimulado.h"
 #include "zentu/conexion/Cuenta.h"
@@ -34,7 +36,6 @@
 
 #include <cstdio>
 #include <optional>
-#include <unistd.h>
 
 // The panel's side of the tray protocol: it only notes who registered.
 class Vigia : public QObject, protected QDBusContext {
@@ -67,35 +68,6 @@ struct Cifras {
     double privadaMb = 0;
     double cpuPorCiento = 0;
 };
-
-double rssMb(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& l : f.readAll().split('\n'))
-        if (l.startsWith("VmRSS:")) return l.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
-}
-
-// Memory of this process alone (not shared library pages that other programs share), from
-// smaps_rollup: Private_Clean + Private_Dirty.
-double privadaMb(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    double kb = 0;
-    for (const QByteArray& l : f.readAll().split('\n'))
-        if (l.startsWith("Private_Clean:") || l.startsWith("Private_Dirty:"))
-            kb += l.mid(l.indexOf(':') + 1).trimmed().split(' ').value(0).toDouble();
-    return kb / 1024.0;
-}
-
-double cpuSegundos(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    const QByteArray t = f.readAll();
-    const QList<QByteArray> campos = t.mid(t.lastIndexOf(')') + 2).split(' ');
-    // utime and stime are fields 14 and 15 of the line, 12 and 13 after the name.
-    return (campos.value(11).toDouble() + campos.value(12).toDouble()) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 std::optional<Cifras> medir(const QString& programa, const QStringList& argumentos, const QString& senal,
                             Vigia& vigia, int quieto) {

@@ -12,6 +12,8 @@
 //                                xvfb-run -a build/bench/medir_chat_abierto'
 // Usage: medir_chat_abierto [mensajes=20000] [rondas=2] [por segundo=100]; ZENTU_PROGRAMA=<path>
 // measures another build of the program.
+#include "Proceso.h"
+
 #include "comun/Ayudas.h"
 #include "comun/ServicioSimulado.h"
 #include "zentu/conexion/Cuenta.h"
@@ -30,28 +32,11 @@
 #include <cstdio>
 #include <map>
 #include <optional>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 double kPorSegundo = 100;
-
-double rssMb(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& l : f.readAll().split('\n'))
-        if (l.startsWith("VmRSS:")) return l.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
-}
-
-double cpuSegundos(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    const QByteArray t = f.readAll();
-    const QList<QByteArray> campos = t.mid(t.lastIndexOf(')') + 2).split(' ');
-    return (campos.value(11).toDouble() + campos.value(12).toDouble()) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 // One mark of one run.
 struct Marca {

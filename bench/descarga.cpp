@@ -2,6 +2,8 @@
 // process's peak memory should grow by a small fraction of the file, where reading the same reply
 // whole (the reference, measured in the same run) grows by at least the file's size.
 // Usage: medir_descarga [MiB]   (default 64)
+#include "Proceso.h"
+
 #include "comun/Ayudas.h"
 #include "comun/ServicioSimulado.h"
 #include "plataforma/Escritorio.h"
@@ -22,26 +24,12 @@
 namespace {
 
 // Peak resident memory of this process in KiB, and a reset of that peak.
-long picoKiB() {
-    QFile estado(QStringLiteral("/proc/self/status"));
-    if (!estado.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& linea : estado.readAll().split('\n')) {
-        if (linea.startsWith("VmHWM:")) return linea.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
+long picoKiB() { return long(kbDeEstado(QCoreApplication::applicationPid(), "VmHWM:")); }
 void reiniciarPico() {
     QFile f(QStringLiteral("/proc/self/clear_refs"));
     if (f.open(QIODevice::WriteOnly)) f.write("5");
 }
-long actualKiB() {
-    QFile estado(QStringLiteral("/proc/self/status"));
-    if (!estado.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& linea : estado.readAll().split('\n')) {
-        if (linea.startsWith("VmRSS:")) return linea.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
+long actualKiB() { return long(kbDeEstado(QCoreApplication::applicationPid(), "VmRSS:")); }
 
 class SinEscritorio : public Escritorio {
 public:

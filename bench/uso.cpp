@@ -10,6 +10,8 @@
 //   dbus-run-session -- bash -c 'echo | gnome-keyring-daemon --unlock --components=secrets;
 //                                xvfb-run -a build/bench/medir_uso'
 // Usage: medir_uso [rondas=20] [segundosQuieto=20] [partes=llamada,chat,dudas,canal]
+#include "Proceso.h"
+
 #include "comun/Ayudas.h"
 #include "comun/RealtimeSimulado.h"
 #include "comun/ServicioSimulado.h"
@@ -32,23 +34,6 @@
 #include <vector>
 
 namespace {
-
-double rssMb(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& l : f.readAll().split('\n'))
-        if (l.startsWith("VmRSS:")) return l.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
-}
-
-// Memory the process owns (heap and private pages), without shared library text.
-double anonimaMb(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray& l : f.readAll().split('\n'))
-        if (l.startsWith("RssAnon:")) return l.mid(8).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
-}
 
 // Resident kilobytes per mapped file ("[anon]" for memory that is no file's), from smaps.
 QMap<QString, double> residentePorMapa(qint64 pid) {
