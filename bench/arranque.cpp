@@ -12,13 +12,11 @@
 #include "Proceso.h"
 
 #include "comun/Ayudas.h"
+#include "comun/PanelBandeja.h"
 #include "comun/ServicioSimulado.h"
 #include "zentu/conexion/Cuenta.h"
 
 #include <QApplication>
-#include <QDBusConnection>
-#include <QDBusContext>
-#include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QDir>
@@ -37,28 +35,6 @@
 #include <cstdio>
 #include <optional>
 
-// The panel's side of the tray protocol: it only notes who registered.
-class Vigia : public QObject, protected QDBusContext {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ anfitrion)
-    Q_PROPERTY(int ProtocolVersion READ version)
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
-public:
-    bool anfitrion() const { return true; }
-    int version() const { return 0; }
-    QStringList items() const { return items_; }
-    QStringList items_;
-public Q_SLOTS:
-    void RegisterStatusNotifierItem(const QString& servicio) {
-        items_ << (servicio.startsWith('/') ? message().service() : servicio);
-    }
-    void RegisterStatusNotifierHost(const QString&) {}
-Q_SIGNALS:
-    void StatusNotifierItemRegistered(const QString& servicio);
-    void StatusNotifierHostRegistered();
-};
-
 namespace {
 
 struct Cifras {
@@ -70,8 +46,8 @@ struct Cifras {
 };
 
 std::optional<Cifras> medir(const QString& programa, const QStringList& argumentos, const QString& senal,
-                            Vigia& vigia, int quieto) {
-    vigia.items_.clear();
+                            pruebas::PanelBandeja& panel, int quieto) {
+    panel.olvidarItems();
     QProcess p;
     p.setProgram(programa);
     p.setArguments(argumentos);
@@ -86,7 +62,7 @@ std::optional<Cifras> medir(const QString& programa, const QStringList& argument
         [&] {
             errores += p.readAllStandardError();
             const double ahora = static_cast<double>(t.nsecsElapsed()) / 1e6;
-            if (!vigia.items_.isEmpty()) {
+            if (!panel.items().isEmpty()) {
                 c.bandeja = true;
                 c.arranqueMs = ahora;
                 return true;
@@ -138,10 +114,8 @@ int main(int argc, char** argv) {
     const int quieto = args.size() > 1 ? args[1].toInt() : 10;
     const int rondas = args.size() > 2 ? args[2].toInt() : 3;
 
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    Vigia vigia;
-    if (!bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &vigia, QDBusConnection::ExportAllContents) ||
-        !bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"))) {
+    pruebas::PanelBandeja panel;
+    if (!panel.listo()) {
         std::fprintf(stderr, "sin bus de sesión propio: ejecútalo dentro de dbus-run-session\n");
         return 1;
     }
@@ -190,10 +164,10 @@ int main(int argc, char** argv) {
         m->cpuPorCiento = std::min(m->cpuPorCiento, c.cpuPorCiento);
     };
     for (int r = 0; r < rondas; ++r) {
-        const auto n = medir(zentu, {}, QStringLiteral("[app] lista"), vigia, quieto);
+        const auto n = medir(zentu, {}, QStringLiteral("[app] lista"), panel, quieto);
         const auto ref = medir(QCoreApplication::applicationFilePath(), {"--referencia"},
-                               QStringLiteral("[referencia] lista"), vigia, quieto);
-        const auto sin = medir(copia, {}, QStringLiteral("[app] lista"), vigia, quieto);
+                               QStringLiteral("[referencia] lista"), panel, quieto);
+        const auto sin = medir(copia, {}, QStringLiteral("[app] lista"), panel, quieto);
         if (!n || !ref || !sin) {
             std::fprintf(stderr, !n ? "zentu no arrancó\n" : !ref ? "la referencia no arrancó\n" : "la copia no arrancó\n");
             Llavero::borrar();
@@ -228,5 +202,3 @@ int main(int argc, char** argv) {
                 ref.cpuPorCiento);
     return 0;
 }
-
-#include "arranque.moc"

@@ -8,62 +8,24 @@
 // server's output.
 #include "comun/Ayudas.h"
 #include "comun/Demo.h"
+#include "comun/PanelBandeja.h"
 #include "zentu/conexion/Cuenta.h"
 
 #include <QBuffer>
 #include <QClipboard>
-#include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusContext>
-#include <QDBusMessage>
-#include <QDBusObjectPath>
-#include <QDBusVariant>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
-#include <QMutex>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPixmap>
 #include <QScreen>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QUrlQuery>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <csignal>
-
-// The panel's side of the tray protocol, so that the program exports its menu as it does on a
-// desktop with a tray, and the test clicks it as the panel would.
-class PanelBandeja : public QObject, protected QDBusContext {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ anfitrion)
-    Q_PROPERTY(int ProtocolVersion READ version)
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
-public:
-    bool anfitrion() const { return true; }
-    int version() const { return 0; }
-    QStringList items() const {
-        QMutexLocker cerrojo(&mutex_);
-        return items_;
-    }
-public slots:
-    void RegisterStatusNotifierItem(const QString& servicio) {
-        const QString nombre = servicio.startsWith('/') ? message().service() : servicio;
-        QMutexLocker cerrojo(&mutex_);
-        items_ << nombre;
-    }
-    void RegisterStatusNotifierHost(const QString&) {}
-signals:
-    void StatusNotifierItemRegistered(const QString& servicio);
-    void StatusNotifierHostRegistered();
-
-private:
-    mutable QMutex mutex_;
-    QStringList items_;
-};
 
 namespace {
 
@@ -157,31 +119,6 @@ private:
     QByteArray datos_;
 };
 
-// ------------------------------------------------------------------ the tray's menu
-struct Nodo {
-    int id = 0;
-    QString etiqueta;
-    std::vector<Nodo> hijos;
-};
-
-Nodo leerNodo(const QDBusArgument& arg) {
-    Nodo n;
-    arg.beginStructure();
-    arg >> n.id;
-    QVariantMap props;
-    arg >> props;
-    n.etiqueta = props.value("label").toString().remove('&');
-    arg.beginArray();
-    while (!arg.atEnd()) {
-        QDBusVariant v;
-        arg >> v;
-        n.hijos.push_back(leerNodo(v.variant().value<QDBusArgument>()));
-    }
-    arg.endArray();
-    arg.endStructure();
-    return n;
-}
-
 QByteArray png() {
     QImage imagen(320, 200, QImage::Format_RGB32);
     imagen.fill(QColor(214, 160, 90));
@@ -211,28 +148,8 @@ TEST(RecorridoDemo, UnDiaConLaDemostracion) {
     ASSERT_TRUE(demo.arrancar(tmp.filePath("demo")));
 
     // A panel with a tray, on its own connection and thread as another process would be.
-    auto panel = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "panel-recorrido");
-    QThread hilo;
-    auto* bandeja = new PanelBandeja;
-    bandeja->moveToThread(&hilo);
-    QObject::connect(&hilo, &QThread::finished, bandeja, &QObject::deleteLater);
-    hilo.start();
-    bool registrado = false;
-    QMetaObject::invokeMethod(
-        bandeja, [&] { registrado = panel.registerObject("/StatusNotifierWatcher", bandeja, QDBusConnection::ExportAllContents); },
-        Qt::BlockingQueuedConnection);
-    ASSERT_TRUE(registrado);
-    ASSERT_TRUE(panel.registerService("org.kde.StatusNotifierWatcher"));
-    struct Recoger {
-        QThread& h;
-        QDBusConnection& p;
-        ~Recoger() {
-            p.unregisterService("org.kde.StatusNotifierWatcher");
-            p.unregisterObject("/StatusNotifierWatcher");
-            h.quit();
-            h.wait();
-        }
-    } recoger{hilo, panel};
+    pruebas::PanelBandeja panel(10000);
+    ASSERT_TRUE(panel.listo());
 
     // The program, started as the demo's console says.
     Llavero::borrar();
@@ -407,41 +324,27 @@ TEST(RecorridoDemo, UnDiaConLaDemostracion) {
     EXPECT_TRUE(demo.esperarLinea("Respondiste la duda 17"));
 
     // ---- An agent paused and resumed from the tray's menu.
-    ASSERT_TRUE(pruebas::esperarHasta([&] { return !bandeja->items().isEmpty(); }, 15000));
-    const QString item = bandeja->items().last();
-    auto llamarBandeja = [&](QDBusMessage m) { return panel.call(m, QDBus::BlockWithGui, 10000); };
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return !panel.items().isEmpty(); }, 15000));
+    const QString item = panel.items().last();
     QString menu;
     // The agent's item in "Tus agentes", whatever the menu holds at the moment (it is rebuilt
     // after every change of the team).
     auto agente = [&](const QString& nombre) -> std::optional<int> {
-        QDBusMessage pedirMenu = QDBusMessage::createMethodCall(item, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get");
-        pedirMenu << QString("org.kde.StatusNotifierItem") << QString("Menu");
-        const QDBusMessage respuestaMenu = llamarBandeja(pedirMenu);
-        if (respuestaMenu.type() != QDBusMessage::ReplyMessage) return std::nullopt;
-        menu = respuestaMenu.arguments().value(0).value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
-        auto disposicion = [&] {
-            QDBusMessage m = QDBusMessage::createMethodCall(item, menu, "com.canonical.dbusmenu", "GetLayout");
-            m << 0 << -1 << QStringList();
-            const QDBusMessage r = llamarBandeja(m);
-            return r.type() == QDBusMessage::ReplyMessage ? leerNodo(r.arguments().value(1).value<QDBusArgument>()) : Nodo{};
-        };
-        for (const Nodo& n : disposicion().hijos) {
-            if (!n.etiqueta.startsWith("Tus agentes")) continue;
-            QDBusMessage m = QDBusMessage::createMethodCall(item, menu, "com.canonical.dbusmenu", "AboutToShow");
-            m << n.id;
-            llamarBandeja(m);
-            for (const Nodo& s : disposicion().hijos)
+        menu = panel.menu(item);
+        if (menu.isEmpty()) return std::nullopt;
+        auto disposicion = [&] { return panel.disposicion(item, menu).value_or(pruebas::NodoMenu{}); };
+        auto sinMarcas = [](const pruebas::NodoMenu& n) { return QString(n.etiqueta).remove('&'); };
+        for (const pruebas::NodoMenu& n : disposicion().hijos) {
+            if (!sinMarcas(n).startsWith("Tus agentes")) continue;
+            panel.abrir(item, menu, n.id);
+            for (const pruebas::NodoMenu& s : disposicion().hijos)
                 if (s.id == n.id)
-                    for (const Nodo& h : s.hijos)
-                        if (h.etiqueta == nombre) return h.id;
+                    for (const pruebas::NodoMenu& h : s.hijos)
+                        if (sinMarcas(h) == nombre) return h.id;
         }
         return std::nullopt;
     };
-    auto clic = [&](int id) {
-        QDBusMessage m = QDBusMessage::createMethodCall(item, menu, "com.canonical.dbusmenu", "Event");
-        m << id << QString("clicked") << QVariant::fromValue(QDBusVariant(QVariant(0))) << uint(0);
-        llamarBandeja(m);
-    };
+    auto clic = [&](int id) { panel.clic(item, menu, id); };
     for (const auto& [activo, dice] : std::vector<std::pair<bool, QString>>{{true, "Reanudaste a Cobranza."}, {false, "Pausaste a Cobranza."}}) {
         SCOPED_TRACE(dice.toStdString());
         std::optional<int> cobranza;
@@ -472,5 +375,3 @@ TEST(RecorridoDemo, UnDiaConLaDemostracion) {
 }
 
 }  // namespace
-
-#include "X11RecorridoDemoTest.moc"
