@@ -13,20 +13,18 @@
 // Usage: medir_chat_abierto [mensajes=20000] [rondas=2] [por segundo=100]; ZENTU_PROGRAMA=<path>
 // measures another build of the program.
 #include "Proceso.h"
+#include "ProgramaEnlazado.h"
 
 #include "comun/Ayudas.h"
-#include "comun/ServicioSimulado.h"
-#include "zentu/conexion/Cuenta.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QProcess>
-#include <QSettings>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -46,11 +44,6 @@ struct Marca {
     double msPorEmpuje = 0;   // processor time per push, idle rate taken off
     double dbusMs = 0;        // a D-Bus call made right after the burst
 };
-
-QDBusMessage llamada(const QString& metodo) {
-    return QDBusMessage::createMethodCall(QStringLiteral("ai.zentu.voz"), QStringLiteral("/ai/zentu/voz/Atajos"),
-                                          QStringLiteral("ai.zentu.voz.Atajos"), metodo);
-}
 
 QJsonObject empuje(int i, const QDateTime& t0) {
     // The owner's side (no sound cue), texts of several lengths, each unique, a file now and then.
@@ -88,34 +81,22 @@ void esperarQuieto(qint64 pid, double ritmoQuieto) {
     }
 }
 
-std::optional<std::vector<Marca>> medir(const QString& zentu, ServicioSimulado& servicio, bool abierto,
-                                        const std::vector<int>& marcas) {
-    QProcess p;
-    p.setProgram(zentu);
+std::optional<std::vector<Marca>> medir(ProgramaEnlazado& enlazado, bool abierto, const std::vector<int>& marcas) {
+    ServicioSimulado& servicio = enlazado.servicio;
     QByteArray errores;
-    p.start();
-    if (!p.waitForStarted(5000)) return std::nullopt;
-    const bool listo = pruebas::esperarHasta(
-        [&] {
-            errores += p.readAllStandardError();
-            return errores.contains("[chat] historial:");
-        },
-        60000);
+    QProcess p;
     auto terminar = [&] {
         p.terminate();
         if (!p.waitForFinished(10000)) p.kill();
         p.waitForFinished();
     };
-    if (!listo) {
-        std::fprintf(stderr, "zentu no cargó el chat:\n%s\n", errores.constData());
+    if (!enlazado.arrancar(p, errores)) {
         terminar();
         return std::nullopt;
     }
-    // Its log keeps being read, so a full pipe never holds the program up.
-    QObject::connect(&p, &QProcess::readyReadStandardError, &p, [&] { errores = (errores + p.readAllStandardError()).right(65536); });
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (abierto) {
-        const QDBusMessage r = bus.call(llamada(QStringLiteral("AbrirChat")), QDBus::Block, 10000);
+        const QDBusMessage r = bus.call(llamadaAtajos(QStringLiteral("AbrirChat")), QDBus::Block, 10000);
         if (r.type() == QDBusMessage::ErrorMessage) {
             std::fprintf(stderr, "AbrirChat: %s\n", qPrintable(r.errorMessage()));
             terminar();
@@ -150,7 +131,7 @@ std::optional<std::vector<Marca>> medir(const QString& zentu, ServicioSimulado& 
         const double ritmo = (marca - desde) / (reloj.nsecsElapsed() / 1e9);
         QElapsedTimer espera;
         espera.start();
-        const QDBusMessage resp = bus.call(llamada(QStringLiteral("VerPendientes")), QDBus::Block, 600000);
+        const QDBusMessage resp = bus.call(llamadaAtajos(QStringLiteral("VerPendientes")), QDBus::Block, 600000);
         const double dbusMs = espera.nsecsElapsed() / 1e6;
         if (resp.type() == QDBusMessage::ErrorMessage) std::fprintf(stderr, "D-Bus: %s\n", qPrintable(resp.errorMessage()));
         esperarQuieto(pid, ritmoQuieto);
@@ -198,44 +179,19 @@ int main(int argc, char** argv) {
         if (m <= tope) marcas.push_back(m);
     if (marcas.empty() || marcas.back() != tope) marcas.push_back(tope);
 
-    if (!QDBusConnection::sessionBus().isConnected()) {
-        std::fprintf(stderr, "sin bus de sesión: ejecútalo dentro de dbus-run-session\n");
+    ProgramaEnlazado enlazado;
+    if (const auto fallo = enlazado.preparar()) {
+        std::fprintf(stderr, "%s\n", qPrintable(*fallo));
         return 1;
     }
-    ServicioSimulado servicio;
-    if (!servicio.arrancar(0, {"--ping-intervalo", "300000", "--ping-espera", "300000"})) {
-        std::fprintf(stderr, "no arrancó el servicio\n");
-        return 1;
-    }
-    servicio.registrar(0);  // twenty thousand pushes are not kept in the service's record
-    servicio.control(QStringLiteral("POST"), QStringLiteral("chat"), QJsonObject{{"mensajes", QJsonArray{}}});
-
-    // The paired program: an account of the stand-in service in the keyring, preferences apart,
-    // no morning summary and no login item to register.
-    QTemporaryDir casa;
-    qputenv("XDG_CONFIG_HOME", (casa.path() + "/config").toUtf8());
-    qputenv("XDG_DATA_HOME", (casa.path() + "/datos").toUtf8());
-    {
-        QSettings ajustes(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("zentu"), QStringLiteral("zentu"));
-        ajustes.setValue(QStringLiteral("zentu.resumenManana"), false);
-        ajustes.setValue(QStringLiteral("zentu.inicioRegistrado"), true);
-    }
-    Llavero::guardar(Cuenta{servicio.url(), QStringLiteral("token-bueno"), QStringLiteral("dueno@negocio.mx"),
-                            QStringLiteral("Negocio")});
-    // ZENTU_PROGRAMA measures another build of the program (an older one, to compare).
-    const QString zentu = qEnvironmentVariable(
-        "ZENTU_PROGRAMA", QCoreApplication::applicationDirPath() + QStringLiteral("/../src/zentu/app/zentu"));
 
     // Per mark: [abierto][magnitude] ranges over the rounds.
     std::map<int, Rango> mem[2], kb[2], ms[2], dbus[2];
     for (int ronda = 0; ronda < rondas; ++ronda) {
         for (const bool abierto : {true, false}) {
             std::fprintf(stderr, "ronda %d, chat %s\n", ronda + 1, abierto ? "abierto" : "cerrado");
-            const auto r = medir(zentu, servicio, abierto, marcas);
-            if (!r) {
-                Llavero::borrar();
-                return 1;
-            }
+            const auto r = medir(enlazado, abierto, marcas);
+            if (!r) return 1;
             for (const Marca& m : *r) {
                 mem[abierto][m.mensajes].sumar(m.rssMb);
                 kb[abierto][m.mensajes].sumar(m.kbPorMensaje);
@@ -244,7 +200,6 @@ int main(int argc, char** argv) {
             }
         }
     }
-    Llavero::borrar();
 
     std::printf("chat con %d rondas, %.0f empujes por segundo; cada cifra: media [mín–máx]; nuestro = chat abierto, "
                 "ancla = chat cerrado; KB/mensaje: crecimiento desde la marca anterior (la primera incluye las "

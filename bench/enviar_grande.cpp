@@ -7,9 +7,9 @@
 //   dbus-run-session -- bash -c 'echo | gnome-keyring-daemon --unlock --components=secrets;
 //                                xvfb-run -a build/bench/medir_enviar_grande'
 // Usage: medir_enviar_grande [rondas=3]; ZENTU_PROGRAMA=<path> measures another build of the program.
+#include "ProgramaEnlazado.h"
+
 #include "comun/Ayudas.h"
-#include "comun/ServicioSimulado.h"
-#include "zentu/conexion/Cuenta.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -18,19 +18,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QSettings>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 namespace {
-
-QDBusMessage llamada(const QString& metodo) {
-    return QDBusMessage::createMethodCall(QStringLiteral("ai.zentu.voz"), QStringLiteral("/ai/zentu/voz/Atajos"),
-                                          QStringLiteral("ai.zentu.voz.Atajos"), metodo);
-}
 
 double mediana(std::vector<double> v) {
     if (v.empty()) return 0;
@@ -45,7 +38,7 @@ std::vector<double> sondear(const std::function<bool()>& sigue) {
     do {
         QElapsedTimer t;
         t.start();
-        bus.call(llamada(QStringLiteral("VerPendientes")), QDBus::Block, 120000);
+        bus.call(llamadaAtajos(QStringLiteral("VerPendientes")), QDBus::Block, 120000);
         r.push_back(t.nsecsElapsed() / 1e6);
         pruebas::girar(50);
     } while (sigue());
@@ -60,7 +53,7 @@ struct Envio {
 };
 
 Envio enviar(const QString& ruta) {
-    QDBusMessage m = llamada(QStringLiteral("EnviarArchivo"));
+    QDBusMessage m = llamadaAtajos(QStringLiteral("EnviarArchivo"));
     m << ruta << QString();
     QElapsedTimer t;
     t.start();
@@ -91,28 +84,13 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     const int rondas = args.size() > 1 ? args[1].toInt() : 3;
-    if (!QDBusConnection::sessionBus().isConnected()) {
-        std::fprintf(stderr, "sin bus de sesión: ejecútalo dentro de dbus-run-session\n");
+    ProgramaEnlazado enlazado;
+    if (const auto fallo = enlazado.preparar()) {
+        std::fprintf(stderr, "%s\n", qPrintable(*fallo));
         return 1;
     }
-    ServicioSimulado servicio;
-    if (!servicio.arrancar(0, {"--ping-intervalo", "300000", "--ping-espera", "300000"})) {
-        std::fprintf(stderr, "no arrancó el servicio\n");
-        return 1;
-    }
-    servicio.registrar(0);  // the files' bytes are not kept in the service's record
-    servicio.control(QStringLiteral("POST"), QStringLiteral("chat"), QJsonObject{{"mensajes", QJsonArray{}}});
-
-    QTemporaryDir casa;
-    qputenv("XDG_CONFIG_HOME", (casa.path() + "/config").toUtf8());
-    qputenv("XDG_DATA_HOME", (casa.path() + "/datos").toUtf8());
-    {
-        QSettings ajustes(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("zentu"), QStringLiteral("zentu"));
-        ajustes.setValue(QStringLiteral("zentu.resumenManana"), false);
-        ajustes.setValue(QStringLiteral("zentu.inicioRegistrado"), true);
-    }
-    const QString grande = casa.filePath(QStringLiteral("video.mp4"));
-    const QString mediano = casa.filePath(QStringLiteral("catalogo.pdf"));
+    const QString grande = enlazado.casa.filePath(QStringLiteral("video.mp4"));
+    const QString mediano = enlazado.casa.filePath(QStringLiteral("catalogo.pdf"));
     for (const auto& [ruta, bytes] : {std::pair{grande, qint64(2) << 30}, std::pair{mediano, qint64(40) << 20}}) {
         QFile f(ruta);
         if (!f.open(QIODevice::WriteOnly) || !f.resize(bytes)) {
@@ -120,22 +98,9 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    Llavero::guardar(Cuenta{servicio.url(), QStringLiteral("token-bueno"), QStringLiteral("dueno@negocio.mx"),
-                            QStringLiteral("Negocio")});
-    const QString zentu = qEnvironmentVariable(
-        "ZENTU_PROGRAMA", QCoreApplication::applicationDirPath() + QStringLiteral("/../src/zentu/app/zentu"));
-
-    QProcess p;
-    p.setProgram(zentu);
     QByteArray errores;
-    QObject::connect(&p, &QProcess::readyReadStandardError, &p, [&] { errores = (errores + p.readAllStandardError()).right(65536); });
-    p.start();
-    const bool listo = p.waitForStarted(5000) && pruebas::esperarHasta([&] { return errores.contains("[chat] historial:"); }, 60000);
-    if (!listo) {
-        std::fprintf(stderr, "zentu no cargó el chat:\n%s\n", errores.constData());
-        Llavero::borrar();
-        return 1;
-    }
+    QProcess p;
+    if (!enlazado.arrancar(p, errores)) return 1;
     pruebas::girar(3000);
 
     std::vector<double> quieto, rGrande, mGrande, rMediano, mMediano;
@@ -156,7 +121,6 @@ int main(int argc, char** argv) {
     }
     p.terminate();
     if (!p.waitForFinished(10000)) p.kill();
-    Llavero::borrar();
 
     auto rango = [](const std::vector<double>& v) {
         char b[64];
