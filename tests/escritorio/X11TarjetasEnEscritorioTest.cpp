@@ -3,6 +3,7 @@
 // card's glass the desktop shows and takes the clicks; never a black frame.
 #include "comun/Ayudas.h"
 #include "comun/EscritorioX11.h"
+#include "comun/PantallaX11.h"
 #include "compartido/Instantanea.h"
 #include "plataforma/Compositor.h"
 #include "zentu/escritorio/ModeloDudas.h"
@@ -12,9 +13,6 @@
 
 #include <QApplication>
 #include <QJsonArray>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QProcess>
 #include <QScreen>
 #include <QWindow>
 #include <gtest/gtest.h>
@@ -23,40 +21,8 @@ namespace {
 
 const QColor verde(40, 160, 60);
 
-class Fondo : public QWidget {
-public:
-    Fondo() : QWidget(nullptr, Qt::FramelessWindowHint) {}
-    int clics = 0;
-
-protected:
-    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), verde); }
-    void mousePressEvent(QMouseEvent*) override { ++clics; }
-};
-
-QColor enPantalla(QPoint p) {
-    QScreen* s = QGuiApplication::primaryScreen();
-    return s ? s->grabWindow(0, p.x(), p.y(), 1, 1).toImage().pixelColor(0, 0) : QColor();
-}
-
-bool parecido(const QColor& a, const QColor& b, int tolerancia = 12) {
-    return std::abs(a.red() - b.red()) <= tolerancia && std::abs(a.green() - b.green()) <= tolerancia &&
-           std::abs(a.blue() - b.blue()) <= tolerancia;
-}
-
-// Shows a plain window at `donde`; a window manager may first place it by its own rules, then
-// it is moved where it belongs.
-void ponerEn(QWidget& w, const QRect& donde) {
-    w.setGeometry(donde);
-    w.show();
-    ASSERT_TRUE(pruebas::esperarHasta([&] { return w.windowHandle() && w.windowHandle()->isExposed(); }, 20000));
-    ASSERT_TRUE(pruebas::esperarHasta(
-        [&] {
-            if (w.geometry() != donde) w.setGeometry(donde);
-            return w.geometry() == donde;
-        },
-        20000));
-    pruebas::girar(200);
-}
+using pruebas::enPantalla;
+using pruebas::parecido;
 
 enum class Cual { dudas, agentes };
 
@@ -107,8 +73,8 @@ TEST_P(TarjetaEnEscritorio, AlrededorSeVeYSePulsaLoDeDebajo) {
     ASSERT_TRUE(pantalla);
     const QRect zona(pantalla->geometry().center() - QPoint(ventana->width() / 2 + 60, ventana->height() / 2 + 60),
                      ventana->size() + QSize(120, 120));
-    Fondo fondo;
-    ponerEn(fondo, zona);
+    pruebas::Fondo fondo(verde);
+    ASSERT_TRUE(pruebas::ponerEn(fondo, zona));
     ventana->move(zona.topLeft() + QPoint(60, 60));
     ventana->show();
     ASSERT_TRUE(pruebas::esperarHasta([&] { return ventana->windowHandle() && ventana->windowHandle()->isExposed(); }, 20000));
@@ -124,10 +90,7 @@ TEST_P(TarjetaEnEscritorio, AlrededorSeVeYSePulsaLoDeDebajo) {
     const QPoint esquina = marco.topLeft() + QPoint(2, 2);
     EXPECT_TRUE(pruebas::esperarHasta([&] { return parecido(enPantalla(esquina), verde); }, 10000))
         << enPantalla(esquina).name().toStdString();
-    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(esquina.x()),
-                                                             QString::number(esquina.y()), QStringLiteral("click"),
-                                                             QStringLiteral("1")}),
-              0);
+    ASSERT_TRUE(pruebas::clic(esquina));
     EXPECT_TRUE(pruebas::esperarHasta([&] { return fondo.clics == 1; }, 10000));
     // The glass: the card.
     const QPoint medio(marco.center().x(), marco.top() + 30);

@@ -3,6 +3,7 @@
 // never a black box), where clicks land, where the island stands, and which moves it remembers.
 #include "comun/Ayudas.h"
 #include "comun/EscritorioX11.h"
+#include "comun/PantallaX11.h"
 #include "compartido/Instantanea.h"
 #include "plataforma/Compositor.h"
 #include "plataforma/Preferencias.h"
@@ -15,9 +16,6 @@
 #include <QApplication>
 #include <QCursor>
 #include <QImage>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QProcess>
 #include <QScreen>
 #include <QWindow>
 #include <gtest/gtest.h>
@@ -27,50 +25,12 @@ namespace {
 const QString claveSitio = QStringLiteral("zentu.isla.sitio");
 const QColor verde(40, 160, 60);
 
-// A plain window of one colour under the island, counting the clicks it gets.
-class Fondo : public QWidget {
-public:
-    Fondo() : QWidget(nullptr, Qt::FramelessWindowHint) {}
-    int clics = 0;
-
-protected:
-    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), verde); }
-    void mousePressEvent(QMouseEvent*) override { ++clics; }
-};
-
-bool xdotool(const QStringList& argumentos) { return QProcess::execute(QStringLiteral("xdotool"), argumentos) == 0; }
-
-bool clic(QPoint p) {
-    return xdotool({QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y()), QStringLiteral("click"),
-                    QStringLiteral("1")});
-}
-
-QColor enPantalla(QPoint p) {
-    QScreen* s = QGuiApplication::primaryScreen();
-    return s ? s->grabWindow(0, p.x(), p.y(), 1, 1).toImage().pixelColor(0, 0) : QColor();
-}
-
-bool parecido(const QColor& a, const QColor& b, int tolerancia = 12) {
-    return std::abs(a.red() - b.red()) <= tolerancia && std::abs(a.green() - b.green()) <= tolerancia &&
-           std::abs(a.blue() - b.blue()) <= tolerancia;
-}
+using pruebas::clic;
+using pruebas::enPantalla;
+using pruebas::parecido;
+using pruebas::xdotool;
 
 std::string texto(const QColor& c) { return c.name().toStdString(); }
-
-// Shows a plain window at `donde`; a window manager may first place it by its own rules, then
-// it is moved where it belongs.
-void ponerEn(QWidget& w, const QRect& donde) {
-    w.setGeometry(donde);
-    w.show();
-    ASSERT_TRUE(pruebas::esperarHasta([&] { return w.windowHandle() && w.windowHandle()->isExposed(); }, 20000));
-    ASSERT_TRUE(pruebas::esperarHasta(
-        [&] {
-            if (w.geometry() != donde) w.setGeometry(donde);
-            return w.geometry() == donde;
-        },
-        20000));
-    pruebas::girar(200);
-}
 
 void mostrarYEsperar(QWidget& w) {
     w.show();
@@ -116,8 +76,8 @@ TEST_P(Forma, AlrededorSeVeYSePulsaLoDeDebajo) {
     isla.cambiarEscala(1.4);
     isla.colocar();
 
-    Fondo fondo;
-    ponerEn(fondo, isla.geometry().adjusted(-60, 0, 60, 400));
+    pruebas::Fondo fondo(verde);
+    ASSERT_TRUE(pruebas::ponerEn(fondo, isla.geometry().adjusted(-60, 0, 60, 400)));
     mostrarYEsperar(isla);
     pruebas::girar(800);  // the pill's appearing spring
 
