@@ -1,10 +1,9 @@
 // The real island window and the real chat window on the X server: the open chat follows the
 // island when the owner drags it and when its scale changes.
-#include "Falsos.h"
+#include "ConVentanas.h"
 
 #include "comun/Ayudas.h"
 #include "plataforma/Preferencias.h"
-#include "zentu/app/EntornoEscritorio.h"
 #include "zentu/chat/PanelChat.h"
 #include "zentu/isla/Ventana.h"
 
@@ -16,23 +15,8 @@
 
 namespace {
 
-// Fakes everywhere except the two windows, which are the desktop's own.
-class ConVentanas : public falsos::Entorno {
-public:
-    std::unique_ptr<PuertoIsla> crearIsla(EstadoVoz& voz, AccionesIsla a) override {
-        return escritorio.crearIsla(voz, std::move(a));
-    }
-    std::unique_ptr<PuertoPanelChat> crearPanelChat(PuertoChat& c, std::function<void()> cerrar) override {
-        return escritorio.crearPanelChat(c, std::move(cerrar));
-    }
-    EntornoEscritorio escritorio;
-};
-
-template <typename T> T* ventana() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* v = qobject_cast<T*>(w)) return v;
-    return nullptr;
-}
+using falsos::ConVentanas;
+using falsos::ventana;
 
 TEST(X11Chat, ElChatSigueALaIsla) {
     Preferencias::almacen().clear();

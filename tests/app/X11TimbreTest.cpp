@@ -1,46 +1,32 @@
 // A call that rings while the owner types in the chat, on a real X server with a real window
 // manager (openbox): the real island and chat windows over the real chat model and the stand-in
 // service. The ring shows the island without taking the keyboard: Enter sends what was typed.
-#include "Falsos.h"
+#include "ConVentanas.h"
 
 #include "comun/Ayudas.h"
 #include "comun/EscritorioX11.h"
+#include "comun/PantallaX11.h"
 #include "comun/ServicioSimulado.h"
 #include "plataforma/Preferencias.h"
-#include "zentu/app/EntornoEscritorio.h"
 #include "zentu/chat/PanelChat.h"
 #include "zentu/isla/Ventana.h"
 
 #include <QApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
 #include <gtest/gtest.h>
 
 namespace {
 
+using falsos::ventana;
 using pruebas::esperarHasta;
+using pruebas::xdotool;
 
-// Fakes everywhere except the windows and the chat model, which are the desktop's own.
-class ConVentanas : public falsos::Entorno {
+// The real chat model besides the two windows.
+class ConVentanasYChat : public falsos::ConVentanas {
 public:
-    std::unique_ptr<PuertoIsla> crearIsla(EstadoVoz& voz, AccionesIsla a) override {
-        return escritorio.crearIsla(voz, std::move(a));
-    }
     std::unique_ptr<PuertoChat> crearChat(CanalEnVivo& canal) override { return escritorio.crearChat(canal); }
-    std::unique_ptr<PuertoPanelChat> crearPanelChat(PuertoChat& c, std::function<void()> cerrar) override {
-        return escritorio.crearPanelChat(c, std::move(cerrar));
-    }
-    EntornoEscritorio escritorio;
 };
-
-template <typename T> T* ventana() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* v = qobject_cast<T*>(w)) return v;
-    return nullptr;
-}
-
-bool xdotool(const QStringList& argumentos) { return QProcess::execute(QStringLiteral("xdotool"), argumentos) == 0; }
 
 // The texts the program sent to the chat through the live channel.
 QStringList enviados(ServicioSimulado& servicio) {
@@ -63,7 +49,7 @@ TEST(X11Timbre, SuenaMientrasElDuenoEscribeYEnterEnviaElTexto) {
     ServicioSimulado servicio;
     ASSERT_TRUE(servicio.arrancar(0, {"--ping-intervalo", "600000", "--ping-espera", "600000"}));
 
-    ConVentanas e;
+    ConVentanasYChat e;
     e.canalReal = true;
     e.guardada = Cuenta{servicio.url(), QStringLiteral("token-bueno"), QStringLiteral("dueno@negocio.mx"),
                         QStringLiteral("Negocio")};
