@@ -4,6 +4,7 @@
 #include "Falsos.h"
 
 #include "comun/Ayudas.h"
+#include "comun/Dunst.h"
 #include "comun/ServicioSimulado.h"
 #include "plataforma/Notificaciones.h"
 #include "plataforma/Preferencias.h"
@@ -16,9 +17,7 @@
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QLineEdit>
-#include <QProcess>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -26,13 +25,6 @@
 using pruebas::esperarHasta;
 
 namespace {
-
-QString dunstctl(const QStringList& argumentos) {
-    QProcess p;
-    p.start(QStringLiteral("dunstctl"), argumentos);
-    p.waitForFinished(5000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
 
 // The real pending store (and so the real notifications) behind the fake desktop.
 class ConAvisosReales : public falsos::Entorno {
@@ -49,7 +41,7 @@ public:
 }  // namespace
 
 TEST(X11Respuesta, ResponderSinCampoEnElAvisoAbreUnaTarjeta) {
-    if (QStandardPaths::findExecutable(QStringLiteral("dunst")).isEmpty()) GTEST_SKIP() << "sin dunst";
+    if (!pruebas::Dunst::instalado()) GTEST_SKIP() << "sin dunst";
     auto* bus = QDBusConnection::sessionBus().interface();
     ASSERT_TRUE(bus);
     if (bus->isServiceRegistered(QString::fromLatin1(Notificaciones::kServicio)))
@@ -69,18 +61,8 @@ TEST(X11Respuesta, ResponderSinCampoEnElAvisoAbreUnaTarjeta) {
         ASSERT_TRUE(c.open(QIODevice::WriteOnly));
         c.write("[global]\n    dmenu = " + elegir.toUtf8() + "\n");
     }
-    QProcess dunst;
-    dunst.start(QStringLiteral("dunst"), {QStringLiteral("-config"), carpeta.filePath(QStringLiteral("dunstrc"))});
-    ASSERT_TRUE(dunst.waitForStarted(5000));
-    struct Parar {
-        QProcess& p;
-        ~Parar() {
-            p.terminate();
-            p.waitForFinished(5000);
-        }
-    } parar{dunst};
-    ASSERT_TRUE(esperarHasta(
-        [&] { return bus->isServiceRegistered(QString::fromLatin1(Notificaciones::kServicio)).value(); }, 10000));
+    pruebas::Dunst dunst;
+    ASSERT_TRUE(dunst.arrancar(carpeta.filePath(QStringLiteral("dunstrc"))));
 
     Preferencias::almacen().clear();
     Preferencias::almacen().setValue(QStringLiteral("zentu.resumenManana"), false);
@@ -99,8 +81,8 @@ TEST(X11Respuesta, ResponderSinCampoEnElAvisoAbreUnaTarjeta) {
 
     servicio.emitir("consultas:nueva",
                     QJsonArray{QJsonObject{{"id", 17}, {"agente", "agente_ventas"}, {"pregunta", "¿Le hago descuento?"}}});
-    ASSERT_TRUE(esperarHasta([] { return dunstctl({"count", "displayed"}) == "1"; }, 10000));
-    dunstctl({"context"});
+    ASSERT_TRUE(esperarHasta([] { return pruebas::Dunst::ctl({"count", "displayed"}) == "1"; }, 10000));
+    pruebas::Dunst::ctl({"context"});
 
     ASSERT_TRUE(esperarHasta([&] { return app->tarjeta && app->tarjeta->isVisible(); }, 10000));
     auto* tarjeta = app->tarjeta->findChild<VentanaRespuesta*>();

@@ -2,36 +2,22 @@
 #include "plataforma/Notificaciones.h"
 
 #include "comun/Ayudas.h"
+#include "comun/Dunst.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QProcess>
-#include <QStandardPaths>
 #include <gtest/gtest.h>
 
 using pruebas::esperar;
 using pruebas::esperarHasta;
 
-namespace {
-
-QString dunstctl(const QStringList& argumentos) {
-    QProcess p;
-    p.start(QStringLiteral("dunstctl"), argumentos);
-    p.waitForFinished(5000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
-
-}  // namespace
-
 TEST(X11Notificaciones, DunstMuestraReemplazaCierraYDevuelveElToque) {
-    if (QStandardPaths::findExecutable("dunst").isEmpty()) GTEST_SKIP() << "sin dunst";
+    if (!pruebas::Dunst::instalado()) GTEST_SKIP() << "sin dunst";
     auto* bus = QDBusConnection::sessionBus().interface();
     ASSERT_TRUE(bus);
     if (bus->isServiceRegistered(Notificaciones::kServicio)) GTEST_SKIP() << "ya hay un servidor de avisos";
-    QProcess dunst;
-    dunst.start(QStringLiteral("dunst"), {});
-    ASSERT_TRUE(dunst.waitForStarted(5000));
-    ASSERT_TRUE(esperarHasta([&] { return bus->isServiceRegistered(Notificaciones::kServicio).value(); }, 10000));
+    pruebas::Dunst dunst;
+    ASSERT_TRUE(dunst.arrancar());
 
     Notificaciones n;
     EXPECT_EQ(esperar(n.autorizar()), std::nullopt);
@@ -52,20 +38,17 @@ TEST(X11Notificaciones, DunstMuestraReemplazaCierraYDevuelveElToque) {
     ASSERT_TRUE(esperar(n.publicar(a)));
     a.cuerpo = "Otra vez";
     ASSERT_TRUE(esperar(n.publicar(a)));
-    ASSERT_TRUE(esperarHasta([] { return dunstctl({"count", "displayed"}) == "1"; }, 5000));
+    ASSERT_TRUE(esperarHasta([] { return pruebas::Dunst::ctl({"count", "displayed"}) == "1"; }, 5000));
 
     n.retirar("q");
-    ASSERT_TRUE(esperarHasta([] { return dunstctl({"count", "displayed"}) == "0"; }, 5000));
+    ASSERT_TRUE(esperarHasta([] { return pruebas::Dunst::ctl({"count", "displayed"}) == "0"; }, 5000));
 
     a.identificador = "r";
     ASSERT_TRUE(esperar(n.publicar(a)));
-    ASSERT_TRUE(esperarHasta([] { return dunstctl({"count", "displayed"}) == "1"; }, 5000));
-    dunstctl({"action", "0"});
+    ASSERT_TRUE(esperarHasta([] { return pruebas::Dunst::ctl({"count", "displayed"}) == "1"; }, 5000));
+    pruebas::Dunst::ctl({"action", "0"});
     ASSERT_TRUE(esperarHasta([&] { return !respuestas.empty(); }, 5000));
     EXPECT_EQ(respuestas[0].identificador, "r");
     EXPECT_EQ(respuestas[0].accion, Notificaciones::kTocar);
     EXPECT_EQ(respuestas[0].datos.value("id"), "15551234567");
-
-    dunst.terminate();
-    dunst.waitForFinished(5000);
 }
