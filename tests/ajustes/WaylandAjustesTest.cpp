@@ -6,6 +6,7 @@
 
 #include "comun/Ayudas.h"
 #include "comun/PortalSimulado.h"
+#include "comun/SesionWayland.h"
 #include "plataforma/Preferencias.h"
 #include "plataforma/Privacidad.h"
 #include "plataforma/TeclasGlobales.h"
@@ -46,20 +47,11 @@ QStringList textos(const QWidget* panel) {
     return t;
 }
 
-class Wayland : public ::testing::Test {
+class Wayland : public pruebas::SesionWayland {
 protected:
-    static void SetUpTestSuite() {
-        bus_ = new pruebas::BusPrivado;
-        bus_->usarComoSesion();
-        qputenv("XDG_SESSION_TYPE", "wayland");
-        qputenv("WAYLAND_DISPLAY", "zentu-prueba-sin-compositor");
-    }
-    static void TearDownTestSuite() {
-        delete bus_;
-        bus_ = nullptr;
-    }
     void SetUp() override {
-        ASSERT_FALSE(bus_->direccion().isEmpty()) << "dbus-daemon no arrancó";
+        SesionWayland::SetUp();
+        if (HasFatalFailure()) return;
         Privacidad::usar(&sistema);
         for (int i = 1; i <= 5; ++i) Preferencias::almacen().remove(QStringLiteral("zentu.atajo.%1").arg(i));
         atajos = std::make_unique<Atajos>(teclas);
@@ -89,7 +81,6 @@ protected:
         EXPECT_TRUE(vista->grab().toImage().save(carpeta + "/" + nombre + ".png"));
     }
 
-    static inline pruebas::BusPrivado* bus_ = nullptr;
     ConMicrofono sistema;
     TeclasDeXWayland teclas;
     RelojVirtual reloj;

@@ -5,6 +5,7 @@
 
 #include "comun/Ayudas.h"
 #include "comun/PortalSimulado.h"
+#include "comun/SesionWayland.h"
 #include "plataforma/CapturaZona.h"
 #include "plataforma/Privacidad.h"
 #include "zentu/isla/Permisos.h"
@@ -21,21 +22,11 @@ namespace {
 
 using Captura = Privacidad::Captura;
 
-class Wayland : public ::testing::Test {
+class Wayland : public pruebas::SesionWayland {
 protected:
-    // Before anything here touches the session bus: it must be this one.
-    static void SetUpTestSuite() {
-        bus_ = new pruebas::BusPrivado;
-        bus_->usarComoSesion();
-        qputenv("XDG_SESSION_TYPE", "wayland");
-        qputenv("WAYLAND_DISPLAY", "zentu-prueba-sin-compositor");
-    }
-    static void TearDownTestSuite() {
-        delete bus_;
-        bus_ = nullptr;
-    }
     void SetUp() override {
-        ASSERT_FALSE(bus_->direccion().isEmpty()) << "dbus-daemon no arrancó";
+        SesionWayland::SetUp();
+        if (HasFatalFailure()) return;
         ASSERT_EQ(Privacidad::actual().sesion(), Privacidad::Sesion::wayland);
     }
 
@@ -48,7 +39,6 @@ protected:
         }
     }
 
-    static inline pruebas::BusPrivado* bus_ = nullptr;
     QObject dueno_;
 };
 
