@@ -4,6 +4,7 @@
 #include "plataforma/AlmacenSecreto.h"
 
 #include "comun/Ayudas.h"
+#include "comun/PortalSimulado.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -101,34 +102,10 @@ TEST(AlmacenSecreto, BorrarQuitaCadaCopiaYSoloLaSuya) {
 
 // A session bus of our own, with no service that D-Bus could start on demand: on it the
 // Secret Service is only there if a test puts one there.
-class BusPrivado {
+class BusPrivado : public pruebas::BusPrivado {
 public:
-    BusPrivado() {
-        QFile conf(carpeta_.filePath("bus.conf"));
-        conf.open(QIODevice::WriteOnly);
-        conf.write(QStringLiteral(
-                       "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                       " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                       "<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
-                       "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                       "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n")
-                       .arg(carpeta_.path())
-                       .toUtf8());
-        conf.close();
-        demonio_.start(QStringLiteral("dbus-daemon"),
-                       {"--config-file=" + conf.fileName(), "--nofork", "--print-address"});
-        if (!demonio_.waitForStarted()) return;
-        while (!demonio_.canReadLine() && demonio_.waitForReadyRead(10000)) {
-        }
-        direccion_ = QString::fromUtf8(demonio_.readLine()).trimmed();
-    }
-    ~BusPrivado() {
-        QDBusConnection::disconnectFromBus(QStringLiteral("privado"));
-        demonio_.terminate();
-        demonio_.waitForFinished(5000);
-    }
-    const QString& direccion() const { return direccion_; }
-    QDBusConnection conexion() const { return QDBusConnection::connectToBus(direccion_, QStringLiteral("privado")); }
+    ~BusPrivado() { QDBusConnection::disconnectFromBus(QStringLiteral("privado")); }
+    QDBusConnection conexion() const { return QDBusConnection::connectToBus(direccion(), QStringLiteral("privado")); }
 
     // Runs one operation of the keychain in a child process whose session bus is this one,
     // turning the event loop meanwhile so that a stand-in service here can answer it.
@@ -136,7 +113,7 @@ public:
         QProcess hijo;
         QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
         entorno.insert("ZENTU_ALMACEN_OPERACION", operacion);
-        entorno.insert("DBUS_SESSION_BUS_ADDRESS", direccion_);
+        entorno.insert("DBUS_SESSION_BUS_ADDRESS", direccion());
         hijo.setProcessEnvironment(entorno);
         hijo.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=AlmacenSecretoHijo.Operar"});
         pruebas::esperarHasta([&] { return hijo.state() == QProcess::NotRunning; }, 60000);
@@ -149,11 +126,6 @@ public:
         const qsizetype i = salida.indexOf("resultado: ");
         return (i < 0 ? salida : salida.mid(i + 11, salida.indexOf('\n', i) - i - 11)).toStdString();
     }
-
-private:
-    QTemporaryDir carpeta_;
-    QProcess demonio_;
-    QString direccion_;
 };
 
 // The child's side: one call, its outcome printed on one line for the parent to compare.
