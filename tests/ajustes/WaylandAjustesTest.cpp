@@ -4,6 +4,8 @@
 // permission or a key that does nothing; once a portal answers, screen capture is in order.
 #include "zentu/ajustes/VistaAjustes.h"
 
+#include "Paneles.h"
+
 #include "comun/Ayudas.h"
 #include "comun/PortalSimulado.h"
 #include "comun/SesionWayland.h"
@@ -31,17 +33,9 @@ public:
     void quitar(quint32) override {}
 };
 
-// The session as it is, except for a microphone, which these panes may take as given.
-class ConMicrofono : public Privacidad {
-public:
-    Estado microfono() override { return Estado::concedido; }
-};
-
-// What the owner reads in a pane: its visible texts.
+// What the owner reads in a pane: its visible texts, buttons' too.
 QStringList textos(const QWidget* panel) {
-    QStringList t;
-    for (const QLabel* l : panel->findChildren<QLabel*>())
-        if (l->isVisibleTo(panel) && !l->text().isEmpty()) t << l->text();
+    QStringList t = etiquetasVisibles(panel);
     for (const QPushButton* b : panel->findChildren<QPushButton*>())
         if (b->isVisibleTo(panel)) t << b->text();
     return t;

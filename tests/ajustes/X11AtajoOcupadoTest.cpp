@@ -4,6 +4,8 @@
 // and stops showing it once the key is ours again.
 #include "zentu/ajustes/VistaAjustes.h"
 
+#include "Paneles.h"
+
 #include "comun/Ayudas.h"
 #include "plataforma/Preferencias.h"
 #include "plataforma/Privacidad.h"
@@ -50,19 +52,6 @@ private:
     xcb_window_t raiz_;
 };
 
-// The session as it is (an X11 one), with a microphone these panes may take as given.
-class ConMicrofono : public Privacidad {
-public:
-    Estado microfono() override { return Estado::concedido; }
-};
-
-QStringList textos(const QWidget* panel) {
-    QStringList t;
-    for (const QLabel* l : panel->findChildren<QLabel*>())
-        if (l->isVisibleTo(panel) && !l->text().isEmpty()) t << l->text();
-    return t;
-}
-
 std::map<QString, QString> ayudas(const QWidget* panel) {
     std::map<QString, QString> a;
     for (const auto* b : panel->findChildren<QAbstractButton*>())
@@ -95,7 +84,7 @@ TEST(X11AtajoOcupado, SeMuestraComoQueNoFuncionaYPorQue) {
         w.show();
         ASSERT_TRUE(pruebas::esperarHasta([&] { return w.permisosVistos() >= 1; }));
         pruebas::girar(50);
-        const QStringList t = textos(w.panelEstado());
+        const QStringList t = etiquetasVisibles(w.panelEstado());
         EXPECT_TRUE(t.contains("Atajos de teclado")) << t.join(" | ").toStdString();
         EXPECT_TRUE(t.contains("el escritorio u otra app ya usa Alt+Espacio")) << t.join(" | ").toStdString();
         EXPECT_FALSE(t.contains("Todo listo en este equipo"));
@@ -125,7 +114,7 @@ TEST(X11AtajoOcupado, SeMuestraComoQueNoFuncionaYPorQue) {
     m.restablecerAtajos();
     ASSERT_TRUE(atajos.registrada(Cual::llamada));
     pruebas::girar(50);
-    const QStringList t = textos(w.panelEstado());
+    const QStringList t = etiquetasVisibles(w.panelEstado());
     EXPECT_TRUE(t.contains("Todo listo en este equipo")) << t.join(" | ").toStdString();
     EXPECT_FALSE(t.contains("Atajos de teclado"));
     EXPECT_EQ(ayudas(w.panelEstado())["Hablar"], "Hablar (Alt+Espacio)");
