@@ -246,10 +246,11 @@ TEST_F(Wayland, ElPortapapelesEnlaza) {
     prueba.start(zentu(), {"--enlazar-portapapeles"});
     ASSERT_TRUE(prueba.waitForStarted(10000));
     ASSERT_TRUE(pruebas::esperarHasta([&] { return prueba.state() == QProcess::NotRunning; }, 30000));
+    const std::string errores = prueba.readAllStandardError().toStdString();
     EXPECT_EQ(prueba.readAllStandardOutput().toStdString(),
               ("ENLAZADA " + servicio.url() + " · dueno@negocio.mx\n").toStdString())
-        << prueba.readAllStandardError().toStdString();
-    EXPECT_EQ(prueba.exitCode(), 0);
+        << errores;
+    EXPECT_EQ(prueba.exitCode(), 0) << errores;
     ASSERT_TRUE(Llavero::leer());
     EXPECT_EQ(Llavero::leer()->token, "token-nuevo");
     soltar(xclip);
