@@ -5,6 +5,9 @@ raiz="$(cd "$(dirname "$0")/.." && pwd)"
 compilacion="${ZENTU_BUILD:-$raiz/build}"
 extra=()
 command -v ccache >/dev/null && extra+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# Paths under the checkout hash the same from any folder it is cloned to, so a second checkout
+# reuses the compiler cache.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$raiz}"
 if [ ! -f "$compilacion/build.ninja" ]; then
   cmake -S "$raiz" -B "$compilacion" -G Ninja -DCMAKE_BUILD_TYPE=Release "${extra[@]}"
 fi
