@@ -70,7 +70,7 @@ protected:
         vacio_ = escritas == 0;
         // The frames are out of our hands now; the owners may schedule more from here.
         for (auto& f : terminados) f();
-        return escritas;
+        return escritas * qint64(sizeof(float));
     }
     qint64 writeData(const char*, qint64) override { return -1; }
 
