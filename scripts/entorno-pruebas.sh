@@ -23,18 +23,86 @@ for _ in $(seq 100); do [ -s "$numero" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$numero")"
 rm -f "$numero"
 
-# Audio: a private PulseAudio with a null sink and a sine source as microphone.
+# Audio: a private sound server with a null sink as speakers ("nulo"), a sine source as
+# microphone ("microfono") and a second null sink whose silent monitor a test can take as a
+# microphone nobody speaks into ("silencio.monitor"). Two servers are used, as on Debian's
+# desktops: PulseAudio, and PipeWire with its pulse server and WirePlumber.
 export PULSE_RUNTIME_PATH="$privado/run/pulse"
 mkdir -p "$PULSE_RUNTIME_PATH" && chmod 700 "$PULSE_RUNTIME_PATH"
-pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
-  --load="module-native-protocol-unix" \
-  --load="module-null-sink sink_name=nulo" \
-  --load="module-sine-source source_name=microfono frequency=440" >/dev/null 2>&1 || echo "[pruebas] sin PulseAudio"
+pids_sonido=()
 
-ctest --test-dir "$ZENTU_BUILD" --output-on-failure -j "$(nproc)" "$@"
-resultado=$?
+esperar_pulse() {
+  for _ in $(seq 100); do pactl info >/dev/null 2>&1 && return 0; sleep 0.1; done
+  return 1
+}
 
-pulseaudio --kill >/dev/null 2>&1 || true
+arrancar_pulseaudio() {
+  pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
+    --load="module-native-protocol-unix" \
+    --load="module-null-sink sink_name=nulo" \
+    --load="module-null-sink sink_name=silencio channels=1" \
+    --load="module-sine-source source_name=microfono frequency=440" >/dev/null 2>&1 || return 1
+  esperar_pulse || return 1
+  pactl set-default-sink nulo && pactl set-default-source microfono
+}
+parar_pulseaudio() {
+  pulseaudio --kill >/dev/null 2>&1 || true
+  for _ in $(seq 100); do pactl info >/dev/null 2>&1 || break; sleep 0.1; done
+}
+
+arrancar_pipewire() {
+  local conf="$XDG_CONFIG_HOME/pipewire/pipewire.conf.d"
+  mkdir -p "$conf"
+  cat >"$conf/zentu-pruebas.conf" <<'CONF'
+context.objects = [
+  { factory = adapter
+    args = { factory.name = support.null-audio-sink node.name = nulo media.class = Audio/Sink
+             audio.position = [ FL FR ] object.linger = true } }
+  { factory = adapter
+    args = { factory.name = support.null-audio-sink node.name = silencio media.class = Audio/Sink
+             audio.position = [ MONO ] object.linger = true } }
+  { factory = adapter
+    args = { factory.name = audiotestsrc library.name = audiotestsrc/libspa-audiotestsrc
+             node.name = microfono media.class = Audio/Source audio.position = [ MONO ]
+             object.linger = true } }
+]
+CONF
+  pipewire >"$privado/pipewire.log" 2>&1 &
+  pids_sonido+=($!)
+  for _ in $(seq 100); do [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && break; sleep 0.1; done
+  wireplumber >"$privado/wireplumber.log" 2>&1 &
+  pids_sonido+=($!)
+  pipewire-pulse >"$privado/pipewire-pulse.log" 2>&1 &
+  pids_sonido+=($!)
+  esperar_pulse || return 1
+  # WirePlumber finds the nodes a moment after it starts.
+  for _ in $(seq 100); do pactl list short sources 2>/dev/null | grep -q microfono && break; sleep 0.1; done
+  pactl set-default-sink nulo && pactl set-default-source microfono
+}
+parar_pipewire() {
+  for pid in "${pids_sonido[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids_sonido[@]}"; do wait "$pid" 2>/dev/null || true; done
+  pids_sonido=()
+}
+
+# Every test runs under PulseAudio; the tests labelled "sonido" run again under PipeWire.
+# ZENTU_SERVIDORES_SONIDO chooses (e.g. "pipewire" alone).
+resultado=0
+for servidor in ${ZENTU_SERVIDORES_SONIDO:-pulseaudio pipewire}; do
+  export ZENTU_SERVIDOR_SONIDO="$servidor"
+  filtro=()
+  [ "$servidor" = pipewire ] && [ "${ZENTU_SERVIDORES_SONIDO:-}" != pipewire ] && filtro=(-L sonido)
+  if ! "arrancar_$servidor"; then
+    echo "[pruebas] no arrancó $servidor"
+    resultado=1
+    # Without its server the sound tests fail; the rest still runs in the first pass.
+    if [ "${#filtro[@]}" -gt 0 ]; then "parar_$servidor"; continue; fi
+  fi
+  echo "[pruebas] servidor de sonido: $servidor"
+  ctest --test-dir "$ZENTU_BUILD" --output-on-failure -j "$(nproc)" "${filtro[@]}" "$@" || resultado=1
+  "parar_$servidor"
+done
+
 kill "$pid_x" 2>/dev/null || true
 rm -rf "$privado"
 exit $resultado

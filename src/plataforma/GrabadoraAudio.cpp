@@ -2,12 +2,13 @@
 
 #include "plataforma/CodificadorAac.h"
 
-#include <QAudioDevice>
-#include <QAudioFormat>
-#include <QAudioSource>
-#include <QIODevice>
-#include <QMediaDevices>
+#include "plataforma/FlujoSonido.h"
+
+#include <QMetaObject>
+#include <QObject>
+#include <atomic>
 #include <cmath>
+#include <mutex>
 #include <vector>
 
 float GrabadoraAudio::potencia(const float* muestras, qsizetype n) {
@@ -21,34 +22,48 @@ float GrabadoraAudio::potencia(const float* muestras, qsizetype n) {
 
 namespace {
 
-class GrabadoraQt final : public GrabadoraAudio {
+class GrabadoraDelServidor final : public GrabadoraAudio {
 public:
-    ~GrabadoraQt() override { detener(); }
+    ~GrabadoraDelServidor() override { detener(); }
 
     std::optional<QString> grabar(const QString& ruta) override {
         detener();
-        const QAudioDevice microfono = QMediaDevices::defaultAudioInput();
-        if (microfono.isNull()) return QStringLiteral("no hay ningún micrófono");
-        QAudioFormat formato;
-        formato.setSampleRate(CodificadorAac::kFrecuencia);
-        formato.setChannelCount(1);
-        formato.setSampleFormat(QAudioFormat::Float);
-        if (!microfono.isFormatSupported(formato))
-            return QStringLiteral("el micrófono no da 16 kHz mono en coma flotante");
         if (auto fallo = codificador_.abrir(ruta)) return fallo;
-        fuente_ = std::make_unique<QAudioSource>(microfono, formato);
-        entrada_ = fuente_->start();
-        if (!entrada_ || fuente_->error() != QAudio::NoError) {
-            fuente_.reset();
-            entrada_ = nullptr;
-            codificador_.cerrar();
-            return QStringLiteral("el micrófono no quiso empezar");
-        }
         potencia_ = kSilencio;
         suma_ = 0;
         cuantas_ = 0;
-        // Everything the microphone delivers goes to the file at once; the meter only sums.
-        QObject::connect(entrada_, &QIODevice::readyRead, entrada_, [this] { tomar(); });
+        {
+            std::lock_guard<std::mutex> l(cerrojo_);
+            llegadas_.clear();
+        }
+        receptor_ = std::make_unique<QObject>();
+        QObject* receptor = receptor_.get();
+        auto* yo = this;
+        std::atomic<bool>* avisado = &avisado_;
+        avisado_ = false;
+        QString error;
+        // What the microphone delivers is encoded on the main thread as it comes; the meter only
+        // sums. The receiver dies before this object, and the stream before the receiver, so
+        // nothing posted here outlives them.
+        microfono_ = FlujoSonido::grabar(
+            {QStringLiteral("Micrófono de Zentu"), CodificadorAac::kFrecuencia, 1, 20},
+            [yo, receptor, avisado](const float* d, size_t n) {
+                {
+                    std::lock_guard<std::mutex> l(yo->cerrojo_);
+                    yo->llegadas_.insert(yo->llegadas_.end(), d, d + n);
+                }
+                if (!avisado->exchange(true))
+                    QMetaObject::invokeMethod(receptor, [yo] { yo->tomar(); }, Qt::QueuedConnection);
+            },
+            [yo, receptor](const QString& motivo) {
+                QMetaObject::invokeMethod(receptor, [yo, motivo] { yo->perdido(motivo); }, Qt::QueuedConnection);
+            },
+            &error);
+        if (!microfono_) {
+            receptor_.reset();
+            codificador_.cerrar();
+            return error;
+        }
         return std::nullopt;
     }
 
@@ -64,11 +79,10 @@ public:
     float potenciaMedia() const override { return potencia_; }
 
     std::optional<QString> detener() override {
-        if (!fuente_) return std::nullopt;
+        if (!receptor_) return std::nullopt;
+        microfono_.reset();  // its thread ends here: nothing arrives any more
         tomar();
-        fuente_->stop();
-        fuente_.reset();
-        entrada_ = nullptr;
+        receptor_.reset();   // and whatever it had posted goes with it
         auto fallo = codificador_.cerrar();
         if (falloAlEscribir_) fallo = falloAlEscribir_;
         falloAlEscribir_.reset();
@@ -77,20 +91,30 @@ public:
 
 private:
     void tomar() {
-        if (!entrada_) return;
-        const QByteArray bytes = entrada_->readAll();
-        const qsizetype n = bytes.size() / qsizetype(sizeof(float));
-        if (n <= 0) return;
-        const auto* m = reinterpret_cast<const float*>(bytes.constData());
-        for (qsizetype i = 0; i < n; ++i) suma_ += double(m[i]) * m[i];
-        cuantas_ += n;
-        if (!falloAlEscribir_) falloAlEscribir_ = codificador_.agregar(m, n);
+        avisado_ = false;
+        std::vector<float> m;
+        {
+            std::lock_guard<std::mutex> l(cerrojo_);
+            m.swap(llegadas_);
+        }
+        if (m.empty()) return;
+        for (float x : m) suma_ += double(x) * x;
+        cuantas_ += qsizetype(m.size());
+        if (!falloAlEscribir_) falloAlEscribir_ = codificador_.agregar(m.data(), qsizetype(m.size()));
     }
 
-    std::unique_ptr<QAudioSource> fuente_;
+    void perdido(const QString& motivo) {
+        if (!microfono_) return;
+        if (alFallar) alFallar(motivo);
+    }
+
+    std::mutex cerrojo_;
+    std::vector<float> llegadas_;
+    std::atomic<bool> avisado_{false};
+    std::unique_ptr<FlujoSonido> microfono_;
+    std::unique_ptr<QObject> receptor_;
     double suma_ = 0;
     qsizetype cuantas_ = 0;
-    QIODevice* entrada_ = nullptr;
     CodificadorAac codificador_;
     float potencia_ = kSilencio;
     std::optional<QString> falloAlEscribir_;
@@ -98,4 +122,4 @@ private:
 
 }  // namespace
 
-std::unique_ptr<GrabadoraAudio> GrabadoraAudio::delSistema() { return std::make_unique<GrabadoraQt>(); }
+std::unique_ptr<GrabadoraAudio> GrabadoraAudio::delSistema() { return std::make_unique<GrabadoraDelServidor>(); }

@@ -1,16 +1,22 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
 // A metered recorder: the session's default microphone, 16 kHz mono, encoded as AAC into an
-// .m4a file while it records. Main thread only.
+// .m4a file while it records. It holds the microphone only between `grabar()` and `detener()`.
+// Main thread only.
 class GrabadoraAudio {
 public:
     static constexpr float kSilencio = -160.0f;
 
     virtual ~GrabadoraAudio() = default;
+
+    // The sound server dropped the microphone while recording (told on the main thread, once;
+    // `detener()` still finishes what was recorded).
+    std::function<void(const QString& motivo)> alFallar;
 
     // Starts writing `ruta`; the reason when the microphone or the file cannot be used.
     virtual std::optional<QString> grabar(const QString& ruta) = 0;

@@ -1,131 +1,127 @@
 #include "plataforma/SalidaAudio.h"
 
-#include <QAudioDevice>
-#include <QAudioFormat>
-#include <QAudioSink>
-#include <QIODevice>
-#include <QMediaDevices>
+#include "plataforma/FlujoSonido.h"
+#include "plataforma/Registro.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <QTimer>
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <mutex>
 
 namespace {
 
-// The queue the sink pulls from. It hands out whatever is queued and reports nothing when the
-// queue is empty, so the sink idles instead of streaming silence.
-class Cola : public QIODevice {
+// The queue the stream pulls from, shared by the main thread and the stream's thread. It hands
+// out whatever is queued and nothing when it is empty, so the server stops the stream.
+class Cola {
 public:
-    using QIODevice::QIODevice;
-
     void anadir(std::vector<float> muestras) {
-        if (muestras.empty()) return;
-        total_ += static_cast<qint64>(muestras.size());
+        std::lock_guard<std::mutex> l(cerrojo_);
+        total_ += qint64(muestras.size());
         bloques_.push_back(std::move(muestras));
-        Q_EMIT readyRead();
     }
-    qint64 pendientes() const { return total_ - posicion_; }
-
-    bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override {
-        return pendientes() * qint64(sizeof(float)) + QIODevice::bytesAvailable();
+    qint64 pendientes() const {
+        std::lock_guard<std::mutex> l(cerrojo_);
+        return total_ - posicion_;
     }
-
-protected:
-    qint64 readData(char* datos, qint64 maximo) override {
-        qint64 escritos = 0;
-        const qint64 cabenMuestras = maximo / qint64(sizeof(float));
-        qint64 falta = cabenMuestras;
-        while (falta > 0 && !bloques_.empty()) {
+    void vaciar() {
+        std::lock_guard<std::mutex> l(cerrojo_);
+        bloques_.clear();
+        enBloque_ = 0;
+        posicion_ = total_;
+    }
+    size_t tomar(float* destino, size_t caben) {
+        std::lock_guard<std::mutex> l(cerrojo_);
+        size_t escritas = 0;
+        while (escritas < caben && !bloques_.empty()) {
             const auto& bloque = bloques_.front();
-            const qint64 quedan = static_cast<qint64>(bloque.size()) - enBloque_;
-            const qint64 n = std::min(quedan, falta);
-            std::memcpy(datos + escritos, bloque.data() + enBloque_, size_t(n) * sizeof(float));
-            escritos += n * qint64(sizeof(float));
-            falta -= n;
+            const size_t n = std::min(bloque.size() - enBloque_, caben - escritas);
+            std::memcpy(destino + escritas, bloque.data() + enBloque_, n * sizeof(float));
+            escritas += n;
             enBloque_ += n;
-            posicion_ += n;
-            if (enBloque_ == static_cast<qint64>(bloque.size())) {
+            posicion_ += qint64(n);
+            if (enBloque_ == bloque.size()) {
                 bloques_.pop_front();
                 enBloque_ = 0;
             }
         }
-        return escritos;
+        return escritas;
     }
-    qint64 writeData(const char*, qint64) override { return -1; }
 
 private:
+    mutable std::mutex cerrojo_;
     std::deque<std::vector<float>> bloques_;
-    qint64 enBloque_ = 0;
+    size_t enBloque_ = 0;
     qint64 total_ = 0;
     qint64 posicion_ = 0;
 };
 
-QString describir(QAudio::Error error) {
-    switch (error) {
-    case QAudio::OpenError: return QStringLiteral("no se pudo abrir la salida de audio");
-    case QAudio::IOError: return QStringLiteral("error de escritura en la salida de audio");
-    case QAudio::UnderrunError: return QStringLiteral("la salida de audio se quedó sin datos");
-    case QAudio::FatalError: return QStringLiteral("la salida de audio falló");
-    case QAudio::NoError: break;
-    }
-    return QStringLiteral("error desconocido de la salida de audio");
-}
-
-class SalidaQt final : public SalidaAudio {
+class SalidaDelServidor final : public SalidaAudio {
 public:
-    explicit SalidaQt(QObject* padre) : SalidaAudio(padre) {}
-    ~SalidaQt() override { cerrar(); }
+    explicit SalidaDelServidor(QObject* padre) : SalidaAudio(padre) {
+        cierre_.setSingleShot(true);
+        connect(&cierre_, &QTimer::timeout, this, [this] { cerrarSiCallada(); });
+    }
+    ~SalidaDelServidor() override { cerrar(); }
 
     std::optional<QString> encolar(std::vector<float> muestras) override {
-        if (auto fallo = arrancar()) return fallo;
-        cola_->anadir(std::move(muestras));
+        if (muestras.empty()) return std::nullopt;
+        if (!flujo_) {
+            QString error;
+            QPointer<SalidaDelServidor> yo(this);
+            Cola* cola = &cola_;
+            flujo_ = FlujoSonido::reproducir(
+                {QStringLiteral("Sonidos de Zentu"), frecuencia, 1, 50},
+                [cola](float* d, size_t n) { return cola->tomar(d, n); },
+                [yo](const QString& motivo) {
+                    // Told on the stream's thread; the output is dropped on ours.
+                    QMetaObject::invokeMethod(yo.data(), [yo, motivo] { if (yo) yo->perdida(motivo); },
+                                              Qt::QueuedConnection);
+                },
+                &error);
+            if (!flujo_) return error;
+        }
+        cola_.anadir(std::move(muestras));
+        flujo_->despertar();
+        programarCierre();
         return std::nullopt;
     }
 
-    qint64 pendientes() const override { return cola_ ? cola_->pendientes() : 0; }
+    qint64 pendientes() const override { return flujo_ ? cola_.pendientes() : 0; }
 
 private:
-    // Opens the output unless it is already open and healthy.
-    std::optional<QString> arrancar() {
-        if (salida_ && salida_->state() != QAudio::StoppedState) return std::nullopt;
-        cerrar();
-
-        const QAudioDevice dispositivo = QMediaDevices::defaultAudioOutput();
-        if (dispositivo.isNull()) return QStringLiteral("no hay ninguna salida de audio");
-        QAudioFormat formato;
-        formato.setSampleRate(frecuencia);
-        formato.setChannelCount(1);
-        formato.setSampleFormat(QAudioFormat::Float);
-        if (!dispositivo.isFormatSupported(formato))
-            return QStringLiteral("la salida de audio no admite 44100 Hz mono en coma flotante");
-
-        cola_ = new Cola(this);
-        cola_->open(QIODevice::ReadOnly);
-        salida_ = new QAudioSink(dispositivo, formato, this);
-        salida_->start(cola_);
-        if (salida_->error() != QAudio::NoError && salida_->state() == QAudio::StoppedState) {
-            const QString motivo = describir(salida_->error());
-            cerrar();
-            return motivo;
+    // Closes the stream a moment after the last queued frame should have been heard.
+    void programarCierre() {
+        const qint64 ms = cola_.pendientes() * 1000 / frecuencia;
+        cierre_.start(int(std::min<qint64>(ms, 60000)) + kGraciaMs);
+    }
+    void cerrarSiCallada() {
+        if (cola_.pendientes() > 0) {
+            programarCierre();
+            return;
         }
-        return std::nullopt;
+        cerrar();
     }
-
-    // The sink still refers to its queue, so it goes first.
+    void perdida(const QString& motivo) {
+        Registro::escribir(QStringLiteral("[sonidos] se perdió la salida de audio: ") + motivo);
+        cerrar();
+    }
     void cerrar() {
-        if (salida_) salida_->stop();
-        delete salida_;
-        salida_ = nullptr;
-        delete cola_;
-        cola_ = nullptr;
+        cierre_.stop();
+        flujo_.reset();  // nothing pulls from the queue once this returns
+        cola_.vaciar();
     }
 
-    QAudioSink* salida_ = nullptr;
-    Cola* cola_ = nullptr;
+    static constexpr int kGraciaMs = 600;  // the server's buffer, and a cue that follows closely
+    Cola cola_;
+    std::unique_ptr<FlujoSonido> flujo_;
+    QTimer cierre_;
 };
 
 }  // namespace
 
 std::unique_ptr<SalidaAudio> SalidaAudio::delSistema() {
-    return std::make_unique<SalidaQt>(nullptr);
+    return std::make_unique<SalidaDelServidor>(nullptr);
 }

@@ -8,7 +8,8 @@
 
 // One audio output for short cues: mono 32-bit float samples at 44100 Hz, played in the order
 // they were queued (a buffer queued while another still plays follows it instead of mixing).
-// The output opens on the first buffer and then stays open.
+// The output opens on the first buffer and closes once what was queued has been heard, so an
+// idle program holds no stream on the sound server.
 class SalidaAudio : public QObject {
     Q_OBJECT
 public:
@@ -24,6 +25,6 @@ public:
     // Frames queued but not yet handed to the sound server.
     virtual qint64 pendientes() const = 0;
 
-    // The system's default output, through Qt Multimedia (PulseAudio on this platform).
+    // The desktop's sound server (PulseAudio, or PipeWire's pulse server).
     static std::unique_ptr<SalidaAudio> delSistema();
 };

@@ -1,145 +1,124 @@
 #include "plataforma/SalidaVoz.h"
 
-#include <QAudioDevice>
-#include <QAudioFormat>
-#include <QAudioSink>
-#include <QIODevice>
-#include <QMediaDevices>
+#include "plataforma/FlujoSonido.h"
+
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <mutex>
 
 namespace {
 
-// What the sink pulls from: the scheduled buffers, oldest first. Nothing queued means nothing
-// returned, so the sink idles instead of streaming silence.
-class ColaVoz : public QIODevice {
+// What the stream pulls from: the scheduled buffers, oldest first. Shared by the caller's
+// thread (scheduling) and the stream's (pulling), under one lock.
+class ColaVoz {
 public:
     struct Bloque {
         std::vector<float> muestras;
         std::function<void()> alTerminar;
     };
 
-    using QIODevice::QIODevice;
-
     void anadir(Bloque bloque) {
+        std::lock_guard<std::mutex> l(cerrojo_);
         bloques_.push_back(std::move(bloque));
         vacio_ = false;
-        Q_EMIT readyRead();
     }
     void vaciar() {
+        std::lock_guard<std::mutex> l(cerrojo_);
         bloques_.clear();
         enBloque_ = 0;
     }
-    void ponerEscucha(std::function<void(const float*, int)> e) { escucha_ = std::move(e); }
-
-    bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override {
-        qint64 n = 0;
-        for (const auto& b : bloques_) n += qint64(b.muestras.size());
-        return (n - enBloque_) * qint64(sizeof(float)) + QIODevice::bytesAvailable();
+    // Once this returns the previous listener is no longer running and never runs again.
+    void ponerEscucha(std::function<void(const float*, int)> e) {
+        std::lock_guard<std::mutex> l(cerrojo_);
+        escucha_ = std::move(e);
     }
 
-protected:
-    qint64 readData(char* datos, qint64 maximo) override {
-        auto* destino = reinterpret_cast<float*>(datos);
-        const qint64 caben = maximo / qint64(sizeof(float));
-        qint64 escritas = 0;
+    // Fills at most `caben` frames; answers how many. Nothing queued means nothing handed over,
+    // so the server stops the stream instead of playing silence.
+    size_t tomar(float* destino, size_t caben) {
         std::vector<std::function<void()>> terminados;
-        while (escritas < caben && !bloques_.empty()) {
-            auto& bloque = bloques_.front();
-            const qint64 n = std::min(qint64(bloque.muestras.size()) - enBloque_, caben - escritas);
-            std::memcpy(destino + escritas, bloque.muestras.data() + enBloque_, size_t(n) * sizeof(float));
-            escritas += n;
-            enBloque_ += n;
-            if (enBloque_ >= qint64(bloque.muestras.size())) {
-                if (bloque.alTerminar) terminados.push_back(std::move(bloque.alTerminar));
-                bloques_.pop_front();
-                enBloque_ = 0;
+        size_t escritas = 0;
+        {
+            std::lock_guard<std::mutex> l(cerrojo_);
+            while (escritas < caben && !bloques_.empty()) {
+                auto& bloque = bloques_.front();
+                const size_t n = std::min(bloque.muestras.size() - enBloque_, caben - escritas);
+                std::memcpy(destino + escritas, bloque.muestras.data() + enBloque_, n * sizeof(float));
+                escritas += n;
+                enBloque_ += n;
+                if (enBloque_ >= bloque.muestras.size()) {
+                    if (bloque.alTerminar) terminados.push_back(std::move(bloque.alTerminar));
+                    bloques_.pop_front();
+                    enBloque_ = 0;
+                }
             }
-        }
-        if (escucha_) {
-            for (qint64 i = 0; i < escritas; i += SalidaVoz::kBloque)
-                escucha_(destino + i, int(std::min<qint64>(SalidaVoz::kBloque, escritas - i)));
-            if (escritas == 0 && !vacio_) {
-                // The output goes quiet: listeners see one block of silence, as a mixer would give.
-                static const std::vector<float> silencio(SalidaVoz::kBloque, 0.0f);
-                escucha_(silencio.data(), SalidaVoz::kBloque);
+            if (escucha_) {
+                for (size_t i = 0; i < escritas; i += SalidaVoz::kBloque)
+                    escucha_(destino + i, int(std::min<size_t>(SalidaVoz::kBloque, escritas - i)));
+                if (escritas == 0 && !vacio_) {
+                    // The output goes quiet: listeners see one block of silence, as a mixer would give.
+                    static const std::vector<float> silencio(SalidaVoz::kBloque, 0.0f);
+                    escucha_(silencio.data(), SalidaVoz::kBloque);
+                }
             }
+            vacio_ = escritas == 0;
         }
-        vacio_ = escritas == 0;
         // The frames are out of our hands now; the owners may schedule more from here.
         for (auto& f : terminados) f();
-        return escritas * qint64(sizeof(float));
+        return escritas;
     }
-    qint64 writeData(const char*, qint64) override { return -1; }
 
 private:
+    std::mutex cerrojo_;
     std::deque<Bloque> bloques_;
-    qint64 enBloque_ = 0;
+    size_t enBloque_ = 0;
     bool vacio_ = true;
     std::function<void(const float*, int)> escucha_;
 };
 
-class SalidaVozQt final : public SalidaVoz {
+class SalidaVozDelServidor final : public SalidaVoz {
 public:
-    explicit SalidaVozQt(int frecuencia) : frecuencia_(frecuencia) {}
-    ~SalidaVozQt() override { detener(); }
+    explicit SalidaVozDelServidor(int frecuencia) : frecuencia_(frecuencia) {}
+    ~SalidaVozDelServidor() override { detener(); }
 
     std::optional<QString> empezar() override {
         detener();
-        const QAudioDevice dispositivo = QMediaDevices::defaultAudioOutput();
-        if (dispositivo.isNull()) return QStringLiteral("no hay ninguna salida de audio");
-        QAudioFormat formato;
-        formato.setSampleRate(frecuencia_);
-        formato.setChannelCount(1);
-        formato.setSampleFormat(QAudioFormat::Float);
-        if (!dispositivo.isFormatSupported(formato))
-            return QStringLiteral("la salida de audio no admite %1 Hz mono en coma flotante").arg(frecuencia_);
-        cola_ = std::make_unique<ColaVoz>();
-        cola_->ponerEscucha(escucha_);
-        cola_->open(QIODevice::ReadOnly);
-        sink_ = std::make_unique<QAudioSink>(dispositivo, formato);
+        ColaVoz* cola = &cola_;
+        auto fallar = alFallar;
+        QString error;
         // About 0.1 s in the server's hands: short enough for the level to follow the voice.
-        sink_->setBufferSize(frecuencia_ / 10 * qsizetype(sizeof(float)));
-        sink_->start(cola_.get());
-        if (sink_->state() == QAudio::StoppedState && sink_->error() != QAudio::NoError) {
-            detener();
-            return QStringLiteral("no se pudo abrir la salida de audio");
-        }
+        flujo_ = FlujoSonido::reproducir({QStringLiteral("Voz de Zentu"), frecuencia_, 1, 100},
+                                         [cola](float* d, size_t n) { return cola->tomar(d, n); },
+                                         [fallar](const QString& motivo) { if (fallar) fallar(motivo); }, &error);
+        if (!flujo_) return error;
         return std::nullopt;
     }
 
     void programar(std::vector<float> muestras, std::function<void()> alTerminar) override {
-        if (!cola_) return;
-        cola_->anadir({std::move(muestras), std::move(alTerminar)});
+        if (!flujo_) return;
+        cola_.anadir({std::move(muestras), std::move(alTerminar)});
+        flujo_->despertar();
     }
 
     void ponerEscucha(std::function<void(const float*, int)> escucha) override {
-        escucha_ = std::move(escucha);
-        if (cola_) cola_->ponerEscucha(escucha_);
+        cola_.ponerEscucha(std::move(escucha));
     }
     void quitarEscucha() override { ponerEscucha({}); }
 
     void detener() override {
-        if (cola_) {
-            cola_->vaciar();
-            cola_->ponerEscucha({});
-        }
-        if (sink_) sink_->stop();
-        sink_.reset();  // the sink still refers to its queue, so it goes first
-        cola_.reset();
+        flujo_.reset();  // the stream's thread ends here: nothing pulls from the queue any more
+        cola_.vaciar();
     }
 
 private:
     const int frecuencia_;
-    std::function<void(const float*, int)> escucha_;
-    std::unique_ptr<ColaVoz> cola_;
-    std::unique_ptr<QAudioSink> sink_;
+    ColaVoz cola_;
+    std::unique_ptr<FlujoSonido> flujo_;
 };
 
 }  // namespace
 
 std::unique_ptr<SalidaVoz> SalidaVoz::delSistema(int frecuencia) {
-    return std::make_unique<SalidaVozQt>(frecuencia);
+    return std::make_unique<SalidaVozDelServidor>(frecuencia);
 }

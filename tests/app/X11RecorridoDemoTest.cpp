@@ -3,7 +3,8 @@
 // clipboard (and the call that follows it), the chat with a text, a picture and a question asked
 // from the command line, an agent's call answered and hung up, a call started from the command
 // line, the waiting question answered on its card, an agent paused and resumed from the tray, and
-// the demo restarted under the running program. What the demo received, what the program logged
+// the demo restarted under the running program; and the next morning, the spoken summary at
+// start with one hands-free turn after it and a voice note in which nothing is said. What the demo received, what the program logged
 // and which windows it showed are checked; the agent's voice is listened for on the sound
 // server's output.
 #include "comun/Ayudas.h"
@@ -13,6 +14,8 @@
 
 #include <QBuffer>
 #include <QClipboard>
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
@@ -118,6 +121,14 @@ private:
     QProcess p_;
     QByteArray datos_;
 };
+
+// A time zone in which it is now nine in the morning (POSIX writes the offset west of UTC).
+QString horarioDeLasNueve() {
+    int desfase = 9 - QDateTime::currentDateTimeUtc().time().hour();
+    if (desfase > 12) desfase -= 24;
+    if (desfase < -12) desfase += 24;
+    return QStringLiteral("ZNT%1%2").arg(desfase > 0 ? "-" : "+").arg(std::abs(desfase));
+}
 
 QByteArray png() {
     QImage imagen(320, 200, QImage::Format_RGB32);
@@ -371,6 +382,61 @@ TEST(RecorridoDemo, UnDiaConLaDemostracion) {
     ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
     ASSERT_TRUE(pruebas::esperarHasta([&] { return app.state() == QProcess::NotRunning; }, 15000));
     EXPECT_EQ(app.exitCode(), 0);
+
+    // ---- The next morning: started again at nine, local time, in a quiet room. The summary
+    // is spoken by itself, the program listens once more and closes when nobody speaks; then a
+    // voice note in which nothing is said. The program answers throughout.
+    QProcessEnvironment manana = entorno;
+    manana.insert("TZ", horarioDeLasNueve());
+    manana.insert("XDG_CONFIG_HOME", tmp.filePath("config-manana"));  // no summary given yet today
+    manana.insert("PULSE_SOURCE", "silencio.monitor");
+    QProcess app2;
+    app2.setProcessEnvironment(manana);
+    app2.setProcessChannelMode(QProcess::SeparateChannels);
+    app2.start(zentu, {});
+    ASSERT_TRUE(app2.waitForStarted(5000));
+    QString registro2;
+    auto vio2 = [&](const QString& linea) {
+        registro2 += QString::fromUtf8(app2.readAllStandardError());
+        return registro2.count(linea);
+    };
+    auto esperar2 = [&](const QString& linea, int n = 1, int ms = 60000) {
+        return pruebas::esperarHasta([&] { return vio2(linea) >= n; }, ms);
+    };
+    auto contesta = [&](const char* cuando) {
+        int e = -1;
+        QElapsedTimer t;
+        t.start();
+        const QString s = ejecutar(zentu, {"--pendientes"}, manana, &e);
+        EXPECT_EQ(e, 0) << cuando << ": " << s.toStdString();
+        EXPECT_LT(t.elapsed(), 15000) << cuando;
+    };
+    ASSERT_TRUE(esperar2("[app] lista · cuenta=")) << registro2.toStdString();
+    ASSERT_TRUE(esperar2("[mañana] resumen de la mañana", 1, 30000)) << registro2.toStdString();
+    ASSERT_TRUE(esperar2("[conversación] empieza a sonar")) << registro2.toStdString();
+    contesta("mientras habla");
+    ASSERT_TRUE(esperar2("[conversación] manos libres: te escucho")) << registro2.toStdString();
+    contesta("mientras escucha");
+    ASSERT_TRUE(esperar2("[conversación] manos libres: nadie habló; se cierra", 1, 30000)) << registro2.toStdString();
+    contesta("después del resumen");
+
+    ejecutar(zentu, {"--abrir-chat"}, manana);
+    ASSERT_TRUE(esperar2("[chat] historial: ")) << registro2.toStdString();
+    ASSERT_TRUE(pruebas::esperarHasta([&] {
+        for (const Ventana& w : ventanas(app2.processId()))
+            if (w.alto > 300) return true;
+        return false;
+    }, 15000));
+    ejecutar(zentu, {"zuzadari://nota"}, manana);
+    ASSERT_TRUE(esperar2("[conversación] manos libres: nadie habló; se cierra", 2, 30000)) << registro2.toStdString();
+    contesta("después de la nota callada");
+    EXPECT_EQ(app2.state(), QProcess::Running);
+    EXPECT_EQ(vio2("[conversación] transcrito: "), 0);
+
+    ::kill(static_cast<pid_t>(app2.processId()), SIGTERM);
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return app2.state() == QProcess::NotRunning; }, 15000));
+    EXPECT_EQ(app2.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app2.exitCode(), 0);
     Llavero::borrar();
 }
 

@@ -45,6 +45,8 @@ Conversacion::Conversacion(ChatZentu& chat, Partes partes, QObject* padre)
 }
 
 Conversacion::~Conversacion() {
+    vad_.cancelar();
+    medidor_.cancelar();
     if (voz_) voz_->detener();
     if (grabadora_) grabadora_->detener();
 }
@@ -86,6 +88,24 @@ void Conversacion::grabar(bool manosLibres) {
         return;
     }
     grabadora_ = std::move(grabadora);
+    {
+        // The microphone lost mid-take ends the conversation like one that would not open; the
+        // recorder is let go from our own turn of the loop, not from inside its report.
+        QPointer<Conversacion> yo(this);
+        const quint64 gen = generacion_;
+        grabadora_->alFallar = [yo, gen](const QString& motivo) {
+            QMetaObject::invokeMethod(
+                yo.data(),
+                [yo, gen, motivo] {
+                    if (!yo || gen != yo->generacion_ || !yo->grabadora_) return;
+                    anotar(QStringLiteral("[conversación] micrófono: ") + motivo);
+                    yo->pararMedidor();
+                    if (yo->alNivel) yo->alNivel(0);
+                    yo->terminar(kAvisoMicrofono);
+                },
+                Qt::QueuedConnection);
+        };
+    }
     inicioGrabacion_ = reloj_.segundos();
     vad_.cancelar();
     enManosLibres_ = manosLibres;
@@ -162,9 +182,10 @@ void Conversacion::vigilarVoz() {
         }
     } else if (t > kNadieHabla) {
         anotar(QStringLiteral("[conversación] manos libres: nadie habló; se cierra"));
+        // Both timers stop before the recorder goes: none may tick into it while it closes.
         vad_.cancelar();
-        pararGrabadora();
         pararMedidor();
+        pararGrabadora();
         if (alNivel) alNivel(0);
         terminar(std::nullopt);
     }
@@ -180,10 +201,10 @@ void Conversacion::pararGrabadora() {
 void Conversacion::soltar() {
     if (!activa || !grabadora_) return;
     vad_.cancelar();
+    pararMedidor();
     const double d = reloj_.segundos() - inicioGrabacion_;
     const auto fallo = grabadora_->detener();
     grabadora_.reset();
-    pararMedidor();
     if (alNivel) alNivel(0);
 
     std::optional<QByteArray> audio;
@@ -258,8 +279,10 @@ void Conversacion::vacia() {
 void Conversacion::terminar(std::optional<QString> aviso) {
     if (!activa) return;
     vad_.cancelar();
-    // Whatever ends the conversation also lets go of the microphone.
+    pararMedidor();
+    // Whatever ends the conversation also lets go of the microphone and the speakers.
     pararGrabadora();
+    soltarVoz();
     escucha_.cancelar();
     cierre_.cancelar();
     if (chat_) chat_->setGrabandoNota(false);
@@ -273,6 +296,7 @@ void Conversacion::cancelar(bool silencioso) {
     if (!activa) return;
     cierre_.cancelar();
     vad_.cancelar();
+    pararMedidor();
     esperandoRespuesta_ = false;
     if (chat_) {
         chat_->alMensajeDeZentu = nullptr;
@@ -408,6 +432,17 @@ QCoro::Task<void> Conversacion::hablar(QString texto, QString id, quint64 gen) {
             co_return;
         }
         voz_ = std::move(voz);
+        const quint64 genVoz = gen;
+        voz_->alFallar = [yo, genVoz](const QString& motivo) {
+            if (!yo || genVoz != yo->generacion_ || !yo->activa) return;
+            anotar(QStringLiteral("[conversación] se perdió el audio: ") + motivo);
+            yo->esperandoRespuesta_ = false;
+            if (yo->chat_) {
+                yo->chat_->alMensajeDeZentu = nullptr;
+                yo->chat_->alTerminarTurno = nullptr;
+            }
+            yo->terminar(kAvisoAudio);
+        };
     }
     QPointer<ChatZentu> chat = chat_;
     if (!chat) co_return;

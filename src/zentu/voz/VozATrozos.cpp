@@ -15,6 +15,15 @@ VozATrozos::VozATrozos(std::unique_ptr<SalidaVoz> motor, QObject* padre)
     motor_->ponerEscucha([celda](const float* m, int n) {
         if (const auto v = nivelDe(m, n)) celda->store(*v, std::memory_order_relaxed);
     });
+    QPointer<VozATrozos> yo(this);
+    motor_->alFallar = [yo](const QString& motivo) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [yo, motivo] {
+                if (yo && yo->alFallar) yo->alFallar(motivo);
+            },
+            Qt::QueuedConnection);
+    };
 }
 
 VozATrozos::~VozATrozos() { detener(); }

@@ -37,6 +37,8 @@ public:
     double nivel() const { return nivel_.load(std::memory_order_relaxed); }
 
     std::function<void()> alTerminar;
+    // The output was lost while playing (the sound server failed or went away); main thread.
+    std::function<void(const QString& motivo)> alFallar;
 
     // One pass over the bytes: each little-endian pair s becomes s / 32768. An odd last byte is
     // ignored here (the player keeps it for the next chunk).
