@@ -10,6 +10,7 @@
 #include "comun/ServidorSonidoPrivado.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <atomic>
 #include <cmath>
@@ -60,6 +61,14 @@ std::vector<float> tono(int frecuencia, double segundos) {
     return m;
 }
 
+// Playback streams on the server (this test's own server: all of them are ours).
+int reproduciendo() {
+    QProcess p;
+    p.start("pactl", {"list", "short", "sink-inputs"});
+    esperarHasta([&] { return p.state() == QProcess::NotRunning; }, 10000);
+    return int(QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts).size());
+}
+
 // The fraction of a 440 Hz half-scale sine's samples above 0.05 in absolute value.
 double fraccionFuerte() { return 1.0 - 2.0 * std::asin(0.1) / M_PI; }
 
@@ -83,7 +92,9 @@ TEST(FlujoSonido, LoQueSeEntregaSeOyeEntero) {
     }
     ASSERT_TRUE(esperarHasta([&] { return entregados.load() == piezas; }, 10000));
     pruebas::girar(600);  // what the server still holds
+    EXPECT_EQ(reproduciendo(), 1);
     voz->detener();
+    EXPECT_EQ(reproduciendo(), 0);
     EXPECT_NEAR(oido.sonido(), 1.2 * fraccionFuerte(), 0.15);
 
     // Cues: two queued back to back, 0.3 s and 0.5 s at 44.1 kHz.
@@ -94,6 +105,11 @@ TEST(FlujoSonido, LoQueSeEntregaSeOyeEntero) {
     ASSERT_TRUE(esperarHasta([&] { return cues->pendientes() == 0; }, 10000));
     pruebas::girar(600);
     EXPECT_NEAR(oido.sonido() - antes, 0.8 * fraccionFuerte(), 0.12);
+    // Once heard, the cues' output lets its stream go by itself.
+    EXPECT_TRUE(esperarHasta([&] { return reproduciendo() == 0; }, 5000));
+    EXPECT_EQ(cues->encolar(tono(SalidaAudio::frecuencia, 0.1)), std::nullopt);
+    EXPECT_EQ(reproduciendo(), 1);
+    EXPECT_TRUE(esperarHasta([&] { return reproduciendo() == 0; }, 5000));
 }
 
 TEST(FlujoSonido, UnServidorQueSeCuelgaNoDejaEsperando) {
