@@ -122,9 +122,9 @@ private:
     QByteArray datos_;
 };
 
-// A time zone in which it is now nine in the morning (POSIX writes the offset west of UTC).
-QString horarioDeLasNueve() {
-    int desfase = 9 - QDateTime::currentDateTimeUtc().time().hour();
+// A time zone in which it is now `hora` o'clock (POSIX writes the offset west of UTC).
+QString horarioALas(int hora) {
+    int desfase = hora - QDateTime::currentDateTimeUtc().time().hour();
     if (desfase > 12) desfase -= 24;
     if (desfase < -12) desfase += 24;
     return QStringLiteral("ZNT%1%2").arg(desfase > 0 ? "-" : "+").arg(std::abs(desfase));
@@ -166,6 +166,8 @@ TEST(RecorridoDemo, UnDiaConLaDemostracion) {
     Llavero::borrar();
     QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
     entorno.insert("ZENTU_REALTIME", demo.realtime);
+    // The first day's walk happens in the afternoon: no morning summary comes in between.
+    entorno.insert("TZ", horarioALas(15));
     QProcess app;
     app.setProcessEnvironment(entorno);
     app.setProcessChannelMode(QProcess::SeparateChannels);
@@ -387,7 +389,7 @@ TEST(RecorridoDemo, UnDiaConLaDemostracion) {
     // is spoken by itself, the program listens once more and closes when nobody speaks; then a
     // voice note in which nothing is said. The program answers throughout.
     QProcessEnvironment manana = entorno;
-    manana.insert("TZ", horarioDeLasNueve());
+    manana.insert("TZ", horarioALas(9));
     manana.insert("XDG_CONFIG_HOME", tmp.filePath("config-manana"));  // no summary given yet today
     manana.insert("PULSE_SOURCE", "silencio.monitor");
     QProcess app2;
