@@ -27,6 +27,9 @@ struct FlujoSonido::Estado {
     pa_stream* flujo = nullptr;
     bool arrancado = false;
     bool muerto = false;        // failed or closing: nothing more goes to the server
+    pa_time_event* vigia = nullptr;    // playback: notices a server that stops taking sound
+    pa_usec_t ultimoPedido = 0;        // when the server last asked for sound
+    bool conPendiente = false;         // the producer had more than the server took
     std::vector<unsigned char> resto;  // a partial frame of the last recording read
     std::vector<float> marcos;          // whole frames handed to `consumir`
 
@@ -72,6 +75,7 @@ struct FlujoSonido::Estado {
     // Hands the server at most `nbytes`, whole frames only.
     void escribir(size_t nbytes) {
         if (muerto || !flujo || nbytes == size_t(-1)) return;
+        if (nbytes >= tamMarco) ultimoPedido = pa_rtclock_now();
         size_t quedan = nbytes / tamMarco;
         while (quedan > 0) {
             void* destino = nullptr;
@@ -82,6 +86,7 @@ struct FlujoSonido::Estado {
             }
             const size_t caben = std::min(quedan, tam / tamMarco);
             const size_t n = caben ? std::min(caben, producir(static_cast<float*>(destino), caben)) : 0;
+            conPendiente = n == caben;
             if (n == 0) {
                 pa_stream_cancel_write(flujo);
                 return;
@@ -177,6 +182,10 @@ struct FlujoSonido::Estado {
         auto* e = static_cast<Estado*>(dato);
         switch (pa_stream_get_state(s)) {
         case PA_STREAM_READY:
+            if (e->reproduce && !e->vigia) {
+                e->ultimoPedido = pa_rtclock_now();
+                e->vigia = pa_context_rttime_new(e->contexto, e->ultimoPedido + PA_USEC_PER_SEC, &Estado::alVigilar, e);
+            }
             e->lista();
             break;
         case PA_STREAM_FAILED:
@@ -187,6 +196,19 @@ struct FlujoSonido::Estado {
             break;
         }
     }
+    // Sound waiting and no request from the server for this long: it hangs, and the owner must
+    // not wait on it.
+    static constexpr pa_usec_t kSinPedir = 5 * PA_USEC_PER_SEC;
+    static void alVigilar(pa_mainloop_api*, pa_time_event* e, const struct timeval*, void* dato) {
+        auto* est = static_cast<Estado*>(dato);
+        const pa_usec_t ahora = pa_rtclock_now();
+        if (!est->muerto && est->conPendiente && ahora - est->ultimoPedido > kSinPedir) {
+            est->fallo(QStringLiteral("el servidor de sonido dejó de tomar el audio"));
+            return;
+        }
+        pa_context_rttime_restart(est->contexto, e, ahora + PA_USEC_PER_SEC);
+    }
+
     static void alPedir(pa_stream*, size_t nbytes, void* dato) { static_cast<Estado*>(dato)->escribir(nbytes); }
     static void alLlegar(pa_stream*, size_t, void* dato) { static_cast<Estado*>(dato)->leer(); }
 
@@ -195,6 +217,10 @@ struct FlujoSonido::Estado {
         if (!bucle) return;
         pa_threaded_mainloop_lock(bucle);
         muerto = true;
+        if (vigia) {
+            pa_threaded_mainloop_get_api(bucle)->time_free(vigia);
+            vigia = nullptr;
+        }
         if (flujo) {
             pa_stream_set_state_callback(flujo, nullptr, nullptr);
             pa_stream_set_write_callback(flujo, nullptr, nullptr);
@@ -292,8 +318,10 @@ std::unique_ptr<FlujoSonido> FlujoSonido::grabar(const Forma& forma, Consumir co
 void FlujoSonido::despertar() {
     if (!e_->bucle || !e_->reproduce || pa_threaded_mainloop_in_thread(e_->bucle)) return;
     pa_threaded_mainloop_lock(e_->bucle);
-    if (e_->flujo && !e_->muerto && pa_stream_get_state(e_->flujo) == PA_STREAM_READY)
+    if (e_->flujo && !e_->muerto && pa_stream_get_state(e_->flujo) == PA_STREAM_READY) {
+        e_->conPendiente = true;
         e_->escribir(pa_stream_writable_size(e_->flujo));
+    }
     pa_threaded_mainloop_unlock(e_->bucle);
 }
 

@@ -126,6 +126,33 @@ TEST(FlujoSonido, UnServidorQueSeCuelgaNoDejaEsperando) {
     servidor.seguir();
 }
 
+// A server that stops taking sound in the middle of playing is reported, not waited on.
+TEST(FlujoSonido, UnServidorQueSeCuelgaAMitadSeAvisa) {
+    ServidorSonidoPrivado servidor;
+    ASSERT_TRUE(servidor.arrancar());
+    std::atomic<int> avisos{0};
+    std::atomic<qint64> tomadas{0};
+    QString error;
+    auto flujo = FlujoSonido::reproducir({"prueba", 24000, 1, 100},
+                                         [&](float* d, size_t n) {
+                                             std::fill(d, d + n, 0.1f);
+                                             tomadas += qint64(n);
+                                             return n;
+                                         },
+                                         [&](const QString&) { ++avisos; }, &error);
+    ASSERT_NE(flujo, nullptr) << error.toStdString();
+    ASSERT_TRUE(esperarHasta([&] { return tomadas.load() > 12000; }, 10000));
+    pruebas::girar(6000);
+    EXPECT_EQ(avisos.load(), 0);  // playing steadily is no reason
+    servidor.detener();
+    QElapsedTimer t;
+    t.start();
+    EXPECT_TRUE(esperarHasta([&] { return avisos.load() == 1; }, 15000));
+    EXPECT_LT(t.elapsed(), 9000);
+    flujo.reset();
+    servidor.seguir();
+}
+
 TEST(FlujoSonido, SinServidorLoDiceEnseguida) {
     QTemporaryDir d;
     qputenv("PULSE_SERVER", ("unix:" + d.path() + "/nadie").toUtf8());
