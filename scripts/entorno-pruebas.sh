@@ -23,8 +23,8 @@ for _ in $(seq 100); do [ -s "$numero" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$numero")"
 rm -f "$numero"
 
-# Audio: a private sound server with a null sink as speakers ("nulo"), a sine source as
-# microphone ("microfono") and a second null sink whose silent monitor a test can take as a
+# Audio: a private sound server with a null sink as speakers ("nulo"), a sine as microphone
+# ("microfono" under PulseAudio, "tono.monitor" under PipeWire) and a second null sink whose silent monitor a test can take as a
 # microphone nobody speaks into ("silencio.monitor"). Two servers are used, as on Debian's
 # desktops: PulseAudio, and PipeWire with its pulse server and WirePlumber.
 export PULSE_RUNTIME_PATH="$privado/run/pulse"
@@ -62,9 +62,8 @@ context.objects = [
     args = { factory.name = support.null-audio-sink node.name = silencio media.class = Audio/Sink
              audio.position = [ MONO ] object.linger = true } }
   { factory = adapter
-    args = { factory.name = audiotestsrc library.name = audiotestsrc/libspa-audiotestsrc
-             node.name = microfono media.class = Audio/Source audio.position = [ MONO ]
-             object.linger = true } }
+    args = { factory.name = support.null-audio-sink node.name = tono media.class = Audio/Sink
+             audio.position = [ MONO ] object.linger = true } }
 ]
 CONF
   pipewire >"$privado/pipewire.log" 2>&1 &
@@ -76,8 +75,13 @@ CONF
   pids_sonido+=($!)
   esperar_pulse || return 1
   # WirePlumber finds the nodes a moment after it starts.
-  for _ in $(seq 100); do pactl list short sources 2>/dev/null | grep -q microfono && break; sleep 0.1; done
-  pactl set-default-sink nulo && pactl set-default-source microfono
+  for _ in $(seq 100); do pactl list short sinks 2>/dev/null | grep -q tono && break; sleep 0.1; done
+  # The microphone is a sine played into a sink of its own, heard on its monitor: PipeWire's own
+  # test source stops giving sound once a second client comes and goes.
+  (ffmpeg -v error -f lavfi -i sine=frequency=440:sample_rate=48000 -f s16le -ac 1 - 2>/dev/null |
+    pacat --device=tono --raw --format=s16le --rate=48000 --channels=1 --client-name=microfono 2>/dev/null) &
+  pids_sonido+=($!)
+  pactl set-default-sink nulo && pactl set-default-source tono.monitor
 }
 parar_pipewire() {
   for pid in "${pids_sonido[@]}"; do kill "$pid" 2>/dev/null || true; done

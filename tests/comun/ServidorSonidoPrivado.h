@@ -8,6 +8,14 @@
 #include <csignal>
 #include <memory>
 
+// Whether the run's sound server answers (PulseAudio, or PipeWire's pulse server).
+inline bool hayServidorSonido() {
+    QProcess p;
+    p.start("pactl", {"info"});
+    pruebas::esperarHasta([&] { return p.state() == QProcess::NotRunning; }, 20000);
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
 // A PulseAudio daemon of one test's own (null sink "nulo", sine source "microfono"), for what
 // must not touch the run's shared server: stopping it, killing it, listening to its speakers.
 // While it lives, the streams this process opens go to it (PULSE_SERVER).

@@ -3,17 +3,17 @@
 #include "plataforma/AudioLlamada.h"
 
 #include "comun/Ayudas.h"
+#include "comun/ServidorSonidoPrivado.h"
 
-#include <QAudioDevice>
-#include <QMediaDevices>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
 
 TEST(AudioLlamada, MicrofonoEnBloquesYAltavozConAviso) {
-    if (QMediaDevices::defaultAudioInput().isNull() || QMediaDevices::defaultAudioOutput().isNull())
+    if (!hayServidorSonido()) {
         GTEST_SKIP() << "sin servidor de sonido";
+    }
     auto audio = AudioLlamada::delSistema();
     std::atomic<int> bloques{0};
     std::mutex m;

@@ -85,12 +85,10 @@ int flujosPropios() {
     return n;
 }
 
-bool hayServidor() { return !correr("pactl", {"info"}).isEmpty(); }
-
 class ConversacionSonido : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!hayServidor()) {
+        if (!hayServidorSonido()) {
             GTEST_SKIP() << "sin servidor de sonido";
         }
         ASSERT_TRUE(servicio.arrancar());
