@@ -13,8 +13,10 @@
 // server's lock: it takes the stream's lock only for a few calls that do not wait, and waits
 // for the stream to open with a time limit.
 //
-// The callbacks run on the stream's thread, one at a time. They must not block and must not
-// call back into the stream. After the destructor returns none runs any more.
+// The callbacks run on the stream's thread, one at a time (playback's also inside `despertar()`,
+// on the caller's thread). They must not block and must not call back into the stream. After
+// the destructor returns none runs any more. A playback stream whose server stops asking for
+// sound while some waits is reported as failed after 5 s.
 class FlujoSonido {
 public:
     struct Forma {
