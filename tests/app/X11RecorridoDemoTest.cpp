@@ -378,7 +378,7 @@ TEST(RecorridoDemo, UnDiaConLaDemostracion) {
     EXPECT_TRUE(demo.esperarLinea("ya está enlazado"));
     ASSERT_TRUE(pruebas::esperarHasta([&] { return !demo.recibido("chats:messages").isEmpty(); }, 90000))
         << "el programa no volvió a conectarse";
-    EXPECT_TRUE(demo.esperarLinea("Zentu AI está conectado."));
+    EXPECT_TRUE(demo.esperarLinea("Zentu AI está conectado.")) << demo.lineas().join(QLatin1Char('\n')).toStdString() << registro.toStdString();
     EXPECT_FALSE(vio("venció")) << registro.toStdString();
 
     ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
