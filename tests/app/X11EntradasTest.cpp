@@ -4,6 +4,7 @@
 #include "comun/Ayudas.h"
 #include "comun/ServicioSimulado.h"
 #include "plataforma/Registro.h"
+#include "compartido/Instantanea.h"
 #include "zentu/conexion/Cuenta.h"
 
 #include <QCoreApplication>
@@ -104,12 +105,12 @@ protected:
 
 }  // namespace
 
-// A 30 MB agent name pushed by the service is logged as one line of bounded length that keeps the
+// A 3 MB agent name pushed by the service is logged as one line of bounded length that keeps the
 // fixed text and says how much was left out; the program goes on answering.
 TEST_F(Entradas, UnValorEnormeSeRegistraCortado) {
     Programa zentu(servicio.url(), temporal.path());
     ASSERT_TRUE(zentu.arrancar()) << zentu.log().toStdString();
-    const QString enorme(30'000'000, QLatin1Char('v'));
+    const QString enorme(3'000'000, QLatin1Char('v'));
     servicio.emitir("chat:agente", QJsonArray{QJsonObject{{"agente", enorme}}});
     // The whole line, up to its end.
     ASSERT_TRUE(pruebas::esperarHasta(
@@ -131,7 +132,7 @@ TEST_F(Entradas, UnValorEnormeSeRegistraCortado) {
     EXPECT_EQ(f.estado, 0) << f.errores.toStdString();
     // Back to the coordinator, so the stored preference does not stay huge.
     servicio.emitir("chat:agente", QJsonArray{QJsonObject{}});
-    EXPECT_TRUE(zentu.esperarLinea(QStringLiteral("[chat] ahora hablas con Zentu")));
+    EXPECT_TRUE(zentu.esperarLinea(QStringLiteral("[chat] ahora hablas con Zentu"), 60000));
 }
 
 // SIGKILL while a 40 MB file is being sent: the sender hears that the program closed (not that it
@@ -216,4 +217,36 @@ TEST_F(Entradas, LoQueNoSePuedeEnviarSeRechazaAlRecibirlo) {
         EXPECT_EQ(log.mid(i, log.indexOf(QLatin1Char('\n'), i) - i).toStdString(),
                   ("[servicios] archivo rechazado: " + c.texto).toStdString());
     }
+}
+
+// The widgets' snapshot file spoiled while the paired program and the widget host run: the
+// program writes it again at once, so the host reads a linked snapshot again.
+TEST_F(Entradas, UnaFotoEstropeadaSeReescribeConLosWidgetsAbiertos) {
+    Programa zentu(servicio.url(), temporal.path());
+    ASSERT_TRUE(zentu.arrancar()) << zentu.log().toStdString();
+    QProcess widgets;
+    widgets.setProcessEnvironment(zentu.entorno());
+    widgets.setProcessChannelMode(QProcess::ForwardedChannels);
+    widgets.start(QCoreApplication::applicationDirPath() + QStringLiteral("/../src/widgets/zentu-widgets"), {});
+    ASSERT_TRUE(widgets.waitForStarted(5000));
+    ASSERT_TRUE(pruebas::esperarHasta([] { return Instantanea::leer().enlazada; }, 20000));
+    const QString ruta = *Instantanea::archivo();
+    for (const QByteArray& roto : {QByteArray("{\"enlazada\":tr"), QByteArray()}) {
+        {
+            QFile f(ruta);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(roto);
+        }
+        EXPECT_TRUE(pruebas::esperarHasta(
+            [&] {
+                QFile f(ruta);
+                const auto leida = f.open(QIODevice::ReadOnly) ? Instantanea::decodificar(f.readAll()) : std::nullopt;
+                return leida && leida->enlazada;
+            },
+            20000));
+    }
+    EXPECT_GE(zentu.log().count(QStringLiteral("[widgets] la foto del archivo no se podía leer: se escribe de nuevo")), 2);
+    EXPECT_EQ(widgets.state(), QProcess::Running);
+    widgets.terminate();
+    widgets.waitForFinished(10000);
 }

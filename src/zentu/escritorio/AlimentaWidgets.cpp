@@ -90,7 +90,10 @@ void AlimentaWidgets::vigilarArchivo() {
     if (!ruta) return;
     const QString carpeta = QFileInfo(*ruta).absolutePath();
     if (!vigia_->directories().contains(carpeta)) vigia_->addPath(carpeta);
-    if (QFile::exists(*ruta) && !vigia_->files().contains(*ruta)) vigia_->addPath(*ruta);
+    // Every save puts a new file in the old one's place: the watch follows the name, so a change
+    // made in place (the file truncated or overwritten) is seen too.
+    if (vigia_->files().contains(*ruta)) vigia_->removePath(*ruta);
+    if (QFile::exists(*ruta)) vigia_->addPath(*ruta);
 }
 
 // The widgets read whatever is in the file: one that was cut short, overwritten or deleted while
@@ -112,7 +115,6 @@ void AlimentaWidgets::revisarArchivo() {
     firmaReescrita_ = firma;
     Registro::escribir(QStringLiteral("[widgets] la foto del archivo no se podía leer: se escribe de nuevo"));
     guardar();
-    vigilarArchivo();
 }
 
 AlimentaWidgets::~AlimentaWidgets() = default;
