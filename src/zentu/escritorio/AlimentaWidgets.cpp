@@ -102,19 +102,20 @@ void AlimentaWidgets::revisarArchivo() {
     vigilarArchivo();  // a replaced file is a new one to the watcher
     const auto ruta = Instantanea::archivo();
     if (!ruta) return;
-    QFile f(*ruta);
-    if (f.open(QIODevice::ReadOnly) && Instantanea::decodificar(f.readAll())) {
-        firmaReescrita_.clear();
+    auto legible = [&ruta] {
+        QFile f(*ruta);
+        return f.open(QIODevice::ReadOnly) && Instantanea::decodificar(f.readAll()).has_value();
+    };
+    if (legible()) {
+        escrituraFallida_ = false;
         return;
     }
-    const QFileInfo i(*ruta);
-    const QByteArray firma = i.exists() ? QByteArray::number(i.size()) + '/' +
-                                              QByteArray::number(i.lastModified().toMSecsSinceEpoch())
-                                        : QByteArrayLiteral("-");
-    if (firma == firmaReescrita_) return;
-    firmaReescrita_ = firma;
+    // Where our own write fails (a full disk, a folder we may not write), trying again at every
+    // change of the folder would never end: wait until the file is readable again.
+    if (escrituraFallida_) return;
     Registro::escribir(QStringLiteral("[widgets] la foto del archivo no se podía leer: se escribe de nuevo"));
     guardar();
+    escrituraFallida_ = !legible();
 }
 
 AlimentaWidgets::~AlimentaWidgets() = default;

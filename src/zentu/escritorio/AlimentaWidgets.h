@@ -68,5 +68,5 @@ private:
     QDateTime ultimoPulso_ = Instantanea::pasadoLejano();
     Temporizador relojAgentes_;
     QFileSystemWatcher* vigia_ = nullptr;
-    QByteArray firmaReescrita_;  // the unreadable file last replaced, so a failing write never loops
+    bool escrituraFallida_ = false;  // the last repair could not be written
 };
