@@ -40,10 +40,22 @@ QString unaLinea(const QString& texto) {
     }
     return salida;
 }
+// A cut never splits a character written as two UTF-16 units.
+qsizetype sinPartir(const QString& t, qsizetype i) {
+    return i > 0 && i < t.size() && t.at(i).isLowSurrogate() ? i - 1 : i;
+}
 }  // namespace
 
+QString preparar(const QString& texto) {
+    if (texto.size() <= kLargoMaximo) return unaLinea(texto);
+    const qsizetype cabeza = sinPartir(texto, kCabeza);
+    const qsizetype cola = sinPartir(texto, texto.size() - kCola);
+    return unaLinea(texto.left(cabeza)) + QStringLiteral("… [%1 caracteres omitidos] …").arg(cola - cabeza) +
+           unaLinea(texto.mid(cola));
+}
+
 void escribir(const QString& texto) {
-    const QString linea = unaLinea(texto);
+    const QString linea = preparar(texto);
     const QByteArray utf8 = linea.toUtf8();
     QMutexLocker bloqueo(&cerrojo());
     static const bool abierto = [] {

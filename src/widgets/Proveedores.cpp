@@ -1,6 +1,28 @@
 #include "widgets/Proveedores.h"
 
+#include <QFile>
 #include <algorithm>
+#include <optional>
+
+Instantanea leerFoto() {
+    static std::optional<Instantanea> ultima;  // main thread only
+    const auto ruta = Instantanea::archivo();
+    if (!ruta || !QFile::exists(*ruta)) {
+        ultima.reset();
+        return Instantanea::vacia();
+    }
+    QFile f(*ruta);
+    if (f.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = f.readAll();
+        if (f.error() == QFileDevice::NoError) {
+            if (auto leida = Instantanea::decodificar(bytes)) {
+                ultima = *leida;
+                return std::move(*leida);
+            }
+        }
+    }
+    return ultima ? *ultima : Instantanea::vacia();
+}
 
 namespace Proveedor {
 

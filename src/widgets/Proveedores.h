@@ -41,9 +41,14 @@ struct LineaTiempo {
     Recarga recarga;
 };
 
+// The snapshot file as the host reads it. A file that is there but cannot be read (cut short,
+// overwritten with something else) says nothing about the pairing: until the app writes it again,
+// the last snapshot this process read stands. No file at all is the not-linked snapshot.
+Instantanea leerFoto();
+
 // How a provider reads the snapshot and records a widget's size; tests replace them.
 struct Fuentes {
-    std::function<Instantanea()> leer = [] { return Instantanea::leer(); };
+    std::function<Instantanea()> leer = [] { return leerFoto(); };
     std::function<void(const QString&, QSizeF)> anotar = [](const QString& f, QSizeF t) { Tamanos::anotar(f, t); };
 };
 

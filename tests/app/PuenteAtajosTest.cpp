@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QCoroTimer>
@@ -110,6 +111,11 @@ TEST(PuenteAtajos, Acciones) {
     r = e.puente.verPendientesDeZentu();
     EXPECT_EQ(r.valor, 5);
     EXPECT_EQ(r.texto, "Tienes 5 pendientes.\n1. ¿Precio?\n2. ¿Horario?");
+    // Before the list has come from the service a total of 0 is no all-clear.
+    e.resumen = {0, {}, false};
+    r = e.puente.verPendientesDeZentu();
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.texto, "Zentu AI aún no sabe qué tienes pendiente. Vuelve a preguntar en un momento.");
 }
 
 TEST(PuenteAtajos, EnviarArchivo) {
@@ -198,6 +204,45 @@ TEST(PuenteAtajos, NombreSeguro) {
 }
 
 // The D-Bus interface and the switches that call it, on the tests' private session bus.
+// At start, the copies that sends killed midway left behind go; a send still under way in another
+// running process keeps its folder.
+TEST(PuenteAtajos, LosRestosDeEnviosInterrumpidosSeBorranAlEmpezar) {
+    QTemporaryDir tmp;
+    QProcess terminado;
+    terminado.start("true", {});
+    ASSERT_TRUE(terminado.waitForFinished(10000));
+    QProcess vivo;
+    vivo.start("cat", {});  // runs until its input closes
+    ASSERT_TRUE(vivo.waitForStarted(10000));
+    const QString yo = QString::number(QCoreApplication::applicationPid());
+    struct Caso {
+        QString nombre;
+        bool queda;
+    };
+    const std::vector<Caso> casos = {
+        {"zentu-atajos-" + QString::number(terminado.processId()) + "-Ab12Cd", false},  // its program was killed
+        {"zentu-atajos-" + yo + "-Zz99Yy", false},  // an earlier run under this same id
+        {"zentu-atajos-Q1w2E3", false},             // named before the id was part of it
+        {"zentu-atajos-" + QString::number(vivo.processId()) + "-Ef34Gh", true},  // still sending
+        {"zentu-zona-otra", true},
+    };
+    for (const Caso& c : casos) {
+        ASSERT_TRUE(QDir(tmp.path()).mkdir(c.nombre));
+        QFile copia(tmp.filePath(c.nombre + "/factura.pdf"));
+        ASSERT_TRUE(copia.open(QIODevice::WriteOnly));
+        copia.write(QByteArray(4096, 'x'));
+    }
+    QFile suelto(tmp.filePath("zentu-atajos-suelto"));  // a file, not a send's folder
+    ASSERT_TRUE(suelto.open(QIODevice::WriteOnly));
+    suelto.close();
+
+    EXPECT_EQ(PuenteAtajos::limpiarRestos(tmp.path()), 3);
+    for (const Caso& c : casos) EXPECT_EQ(QFileInfo::exists(tmp.filePath(c.nombre)), c.queda) << c.nombre.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(suelto.fileName()));
+    vivo.closeWriteChannel();
+    ASSERT_TRUE(vivo.waitForFinished(10000));
+}
+
 TEST(ServicioAtajos, PorDBus) {
     auto bus = QDBusConnection::sessionBus();
     ASSERT_TRUE(bus.isConnected());

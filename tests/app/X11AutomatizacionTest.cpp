@@ -179,4 +179,55 @@ TEST(Automatizacion, ElProgramaEnlazadoContesta) {
     Llavero::borrar();
 }
 
+// Right after start the pending list has not come from the service yet: the answer says so
+// instead of an all-clear, and once the list is read it tells what waits.
+TEST(Automatizacion, AntesDeCargarLosPendientesNoDiceTodoAlDia) {
+    ServicioSimulado servicio;
+    ASSERT_TRUE(servicio.arrancar());
+    servicio.control("POST", "chat", QJsonObject{{"mensajes", QJsonArray{}}});
+    const QJsonObject lista{{"dudas", QJsonArray{QJsonObject{{"id", 1}, {"question", "¿Le doy descuento?"}}}}};
+    // The first load hangs past its time-out, as a slow service at start would.
+    servicio.responder("GET", "/api/dudas",
+                       QJsonObject{{"estado", 200}, {"cuerpo", lista}, {"retraso", 60000}});
+    servicio.responder("GET", "/api/pendientes/permisos", 200, QJsonArray{});
+    Llavero::guardar(Cuenta{servicio.url(), QStringLiteral("token-bueno"), QStringLiteral("dueno@negocio.mx"),
+                            QStringLiteral("Negocio")});
+
+    QProcess app;
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.start(programa(), {});
+    ASSERT_TRUE(app.waitForStarted(5000));
+    ASSERT_TRUE(pruebas::esperarHasta(enElBus, 20000));
+    ASSERT_TRUE(pruebas::esperarHasta(
+        [&] {
+            for (const QJsonValue& p : servicio.peticiones())
+                if (p.toObject().value("ruta").toString() == "/api/dudas") return true;
+            return false;
+        },
+        20000));
+    const QString sinSaber = QStringLiteral("Zentu AI aún no sabe qué tienes pendiente. Vuelve a preguntar en un momento.");
+    Fin f = correr({"--pendientes"});
+    EXPECT_EQ(f.estado, 1);
+    EXPECT_EQ(f.salida, "");
+    EXPECT_EQ(f.errores.trimmed().toStdString(), sinSaber.toStdString());
+
+    // A new connection loads the list again, and this time the service answers.
+    servicio.control("DELETE", "respuestas");
+    servicio.responder("GET", "/api/dudas", 200, lista);
+    servicio.responder("GET", "/api/pendientes/permisos", 200, QJsonArray{});
+    servicio.desconectarTodos();
+    ASSERT_TRUE(pruebas::esperarHasta(
+        [&] {
+            f = correr({"--pendientes"});
+            return f.estado == 0;
+        },
+        30000))
+        << f.errores.toStdString();
+    EXPECT_EQ(f.salida, "Tienes 1 pendiente: ¿Le doy descuento?\n");
+
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return app.state() == QProcess::NotRunning; }, 10000));
+    Llavero::borrar();
+}
+
 }  // namespace

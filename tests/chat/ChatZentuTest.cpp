@@ -7,10 +7,14 @@
 #include "plataforma/Reloj.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 // Readable failures.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -559,8 +563,9 @@ TEST_F(ChatServicio, LimitesDeTamano) {
 TEST_F(ChatServicio, Preparados) {
     arrancar();
     QList<QUrl> ocho, cuatro;
-    for (int i = 0; i < 8; ++i) ocho << QUrl::fromLocalFile(QString("/tmp/f%1").arg(i));
-    cuatro << ocho[3] << QUrl::fromLocalFile("/tmp/n1") << QUrl::fromLocalFile("/tmp/n2") << QUrl::fromLocalFile("/tmp/n3");
+    for (int i = 0; i < 8; ++i) ocho << QUrl::fromLocalFile(archivo(QString("f%1").arg(i), 10));
+    cuatro << ocho[3] << QUrl::fromLocalFile(archivo("n1", 10)) << QUrl::fromLocalFile(archivo("n2", 10))
+           << QUrl::fromLocalFile(archivo("n3", 10));
     EXPECT_EQ(chat->agregar(ocho), std::nullopt);
     EXPECT_EQ(chat->agregar(cuatro), ChatZentu::kHastaDiez);
     ASSERT_EQ(chat->pendientes().size(), 10);
@@ -576,6 +581,56 @@ TEST_F(ChatServicio, Preparados) {
     EXPECT_EQ(cambios, 0);
     chat->setPendiente(ocho[1]);
     EXPECT_EQ(chat->pendientes(), QList<QUrl>({ocho[0], ocho[1]}));
+}
+
+// What could never be sent is refused when it is staged, with the texts a send would give.
+TEST_F(ChatServicio, LoQueNoSePuedeEnviarNoSePrepara) {
+    arrancar();
+    const QString fifo = dir.path() + "/tubo";
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("carpeta"));
+    const QString ilegible = archivo("ilegible.txt", 10);
+    ASSERT_TRUE(QFile::setPermissions(ilegible, QFile::WriteOwner));
+    const bool soyRoot = ::geteuid() == 0;  // root reads it anyway
+    struct Caso {
+        const char* que;
+        QUrl url;
+        std::optional<QString> solo;  // staged alone
+        std::optional<QString> entreOtros;
+    };
+    const std::vector<Caso> casos = {
+        {"dirección vacía", QUrl(), ChatZentu::kNoSeLeyo, ChatZentu::kNoSeLeyo},
+        {"file:// sin ruta", QUrl("file://"), ChatZentu::kNoSeLeyo, ChatZentu::kNoSeLeyo},
+        {"no es un archivo local", QUrl("https://x.example/a.pdf"), ChatZentu::kNoSeLeyo, ChatZentu::noSeLeyoNombre("a.pdf")},
+        {"no existe", QUrl::fromLocalFile(dir.path() + "/no.pdf"), ChatZentu::kNoSeLeyo, ChatZentu::noSeLeyoNombre("no.pdf")},
+        {"tubería", QUrl::fromLocalFile(fifo), ChatZentu::kNoSeLeyo, ChatZentu::noSeLeyoNombre("tubo")},
+        {"carpeta", QUrl::fromLocalFile(dir.path() + "/carpeta"), ChatZentu::kNoSeLeyo,
+         ChatZentu::noSeLeyoNombre("carpeta")},
+        {"3 GB", QUrl::fromLocalFile(archivo("enorme.mov", 3LL << 30)), ChatZentu::kArchivoGrande, ChatZentu::kArchivoGrande},
+        {"un byte de más", QUrl::fromLocalFile(archivo("justo+1.bin", ChatZentu::kLimiteBytes + 1)),
+         ChatZentu::kArchivoGrande, ChatZentu::kArchivoGrande},
+        {"sin permiso de lectura", QUrl::fromLocalFile(ilegible),
+         soyRoot ? std::nullopt : std::optional<QString>(ChatZentu::kNoSeLeyo),
+         soyRoot ? std::nullopt : std::optional<QString>(ChatZentu::noSeLeyoNombre("ilegible.txt"))},
+        {"justo 45 MB", QUrl::fromLocalFile(archivo("justo.bin", ChatZentu::kLimiteBytes)), std::nullopt, std::nullopt},
+    };
+    const QUrl bueno = QUrl::fromLocalFile(archivo("bueno.txt", 10));
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.que);
+        chat->setPendiente(std::nullopt);
+        EXPECT_EQ(ChatZentu::rechazo(c.url), c.solo);
+        EXPECT_EQ(chat->agregar({c.url}), c.solo);
+        EXPECT_EQ(chat->pendientes().contains(c.url), !c.solo);
+        // Among others: the good ones are staged, the refused one named.
+        chat->setPendiente(std::nullopt);
+        EXPECT_EQ(chat->agregar({bueno, c.url}), c.entreOtros);
+        const QList<QUrl> quedan = c.entreOtros ? QList<QUrl>({bueno}) : QList<QUrl>({bueno, c.url});
+        EXPECT_EQ(chat->pendientes(), quedan);
+        // From outside, nothing is staged either.
+        chat->setPendiente(std::nullopt);
+        chat->setPendiente(c.url);
+        EXPECT_EQ(chat->pendientes().isEmpty(), c.solo.has_value());
+    }
 }
 
 // ------------------------------------------------------------------ ask and wait (virtual time)

@@ -7,6 +7,7 @@
 #include "zentu/chat/TipoArchivo.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QJsonDocument>
@@ -21,6 +22,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 #include <memory>
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -340,6 +343,45 @@ TEST_F(VistaChatServicio, SelectorDeArchivos) {
     EXPECT_EQ(vistos, 2);
     EXPECT_EQ(chat->pendientes().size(), 10);
     EXPECT_EQ(vista->error(), ChatZentu::kHastaDiez);
+}
+
+// A dropped pipe or folder is refused on the spot with the send's text and never becomes a chip;
+// a refusal at send time leaves the error line when its file is taken out.
+TEST_F(VistaChatServicio, LoQueNoSePuedeEnviarSeRechazaAlSoltarYSuErrorSeVaConEl) {
+    const QString fifo = dir.path() + "/tubo";
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("carpeta"));
+    for (const QString& ruta : {fifo, dir.path() + "/carpeta"}) {
+        soltar({QUrl::fromLocalFile(ruta)}, QPoint(200, 300));
+        EXPECT_EQ(vista->error(), ChatZentu::kNoSeLeyo) << ruta.toStdString();
+        EXPECT_FALSE(vista->lineaError()->isHidden());
+        EXPECT_TRUE(chat->pendientes().isEmpty());
+    }
+    EXPECT_TRUE(vista->grab().toImage().save(pruebas::carpetaArtefactos("chat") + "/vista-chat-rechazo-al-soltar.png"));
+
+    // Two files of 30 MB each are fine alone, not together.
+    auto grande = [&](const QString& nombre) {
+        QFile f(dir.path() + "/" + nombre);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        EXPECT_TRUE(f.resize(30LL << 20));
+        return QUrl::fromLocalFile(f.fileName());
+    };
+    const QUrl a = grande("a.bin"), b = grande("b.bin");
+    soltar({a}, QPoint(200, 300));
+    EXPECT_FALSE(vista->error());
+    soltar({b}, QPoint(200, 300));
+    ASSERT_EQ(chat->pendientes().size(), 2);
+    QTest::mouseClick(vista->botonEnviar(), Qt::LeftButton);
+    ASSERT_TRUE(esperarHasta([&] { return !vista->enviando(); }));
+    EXPECT_EQ(vista->error(), ChatZentu::kJuntosGrandes);
+    girar(20);
+    EXPECT_TRUE(vista->grab().toImage().save(pruebas::carpetaArtefactos("chat") + "/vista-chat-juntos-grandes.png"));
+    QTest::mouseClick(vista->fichas()->findChildren<QPushButton*>("quitar").at(1), Qt::LeftButton);
+    EXPECT_EQ(chat->pendientes(), QList<QUrl>({a}));
+    EXPECT_FALSE(vista->error());
+    EXPECT_TRUE(vista->lineaError()->isHidden());
+    girar(20);
+    EXPECT_TRUE(vista->grab().toImage().save(pruebas::carpetaArtefactos("chat") + "/vista-chat-quitado.png"));
 }
 
 TEST_F(VistaChatServicio, FichasYNota) {

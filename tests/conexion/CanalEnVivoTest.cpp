@@ -256,7 +256,8 @@ TEST_F(CanalServicio, ConectaConElTokenYAvisaConectado) {
     EXPECT_EQ(servicio.conectados(), 1);
     EXPECT_DOUBLE_EQ(canal->sinLatido(), 50.0);  // (25000 + 20000) / 1000 + 5
     // Small requests are not held back by Nagle's algorithm.
-    const auto* ws = canal->findChild<QWebSocket*>();
+    // The socket lives on the channel's socket thread, and its options are set there on connecting.
+    const auto* ws = canal->sockets()->findChild<QWebSocket*>();
     ASSERT_NE(ws, nullptr);
     const auto tcp = ws->findChildren<QTcpSocket*>();
     ASSERT_FALSE(tcp.isEmpty());

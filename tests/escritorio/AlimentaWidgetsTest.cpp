@@ -246,6 +246,98 @@ TEST_F(Alimentador, ElPulsoLlenaElDia) {
     EXPECT_EQ(feeder->ultimoPulso(), reloj.ahora().addSecs(-5));
 }
 
+// A 200 reply that holds no readable pulse keeps the figures the owner had, as a failed request
+// does; a reply that does carry the day, even with zeros, is taken.
+TEST_F(Alimentador, UnPulsoIlegibleConservaLasCifras) {
+    crear();
+    pulso(R"({"hoy":{"conversaciones":7,"mensajes":40},"solas":80})");
+    const auto pedir = [&] {
+        esperar([](AlimentaWidgets* a) -> QCoro::Task<bool> {
+            co_await a->pedirPulso();
+            co_return true;
+        }(feeder.get()));
+    };
+    pedir();
+    ASSERT_EQ(feeder->foto().dia->conversacionesHoy, 7);
+    const QDateTime aplicado = feeder->ultimoPulso();
+
+    const struct {
+        const char* caso;
+        QJsonObject respuesta;
+    } hostiles[] = {
+        {"no es JSON", {{"estado", 200}, {"texto", "<html>502 Bad Gateway</html>"}}},
+        {"JSON cortado", {{"estado", 200}, {"texto", R"({"hoy":{"conversaciones":)"}}},
+        {"cuerpo vacío", {{"estado", 200}, {"texto", ""}}},
+        {"una lista", {{"estado", 200}, {"cuerpo", arr("[1,2]")}}},
+        {"objeto vacío", {{"estado", 200}, {"cuerpo", obj("{}")}}},
+        {"otras claves", {{"estado", 200}, {"cuerpo", obj(R"({"ok":true,"error":null})")}}},
+        {"campos de otro tipo", {{"estado", 200}, {"cuerpo", obj(R"({"hoy":"7","semana":{},"solas":"80"})")}}},
+    };
+    for (const auto& h : hostiles) {
+        SCOPED_TRACE(h.caso);
+        servicio.responder("GET", "/api/pulso", h.respuesta);
+        const int antes = guardados();
+        reloj.avanzar(1);
+        pedir();
+        EXPECT_EQ(guardados(), antes);
+        EXPECT_EQ(feeder->ultimoPulso(), aplicado);
+        ASSERT_TRUE(feeder->foto().dia);
+        EXPECT_EQ(feeder->foto().dia->conversacionesHoy, 7);
+        EXPECT_EQ(feeder->foto().dia->mensajesHoy, 40);
+        EXPECT_EQ(feeder->foto().dia->solas, 80);
+    }
+    // The file the widgets read still shows the day.
+    EXPECT_EQ(Instantanea::leer().dia->conversacionesHoy, 7);
+
+    pulso(R"({"hoy":{"conversaciones":0}})");
+    pedir();
+    EXPECT_EQ(feeder->foto().dia->conversacionesHoy, 0);
+    EXPECT_EQ(feeder->ultimoPulso(), reloj.ahora());
+}
+
+// Whatever spoils the file while the account is paired (cut short, overwritten, deleted), the
+// feeder writes its snapshot again at once: the widgets never read "not linked" for long.
+TEST_F(Alimentador, UnArchivoIlegibleSeEscribeDeNuevoEnSeguida) {
+    crear();
+    pulso(R"({"hoy":{"conversaciones":7}})");
+    esperar([](AlimentaWidgets* a) -> QCoro::Task<bool> {
+        co_await a->pedirPulso();
+        co_return true;
+    }(feeder.get()));
+    const QString ruta = *Instantanea::archivo();
+    const struct {
+        const char* caso;
+        std::optional<QByteArray> bytes;  // none: deleted
+    } casos[] = {
+        {"vacío", QByteArray()},
+        {"cortado", QByteArray(R"({"enlazada":true,"negocio":"N","totalPend)")},
+        {"otra cosa", QByteArray("<html></html>")},
+        {"le falta todo", QByteArray(R"({"enlazada":true})")},
+        {"borrado", std::nullopt},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.caso);
+        lineas.clear();
+        if (c.bytes) {
+            QFile f(ruta);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(*c.bytes);
+        } else {
+            ASSERT_TRUE(QFile::remove(ruta));
+        }
+        ASSERT_TRUE(esperarHasta([&] {
+            const auto leida = Instantanea::decodificar(leerArchivo());
+            return leida && leida->enlazada && leida->dia && leida->dia->conversacionesHoy == 7;
+        }));
+        EXPECT_TRUE(lineas.contains("[widgets] la foto del archivo no se podía leer: se escribe de nuevo"));
+    }
+    // Its own writes are not taken for damage.
+    lineas.clear();
+    feeder->pendientes(2, {}, 0);
+    girar(300);
+    EXPECT_FALSE(lineas.join("\n").contains("no se podía leer"));
+}
+
 TEST_F(Alimentador, LosAgentes) {
     crear();
     std::vector<std::vector<Instantanea::Agente>> avisados;

@@ -162,6 +162,33 @@ TEST_F(Anfitrion_, UnaFotoNuevaRedibujaEnseguida) {
     EXPECT_TRUE(pruebas::esperarHasta([&] { return !v->foto().enlazada; }, 5000));
 }
 
+// A snapshot file that cannot be read says nothing about the pairing: the widget keeps what it
+// showed until the app writes the file again; only the empty snapshot shows the not-linked content.
+TEST_F(Anfitrion_, UnaFotoIlegibleNoPideEnlazar) {
+    enlazada(2, 7).guardar();
+    Anfitrion anfitrion(reloj);
+    anfitrion.iniciar();
+    ASSERT_EQ(anfitrion.ventanas().size(), 1u);
+    VentanaWidget* v = anfitrion.ventanas()[0];
+    ASSERT_EQ(v->foto().totalPendientes, 7);
+    for (const QByteArray& roto : {QByteArray(), QByteArray(R"({"enlazada":)"), QByteArray("null"),
+                                  QByteArray(R"({"enlazada":true})")}) {
+        SCOPED_TRACE(roto.toStdString());
+        const int antes = v->recargas();
+        QFile f(*Instantanea::archivo());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(roto);
+        f.close();
+        ASSERT_TRUE(pruebas::esperarHasta([&] { return v->recargas() > antes; }, 5000));
+        EXPECT_TRUE(v->foto().enlazada);
+        EXPECT_EQ(v->foto().totalPendientes, 7);
+    }
+    enlazada(2, 9).guardar();
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return v->foto().totalPendientes == 9; }, 5000));
+    Instantanea::vacia().guardar();
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return !v->foto().enlazada; }, 5000));
+}
+
 TEST_F(Anfitrion_, ElPedidoDeLaAppPorElBusRedibujaAunSinCambioVisto) {
     enlazada(2, 3).guardar();
     Anfitrion anfitrion(reloj);

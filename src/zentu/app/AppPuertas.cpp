@@ -1,6 +1,8 @@
 // The doors through which the rest of the desktop reaches the running program: links of the
 // "zuzadari" scheme, the automation bridge and files or text sent to it.
 #include "zentu/app/App.h"
+
+#include <QDir>
 #include "zentu/app/PuenteAtajos.h"
 #include "zentu/app/Puertas.h"
 #include "zentu/app/ServicioAtajos.h"
@@ -72,6 +74,7 @@ void App::conectarAtajos(PuertoChat& c) {
         PuenteAtajos::Resumen r;
         if (!yo) return r;
         r.total = int(yo->totalPendientes);
+        r.conocido = yo->pendientes && yo->pendientes->conocido();
         if (yo->pendientes)
             for (const QJsonObject& d : yo->pendientes->listaDudas())
                 if (d.value(QStringLiteral("question")).isString()) r.dudas << d.value(QStringLiteral("question")).toString();
@@ -91,6 +94,9 @@ void App::conectarAtajos(PuertoChat& c) {
 
 void App::instalarServicios() {
     // Automation reaches the running program on the session bus; without a bus there is none.
+    // What a send killed midway left behind; nothing is being sent yet.
+    if (const int n = PuenteAtajos::limpiarRestos(QDir::tempPath()))
+        Registro::escribir(QStringLiteral("[atajos] copias de envíos interrumpidos borradas: %1").arg(n));
     auto* servicio = new ServicioAtajos(PuenteAtajos::compartido(), this);
     if (!servicio->registrar()) Registro::escribir(QStringLiteral("[atajos] sin bus de sesión: sin automatización"));
 }

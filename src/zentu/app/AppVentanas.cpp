@@ -91,9 +91,14 @@ void App::abrirChatCon(const std::optional<QString>& texto, const std::optional<
         const QString antes = c->borrador();
         c->setBorrador(antes.isEmpty() ? *texto : antes + QStringLiteral("\n\n") + *texto);
     }
-    if (archivo) c->setPendiente(*archivo);
+    std::optional<QString> rechazo;
+    if (archivo) rechazo = c->ofrecerArchivo(*archivo);
     if (panelChat && panelChat->enPantalla()) panelChat->hacerClave();
     else alternarChat();
+    if (rechazo) {
+        Registro::escribir(QStringLiteral("[servicios] archivo rechazado: ") + *rechazo);
+        mostrarAviso(*rechazo);
+    }
 }
 
 void App::mostrarTarjeta(QSizeF tam, bool centrada, const std::function<QWidget*(std::function<void()>)>& contenido) {

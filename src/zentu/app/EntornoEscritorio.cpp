@@ -242,6 +242,12 @@ public:
     void setPendiente(const std::optional<QString>& ruta) override {
         c_->setPendiente(ruta ? std::optional<QUrl>(QUrl::fromLocalFile(*ruta)) : std::nullopt);
     }
+    std::optional<QString> ofrecerArchivo(const QString& ruta) override {
+        const QUrl url = QUrl::fromLocalFile(ruta);
+        if (auto no = ChatZentu::rechazo(url)) return no;
+        c_->setPendiente(url);
+        return std::nullopt;
+    }
     void setGrabandoNota(bool g) override { c_->setGrabandoNota(g); }
     bool cargado() const override { return c_->cargado(); }
     void cargar() override { c_->cargar(); }
@@ -356,6 +362,7 @@ public:
     QList<QJsonObject> permisos() const override { return p_->permisos; }
     ModeloDudas::Almacen almacen() override { return ModeloDudas::Almacen::de(*p_); }
     bool cargado() const override { return !p_->primeraCarga(); }
+    bool conocido() const override { return p_->listaConocida(); }
 
 private:
     std::unique_ptr<Pendientes> p_;

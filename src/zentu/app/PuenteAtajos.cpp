@@ -11,6 +11,10 @@
 #include <coroutine>
 #include <memory>
 #include <thread>
+#include <cerrno>
+#include <csignal>
+#include <limits>
+#include <unistd.h>
 
 QString textoFallo(FalloAtajo caso, const QString& detalle) {
     switch (caso) {
@@ -22,6 +26,10 @@ QString textoFallo(FalloAtajo caso, const QString& detalle) {
         return QStringLiteral("Zentu no contestó a tiempo. Mira el chat en un momento.");
     case FalloAtajo::ocupado:
         return QStringLiteral("Zentu aún contesta otra pregunta. Vuelve a preguntar en un momento.");
+    case FalloAtajo::cerrado:
+        return QStringLiteral("Zentu AI se cerró antes de terminar. Ábrelo de nuevo y mira el chat.");
+    case FalloAtajo::sinSaberAun:
+        return QStringLiteral("Zentu AI aún no sabe qué tienes pendiente. Vuelve a preguntar en un momento.");
     }
     return {};
 }
@@ -75,6 +83,7 @@ ResultadoAtajo PuenteAtajos::abrirChatDeZentu() {
 ResultadoAtajo PuenteAtajos::verPendientesDeZentu() {
     if (!pendientes || sinCuenta()) return ResultadoAtajo::fallo(FalloAtajo::sinCuenta);
     const Resumen r = pendientes();
+    if (!r.conocido) return ResultadoAtajo::fallo(FalloAtajo::sinSaberAun);
     return ResultadoAtajo::exito(resumen(r.total, r.dudas), r.total);
 }
 
@@ -92,6 +101,33 @@ QString PuenteAtajos::nombreSeguro(const QString& ruta) {
     const QString nombre = QFileInfo(ruta).fileName();
     if (nombre.isEmpty() || nombre == QLatin1String(".") || nombre == QLatin1String("..")) return QStringLiteral("archivo");
     return nombre;
+}
+
+namespace {
+
+// Another process runs under that id now (maybe still sending; an id taken over by some other
+// program only delays the removal until it ends).
+bool otroVivo(qint64 pid) {
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max() || pid == QCoreApplication::applicationPid()) return false;
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
+
+}  // namespace
+
+int PuenteAtajos::limpiarRestos(const QString& carpeta) {
+    int quitadas = 0;
+    const QFileInfoList restos = QDir(carpeta).entryInfoList({prefijoCarpeta() + QLatin1Char('*')},
+                                                             QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks);
+    for (const QFileInfo& r : restos) {
+        if (r.ownerId() != ::getuid()) continue;
+        // "zentu-atajos-<pid>-XXXXXX"; older ones carry no id, and no program still sends them.
+        const QString resto = r.fileName().mid(prefijoCarpeta().size());
+        bool numero = false;
+        const qint64 pid = resto.section(QLatin1Char('-'), 0, 0).toLongLong(&numero);
+        if (resto.contains(QLatin1Char('-')) && numero && otroVivo(pid)) continue;
+        if (QDir(r.absoluteFilePath()).removeRecursively()) ++quitadas;
+    }
+    return quitadas;
 }
 
 namespace {
@@ -166,7 +202,9 @@ QCoro::Task<ResultadoAtajo> PuenteAtajos::enviarArchivoAZentu(QString ruta, QStr
 
     // A folder of its own (mode 0700), so no other user can swap the file while it is sent and
     // two sends of one name never meet.
-    QTemporaryDir carpeta(QDir::tempPath() + QStringLiteral("/zentu-atajos-XXXXXX"));
+    // Named with the process id, so that the next start knows which ones nobody is sending.
+    QTemporaryDir carpeta(QDir::tempPath() + QLatin1Char('/') + prefijoCarpeta() +
+                          QString::number(QCoreApplication::applicationPid()) + QStringLiteral("-XXXXXX"));
     if (!carpeta.isValid()) co_return ResultadoAtajo{false, carpeta.errorString(), 0};
     // Joined by hand: filePath() refuses a name that begins with ":" (a resource's).
     const QString destino = carpeta.path() + QLatin1Char('/') + nombreSeguro(ruta);

@@ -7,7 +7,7 @@
 #include <optional>
 
 // Why an automation action failed, with the text the caller shows.
-enum class FalloAtajo { envio, sinCuenta, sinRespuesta, ocupado };
+enum class FalloAtajo { envio, sinCuenta, sinRespuesta, ocupado, sinSaberAun, cerrado };
 
 // What one automation action answers: on success the dialog text (and, for the pending
 // summary, the total); on failure the failure's text.
@@ -22,7 +22,9 @@ struct ResultadoAtajo {
 
 // "No se pudo enviar: …", "Abre Zentu AI en este equipo y enlázalo con tu cuenta primero.",
 // "Zentu no contestó a tiempo. Mira el chat en un momento.",
-// "Zentu aún contesta otra pregunta. Vuelve a preguntar en un momento."
+// "Zentu aún contesta otra pregunta. Vuelve a preguntar en un momento.",
+// "Zentu AI aún no sabe qué tienes pendiente. Vuelve a preguntar en un momento.",
+// "Zentu AI se cerró antes de terminar. Ábrelo de nuevo y mira el chat."
 QString textoFallo(FalloAtajo caso, const QString& detalle = {});
 
 // The process-wide bridge through which automation (the D-Bus interface and its command-line
@@ -35,6 +37,9 @@ public:
     struct Resumen {
         int total = 0;
         QStringList dudas;
+        // False until the pending list has come from the service: a total of 0 then means
+        // "not known yet", never "all clear".
+        bool conocido = true;
     };
 
     std::function<QCoro::Task<std::optional<QString>>(QString pregunta)> preguntar;
@@ -60,6 +65,12 @@ public:
 
     // "No tienes nada pendiente. Todo al día.", "Tienes 1 pendiente: …", "Tienes 5 pendientes.\n1. …"
     static QString resumen(int total, const QStringList& dudas);
+
+    // Removes from `carpeta` the folders of sends whose program ended before it could (killed
+    // midway): every "zentu-atajos-…" folder of this user but those named after another running
+    // process. Returns how many went. Run once at start.
+    static int limpiarRestos(const QString& carpeta);
+    static QString prefijoCarpeta() { return QStringLiteral("zentu-atajos-"); }
 
     // The name a received file keeps: its last component; empty, "." or ".." become "archivo".
     static QString nombreSeguro(const QString& ruta);

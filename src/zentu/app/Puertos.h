@@ -99,6 +99,12 @@ public:
     virtual QString borrador() const = 0;
     virtual void setBorrador(const QString& texto) = 0;
     virtual void setPendiente(const std::optional<QString>& ruta) = 0;
+    // A file handed to the chat from outside: staged as `setPendiente` does, unless it cannot be
+    // sent; then nothing is staged and the reason comes back.
+    virtual std::optional<QString> ofrecerArchivo(const QString& ruta) {
+        setPendiente(ruta);
+        return std::nullopt;
+    }
     virtual void setGrabandoNota(bool grabando) = 0;
     virtual bool cargado() const = 0;
     virtual void cargar() = 0;           // starts the history load
@@ -149,6 +155,8 @@ public:
     virtual ModeloDudas::Almacen almacen() = 0;
     // Its first load from the service has ended (the lists say what is pending).
     virtual bool cargado() const { return true; }
+    // The list of questions has come from the service: until then nobody knows what is pending.
+    virtual bool conocido() const { return cargado(); }
 
     std::function<void(int total, const QList<QJsonObject>& dudas, int permisos)> alCambiar;
     std::function<void(int total)> alCambiarTotal;

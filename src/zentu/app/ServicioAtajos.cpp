@@ -1,6 +1,7 @@
 #include "zentu/app/ServicioAtajos.h"
 #include "zentu/app/Puertas.h"
 
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDir>
@@ -127,6 +128,8 @@ std::optional<int> ejecutar(const QStringList& a, QTextStream& salida, QTextStre
         error.flush();
         return 1;
     }
+    // Who answers now: a program that goes away (killed) before answering is not a slow one.
+    const QString dueno = conexion.interface() ? conexion.interface()->serviceOwner(servicio).value() : QString();
     QDBusMessage pedido = QDBusMessage::createMethodCall(servicio, ServicioAtajos::camino(), ServicioAtajos::interfaz(), metodo);
     pedido.setArguments(args);
     const QDBusMessage respuesta = conexion.call(pedido, QDBus::BlockWithGui, espera);
@@ -144,7 +147,9 @@ std::optional<int> ejecutar(const QStringList& a, QTextStream& salida, QTextStre
         error << textoFallo(FalloAtajo::sinCuenta) << "\n";
     } else if (respuesta.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
                respuesta.errorName() == QLatin1String("org.freedesktop.DBus.Error.Timeout")) {
-        error << textoFallo(FalloAtajo::sinRespuesta) << "\n";
+        const bool sigue = !dueno.isEmpty() && conexion.interface() &&
+                           conexion.interface()->serviceOwner(servicio).value() == dueno;
+        error << (sigue ? textoFallo(FalloAtajo::sinRespuesta) : textoFallo(FalloAtajo::cerrado)) << "\n";
     } else {
         error << respuesta.errorMessage() << "\n";
     }

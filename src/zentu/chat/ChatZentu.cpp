@@ -552,17 +552,32 @@ QCoro::Task<std::optional<QString>> ChatZentu::enviarArchivos(QList<QUrl> archiv
     co_return errorTexto(r).value_or(kNoSeEnviaron);
 }
 
+std::optional<QString> ChatZentu::rechazo(const QUrl& archivo, bool solo) {
+    const std::optional<qint64> t = tamano(archivo);
+    if (!t) return solo || archivo.fileName().isEmpty() ? kNoSeLeyo : noSeLeyoNombre(archivo.fileName());
+    if (*t > kLimiteBytes) return kArchivoGrande;
+    return std::nullopt;
+}
+
 std::optional<QString> ChatZentu::agregar(const QList<QUrl>& archivos) {
+    // Refused now rather than when the owner presses send: a chip for a file that can never go
+    // out would only mislead.
+    std::optional<QString> rechazado;
     QList<QUrl> lista = pendientes_;
-    for (const QUrl& url : archivos)
+    for (const QUrl& url : archivos) {
+        if (const auto no = rechazo(url, archivos.size() == 1)) {
+            if (!rechazado) rechazado = no;
+            continue;
+        }
         if (!lista.contains(url)) lista.append(url);
+    }
     if (lista.size() <= kMaximoPendientes) {
         setPendientes(lista);
-        return std::nullopt;
+        return rechazado;
     }
     lista.resize(kMaximoPendientes);
     setPendientes(lista);
-    return kHastaDiez;
+    return rechazado ? rechazado : kHastaDiez;
 }
 
 void ChatZentu::setPendiente(const std::optional<QUrl>& archivo) {

@@ -113,7 +113,12 @@ public:
     QCoro::Task<std::optional<QString>> enviarArchivo(QUrl archivo, QString texto);
     QCoro::Task<std::optional<QString>> enviarArchivos(QList<QUrl> archivos, QString texto);
     // Stages files for the next message (at most 10); "Hasta 10 archivos por mensaje." when cut.
+    // A file that could not be sent (not a readable plain file: missing, a folder, a pipe; or over
+    // 45 MiB) is not staged, and the reason for the first such one is what comes back.
     std::optional<QString> agregar(const QList<QUrl>& archivos);
+    // Why `archivo` cannot be sent, with the texts of a send: none when it can. `solo`: it comes
+    // alone ("No se pudo leer el archivo.") rather than among others ("No se pudo leer «…».").
+    static std::optional<QString> rechazo(const QUrl& archivo, bool solo = true);
     // None empties the staged files; a file is staged like `agregar`.
     void setPendiente(const std::optional<QUrl>& archivo);
 

@@ -832,11 +832,13 @@ void VistaChat::alCambiarPendientes() {
         x->setToolTip(QStringLiteral("Quitar el archivo"));
         x->setObjectName(QStringLiteral("quitar"));
         QPointer<ChatZentu> chat = chat_;
-        connect(x, &QPushButton::clicked, this, [chat, url] {
+        connect(x, &QPushButton::clicked, this, [this, chat, url] {
             if (!chat) return;
             QList<QUrl> l = chat->pendientes();
             l.removeAll(url);
             chat->setPendientes(l);
+            // The error line spoke of the files as they were: a refusal leaves with its file.
+            ponerError(std::nullopt);
         });
         return marco;
     };

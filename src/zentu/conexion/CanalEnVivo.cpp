@@ -32,6 +32,8 @@ struct CanalEnVivo::Vida {
         CanalEnVivo* c = canal;
         QMetaObject::invokeMethod(c, [c, trabajo = std::move(trabajo)] { trabajo(*c); }, Qt::QueuedConnection);
     }
+    // A log line of the socket's thread, written on the channel's, in turn with the others.
+    void anotar(QString linea);
 };
 
 namespace {
@@ -167,11 +169,20 @@ QString descripcionDeEnvio(const QWebSocket& s) {
 
 }  // namespace
 
+void CanalEnVivo::Vida::anotar(QString linea) {
+    enCanal([linea = std::move(linea)](CanalEnVivo&) { ::anotar(linea); });
+}
+
 // ---------------------------------------------------------------- life
 
 CanalEnVivo::CanalEnVivo(Cuenta cuenta, Reloj& reloj, QObject* padre)
     : QObject(padre), cuenta_(std::move(cuenta)), reloj_(reloj), vida_(std::make_shared<Vida>()) {
     vida_->canal = this;
+    hilo_ = new QThread;
+    hilo_->setObjectName(QStringLiteral("canal"));
+    raiz_ = new QObject;
+    raiz_->moveToThread(hilo_);
+    hilo_->start();
 }
 
 CanalEnVivo::~CanalEnVivo() {
@@ -185,10 +196,15 @@ CanalEnVivo::~CanalEnVivo() {
     reintento_.cancelar();
     if (ws_) {
         QObject::disconnect(ws_, nullptr, this, nullptr);
-        ws_->abort();
-        delete ws_;
-        ws_ = nullptr;
+        QWebSocket* socket = std::exchange(ws_, nullptr);
+        QMetaObject::invokeMethod(socket, [socket] { socket->abort(); }, Qt::QueuedConnection);
     }
+    // Every socket, the closing ones too, goes with the root when the thread ends; a write under
+    // way ends first.
+    raiz_->deleteLater();
+    hilo_->quit();
+    hilo_->wait();
+    delete hilo_;
     // No answer can come any more: every waiting caller learns it now instead of never.
     for (auto& [peticion, espera] : entrantes) peticion->completar(std::nullopt);
     plazo_.cancelar();
@@ -258,50 +274,68 @@ QCoro::Task<void> CanalEnVivo::abrir() {
 
 void CanalEnVivo::abrirSocket(const QUrl& direccion) {
     if (cerrado_) return;
-    auto* socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
+    auto* socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, nullptr);
     socket->setMaxAllowedIncomingMessageSize(kMaximoMensaje);
     socket->setMaxAllowedIncomingFrameSize(kMaximoMensaje);
+    socket->moveToThread(hilo_);
+    QObject* raiz = raiz_;
+    QMetaObject::invokeMethod(raiz, [socket, raiz] { socket->setParent(raiz); }, Qt::QueuedConnection);
+    const qint64 numero = ++numeroSocket_;
+    // Delivered on the channel's thread, in the order they arrived.
     connect(socket, &QWebSocket::textMessageReceived, this,
-            [this, socket](const QString& texto) { alTexto(socket, texto); });
-    connect(socket, &QWebSocket::connected, this, [socket] {
+            [this, numero](const QString& texto) { alTexto(numero, texto); });
+    connect(socket, &QWebSocket::connected, socket, [socket] {
         // Small messages go out at once: with Nagle's algorithm on, a request written while an
         // earlier one is unacknowledged waits for that acknowledgement (up to the peer's delayed
         // ACK), which shows as a tail of slow requests when many are in flight.
         for (QTcpSocket* tcp : socket->findChildren<QTcpSocket*>())
             tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     });
-    connect(socket, &QWebSocket::disconnected, this, [this, socket] { alPerder(socket); });
-    connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
-            [this, socket](QAbstractSocket::SocketError) { alPerder(socket); });
+    // The reason is read where the socket lives, then handed over.
+    std::shared_ptr<Vida> vida = vida_;
+    auto perdido = [socket, vida, numero] {
+        const QString motivo = descripcionDeCierre(*socket);
+        vida->enCanal([numero, motivo](CanalEnVivo& canal) { canal.alPerder(numero, motivo); });
+    };
+    connect(socket, &QWebSocket::disconnected, socket, perdido);
+    connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), socket,
+            [perdido](QAbstractSocket::SocketError) { perdido(); });
     if (ws_) soltarSocket(ws_, QWebSocketProtocol::CloseCodeGoingAway);
     ws_ = socket;
     listo_ = false;
-    socket->open(direccion);
+    QMetaObject::invokeMethod(socket, [socket, direccion] { socket->open(direccion); }, Qt::QueuedConnection);
     vigilar();
 }
 
 void CanalEnVivo::soltarSocket(QWebSocket* socket, int codigo) {
     QObject::disconnect(socket, nullptr, this, nullptr);
-    if (socket->state() == QAbstractSocket::UnconnectedState) {
-        socket->deleteLater();
-        return;
-    }
-    // Let the closing handshake finish before the socket goes; a peer that never answers it
-    // does not keep the socket alive for long.
-    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(10000, socket, &QObject::deleteLater);
-    socket->close(static_cast<QWebSocketProtocol::CloseCode>(codigo));
+    // On the socket's thread, after whatever it was still given to send.
+    QMetaObject::invokeMethod(
+        socket,
+        [socket, codigo] {
+            QObject::disconnect(socket, nullptr, socket, nullptr);  // its loss is no longer news
+            if (socket->state() == QAbstractSocket::UnconnectedState) {
+                socket->deleteLater();
+                return;
+            }
+            // Let the closing handshake finish before the socket goes; a peer that never answers
+            // it does not keep the socket alive for long.
+            QObject::connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+            QTimer::singleShot(10000, socket, &QObject::deleteLater);
+            socket->close(static_cast<QWebSocketProtocol::CloseCode>(codigo));
+        },
+        Qt::QueuedConnection);
 }
 
-void CanalEnVivo::alTexto(QWebSocket* socket, const QString& texto) {
-    if (socket != ws_) return;
+void CanalEnVivo::alTexto(qint64 socket, const QString& texto) {
+    if (!ws_ || socket != numeroSocket_) return;
     ultimoMensaje_ = reloj_.segundos();
     paquete(texto);
 }
 
-void CanalEnVivo::alPerder(QWebSocket* socket) {
-    if (socket != ws_) return;
-    anotar(QStringLiteral("[canal] cerrado: ") + descripcionDeCierre(*socket));
+void CanalEnVivo::alPerder(qint64 socket, const QString& motivo) {
+    if (!ws_ || socket != numeroSocket_) return;
+    anotar(QStringLiteral("[canal] cerrado: ") + motivo);
     reintentar();
 }
 
@@ -432,9 +466,14 @@ void CanalEnVivo::avisar(const QString& nombre, const std::optional<QJsonValue>&
 
 void CanalEnVivo::mandar(const QString& texto) {
     if (!ws_) return;
-    if (ws_->sendTextMessage(texto) <= 0) {
-        anotar(QStringLiteral("[canal] no se pudo enviar: ") + descripcionDeEnvio(*ws_));
-    }
+    QWebSocket* socket = ws_;
+    QMetaObject::invokeMethod(
+        socket,
+        [socket, texto, vida = vida_] {
+            if (socket->sendTextMessage(texto) <= 0)
+                vida->anotar(QStringLiteral("[canal] no se pudo enviar: ") + descripcionDeEnvio(*socket));
+        },
+        Qt::QueuedConnection);
 }
 
 // ---------------------------------------------------------------- heartbeat and reconnection
@@ -443,9 +482,9 @@ void CanalEnVivo::mandar(const QString& texto) {
 // action, when due, waits again for whatever is left.
 void CanalEnVivo::vigilar() {
     ultimoMensaje_ = reloj_.segundos();
-    QPointer<QWebSocket> socket(ws_);
+    const qint64 socket = numeroSocket_;
     vigia_ = reloj_.programar(sinLatido_, this, [this, socket] {
-        if (!socket || socket != ws_ || cerrado_) return;
+        if (!ws_ || socket != numeroSocket_ || cerrado_) return;
         alVigia();
     });
 }
@@ -453,9 +492,9 @@ void CanalEnVivo::vigilar() {
 void CanalEnVivo::alVigia() {
     const double restante = ultimoMensaje_ + sinLatido_ - reloj_.segundos();
     if (restante > 1e-6) {
-        QPointer<QWebSocket> socket(ws_);
+        const qint64 socket = numeroSocket_;
         vigia_ = reloj_.programar(restante, this, [this, socket] {
-            if (!socket || socket != ws_ || cerrado_) return;
+            if (!ws_ || socket != numeroSocket_ || cerrado_) return;
             alVigia();
         });
         return;
@@ -621,15 +660,30 @@ void CanalEnVivo::enviarPeticion(const std::shared_ptr<Peticion>& peticion) {
     const QString id = QString::number(peticion->id);
     if (!peticion->binarios) {
         mandar(QStringLiteral("42") + id + json);
-    } else {
-        const QList<QByteArray>& binarios = *peticion->binarios;
-        mandar(QStringLiteral("45") + QString::number(binarios.size()) + QLatin1Char('-') + id + json);
-        for (const QByteArray& binario : binarios) {
-            if (!ws_) break;
-            if (ws_->sendBinaryMessage(binario) < binario.size()) {
-                anotar(QStringLiteral("[canal] no se pudo enviar el adjunto: ") + descripcionDeEnvio(*ws_));
-            }
-        }
+    } else if (ws_) {
+        // The header and its attachments go out together on the socket's thread; a request that
+        // expired before its turn there is not sent at all.
+        QWebSocket* socket = ws_;
+        const QString cabecera = QStringLiteral("45") + QString::number(peticion->binarios->size()) +
+                                 QLatin1Char('-') + id + json;
+        QMetaObject::invokeMethod(
+            socket,
+            [socket, cabecera, binarios = *peticion->binarios, p = std::weak_ptr<Peticion>(peticion), vida = vida_] {
+                const auto viva = p.lock();
+                if (!viva || viva->terminada()) return;
+                if (socket->sendTextMessage(cabecera) <= 0) {
+                    vida->anotar(QStringLiteral("[canal] no se pudo enviar: ") + descripcionDeEnvio(*socket));
+                    return;
+                }
+                for (const QByteArray& binario : binarios) {
+                    if (socket->sendBinaryMessage(binario) < binario.size()) {
+                        vida->anotar(QStringLiteral("[canal] no se pudo enviar el adjunto: ") +
+                                     descripcionDeEnvio(*socket));
+                        return;
+                    }
+                }
+            },
+            Qt::QueuedConnection);
     }
     // Sent: only the answer matters now.
     peticion->datos = {};

@@ -21,6 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
+class QThread;
 class QWebSocket;
 
 // The service's live channel: Socket.IO 4 over Engine.IO 4 on one WebSocket, written directly on
@@ -30,7 +31,9 @@ class QWebSocket;
 // (with binary attachments), holding them in order while the channel is not ready.
 //
 // Everything runs on the thread that owns the channel (the main thread); only a responder and the
-// requests may be used from elsewhere.
+// requests may be used from elsewhere. The WebSocket itself lives on a thread of its own, so that
+// framing and writing a large attachment, or reading a large message, never holds the main loop:
+// the channel hands it what to send and gets back what arrived, in order.
 class CanalEnVivo : public QObject {
     Q_OBJECT
 public:
@@ -75,6 +78,8 @@ public:
     qint64 proximoId() const { return proximoId_; }
     int enCola() const { return static_cast<int>(enCola_.size()); }
     int esperando() const { return static_cast<int>(esperando_.size()); }
+    // The parent of the sockets, on their own thread; only to be looked at.
+    const QObject* sockets() const { return raiz_; }
 
     struct Vida;       // lets other threads reach the channel only while it exists
     struct Peticion;   // one request waiting for its acknowledgement
@@ -91,8 +96,8 @@ private:
 
     QCoro::Task<void> abrir();
     void abrirSocket(const QUrl& direccion);
-    void alTexto(QWebSocket* socket, const QString& texto);
-    void alPerder(QWebSocket* socket);
+    void alTexto(qint64 socket, const QString& texto);
+    void alPerder(qint64 socket, const QString& motivo);
     void paquete(const QString& texto);
     void evento(QStringView cuerpo, bool esAcuse);
     void vigilar();
@@ -115,7 +120,10 @@ private:
     Reloj& reloj_;
     std::shared_ptr<Vida> vida_;
 
+    QThread* hilo_ = nullptr;  // where every socket lives and writes
+    QObject* raiz_ = nullptr;  // on that thread: the parent of every socket, deleted with it
     QWebSocket* ws_ = nullptr;
+    qint64 numeroSocket_ = 0;  // of ws_: what arrives from an older socket is not ours
     qint64 proximoId_ = 1;
     std::unordered_map<qint64, Espera> esperando_;
     // Every waiting request's time-out, earliest first (ties in order of sending), served by one

@@ -4,6 +4,8 @@
 #include "plataforma/Registro.h"
 #include "zentu/escritorio/LecturaJson.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QTimer>
@@ -31,6 +33,14 @@ std::vector<Instantanea::Agente> agentesDe(const QList<QJsonObject>& lista) {
                          logico(a.value(QLatin1String("is_coordinator"))).value_or(false)});
     }
     return fuera;
+}
+
+// A reply that holds none of the day's figures in a readable form (a body that was not JSON, an
+// empty one, an object of something else) is no pulse: taking it would zero what the owner sees.
+bool traeElPulso(const QJsonObject& r) {
+    return r.value(QLatin1String("hoy")).isObject() || r.value(QLatin1String("ayer")).isObject() ||
+           entero(r.value(QLatin1String("solas"))) || r.value(QLatin1String("semana")).isArray() ||
+           r.value(QLatin1String("actividad")).isArray();
 }
 
 }  // namespace
@@ -69,6 +79,43 @@ AlimentaWidgets::AlimentaWidgets(Cuenta cuenta, CanalEnVivo& canal, Reloj& reloj
     programarPulso();
     programarAgentes();
     guardar();
+    vigia_ = new QFileSystemWatcher(this);
+    connect(vigia_, &QFileSystemWatcher::directoryChanged, this, &AlimentaWidgets::revisarArchivo);
+    connect(vigia_, &QFileSystemWatcher::fileChanged, this, &AlimentaWidgets::revisarArchivo);
+    vigilarArchivo();
+}
+
+void AlimentaWidgets::vigilarArchivo() {
+    const auto ruta = Instantanea::archivo();
+    if (!ruta) return;
+    const QString carpeta = QFileInfo(*ruta).absolutePath();
+    if (!vigia_->directories().contains(carpeta)) vigia_->addPath(carpeta);
+    // Every save puts a new file in the old one's place: the watch follows the name, so a change
+    // made in place (the file truncated or overwritten) is seen too.
+    if (vigia_->files().contains(*ruta)) vigia_->removePath(*ruta);
+    if (QFile::exists(*ruta)) vigia_->addPath(*ruta);
+}
+
+// The widgets read whatever is in the file: one that was cut short, overwritten or deleted while
+// the account is paired would make them ask the owner to pair. It is written again at once.
+void AlimentaWidgets::revisarArchivo() {
+    vigilarArchivo();  // a replaced file is a new one to the watcher
+    const auto ruta = Instantanea::archivo();
+    if (!ruta) return;
+    auto legible = [&ruta] {
+        QFile f(*ruta);
+        return f.open(QIODevice::ReadOnly) && Instantanea::decodificar(f.readAll()).has_value();
+    };
+    if (legible()) {
+        escrituraFallida_ = false;
+        return;
+    }
+    // Where our own write fails (a full disk, a folder we may not write), trying again at every
+    // change of the folder would never end: wait until the file is readable again.
+    if (escrituraFallida_) return;
+    Registro::escribir(QStringLiteral("[widgets] la foto del archivo no se podía leer: se escribe de nuevo"));
+    guardar();
+    escrituraFallida_ = !legible();
 }
 
 AlimentaWidgets::~AlimentaWidgets() = default;
@@ -137,7 +184,7 @@ QCoro::Task<void> AlimentaWidgets::pedirPulso() {
     } catch (const std::exception&) {
         co_return;  // the next timer, connection or pending update tries again
     }
-    if (!yo) co_return;
+    if (!yo || !traeElPulso(r)) co_return;  // kept as after a failed request
     const QJsonObject hoy = r.value(QLatin1String("hoy")).toObject();
     const QJsonObject ayer = r.value(QLatin1String("ayer")).toObject();
     Instantanea::Dia d;

@@ -5,7 +5,9 @@
 #include "zentu/conexion/CanalEnVivo.h"
 #include "zentu/conexion/Cuenta.h"
 
+#include <QByteArray>
 #include <QDateTime>
+#include <QFileSystemWatcher>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -52,6 +54,8 @@ public:
 
 private:
     void guardar();
+    void vigilarArchivo();
+    void revisarArchivo();
     void programarPulso();
     void programarAgentes();
     QDateTime fecha(const QString& texto) const;
@@ -63,4 +67,6 @@ private:
     Temporizador relojPulso_;
     QDateTime ultimoPulso_ = Instantanea::pasadoLejano();
     Temporizador relojAgentes_;
+    QFileSystemWatcher* vigia_ = nullptr;
+    bool escrituraFallida_ = false;  // the last repair could not be written
 };

@@ -166,6 +166,7 @@ QCoro::Task<void> Pendientes::cargar() {
         if (const auto lista = listaDeObjetos(r.value(QLatin1String("dudas")))) {
             dudas_ = static_cast<int>(std::min<qsizetype>(lista->size(), kMayorCuenta));
             listaDudas = *lista;
+            listaConocida_ = true;
             if (primeraCarga_)
                 for (const QJsonObject& d : *lista)
                     if (d.contains(QLatin1String("id")))

@@ -66,6 +66,8 @@ public:
     QList<QJsonObject> permisos;
     int dudas() const { return dudas_; }
     bool primeraCarga() const { return primeraCarga_; }
+    // The service's list of questions has been read at least once (a failed load does not count).
+    bool listaConocida() const { return listaConocida_; }
     // Announced identifiers, oldest first.
     const QStringList& avisados() const { return avisados_; }
 
@@ -120,5 +122,6 @@ private:
     QSet<QString> conocidos_;
     QStringList avisados_;  // the same identifiers in the order they were announced
     bool primeraCarga_ = true;
+    bool listaConocida_ = false;
     std::shared_ptr<bool> vivo_;
 };
