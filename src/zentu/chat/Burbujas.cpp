@@ -1,10 +1,15 @@
 #include "zentu/chat/Burbujas.h"
 
 #include "plataforma/Escritorio.h"
+#include "zentu/chat/Adjuntos.h"
 #include "zentu/chat/TipoArchivo.h"
 #include "zentu/isla/Vidrio.h"
 
+#include <QClipboard>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLocale>
+#include <QSaveFile>
 #include <QFontMetricsF>
 #include <QHelpEvent>
 #include <QImageReader>
@@ -533,20 +538,50 @@ void TextoBurbuja::preparar(QTextDocument& doc) const {
 }
 
 int TextoBurbuja::anchoIdeal(int anchoMax) const {
-    QTextDocument doc;
-    preparar(doc);
-    doc.setTextWidth(anchoMax);
-    return std::min(anchoMax, int(std::ceil(doc.idealWidth())) + 1);
+    if (ideal_ && ideal_->first == anchoMax) return ideal_->second;
+    if (!medida_) {
+        medida_ = std::make_unique<QTextDocument>();
+        preparar(*medida_);
+    }
+    medida_->setTextWidth(anchoMax);
+    ideal_.emplace(anchoMax, std::min(anchoMax, int(std::ceil(medida_->idealWidth())) + 1));
+    return ideal_->second;
 }
 
 int TextoBurbuja::altoPara(int ancho) const {
-    QTextDocument doc;
-    preparar(doc);
-    doc.setTextWidth(ancho);
-    return int(std::ceil(doc.size().height()));
+    if (alto_ && alto_->first == ancho) return alto_->second;
+    if (!medida_) {
+        medida_ = std::make_unique<QTextDocument>();
+        preparar(*medida_);
+    }
+    medida_->setTextWidth(ancho);
+    alto_.emplace(ancho, int(std::ceil(medida_->size().height())));
+    return alto_->second;
 }
 
 void TextoBurbuja::wheelEvent(QWheelEvent* evento) { evento->ignore(); }
+
+QString Burbuja::principio(const QString& texto) {
+    if (texto.size() <= kMaximoTexto) return texto;
+    qsizetype corte = kMaximoTexto;
+    // A line break or a space in the last stretch makes a cleaner end than the middle of a word.
+    const QStringView cola = QStringView(texto).left(kMaximoTexto);
+    for (qsizetype i = kMaximoTexto - 1; i >= kMaximoTexto - 300; --i)
+        if (cola[i] == QLatin1Char('\n')) {
+            corte = i;
+            break;
+        }
+    if (corte == kMaximoTexto)
+        for (qsizetype i = kMaximoTexto - 1; i >= kMaximoTexto - 80; --i)
+            if (cola[i].isSpace()) {
+                corte = i;
+                break;
+            }
+    if (corte == kMaximoTexto && texto[corte - 1].isHighSurrogate()) --corte;
+    QString r = texto.left(corte);
+    while (!r.isEmpty() && r.back().isSpace()) r.chop(1);
+    return r + QStringLiteral("…");
+}
 
 QString Burbuja::html(const QString& texto, const QColor& tinta) {
     return QStringLiteral("<span style=\"white-space:pre-wrap\">") + enLinea(texto, 0, texto.size(), tinta) +
@@ -581,7 +616,10 @@ Burbuja::Burbuja(ChatZentu::Mensaje m, QList<ChatZentu::Mensaje> album, Abrir ab
 
     const QString visible = textoVisible(m_);
     if (!visible.isEmpty()) {
-        texto_ = new TextoBurbuja(html(visible, pal.tinta), pal.tinta, conAlfa(pal.lima, 0.45), this);
+        const QString muestra = principio(visible);
+        texto_ = new TextoBurbuja(html(muestra, pal.tinta), pal.tinta, conAlfa(pal.lima, 0.45), this);
+        if (visible.size() > kMaximoTexto)
+            pliegue_ = new PliegueTexto(visible, m_.id, muestra.size() - 1, esquema_, this);
         connect(texto_, &QTextBrowser::anchorClicked, this, [](const QUrl& url) {
             const QString tipo = url.scheme().toLower();
             if (tipo == QLatin1String("http") || tipo == QLatin1String("https") || tipo == QLatin1String("mailto"))
@@ -631,12 +669,17 @@ Burbuja::Disposicion Burbuja::calcular(int ancho) const {
         else
             tamArea = area_->size();
     }
+    QSize tamPliegue;
     if (texto_) {
         const int maxTexto = textoAcotado_ ? std::min(240, maxInterior) : maxInterior;
-        const int anchoTexto = texto_->anchoIdeal(maxTexto);
+        int anchoTexto = texto_->anchoIdeal(maxTexto);
+        if (pliegue_) {
+            tamPliegue = pliegue_->tamanoPara(maxTexto);
+            anchoTexto = std::max(anchoTexto, tamPliegue.width());
+        }
         tamTexto = QSize(anchoTexto, texto_->altoPara(anchoTexto));
     }
-    for (const QSize& t : {tamAutor, tamArea, tamTexto}) anchoInterior = std::max(anchoInterior, t.width());
+    for (const QSize& t : {tamAutor, tamArea, tamTexto, tamPliegue}) anchoInterior = std::max(anchoInterior, t.width());
     const int anchoBurbuja = anchoInterior + 24;
     const int x0 = m_.deZentu ? 0 : ancho - anchoBurbuja;
     int y = 8;
@@ -649,6 +692,7 @@ Burbuja::Disposicion Burbuja::calcular(int ancho) const {
     poner(tamAutor, d.autor);
     poner(tamArea, d.area);
     poner(tamTexto, d.texto);
+    poner(tamPliegue, d.pliegue);
     d.alto = y + 8;
     d.burbuja = QRectF(x0, 0, anchoBurbuja, d.alto);
     cache_.emplace(ancho, d);
@@ -670,6 +714,7 @@ void Burbuja::aplicar() {
         if (auto* mos = qobject_cast<Mosaico*>(area_)) mos->disponer(d.area.width());
     }
     if (texto_) texto_->setGeometry(d.texto);
+    if (pliegue_) pliegue_->setGeometry(d.pliegue);
     if (height() != d.alto) setFixedHeight(d.alto);
     update();
 }
@@ -702,6 +747,133 @@ void Burbuja::paintEvent(QPaintEvent*) {
         p.drawText(QRectF(d.autor).adjusted(0, 0, 1, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                    QFontMetricsF(f).elidedText(autor_, Qt::ElideRight, d.autor.width() + 1));
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+const QFont& fuenteAviso() {
+    static const QFont f = TipoArchivo::fuente(11, QFont::Normal);
+    return f;
+}
+
+const QFont& fuenteEnlace() {
+    static const QFont f = [] {
+        QFont g = TipoArchivo::fuente(11.5, QFont::DemiBold);
+        g.setUnderline(true);
+        return g;
+    }();
+    return f;
+}
+
+// A link-like button: underlined text in the ink colour.
+class Enlace : public QAbstractButton {
+public:
+    Enlace(const QString& texto, QColor tinta, QWidget* padre) : QAbstractButton(padre), tinta_(tinta) {
+        setText(texto);
+        setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::NoFocus);
+        setFixedSize(sizeHint());
+    }
+    QSize sizeHint() const override {
+        const QFontMetricsF fm(fuenteEnlace());
+        return QSize(int(std::ceil(fm.horizontalAdvance(text()))) + 2, int(std::ceil(fm.height())) + 2);
+    }
+    void cambiar(const QString& texto) {
+        setText(texto);
+        setFixedSize(sizeHint());
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setFont(fuenteEnlace());
+        p.setPen(isDown() ? conAlfa(tinta_, 0.6) : tinta_);
+        p.drawText(QRectF(rect()), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
+    }
+
+private:
+    QColor tinta_;
+};
+
+constexpr int kEntreLineas = 4;
+constexpr int kEntreEnlaces = 14;
+
+}  // namespace
+
+PliegueTexto::PliegueTexto(QString entero, QString id, qsizetype mostrados, Esquema esquema, QWidget* padre)
+    : QWidget(padre), entero_(std::move(entero)), id_(std::move(id)), aviso_(aviso(mostrados, entero_.size())),
+      esquema_(esquema) {
+    const QColor tinta = Paleta(esquema_).tinta;
+    abrir_ = new Enlace(QStringLiteral("Abrir entero"), tinta, this);
+    abrir_->setToolTip(QStringLiteral("Abrir el mensaje entero en el editor de textos"));
+    copiar_ = new Enlace(QStringLiteral("Copiar entero"), tinta, this);
+    copiar_->setToolTip(QStringLiteral("Copiar el mensaje entero al portapapeles"));
+    connect(abrir_, &QAbstractButton::clicked, this, &PliegueTexto::abrir);
+    connect(copiar_, &QAbstractButton::clicked, this, &PliegueTexto::copiar);
+    colocar();
+}
+
+QString PliegueTexto::aviso(qsizetype mostrados, qsizetype total) {
+    const QLocale es(QLocale::Spanish, QLocale::Spain);
+    return QStringLiteral("Mensaje largo: aquí ves %1 de %2 caracteres.").arg(es.toString(mostrados), es.toString(total));
+}
+
+QSize PliegueTexto::tamanoPara(int anchoMax) const {
+    const QFontMetrics fm(fuenteAviso());
+    const QRect r = fm.boundingRect(QRect(0, 0, std::max(40, anchoMax), 10000), Qt::TextWordWrap, aviso_);
+    const int enlaces = abrir_->width() + kEntreEnlaces + copiar_->width();
+    const int ancho = std::min(std::max(40, anchoMax), std::max(r.width(), enlaces));
+    return QSize(ancho, r.height() + kEntreLineas + std::max(abrir_->height(), copiar_->height()));
+}
+
+void PliegueTexto::colocar() {
+    const QFontMetrics fm(fuenteAviso());
+    const int altoAviso = fm.boundingRect(QRect(0, 0, std::max(40, width()), 10000), Qt::TextWordWrap, aviso_).height();
+    abrir_->move(0, altoAviso + kEntreLineas);
+    copiar_->move(abrir_->width() + kEntreEnlaces, altoAviso + kEntreLineas);
+}
+
+void PliegueTexto::resizeEvent(QResizeEvent* evento) {
+    QWidget::resizeEvent(evento);
+    colocar();
+}
+
+void PliegueTexto::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setFont(fuenteAviso());
+    p.setPen(conAlfa(Paleta(esquema_).tinta, 0.6));
+    p.drawText(QRect(0, 0, width(), abrir_->y()), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, aviso_);
+}
+
+void PliegueTexto::copiar() {
+    QGuiApplication::clipboard()->setText(entero_);
+    static_cast<Enlace*>(copiar_)->cambiar(QStringLiteral("Copiado"));
+}
+
+void PliegueTexto::abrir() {
+    const QString carpeta = Adjuntos::carpeta();
+    auto fallo = [this] {
+        aviso_ = QStringLiteral("No se pudo abrir el mensaje entero: cópialo.");
+        update();
+    };
+    if (carpeta.isEmpty()) return fallo();
+    const QString ruta = carpeta + QLatin1Char('/') + Adjuntos::nombreSeguro(QStringLiteral("mensaje-") + id_) +
+                         QStringLiteral(".txt");
+    // Megabytes of text are written away from the main thread; the file opens once it is whole.
+    QPointer<PliegueTexto> yo(this);
+    QThreadPool::globalInstance()->start([yo, ruta, texto = entero_, fallo] {
+        QSaveFile f(ruta);
+        const bool ok = f.open(QIODevice::WriteOnly) && f.write(texto.toUtf8()) >= 0 && f.commit();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [yo, ruta, ok, fallo] {
+                if (!yo) return;
+                if (!ok || !Escritorio::actual().abrirArchivo(ruta)) fallo();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
