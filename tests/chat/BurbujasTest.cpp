@@ -210,6 +210,32 @@ TEST(Burbuja, SoloEstilosEnLinea) {
     EXPECT_FALSE(Burbuja::html("# Título", tinta).contains("<h1"));
 }
 
+// A bubble's worth of marks that never close (what a hostile or broken message may hold) stays
+// plain text, and styles that do close after them still apply.
+TEST(Burbuja, MarcasSinCerrarEnUnTextoLargo) {
+    const QColor tinta(10, 10, 10);
+    const qsizetype n = Burbuja::kMaximoTexto;
+    struct Caso {
+        const char* que;
+        QString texto;
+        QString sin;       // must not appear
+        QString contiene;  // must appear
+    };
+    const Caso casos[] = {
+        {"asteriscos", QString(n, '*'), "<i>", QString(40, '*')},
+        {"dobles sin cerrar", QString("**a ").repeated(n / 4), "<b>", "**a **a"},
+        {"guiones bajos", QString("_a ").repeated(n / 3), "<i>", "_a _a"},
+        {"corchetes", QString("[a").repeated(n / 2), "<a ", "[a[a[a"},
+        {"al final se cierra", QString("*a ").repeated(n / 3) + "**fin**", "<i>", "<b>fin</b>"},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.que);
+        const QString h = Burbuja::html(c.texto, tinta);
+        EXPECT_FALSE(h.contains(c.sin));
+        EXPECT_TRUE(h.contains(c.contiene));
+    }
+}
+
 TEST(Burbuja, LadoAnchoYPartes) {
     Fotos f;
     const int ancho = 600;

@@ -11,6 +11,7 @@
 #include <QLocale>
 #include <QSaveFile>
 #include <QFontMetricsF>
+#include <QHash>
 #include <QHelpEvent>
 #include <QImageReader>
 #include <QScrollBar>
@@ -413,22 +414,38 @@ QString enLinea(const QString& s, qsizetype desde, qsizetype hasta, const QColor
     const auto abreEn = [&](qsizetype pos, qsizetype largo) {
         return pos + largo < hasta && !s[pos + largo].isSpace();
     };
+    // A search that found nothing from one place finds nothing from any later one, and one that
+    // found something finds the same from any place up to it: remembered, so a text full of
+    // unmatched marks is read in one pass instead of one pass per mark.
+    struct Busqueda {
+        qsizetype desde = -1, hallado = -1;
+    };
+    const auto recordada = [](Busqueda& b, qsizetype inicio, const auto& buscar) -> qsizetype {
+        if (b.desde >= 0 && inicio >= b.desde && (b.hallado < 0 || inicio <= b.hallado)) return b.hallado;
+        b = {inicio, buscar(inicio)};
+        return b.hallado;
+    };
+    QHash<QString, Busqueda> cierres;
+    QHash<qsizetype, Busqueda> comillas;
+    Busqueda corchete, parentesis;
     // The closing run of `delim` after `inicio`, not preceded by a space; -1 when none.
     const auto cierre = [&](qsizetype inicio, const QString& delim) -> qsizetype {
-        for (qsizetype j = inicio; j + delim.size() <= hasta; ++j) {
-            if (s[j] == QLatin1Char('\\')) {
-                ++j;
-                continue;
+        return recordada(cierres[delim], inicio, [&](qsizetype desdeAqui) -> qsizetype {
+            for (qsizetype j = desdeAqui; j + delim.size() <= hasta; ++j) {
+                if (s[j] == QLatin1Char('\\')) {
+                    ++j;
+                    continue;
+                }
+                if (QStringView(s).mid(j, delim.size()) != delim || s[j - 1].isSpace()) continue;
+                // A single mark must not be half of a double one.
+                if (delim.size() == 1 && ((j + 1 < hasta && s[j + 1] == delim[0]) || s[j - 1] == delim[0])) continue;
+                // Underscores inside words are not emphasis.
+                if (delim[0] == QLatin1Char('_') && j + delim.size() < hasta && s[j + delim.size()].isLetterOrNumber())
+                    continue;
+                return j;
             }
-            if (QStringView(s).mid(j, delim.size()) != delim || s[j - 1].isSpace()) continue;
-            // A single mark must not be half of a double one.
-            if (delim.size() == 1 && ((j + 1 < hasta && s[j + 1] == delim[0]) || s[j - 1] == delim[0])) continue;
-            // Underscores inside words are not emphasis.
-            if (delim[0] == QLatin1Char('_') && j + delim.size() < hasta && s[j + delim.size()].isLetterOrNumber())
-                continue;
-            return j;
-        }
-        return -1;
+            return -1;
+        });
     };
     while (i < hasta) {
         const QChar c = s[i];
@@ -441,7 +458,7 @@ QString enLinea(const QString& s, qsizetype desde, qsizetype hasta, const QColor
             qsizetype n = 0;
             while (i + n < hasta && s[i + n] == QLatin1Char('`')) ++n;
             const QString marca(n, QLatin1Char('`'));
-            const qsizetype fin = s.indexOf(marca, i + n);
+            const qsizetype fin = recordada(comillas[n], i + n, [&](qsizetype d) { return s.indexOf(marca, d); });
             if (fin >= 0 && fin + n <= hasta && fin > i + n) {
                 out += QStringLiteral("<code style=\"font-family:'DejaVu Sans Mono',monospace\">") +
                        escapar(QStringView(s).mid(i + n, fin - i - n)) + QStringLiteral("</code>");
@@ -453,9 +470,10 @@ QString enLinea(const QString& s, qsizetype desde, qsizetype hasta, const QColor
             continue;
         }
         if (c == QLatin1Char('[')) {
-            const qsizetype cierra = s.indexOf(QLatin1Char(']'), i + 1);
+            const qsizetype cierra = recordada(corchete, i + 1, [&](qsizetype d) { return s.indexOf(QLatin1Char(']'), d); });
             if (cierra > i + 1 && cierra + 1 < hasta && s[cierra + 1] == QLatin1Char('(')) {
-                const qsizetype finUrl = s.indexOf(QLatin1Char(')'), cierra + 2);
+                const qsizetype finUrl =
+                    recordada(parentesis, cierra + 2, [&](qsizetype d) { return s.indexOf(QLatin1Char(')'), d); });
                 if (finUrl > cierra + 2 && finUrl < hasta) {
                     const QUrl url(s.mid(cierra + 2, finUrl - cierra - 2).trimmed(), QUrl::StrictMode);
                     const QString etiqueta = enLinea(s, i + 1, cierra, tinta);
