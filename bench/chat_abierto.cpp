@@ -67,7 +67,7 @@ double mediana(std::vector<double> v) {
 }
 
 QJsonObject empuje(int i, const QDateTime& t0) {
-    // The agents' side (no sound cue), texts of several lengths, each unique, a file now and then.
+    // The owner's side ("fromMe" false: no sound cue), texts of several lengths, each unique, a file now and then.
     static const QStringList textos = {
         "¿Cómo van las ventas de hoy?",
         "Pásame el resumen de la semana, con los martes aparte, y dime si conviene una promoción.",
@@ -215,7 +215,7 @@ std::optional<std::vector<Marca>> medir(ProgramaEnlazado& enlazado, Sonda& sonda
         m.mensajes = marca;
         m.dbusQuieto = sonda.una();
         QJsonArray lista;
-        for (int i = enviados; i < marca; ++i) lista.append(QJsonArray{QJsonArray{empuje(i, t0)}});
+        for (int i = enviados; i < marca; ++i) lista.append(QJsonArray{empuje(i, t0)});  // the arguments of one packet
         const int empujes = marca - enviados;
         const double cpuAntes = cpuSegundos(pid), xAntes = x > 0 ? cpuSegundos(x) : 0;
         reloj.start();
@@ -247,6 +247,7 @@ std::optional<std::vector<Marca>> medir(ProgramaEnlazado& enlazado, Sonda& sonda
                      m.dbusMax, m.dbusMediana, llamadas.size(), m.dbusQuieto);
     }
     errores += p.readAllStandardError();
+    if (qEnvironmentVariableIsSet("ZENTU_REGISTRO")) std::fprintf(stderr, "%s\n", errores.right(4000).constData());
     terminar();
     return r;
 }

@@ -742,22 +742,71 @@ void Burbuja::resizeEvent(QResizeEvent* evento) {
     aplicar();
 }
 
+namespace {
+
+// The bubble's shape: a rounded rectangle of radius 16 filled with `relleno` and, for the owner's
+// bubbles, a hairline `trazo` inside its edge.
+void pintarForma(QPainter& p, const QRectF& r, const QColor& relleno, std::optional<QColor> trazo) {
+    QPainterPath forma;
+    forma.addRoundedRect(r, 16, 16);
+    p.fillPath(forma, relleno);
+    if (!trazo) return;
+    p.setPen(QPen(*trazo, 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(r.adjusted(0.5, 0.5, -0.5, -0.5), 15.5, 15.5);
+}
+
+// The four rounded corners of that shape, drawn once per look as one 32 × 32 circle; a bubble is
+// then its corners and straight bands, copied and filled at every repaint of the list instead of
+// rasterising its whole outline each time.
+const QImage& esquinas(const QColor& relleno, std::optional<QColor> trazo, qreal dpr) {
+    static QHash<QString, QImage> hechas;
+    const QString clave = relleno.name(QColor::HexArgb) + (trazo ? trazo->name(QColor::HexArgb) : QString()) +
+                          QString::number(dpr);
+    auto i = hechas.find(clave);
+    if (i != hechas.end()) return *i;
+    QImage img(QSize(32, 32) * dpr, QImage::Format_ARGB32_Premultiplied);
+    img.setDevicePixelRatio(dpr);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    pintarForma(p, QRectF(0, 0, 32, 32), relleno, trazo);
+    p.end();
+    return *hechas.insert(clave, img);
+}
+
+}  // namespace
+
 void Burbuja::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
     const Paleta pal(esquema_);
     const Disposicion& d = calcular(width());
-    QPainterPath forma;
-    forma.addRoundedRect(d.burbuja, 16, 16);
-    if (m_.deZentu) {
-        p.fillPath(forma, conAlfa(pal.tinta, 0.09));
+    const bool oscuro = esquema_ == Esquema::oscuro;
+    const QColor relleno = m_.deZentu ? conAlfa(pal.tinta, 0.09) : conAlfa(pal.lima, oscuro ? 0.16 : 0.24);
+    const std::optional<QColor> trazo =
+        m_.deZentu ? std::nullopt : std::optional<QColor>(conAlfa(pal.lima, oscuro ? 0.35 : 0.6));
+    const QRect r = d.burbuja.toRect();
+    if (QRectF(r) != d.burbuja || r.width() < 32 || r.height() < 32) {
+        p.setRenderHint(QPainter::Antialiasing);
+        pintarForma(p, d.burbuja, relleno, trazo);
     } else {
-        const bool oscuro = esquema_ == Esquema::oscuro;
-        p.fillPath(forma, conAlfa(pal.lima, oscuro ? 0.16 : 0.24));
-        p.setPen(QPen(conAlfa(pal.lima, oscuro ? 0.35 : 0.6), 1));
-        p.setBrush(Qt::NoBrush);
-        p.drawRoundedRect(d.burbuja.adjusted(0.5, 0.5, -0.5, -0.5), 15.5, 15.5);
+        const qreal dpr = devicePixelRatioF();
+        const QImage& e = esquinas(relleno, trazo, dpr);
+        const int x = r.x(), y = r.y(), w = r.width(), h = r.height();
+        for (const QPoint esquina : {QPoint(0, 0), QPoint(16, 0), QPoint(0, 16), QPoint(16, 16)})
+            p.drawImage(QRectF(x + (esquina.x() ? w - 16 : 0), y + (esquina.y() ? h - 16 : 0), 16, 16), e,
+                        QRectF(QPointF(esquina) * dpr, QSizeF(16, 16) * dpr));
+        p.fillRect(QRect(x + 16, y, w - 32, h), relleno);
+        p.fillRect(QRect(x, y + 16, 16, h - 32), relleno);
+        p.fillRect(QRect(x + w - 16, y + 16, 16, h - 32), relleno);
+        if (trazo) {
+            p.fillRect(QRect(x + 16, y, w - 32, 1), *trazo);
+            p.fillRect(QRect(x + 16, y + h - 1, w - 32, 1), *trazo);
+            p.fillRect(QRect(x, y + 16, 1, h - 32), *trazo);
+            p.fillRect(QRect(x + w - 1, y + 16, 1, h - 32), *trazo);
+        }
     }
+    p.setRenderHint(QPainter::Antialiasing);
     if (!autor_.isEmpty()) {
         const QFont f = TipoArchivo::fuente(11, QFont::DemiBold);
         p.setFont(f);

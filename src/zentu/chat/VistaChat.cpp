@@ -142,10 +142,24 @@ public:
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override {
+    void paintEvent(QPaintEvent* evento) override {
         QPainter q(this);
-        q.setRenderHint(QPainter::Antialiasing);
         const QRectF r(rect());
+        // The outline lies over the whole card, so every repaint of the list below repaints it too:
+        // away from the rounded corners it is four straight hairlines, drawn as such.
+        const int esquina = int(std::ceil(GeometriaChat::radio)) + 1;
+        const QRect cruz1 = rect().adjusted(esquina, 0, -esquina, 0), cruz2 = rect().adjusted(0, esquina, 0, -esquina);
+        const QRect zona = evento->rect();
+        if (!soltando_ && (cruz1.contains(zona) || cruz2.contains(zona))) {
+            const QColor c = Vidrio::colorBorde(e_);
+            for (const QRect& linea : {QRect(0, 0, width(), 1), QRect(0, height() - 1, width(), 1),
+                                       QRect(0, 0, 1, height()), QRect(width() - 1, 0, 1, height())}) {
+                const QRect parte = linea.intersected(zona).intersected(cruz1.united(cruz2));
+                if (!parte.isEmpty()) q.fillRect(parte, c);
+            }
+            return;
+        }
+        q.setRenderHint(QPainter::Antialiasing);
         Vidrio(FormaVidrio::redondeada(GeometriaChat::radio), e_).pintarBorde(q, r);
         if (soltando_) {
             q.setPen(QPen(conAlfa(Paleta(e_).lima, 0.9), 2));
@@ -306,6 +320,10 @@ VistaChat::VistaChat(ChatZentu& chat, std::function<void()> cerrar, Esquinas::Ac
         return d.selectedUrls();
     };
     construir();
+    tanda_ = new QTimer(this);
+    tanda_->setSingleShot(true);
+    tanda_->setTimerType(Qt::PreciseTimer);
+    connect(tanda_, &QTimer::timeout, this, &VistaChat::ponerAlDia);
 
     connect(&chat, &ChatZentu::mensajesCambio, this, &VistaChat::alCambiarMensajes);
     connect(&chat, &ChatZentu::cargadoCambio, this, &VistaChat::alCambiarMensajes);
@@ -584,6 +602,23 @@ void VistaChat::ajustarAltoCampo() {
 
 void VistaChat::alCambiarMensajes() {
     if (!chat_) return;
+    const bool anadidos = chat_->generacion() == generacion_ && chat_->mensajes().size() > agrupados_ &&
+                          cargando_->isHidden() == chat_->cargado();
+    if (anadidos) {
+        if (tanda_->isActive()) return;
+        const qint64 pasado = desdeTanda_.isValid() ? desdeTanda_.elapsed() : kCuadroMs;
+        if (pasado < kCuadroMs) {
+            tanda_->start(int(kCuadroMs - pasado));
+            return;
+        }
+    }
+    ponerAlDia();
+}
+
+void VistaChat::ponerAlDia() {
+    if (!chat_) return;
+    tanda_->stop();
+    desdeTanda_.start();
     cargando_->setVisible(!chat_->cargado());
     const QList<ChatZentu::Mensaje>& lista = chat_->mensajes();
     const int totalAntes = int(grupos_.size());
@@ -1036,9 +1071,14 @@ void VistaChat::enfocar() {
 void VistaChat::alFondo(bool animado) {
     irAlFinal();
     QScrollBar* barra = lista_->verticalScrollBar();
-    if (animacion_) animacion_->stop();
     if (!animado) {
+        if (animacion_) animacion_->stop();
         barra->setValue(barra->maximum());
+        return;
+    }
+    // Already gliding down: it glides on to the new end rather than starting over.
+    if (animacion_ && animacion_->state() == QAbstractAnimation::Running) {
+        animacion_->setEndValue(barra->maximum());
         return;
     }
     auto* a = new QVariantAnimation(this);
@@ -1182,10 +1222,19 @@ bool VistaChat::eventFilter(QObject* objeto, QEvent* evento) {
     return QWidget::eventFilter(objeto, evento);
 }
 
-void VistaChat::paintEvent(QPaintEvent*) {
+void VistaChat::paintEvent(QPaintEvent* evento) {
     QPainter q(this);
-    q.setRenderHint(QPainter::Antialiasing);
     const QRectF carta = QRectF(rect()).adjusted(kMargen, kMargen, -kMargen, -kMargen);
+    // A repaint of the list inside the card, away from its rounded corners, is a flat fill of the
+    // glass where the glass is opaque (no shadow under it).
+    const int esquina = int(std::ceil(GeometriaChat::radio)) + 1;
+    const QRect interior = carta.toRect();
+    if (!Vidrio::translucido() && (interior.adjusted(esquina, 0, -esquina, 0).contains(evento->rect()) ||
+                                   interior.adjusted(0, esquina, 0, -esquina).contains(evento->rect()))) {
+        q.fillRect(evento->rect(), Vidrio::colorMaterial(esquema_, false));
+        return;
+    }
+    q.setRenderHint(QPainter::Antialiasing);
     const FormaVidrio forma = FormaVidrio::redondeada(GeometriaChat::radio);
     SombraVidrio(esquema_, GeometriaChat::radio).pintar(q, forma, carta);
     Vidrio(forma, esquema_).pintarFondo(q, carta);
@@ -1247,7 +1296,14 @@ void VistaChat::dropEvent(QDropEvent* evento) {
     }
 }
 
+int VistaChat::burbujasCreadas() const {
+    // Messages waiting for the next frame are shown first: the answer is about what the model holds.
+    if (tanda_->isActive()) const_cast<VistaChat*>(this)->ponerAlDia();
+    return burbujasCreadas_;
+}
+
 QList<Burbuja*> VistaChat::burbujas() const {
+    if (tanda_->isActive()) const_cast<VistaChat*>(this)->ponerAlDia();
     QList<Burbuja*> r;
     for (const Fila& f : filas_)
         if (f.vista) r << f.vista.data();
