@@ -563,6 +563,8 @@ int TextoBurbuja::anchoIdeal(int anchoMax) const {
     }
     medida_->setTextWidth(anchoMax);
     ideal_.emplace(anchoMax, std::min(anchoMax, int(std::ceil(medida_->idealWidth())) + 1));
+    // At its ideal width the text breaks into the same lines: its height is known already.
+    alto_.emplace(ideal_->second, int(std::ceil(medida_->size().height())));
     return ideal_->second;
 }
 
