@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QLocale>
 #include <QSaveFile>
 #include <QFontMetricsF>
@@ -722,7 +723,14 @@ Burbuja::Disposicion Burbuja::calcular(int ancho) const {
 int Burbuja::heightForWidth(int ancho) const { return calcular(ancho).alto; }
 
 QSize Burbuja::sizeHint() const {
-    const int ancho = width() > 0 ? width() : 380;
+    // Before it has a width of its own, the width its list will give it: measured there, the
+    // layout that follows finds the text already laid out at that width.
+    int ancho = width();
+    if (ancho <= 0 && parentWidget()) {
+        const QMargins m = parentWidget()->layout() ? parentWidget()->layout()->contentsMargins() : QMargins();
+        ancho = parentWidget()->width() - m.left() - m.right();
+    }
+    if (ancho <= 0) ancho = 380;
     return QSize(ancho, calcular(ancho).alto);
 }
 
