@@ -609,7 +609,9 @@ void VistaChat::alCambiarMensajes() {
                           cargando_->isHidden() == chat_->cargado();
     if (anadidos) {
         if (tanda_->isActive()) return;
-        const qint64 pasado = desdeTanda_.isValid() ? desdeTanda_.elapsed() : kCuadroMs;
+        // While the list glides to its end, the glide's next step takes them (see alFondo).
+        const bool deslizando = animacion_ && animacion_->state() == QAbstractAnimation::Running;
+        const qint64 pasado = deslizando ? 0 : desdeTanda_.isValid() ? desdeTanda_.elapsed() : kCuadroMs;
         if (pasado < kCuadroMs) {
             tanda_->start(int(kCuadroMs - pasado));
             return;
@@ -1089,7 +1091,11 @@ void VistaChat::alFondo(bool animado) {
     a->setEndValue(barra->maximum());
     a->setDuration(200);
     a->setEasingCurve(QEasingCurve::OutCubic);
-    connect(a, &QVariantAnimation::valueChanged, barra, [barra](const QVariant& v) { barra->setValue(v.toInt()); });
+    connect(a, &QVariantAnimation::valueChanged, barra, [this, barra](const QVariant& v) {
+        // Messages waiting for their frame join this step of the glide: one repaint for both.
+        if (tanda_->isActive()) ponerAlDia();
+        barra->setValue(v.toInt());
+    });
     animacion_ = a;
     a->start(QAbstractAnimation::DeleteWhenStopped);
 }
