@@ -733,11 +733,15 @@ void VistaChat::ventana(int desde, int hasta) {
         for (QWidget* w : std::as_const(enCapa)) capaLista_->removeWidget(w);
         enCapa.clear();
     }
+    // Showing a child lays its parent out at once; with the layout held, the list is laid out
+    // once for all the bubbles that came (its own request follows).
+    capaLista_->setEnabled(false);
     for (size_t i = 0; i < nuevas.size(); ++i) {
         QWidget* w = nuevas[i].vista.data();
         if (capaLista_->itemAt(int(1 + i))->widget() != w) capaLista_->insertWidget(int(1 + i), w);
         w->show();
     }
+    capaLista_->setEnabled(true);
     filas_ = std::move(nuevas);
     inicio_ = desde;
 }
