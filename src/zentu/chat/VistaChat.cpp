@@ -698,11 +698,20 @@ QList<ChatZentu::Mensaje> VistaChat::grupo(int indice) const {
 void VistaChat::ventana(int desde, int hasta) {
     // The views of the new stretch: kept where their group is the same, built where it is new or
     // changed (an album that grew is built again).
+    // A bubble let go leaves the layout and the screen at once and goes with the next round of
+    // deferred deletions: taking it out of the widget tree first would resolve the fonts and
+    // palettes of everything in it again, for nothing.
+    const auto soltar = [this](QWidget* w) {
+        if (!w) return;
+        w->hide();
+        capaLista_->removeWidget(w);
+        w->deleteLater();
+    };
     QHash<QString, Fila> viejas;
     for (Fila& f : filas_)
         if (f.vista) {
             const QString clave = f.grupo.first().id;
-            if (viejas.contains(clave)) retirar(f.vista);
+            if (viejas.contains(clave)) soltar(f.vista);
             else viejas.insert(clave, std::move(f));
         }
     std::vector<Fila> nuevas;
@@ -711,7 +720,7 @@ void VistaChat::ventana(int desde, int hasta) {
         QList<ChatZentu::Mensaje> g = grupo(j);
         Fila f = viejas.take(g.first().id);
         if (!f.vista || f.grupo != g) {
-            if (f.vista) retirar(f.vista);
+            if (f.vista) soltar(f.vista);
             f.vista = new Burbuja(g.first(), g, [](const ChatZentu::Adjunto& a) { Adjuntos::abrir(a); }, esquema_,
                                   contenidoLista_);
             f.grupo = std::move(g);
@@ -719,7 +728,7 @@ void VistaChat::ventana(int desde, int hasta) {
         }
         nuevas.push_back(std::move(f));
     }
-    for (Fila& f : viejas) retirar(f.vista);  // taken out of the layout with their parent
+    for (Fila& f : viejas) soltar(f.vista);
 
     // The layout holds the loading row, the bubbles, the typing row, the end anchor and a
     // stretch. Kept bubbles stay where they are when they are still in order; new ones go in
