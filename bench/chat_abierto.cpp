@@ -16,7 +16,9 @@
 // Run inside a desktop session with a D-Bus session bus and an unlocked keyring, for example:
 //   dbus-run-session -- bash -c 'echo | gnome-keyring-daemon --unlock --components=secrets;
 //                                xvfb-run -a build/bench/medir_chat_abierto'
-// Usage: medir_chat_abierto [mensajes=20000] [rondas=3] [por segundo=100]
+// Usage: medir_chat_abierto [mensajes=20000] [rondas=3] [por segundo=100]; ZENTU_PROGRAMA=<path>
+// measures another build of the program (an older one, to compare); ZENTU_REGISTRO=1 prints the
+// end of each run's log.
 #include "Proceso.h"
 #include "ProgramaEnlazado.h"
 
