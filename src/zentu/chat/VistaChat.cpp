@@ -716,6 +716,8 @@ void VistaChat::ventana(int desde, int hasta) {
         }
     std::vector<Fila> nuevas;
     nuevas.reserve(size_t(std::max(0, hasta - desde)));
+    const QMargins margenes = capaLista_->contentsMargins();
+    const int anchoLista = contenidoLista_->width() - margenes.left() - margenes.right();
     for (int j = desde; j < hasta; ++j) {
         QList<ChatZentu::Mensaje> g = grupo(j);
         Fila f = viejas.take(g.first().id);
@@ -723,6 +725,8 @@ void VistaChat::ventana(int desde, int hasta) {
             if (f.vista) soltar(f.vista);
             f.vista = new Burbuja(g.first(), g, [](const ChatZentu::Adjunto& a) { Adjuntos::abrir(a); }, esquema_,
                                   contenidoLista_);
+            // Sized for the list before it is shown: its text is then laid out once, at that width.
+            if (anchoLista > 0) f.vista->resize(anchoLista, f.vista->heightForWidth(anchoLista));
             f.grupo = std::move(g);
             ++burbujasCreadas_;
         }
