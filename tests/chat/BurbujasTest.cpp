@@ -7,6 +7,8 @@
 #include "zentu/chat/TipoArchivo.h"
 #include "zentu/isla/Vidrio.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -206,6 +208,32 @@ TEST(Burbuja, SoloEstilosEnLinea) {
     }
     EXPECT_FALSE(Burbuja::html("[abre](file:///etc/passwd)", tinta).contains("href"));
     EXPECT_FALSE(Burbuja::html("# Título", tinta).contains("<h1"));
+}
+
+// A bubble's worth of marks that never close (what a hostile or broken message may hold) stays
+// plain text, and styles that do close after them still apply.
+TEST(Burbuja, MarcasSinCerrarEnUnTextoLargo) {
+    const QColor tinta(10, 10, 10);
+    const qsizetype n = Burbuja::kMaximoTexto;
+    struct Caso {
+        const char* que;
+        QString texto;
+        QString sin;       // must not appear
+        QString contiene;  // must appear
+    };
+    const Caso casos[] = {
+        {"asteriscos sueltos", QString("* ").repeated(n / 2), "<i>", "* * * *"},
+        {"dobles sin cerrar", QString("**a ").repeated(n / 4), "<b>", "**a **a"},
+        {"guiones bajos", QString("_a ").repeated(n / 3), "<i>", "_a _a"},
+        {"corchetes", QString("[a").repeated(n / 2), "<a ", "[a[a[a"},
+        {"al final se cierra", QString("*a ").repeated(n / 3) + "**fin**", "<i>", "<b>fin</b>"},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.que);
+        const QString h = Burbuja::html(c.texto, tinta);
+        EXPECT_FALSE(h.contains(c.sin));
+        EXPECT_TRUE(h.contains(c.contiene));
+    }
 }
 
 TEST(Burbuja, LadoAnchoYPartes) {
@@ -412,6 +440,110 @@ QImage columna(const QList<QWidget*>& vistas, Esquema e, int ancho = 428) {
 
 }  // namespace
 
+// A text longer than a bubble lays out shows its beginning, cut where a reader expects it, never
+// inside a character.
+TEST(Burbuja, PrincipioDeUnTextoLargo) {
+    const qsizetype n = Burbuja::kMaximoTexto;
+    const QString palabras = [&] {
+        QString t;
+        while (t.size() < n + 500) t += QStringLiteral("palabra ");
+        return t;
+    }();
+    struct Caso {
+        const char* que;
+        QString texto;
+        QString esperado;
+    };
+    const QString cara = QString::fromUtf8("\xF0\x9F\x98\x80");  // one character, two UTF-16 units
+    const Caso casos[] = {
+        {"corto", "Hola", "Hola"},
+        {"justo en el límite", QString(n, 'a'), QString(n, 'a')},
+        {"cortado en el último salto de línea", QString(n - 100, 'a') + "\n" + QString(500, 'b'),
+         QString(n - 100, 'a') + "…"},
+        {"cortado en el último espacio", palabras, palabras.left(palabras.lastIndexOf(' ', n - 1)).trimmed() + "…"},
+        {"sin espacios, en el límite", QString(n + 10, 'x'), QString(n, 'x') + "…"},
+        {"sin partir un carácter", QString(n - 1, 'x') + cara + "yyyy", QString(n - 1, 'x') + "…"},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.que);
+        const QString r = Burbuja::principio(c.texto);
+        EXPECT_EQ(r.size(), c.esperado.size());
+        EXPECT_TRUE(r == c.esperado);
+        EXPECT_LE(r.size(), n + 1);
+    }
+}
+
+// A 10 MB message: the bubble lays out its beginning only, says how much it shows, and the whole
+// text is one click away, copied or opened in the desktop's editor from a file of the private
+// attachments folder.
+TEST(Burbuja, TextoEnormePlegado) {
+    struct EscritorioFalso : Escritorio {
+        QStringList rutas;
+        bool abrirArchivo(const QString& ruta) override {
+            rutas << ruta;
+            return true;
+        }
+    } falso;
+    Escritorio::usar(&falso);
+    QTemporaryDir cache;
+    qputenv("XDG_CACHE_HOME", cache.path().toUtf8());
+
+    QString enorme;
+    enorme.reserve(10'000'000);
+    for (int i = 0; enorme.size() < 10'000'000; ++i) enorme += QStringLiteral("Línea %1 del informe, con **algo** de estilo.\n").arg(i);
+    for (const bool deZentu : {true, false}) {
+        SCOPED_TRACE(deZentu);
+        Burbuja b(msg("grande", deZentu, enorme, 0, {}, "Agente Ventas"), {}, {}, Esquema::claro);
+        b.resize(380, 10);
+        b.show();
+        ASSERT_NE(b.etiquetaTexto(), nullptr);
+        ASSERT_NE(b.pliegue(), nullptr);
+        EXPECT_LE(b.etiquetaTexto()->toPlainText().size(), Burbuja::kMaximoTexto + 1);
+        EXPECT_TRUE(b.etiquetaTexto()->toPlainText().endsWith("…"));
+        const qsizetype mostrados = Burbuja::principio(enorme).size() - 1;  // the ellipsis is not the message's
+        EXPECT_EQ(b.pliegue()->textoAviso(), PliegueTexto::aviso(mostrados, enorme.size()));
+        // Inside the bubble, under the text, and nothing clipped.
+        const QRect texto = b.etiquetaTexto()->geometry(), pliegue = b.pliegue()->geometry();
+        EXPECT_GE(pliegue.top(), texto.bottom());
+        EXPECT_LE(pliegue.bottom(), int(b.marcoBurbuja().bottom()) - 8);
+        EXPECT_LE(pliegue.right(), int(b.marcoBurbuja().right()) - 12 + 1);
+        EXPECT_TRUE(b.pliegue()->botonAbrir()->isVisible());
+        EXPECT_TRUE(b.pliegue()->botonCopiar()->isVisible());
+        EXPECT_LE(b.pliegue()->botonCopiar()->geometry().right(), pliegue.width());
+
+        QGuiApplication::clipboard()->clear();
+        QTest::mouseClick(b.pliegue()->botonCopiar(), Qt::LeftButton);
+        EXPECT_EQ(QGuiApplication::clipboard()->text().size(), enorme.size());
+        EXPECT_TRUE(QGuiApplication::clipboard()->text() == enorme);
+
+        falso.rutas.clear();
+        QTest::mouseClick(b.pliegue()->botonAbrir(), Qt::LeftButton);
+        ASSERT_TRUE(pruebas::esperarHasta([&] { return !falso.rutas.isEmpty(); }, 60000));
+        EXPECT_TRUE(falso.rutas[0].startsWith(cache.path() + "/zentu-adjuntos/")) << falso.rutas[0].toStdString();
+        EXPECT_TRUE(falso.rutas[0].endsWith(".txt"));
+        QFile f(falso.rutas[0]);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(QString::fromUtf8(f.readAll()) == enorme);
+    }
+
+    // A text at the limit is shown whole, with no fold.
+    Burbuja justa(msg("j", true, QString(Burbuja::kMaximoTexto, 'a'), 0), {}, {}, Esquema::claro);
+    EXPECT_EQ(justa.pliegue(), nullptr);
+    EXPECT_EQ(justa.etiquetaTexto()->toPlainText().size(), Burbuja::kMaximoTexto);
+
+    // Where no file can be written, the notice says so (and copying still works).
+    qputenv("XDG_CACHE_HOME", "/proc/no-se-puede");
+    Burbuja sinCarpeta(msg("s", true, enorme.left(Burbuja::kMaximoTexto * 2), 0), {}, {}, Esquema::claro);
+    sinCarpeta.resize(380, 10);
+    sinCarpeta.show();
+    falso.rutas.clear();
+    QTest::mouseClick(sinCarpeta.pliegue()->botonAbrir(), Qt::LeftButton);
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return sinCarpeta.pliegue()->textoAviso().startsWith("No se pudo abrir"); }));
+    EXPECT_TRUE(falso.rutas.isEmpty());
+    qunsetenv("XDG_CACHE_HOME");
+    Escritorio::usar(nullptr);
+}
+
 TEST(Burbuja, Dibujos) {
     Fotos f;
     for (const Esquema e : {Esquema::claro, Esquema::oscuro}) {
@@ -451,6 +583,17 @@ TEST(Burbuja, Dibujos) {
             };
             const QImage img = columna(vistas, e);
             EXPECT_TRUE(img.save(pruebas::carpetaArtefactos("chat") + "/burbujas-captura-" + sufijo + ".png"));
+        }
+        {
+            QString largo;
+            for (int i = 0; largo.size() < 1'000'000; ++i)
+                largo += QStringLiteral("Pedido %1: dos barras de pan, una docena de magdalenas y un roscón para el domingo. ").arg(i);
+            const QList<QWidget*> vistas = {
+                new Burbuja(msg("l1", true, largo, 0, {}, "Agente Ventas"), {}, {}, e),
+                new Burbuja(msg("l2", false, largo, 1), {}, {}, e),
+            };
+            const QImage img = columna(vistas, e);
+            EXPECT_TRUE(img.save(pruebas::carpetaArtefactos("chat") + "/burbujas-texto-largo-" + sufijo + ".png"));
         }
     }
 }

@@ -130,6 +130,8 @@ function responderGuion(res, r) {
 // Without a business (the tests) only the connection's own paths exist and every token the test
 // accepted is let in; the demo's business adds the rest and lets in only the paired token.
 let negocio = null;
+// The burst the control "rafaga" is pushing, if any.
+const rafaga = { reloj: null, emitidos: 0, total: 0, segundos: 0 };
 
 const tokenValido = (t) => (negocio ? negocio.tokenValido(t) : estado.tokens.has(t));
 const ok = (cuerpo) => ({ estado: 200, cuerpo });
@@ -401,6 +403,28 @@ async function control(metodo, que, d, res) {
     case 'emitir': // {evento, args}
       io.emit(d.evento, ...deJson(d.args || []));
       return enviarJson(res, 200, { ok: true, sockets: io.sockets.sockets.size });
+    case 'rafaga': { // {evento, lista: [[args...], ...], porSegundo}: pushed here at a steady pace
+      // Each packet goes at its own time from the start, so a late tick catches up instead of
+      // slowing the whole burst; GET "rafaga" tells how far it got.
+      if (metodo === 'GET') return enviarJson(res, 200, { emitidos: rafaga.emitidos, total: rafaga.total, segundos: rafaga.segundos });
+      clearInterval(rafaga.reloj);
+      const lista = d.lista || [];
+      const paso = 1000 / (d.porSegundo || 100);
+      const inicio = process.hrtime.bigint();
+      Object.assign(rafaga, { emitidos: 0, total: lista.length, segundos: 0 });
+      const tanda = () => {
+        const ms = Number(process.hrtime.bigint() - inicio) / 1e6;
+        while (rafaga.emitidos < lista.length && rafaga.emitidos * paso <= ms)
+          io.emit(d.evento, ...deJson(lista[rafaga.emitidos++]));
+        if (rafaga.emitidos >= lista.length) {
+          clearInterval(rafaga.reloj);
+          rafaga.segundos = ms / 1000;
+        }
+      };
+      rafaga.reloj = setInterval(tanda, Math.max(1, Math.min(10, paso)));
+      tanda();
+      return enviarJson(res, 200, { ok: true, total: lista.length });
+    }
     case 'pedir': { // {evento, args, espera} -> the client's acknowledgement
       const sockets = [...io.sockets.sockets.values()];
       if (!sockets.length) return enviarJson(res, 200, { ok: false, error: 'sin clientes' });

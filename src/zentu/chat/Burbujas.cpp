@@ -1,11 +1,18 @@
 #include "zentu/chat/Burbujas.h"
 
 #include "plataforma/Escritorio.h"
+#include "zentu/chat/Adjuntos.h"
 #include "zentu/chat/TipoArchivo.h"
 #include "zentu/isla/Vidrio.h"
 
+#include <QClipboard>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLayout>
+#include <QLocale>
+#include <QSaveFile>
 #include <QFontMetricsF>
+#include <QHash>
 #include <QHelpEvent>
 #include <QImageReader>
 #include <QScrollBar>
@@ -408,22 +415,38 @@ QString enLinea(const QString& s, qsizetype desde, qsizetype hasta, const QColor
     const auto abreEn = [&](qsizetype pos, qsizetype largo) {
         return pos + largo < hasta && !s[pos + largo].isSpace();
     };
+    // A search that found nothing from one place finds nothing from any later one, and one that
+    // found something finds the same from any place up to it: remembered, so a text full of
+    // unmatched marks is read in one pass instead of one pass per mark.
+    struct Busqueda {
+        qsizetype desde = -1, hallado = -1;
+    };
+    const auto recordada = [](Busqueda& b, qsizetype inicio, const auto& buscar) -> qsizetype {
+        if (b.desde >= 0 && inicio >= b.desde && (b.hallado < 0 || inicio <= b.hallado)) return b.hallado;
+        b = {inicio, buscar(inicio)};
+        return b.hallado;
+    };
+    QHash<QString, Busqueda> cierres;
+    QHash<qsizetype, Busqueda> comillas;
+    Busqueda corchete, parentesis;
     // The closing run of `delim` after `inicio`, not preceded by a space; -1 when none.
     const auto cierre = [&](qsizetype inicio, const QString& delim) -> qsizetype {
-        for (qsizetype j = inicio; j + delim.size() <= hasta; ++j) {
-            if (s[j] == QLatin1Char('\\')) {
-                ++j;
-                continue;
+        return recordada(cierres[delim], inicio, [&](qsizetype desdeAqui) -> qsizetype {
+            for (qsizetype j = desdeAqui; j + delim.size() <= hasta; ++j) {
+                if (s[j] == QLatin1Char('\\')) {
+                    ++j;
+                    continue;
+                }
+                if (QStringView(s).mid(j, delim.size()) != delim || s[j - 1].isSpace()) continue;
+                // A single mark must not be half of a double one.
+                if (delim.size() == 1 && ((j + 1 < hasta && s[j + 1] == delim[0]) || s[j - 1] == delim[0])) continue;
+                // Underscores inside words are not emphasis.
+                if (delim[0] == QLatin1Char('_') && j + delim.size() < hasta && s[j + delim.size()].isLetterOrNumber())
+                    continue;
+                return j;
             }
-            if (QStringView(s).mid(j, delim.size()) != delim || s[j - 1].isSpace()) continue;
-            // A single mark must not be half of a double one.
-            if (delim.size() == 1 && ((j + 1 < hasta && s[j + 1] == delim[0]) || s[j - 1] == delim[0])) continue;
-            // Underscores inside words are not emphasis.
-            if (delim[0] == QLatin1Char('_') && j + delim.size() < hasta && s[j + delim.size()].isLetterOrNumber())
-                continue;
-            return j;
-        }
-        return -1;
+            return -1;
+        });
     };
     while (i < hasta) {
         const QChar c = s[i];
@@ -436,7 +459,7 @@ QString enLinea(const QString& s, qsizetype desde, qsizetype hasta, const QColor
             qsizetype n = 0;
             while (i + n < hasta && s[i + n] == QLatin1Char('`')) ++n;
             const QString marca(n, QLatin1Char('`'));
-            const qsizetype fin = s.indexOf(marca, i + n);
+            const qsizetype fin = recordada(comillas[n], i + n, [&](qsizetype d) { return s.indexOf(marca, d); });
             if (fin >= 0 && fin + n <= hasta && fin > i + n) {
                 out += QStringLiteral("<code style=\"font-family:'DejaVu Sans Mono',monospace\">") +
                        escapar(QStringView(s).mid(i + n, fin - i - n)) + QStringLiteral("</code>");
@@ -448,9 +471,10 @@ QString enLinea(const QString& s, qsizetype desde, qsizetype hasta, const QColor
             continue;
         }
         if (c == QLatin1Char('[')) {
-            const qsizetype cierra = s.indexOf(QLatin1Char(']'), i + 1);
+            const qsizetype cierra = recordada(corchete, i + 1, [&](qsizetype d) { return s.indexOf(QLatin1Char(']'), d); });
             if (cierra > i + 1 && cierra + 1 < hasta && s[cierra + 1] == QLatin1Char('(')) {
-                const qsizetype finUrl = s.indexOf(QLatin1Char(')'), cierra + 2);
+                const qsizetype finUrl =
+                    recordada(parentesis, cierra + 2, [&](qsizetype d) { return s.indexOf(QLatin1Char(')'), d); });
                 if (finUrl > cierra + 2 && finUrl < hasta) {
                     const QUrl url(s.mid(cierra + 2, finUrl - cierra - 2).trimmed(), QUrl::StrictMode);
                     const QString etiqueta = enLinea(s, i + 1, cierra, tinta);
@@ -533,20 +557,52 @@ void TextoBurbuja::preparar(QTextDocument& doc) const {
 }
 
 int TextoBurbuja::anchoIdeal(int anchoMax) const {
-    QTextDocument doc;
-    preparar(doc);
-    doc.setTextWidth(anchoMax);
-    return std::min(anchoMax, int(std::ceil(doc.idealWidth())) + 1);
+    if (ideal_ && ideal_->first == anchoMax) return ideal_->second;
+    if (!medida_) {
+        medida_ = std::make_unique<QTextDocument>();
+        preparar(*medida_);
+    }
+    medida_->setTextWidth(anchoMax);
+    ideal_.emplace(anchoMax, std::min(anchoMax, int(std::ceil(medida_->idealWidth())) + 1));
+    // At its ideal width the text breaks into the same lines: its height is known already.
+    alto_.emplace(ideal_->second, int(std::ceil(medida_->size().height())));
+    return ideal_->second;
 }
 
 int TextoBurbuja::altoPara(int ancho) const {
-    QTextDocument doc;
-    preparar(doc);
-    doc.setTextWidth(ancho);
-    return int(std::ceil(doc.size().height()));
+    if (alto_ && alto_->first == ancho) return alto_->second;
+    if (!medida_) {
+        medida_ = std::make_unique<QTextDocument>();
+        preparar(*medida_);
+    }
+    medida_->setTextWidth(ancho);
+    alto_.emplace(ancho, int(std::ceil(medida_->size().height())));
+    return alto_->second;
 }
 
 void TextoBurbuja::wheelEvent(QWheelEvent* evento) { evento->ignore(); }
+
+QString Burbuja::principio(const QString& texto) {
+    if (texto.size() <= kMaximoTexto) return texto;
+    qsizetype corte = kMaximoTexto;
+    // A line break or a space in the last stretch makes a cleaner end than the middle of a word.
+    const QStringView cola = QStringView(texto).left(kMaximoTexto);
+    for (qsizetype i = kMaximoTexto - 1; i >= kMaximoTexto - 300; --i)
+        if (cola[i] == QLatin1Char('\n')) {
+            corte = i;
+            break;
+        }
+    if (corte == kMaximoTexto)
+        for (qsizetype i = kMaximoTexto - 1; i >= kMaximoTexto - 80; --i)
+            if (cola[i].isSpace()) {
+                corte = i;
+                break;
+            }
+    if (corte == kMaximoTexto && texto[corte - 1].isHighSurrogate()) --corte;
+    QString r = texto.left(corte);
+    while (!r.isEmpty() && r.back().isSpace()) r.chop(1);
+    return r + QStringLiteral("…");
+}
 
 QString Burbuja::html(const QString& texto, const QColor& tinta) {
     return QStringLiteral("<span style=\"white-space:pre-wrap\">") + enLinea(texto, 0, texto.size(), tinta) +
@@ -581,7 +637,10 @@ Burbuja::Burbuja(ChatZentu::Mensaje m, QList<ChatZentu::Mensaje> album, Abrir ab
 
     const QString visible = textoVisible(m_);
     if (!visible.isEmpty()) {
-        texto_ = new TextoBurbuja(html(visible, pal.tinta), pal.tinta, conAlfa(pal.lima, 0.45), this);
+        const QString muestra = principio(visible);
+        texto_ = new TextoBurbuja(html(muestra, pal.tinta), pal.tinta, conAlfa(pal.lima, 0.45), this);
+        if (visible.size() > kMaximoTexto)
+            pliegue_ = new PliegueTexto(visible, m_.id, muestra.size() - 1, esquema_, this);
         connect(texto_, &QTextBrowser::anchorClicked, this, [](const QUrl& url) {
             const QString tipo = url.scheme().toLower();
             if (tipo == QLatin1String("http") || tipo == QLatin1String("https") || tipo == QLatin1String("mailto"))
@@ -631,12 +690,17 @@ Burbuja::Disposicion Burbuja::calcular(int ancho) const {
         else
             tamArea = area_->size();
     }
+    QSize tamPliegue;
     if (texto_) {
         const int maxTexto = textoAcotado_ ? std::min(240, maxInterior) : maxInterior;
-        const int anchoTexto = texto_->anchoIdeal(maxTexto);
+        int anchoTexto = texto_->anchoIdeal(maxTexto);
+        if (pliegue_) {
+            tamPliegue = pliegue_->tamanoPara(maxTexto);
+            anchoTexto = std::max(anchoTexto, tamPliegue.width());
+        }
         tamTexto = QSize(anchoTexto, texto_->altoPara(anchoTexto));
     }
-    for (const QSize& t : {tamAutor, tamArea, tamTexto}) anchoInterior = std::max(anchoInterior, t.width());
+    for (const QSize& t : {tamAutor, tamArea, tamTexto, tamPliegue}) anchoInterior = std::max(anchoInterior, t.width());
     const int anchoBurbuja = anchoInterior + 24;
     const int x0 = m_.deZentu ? 0 : ancho - anchoBurbuja;
     int y = 8;
@@ -649,6 +713,7 @@ Burbuja::Disposicion Burbuja::calcular(int ancho) const {
     poner(tamAutor, d.autor);
     poner(tamArea, d.area);
     poner(tamTexto, d.texto);
+    poner(tamPliegue, d.pliegue);
     d.alto = y + 8;
     d.burbuja = QRectF(x0, 0, anchoBurbuja, d.alto);
     cache_.emplace(ancho, d);
@@ -658,7 +723,14 @@ Burbuja::Disposicion Burbuja::calcular(int ancho) const {
 int Burbuja::heightForWidth(int ancho) const { return calcular(ancho).alto; }
 
 QSize Burbuja::sizeHint() const {
-    const int ancho = width() > 0 ? width() : 380;
+    // Before it has a width of its own, the width its list will give it: measured there, the
+    // layout that follows finds the text already laid out at that width.
+    int ancho = width();
+    if (ancho <= 0 && parentWidget()) {
+        const QMargins m = parentWidget()->layout() ? parentWidget()->layout()->contentsMargins() : QMargins();
+        ancho = parentWidget()->width() - m.left() - m.right();
+    }
+    if (ancho <= 0) ancho = 380;
     return QSize(ancho, calcular(ancho).alto);
 }
 
@@ -670,6 +742,7 @@ void Burbuja::aplicar() {
         if (auto* mos = qobject_cast<Mosaico*>(area_)) mos->disponer(d.area.width());
     }
     if (texto_) texto_->setGeometry(d.texto);
+    if (pliegue_) pliegue_->setGeometry(d.pliegue);
     if (height() != d.alto) setFixedHeight(d.alto);
     update();
 }
@@ -679,22 +752,71 @@ void Burbuja::resizeEvent(QResizeEvent* evento) {
     aplicar();
 }
 
+namespace {
+
+// The bubble's shape: a rounded rectangle of radius 16 filled with `relleno` and, for the owner's
+// bubbles, a hairline `trazo` inside its edge.
+void pintarForma(QPainter& p, const QRectF& r, const QColor& relleno, std::optional<QColor> trazo) {
+    QPainterPath forma;
+    forma.addRoundedRect(r, 16, 16);
+    p.fillPath(forma, relleno);
+    if (!trazo) return;
+    p.setPen(QPen(*trazo, 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(r.adjusted(0.5, 0.5, -0.5, -0.5), 15.5, 15.5);
+}
+
+// The four rounded corners of that shape, drawn once per look as one 32 × 32 circle; a bubble is
+// then its corners and straight bands, copied and filled at every repaint of the list instead of
+// rasterising its whole outline each time.
+const QImage& esquinas(const QColor& relleno, std::optional<QColor> trazo, qreal dpr) {
+    static QHash<QString, QImage> hechas;
+    const QString clave = relleno.name(QColor::HexArgb) + (trazo ? trazo->name(QColor::HexArgb) : QString()) +
+                          QString::number(dpr);
+    auto i = hechas.find(clave);
+    if (i != hechas.end()) return *i;
+    QImage img(QSize(32, 32) * dpr, QImage::Format_ARGB32_Premultiplied);
+    img.setDevicePixelRatio(dpr);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    pintarForma(p, QRectF(0, 0, 32, 32), relleno, trazo);
+    p.end();
+    return *hechas.insert(clave, img);
+}
+
+}  // namespace
+
 void Burbuja::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
     const Paleta pal(esquema_);
     const Disposicion& d = calcular(width());
-    QPainterPath forma;
-    forma.addRoundedRect(d.burbuja, 16, 16);
-    if (m_.deZentu) {
-        p.fillPath(forma, conAlfa(pal.tinta, 0.09));
+    const bool oscuro = esquema_ == Esquema::oscuro;
+    const QColor relleno = m_.deZentu ? conAlfa(pal.tinta, 0.09) : conAlfa(pal.lima, oscuro ? 0.16 : 0.24);
+    const std::optional<QColor> trazo =
+        m_.deZentu ? std::nullopt : std::optional<QColor>(conAlfa(pal.lima, oscuro ? 0.35 : 0.6));
+    const QRect r = d.burbuja.toRect();
+    if (QRectF(r) != d.burbuja || r.width() < 32 || r.height() < 32) {
+        p.setRenderHint(QPainter::Antialiasing);
+        pintarForma(p, d.burbuja, relleno, trazo);
     } else {
-        const bool oscuro = esquema_ == Esquema::oscuro;
-        p.fillPath(forma, conAlfa(pal.lima, oscuro ? 0.16 : 0.24));
-        p.setPen(QPen(conAlfa(pal.lima, oscuro ? 0.35 : 0.6), 1));
-        p.setBrush(Qt::NoBrush);
-        p.drawRoundedRect(d.burbuja.adjusted(0.5, 0.5, -0.5, -0.5), 15.5, 15.5);
+        const qreal dpr = devicePixelRatioF();
+        const QImage& e = esquinas(relleno, trazo, dpr);
+        const int x = r.x(), y = r.y(), w = r.width(), h = r.height();
+        for (const QPoint esquina : {QPoint(0, 0), QPoint(16, 0), QPoint(0, 16), QPoint(16, 16)})
+            p.drawImage(QRectF(x + (esquina.x() ? w - 16 : 0), y + (esquina.y() ? h - 16 : 0), 16, 16), e,
+                        QRectF(QPointF(esquina) * dpr, QSizeF(16, 16) * dpr));
+        p.fillRect(QRect(x + 16, y, w - 32, h), relleno);
+        p.fillRect(QRect(x, y + 16, 16, h - 32), relleno);
+        p.fillRect(QRect(x + w - 16, y + 16, 16, h - 32), relleno);
+        if (trazo) {
+            p.fillRect(QRect(x + 16, y, w - 32, 1), *trazo);
+            p.fillRect(QRect(x + 16, y + h - 1, w - 32, 1), *trazo);
+            p.fillRect(QRect(x, y + 16, 1, h - 32), *trazo);
+            p.fillRect(QRect(x + w - 1, y + 16, 1, h - 32), *trazo);
+        }
     }
+    p.setRenderHint(QPainter::Antialiasing);
     if (!autor_.isEmpty()) {
         const QFont f = TipoArchivo::fuente(11, QFont::DemiBold);
         p.setFont(f);
@@ -702,6 +824,133 @@ void Burbuja::paintEvent(QPaintEvent*) {
         p.drawText(QRectF(d.autor).adjusted(0, 0, 1, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                    QFontMetricsF(f).elidedText(autor_, Qt::ElideRight, d.autor.width() + 1));
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+const QFont& fuenteAviso() {
+    static const QFont f = TipoArchivo::fuente(11, QFont::Normal);
+    return f;
+}
+
+const QFont& fuenteEnlace() {
+    static const QFont f = [] {
+        QFont g = TipoArchivo::fuente(11.5, QFont::DemiBold);
+        g.setUnderline(true);
+        return g;
+    }();
+    return f;
+}
+
+// A link-like button: underlined text in the ink colour.
+class Enlace : public QAbstractButton {
+public:
+    Enlace(const QString& texto, QColor tinta, QWidget* padre) : QAbstractButton(padre), tinta_(tinta) {
+        setText(texto);
+        setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::NoFocus);
+        setFixedSize(sizeHint());
+    }
+    QSize sizeHint() const override {
+        const QFontMetricsF fm(fuenteEnlace());
+        return QSize(int(std::ceil(fm.horizontalAdvance(text()))) + 2, int(std::ceil(fm.height())) + 2);
+    }
+    void cambiar(const QString& texto) {
+        setText(texto);
+        setFixedSize(sizeHint());
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setFont(fuenteEnlace());
+        p.setPen(isDown() ? conAlfa(tinta_, 0.6) : tinta_);
+        p.drawText(QRectF(rect()), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
+    }
+
+private:
+    QColor tinta_;
+};
+
+constexpr int kEntreLineas = 4;
+constexpr int kEntreEnlaces = 14;
+
+}  // namespace
+
+PliegueTexto::PliegueTexto(QString entero, QString id, qsizetype mostrados, Esquema esquema, QWidget* padre)
+    : QWidget(padre), entero_(std::move(entero)), id_(std::move(id)), aviso_(aviso(mostrados, entero_.size())),
+      esquema_(esquema) {
+    const QColor tinta = Paleta(esquema_).tinta;
+    abrir_ = new Enlace(QStringLiteral("Abrir entero"), tinta, this);
+    abrir_->setToolTip(QStringLiteral("Abrir el mensaje entero en el editor de textos"));
+    copiar_ = new Enlace(QStringLiteral("Copiar entero"), tinta, this);
+    copiar_->setToolTip(QStringLiteral("Copiar el mensaje entero al portapapeles"));
+    connect(abrir_, &QAbstractButton::clicked, this, &PliegueTexto::abrir);
+    connect(copiar_, &QAbstractButton::clicked, this, &PliegueTexto::copiar);
+    colocar();
+}
+
+QString PliegueTexto::aviso(qsizetype mostrados, qsizetype total) {
+    const QLocale es(QLocale::Spanish, QLocale::Spain);
+    return QStringLiteral("Mensaje largo: aquí ves %1 de %2 caracteres.").arg(es.toString(mostrados), es.toString(total));
+}
+
+QSize PliegueTexto::tamanoPara(int anchoMax) const {
+    const QFontMetrics fm(fuenteAviso());
+    const QRect r = fm.boundingRect(QRect(0, 0, std::max(40, anchoMax), 10000), Qt::TextWordWrap, aviso_);
+    const int enlaces = abrir_->width() + kEntreEnlaces + copiar_->width();
+    const int ancho = std::min(std::max(40, anchoMax), std::max(r.width(), enlaces));
+    return QSize(ancho, r.height() + kEntreLineas + std::max(abrir_->height(), copiar_->height()));
+}
+
+void PliegueTexto::colocar() {
+    const QFontMetrics fm(fuenteAviso());
+    const int altoAviso = fm.boundingRect(QRect(0, 0, std::max(40, width()), 10000), Qt::TextWordWrap, aviso_).height();
+    abrir_->move(0, altoAviso + kEntreLineas);
+    copiar_->move(abrir_->width() + kEntreEnlaces, altoAviso + kEntreLineas);
+}
+
+void PliegueTexto::resizeEvent(QResizeEvent* evento) {
+    QWidget::resizeEvent(evento);
+    colocar();
+}
+
+void PliegueTexto::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setFont(fuenteAviso());
+    p.setPen(conAlfa(Paleta(esquema_).tinta, 0.6));
+    p.drawText(QRect(0, 0, width(), abrir_->y()), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, aviso_);
+}
+
+void PliegueTexto::copiar() {
+    QGuiApplication::clipboard()->setText(entero_);
+    static_cast<Enlace*>(copiar_)->cambiar(QStringLiteral("Copiado"));
+}
+
+void PliegueTexto::abrir() {
+    const QString carpeta = Adjuntos::carpeta();
+    auto fallo = [this] {
+        aviso_ = QStringLiteral("No se pudo abrir el mensaje entero: cópialo.");
+        update();
+    };
+    if (carpeta.isEmpty()) return fallo();
+    const QString ruta = carpeta + QLatin1Char('/') + Adjuntos::nombreSeguro(QStringLiteral("mensaje-") + id_) +
+                         QStringLiteral(".txt");
+    // Megabytes of text are written away from the main thread; the file opens once it is whole.
+    QPointer<PliegueTexto> yo(this);
+    QThreadPool::globalInstance()->start([yo, ruta, texto = entero_, fallo] {
+        QSaveFile f(ruta);
+        const bool ok = f.open(QIODevice::WriteOnly) && f.write(texto.toUtf8()) >= 0 && f.commit();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [yo, ruta, ok, fallo] {
+                if (!yo) return;
+                if (!ok || !Escritorio::actual().abrirArchivo(ruta)) fallo();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 // ---------------------------------------------------------------------------------------------

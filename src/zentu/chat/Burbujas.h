@@ -12,6 +12,7 @@
 #include <QTextBrowser>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -129,6 +130,42 @@ protected:
 private:
     void preparar(QTextDocument& doc) const;
     QString html_;
+    // A copy of the text for measuring, parsed once: the widget's own document follows the
+    // widget's width, this one the widths asked about.
+    mutable std::unique_ptr<QTextDocument> medida_;
+    mutable std::optional<std::pair<int, int>> ideal_;  // anchoMax -> width
+    mutable std::optional<std::pair<int, int>> alto_;   // width -> height
+};
+
+// Under the beginning of a text too long for a bubble: how much of it shows, and two links,
+// one that opens the whole text in the desktop's text editor and one that copies it.
+class PliegueTexto : public QWidget {
+    Q_OBJECT
+public:
+    PliegueTexto(QString entero, QString id, qsizetype mostrados, Esquema esquema, QWidget* padre = nullptr);
+    // "Mensaje largo: aquí ves N de M caracteres."
+    static QString aviso(qsizetype mostrados, qsizetype total);
+    QString textoAviso() const { return aviso_; }
+    QAbstractButton* botonAbrir() const { return abrir_; }
+    QAbstractButton* botonCopiar() const { return copiar_; }
+    QSize tamanoPara(int anchoMax) const;
+    QSize sizeHint() const override { return tamanoPara(300); }
+
+    // Writes the whole text to a file of the private attachments folder (away from the main
+    // thread) and opens it; says so in the notice when it cannot.
+    void abrir();
+    void copiar();
+
+protected:
+    void paintEvent(QPaintEvent* evento) override;
+    void resizeEvent(QResizeEvent* evento) override;
+
+private:
+    void colocar();
+    QString entero_, id_, aviso_;
+    Esquema esquema_;
+    QAbstractButton* abrir_ = nullptr;
+    QAbstractButton* copiar_ = nullptr;
 };
 
 // One bubble of the chat list, as wide as the list: the owner's on the trailing side in the
@@ -154,11 +191,21 @@ public:
     // Inline Markdown (strong, emphasis, strikethrough, code, links) as rich text; block
     // syntax stays as typed. Only web and mail links become links.
     static QString html(const QString& texto, const QColor& tinta);
+    // The longest text a bubble lays out, in UTF-16 units. A longer one (the channel takes
+    // messages of up to 32 MiB) shows its beginning and a fold that opens or copies it whole:
+    // laying out megabytes of text would hold the program for seconds to minutes.
+    static constexpr qsizetype kMaximoTexto = 4000;
+    // What a bubble shows of `texto`: all of it up to kMaximoTexto; else its beginning, cut at
+    // the last line break or space of the final stretch before the limit (never inside a
+    // character), followed by "…".
+    static QString principio(const QString& texto);
 
     const ChatZentu::Mensaje& mensaje() const { return m_; }
     // The bubble's rectangle within the widget, for the current width.
     QRectF marcoBurbuja() const { return burbuja_; }
     TextoBurbuja* etiquetaTexto() const { return texto_; }
+    // The fold under a text cut at kMaximoTexto; none for a text shown whole.
+    PliegueTexto* pliegue() const { return pliegue_; }
     QWidget* areaAdjunto() const { return area_; }
     bool muestraAutor() const { return !autor_.isEmpty(); }
     // Whether every image in it has finished loading (or failed).
@@ -175,7 +222,7 @@ protected:
 private:
     struct Disposicion {
         QRectF burbuja;
-        QRect autor, area, texto;
+        QRect autor, area, texto, pliegue;
         int alto = 0;
     };
     Disposicion calcular(int ancho) const;
@@ -189,6 +236,7 @@ private:
     QString autor_;
     QWidget* area_ = nullptr;
     TextoBurbuja* texto_ = nullptr;
+    PliegueTexto* pliegue_ = nullptr;
     bool textoAcotado_ = false;  // an album's caption wraps at 240
     QRectF burbuja_;
     // The last layout worked out, by width; measuring text is not free and layouts ask often.

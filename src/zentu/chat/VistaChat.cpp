@@ -142,10 +142,27 @@ public:
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override {
+    void paintEvent(QPaintEvent* evento) override {
         QPainter q(this);
-        q.setRenderHint(QPainter::Antialiasing);
         const QRectF r(rect());
+        // The outline lies over the whole card, so every repaint of the list below repaints it too:
+        // away from the rounded corners it is four straight hairlines, drawn as such.
+        const int esquina = int(std::ceil(GeometriaChat::radio)) + 1;
+        const QRect cruz1 = rect().adjusted(esquina, 0, -esquina, 0), cruz2 = rect().adjusted(0, esquina, 0, -esquina);
+        const QRect zona = evento->rect();
+        if (!soltando_ && (cruz1.contains(zona) || cruz2.contains(zona))) {
+            const QColor c = Vidrio::colorBorde(e_);
+            for (const QRect& linea : {QRect(0, 0, width(), 1), QRect(0, height() - 1, width(), 1),
+                                       QRect(0, 0, 1, height()), QRect(width() - 1, 0, 1, height())}) {
+                const QRect parte = linea.intersected(zona);
+                // In stretches of 64 rows: a taller translucent fill is split among threads, which
+                // costs far more than drawing a hairline.
+                for (int y = parte.top(); y <= parte.bottom(); y += 64)
+                    q.fillRect(QRect(parte.left(), y, parte.width(), std::min(64, parte.bottom() - y + 1)), c);
+            }
+            return;
+        }
+        q.setRenderHint(QPainter::Antialiasing);
         Vidrio(FormaVidrio::redondeada(GeometriaChat::radio), e_).pintarBorde(q, r);
         if (soltando_) {
             q.setPen(QPen(conAlfa(Paleta(e_).lima, 0.9), 2));
@@ -306,6 +323,10 @@ VistaChat::VistaChat(ChatZentu& chat, std::function<void()> cerrar, Esquinas::Ac
         return d.selectedUrls();
     };
     construir();
+    tanda_ = new QTimer(this);
+    tanda_->setSingleShot(true);
+    tanda_->setTimerType(Qt::PreciseTimer);
+    connect(tanda_, &QTimer::timeout, this, &VistaChat::ponerAlDia);
 
     connect(&chat, &ChatZentu::mensajesCambio, this, &VistaChat::alCambiarMensajes);
     connect(&chat, &ChatZentu::cargadoCambio, this, &VistaChat::alCambiarMensajes);
@@ -584,6 +605,25 @@ void VistaChat::ajustarAltoCampo() {
 
 void VistaChat::alCambiarMensajes() {
     if (!chat_) return;
+    const bool anadidos = chat_->generacion() == generacion_ && chat_->mensajes().size() > agrupados_ &&
+                          cargando_->isHidden() == chat_->cargado();
+    if (anadidos) {
+        if (tanda_->isActive()) return;
+        // While the list glides to its end, the glide's next step takes them (see alFondo).
+        const bool deslizando = animacion_ && animacion_->state() == QAbstractAnimation::Running;
+        const qint64 pasado = deslizando ? 0 : desdeTanda_.isValid() ? desdeTanda_.elapsed() : kCuadroMs;
+        if (pasado < kCuadroMs) {
+            tanda_->start(int(kCuadroMs - pasado));
+            return;
+        }
+    }
+    ponerAlDia();
+}
+
+void VistaChat::ponerAlDia() {
+    if (!chat_) return;
+    tanda_->stop();
+    desdeTanda_.start();
     cargando_->setVisible(!chat_->cargado());
     const QList<ChatZentu::Mensaje>& lista = chat_->mensajes();
     const int totalAntes = int(grupos_.size());
@@ -658,28 +698,41 @@ QList<ChatZentu::Mensaje> VistaChat::grupo(int indice) const {
 void VistaChat::ventana(int desde, int hasta) {
     // The views of the new stretch: kept where their group is the same, built where it is new or
     // changed (an album that grew is built again).
+    // A bubble let go leaves the layout and the screen at once and goes with the next round of
+    // deferred deletions: taking it out of the widget tree first would resolve the fonts and
+    // palettes of everything in it again, for nothing.
+    const auto soltar = [this](QWidget* w) {
+        if (!w) return;
+        w->hide();
+        capaLista_->removeWidget(w);
+        w->deleteLater();
+    };
     QHash<QString, Fila> viejas;
     for (Fila& f : filas_)
         if (f.vista) {
             const QString clave = f.grupo.first().id;
-            if (viejas.contains(clave)) retirar(f.vista);
+            if (viejas.contains(clave)) soltar(f.vista);
             else viejas.insert(clave, std::move(f));
         }
     std::vector<Fila> nuevas;
     nuevas.reserve(size_t(std::max(0, hasta - desde)));
+    const QMargins margenes = capaLista_->contentsMargins();
+    const int anchoLista = contenidoLista_->width() - margenes.left() - margenes.right();
     for (int j = desde; j < hasta; ++j) {
         QList<ChatZentu::Mensaje> g = grupo(j);
         Fila f = viejas.take(g.first().id);
         if (!f.vista || f.grupo != g) {
-            if (f.vista) retirar(f.vista);
+            if (f.vista) soltar(f.vista);
             f.vista = new Burbuja(g.first(), g, [](const ChatZentu::Adjunto& a) { Adjuntos::abrir(a); }, esquema_,
                                   contenidoLista_);
+            // Sized for the list before it is shown: its text is then laid out once, at that width.
+            if (anchoLista > 0) f.vista->resize(anchoLista, f.vista->heightForWidth(anchoLista));
             f.grupo = std::move(g);
             ++burbujasCreadas_;
         }
         nuevas.push_back(std::move(f));
     }
-    for (Fila& f : viejas) retirar(f.vista);  // taken out of the layout with their parent
+    for (Fila& f : viejas) soltar(f.vista);
 
     // The layout holds the loading row, the bubbles, the typing row, the end anchor and a
     // stretch. Kept bubbles stay where they are when they are still in order; new ones go in
@@ -693,11 +746,15 @@ void VistaChat::ventana(int desde, int hasta) {
         for (QWidget* w : std::as_const(enCapa)) capaLista_->removeWidget(w);
         enCapa.clear();
     }
+    // Showing a child lays its parent out at once; with the layout held, the list is laid out
+    // once for all the bubbles that came (its own request follows).
+    capaLista_->setEnabled(false);
     for (size_t i = 0; i < nuevas.size(); ++i) {
         QWidget* w = nuevas[i].vista.data();
         if (capaLista_->itemAt(int(1 + i))->widget() != w) capaLista_->insertWidget(int(1 + i), w);
         w->show();
     }
+    capaLista_->setEnabled(true);
     filas_ = std::move(nuevas);
     inicio_ = desde;
 }
@@ -1038,9 +1095,14 @@ void VistaChat::enfocar() {
 void VistaChat::alFondo(bool animado) {
     irAlFinal();
     QScrollBar* barra = lista_->verticalScrollBar();
-    if (animacion_) animacion_->stop();
     if (!animado) {
+        if (animacion_) animacion_->stop();
         barra->setValue(barra->maximum());
+        return;
+    }
+    // Already gliding down: it glides on to the new end rather than starting over.
+    if (animacion_ && animacion_->state() == QAbstractAnimation::Running) {
+        animacion_->setEndValue(barra->maximum());
         return;
     }
     auto* a = new QVariantAnimation(this);
@@ -1048,7 +1110,11 @@ void VistaChat::alFondo(bool animado) {
     a->setEndValue(barra->maximum());
     a->setDuration(200);
     a->setEasingCurve(QEasingCurve::OutCubic);
-    connect(a, &QVariantAnimation::valueChanged, barra, [barra](const QVariant& v) { barra->setValue(v.toInt()); });
+    connect(a, &QVariantAnimation::valueChanged, barra, [this, barra](const QVariant& v) {
+        // Messages waiting for their frame join this step of the glide: one repaint for both.
+        if (tanda_->isActive()) ponerAlDia();
+        barra->setValue(v.toInt());
+    });
     animacion_ = a;
     a->start(QAbstractAnimation::DeleteWhenStopped);
 }
@@ -1184,10 +1250,19 @@ bool VistaChat::eventFilter(QObject* objeto, QEvent* evento) {
     return QWidget::eventFilter(objeto, evento);
 }
 
-void VistaChat::paintEvent(QPaintEvent*) {
+void VistaChat::paintEvent(QPaintEvent* evento) {
     QPainter q(this);
-    q.setRenderHint(QPainter::Antialiasing);
     const QRectF carta = QRectF(rect()).adjusted(kMargen, kMargen, -kMargen, -kMargen);
+    // A repaint of the list inside the card, away from its rounded corners, is a flat fill of the
+    // glass where the glass is opaque (no shadow under it).
+    const int esquina = int(std::ceil(GeometriaChat::radio)) + 1;
+    const QRect interior = carta.toRect();
+    if (!Vidrio::translucido() && (interior.adjusted(esquina, 0, -esquina, 0).contains(evento->rect()) ||
+                                   interior.adjusted(0, esquina, 0, -esquina).contains(evento->rect()))) {
+        q.fillRect(evento->rect(), Vidrio::colorMaterial(esquema_, false));
+        return;
+    }
+    q.setRenderHint(QPainter::Antialiasing);
     const FormaVidrio forma = FormaVidrio::redondeada(GeometriaChat::radio);
     SombraVidrio(esquema_, GeometriaChat::radio).pintar(q, forma, carta);
     Vidrio(forma, esquema_).pintarFondo(q, carta);
@@ -1249,7 +1324,14 @@ void VistaChat::dropEvent(QDropEvent* evento) {
     }
 }
 
+int VistaChat::burbujasCreadas() const {
+    // Messages waiting for the next frame are shown first: the answer is about what the model holds.
+    if (tanda_->isActive()) const_cast<VistaChat*>(this)->ponerAlDia();
+    return burbujasCreadas_;
+}
+
 QList<Burbuja*> VistaChat::burbujas() const {
+    if (tanda_->isActive()) const_cast<VistaChat*>(this)->ponerAlDia();
     QList<Burbuja*> r;
     for (const Fila& f : filas_)
         if (f.vista) r << f.vista.data();

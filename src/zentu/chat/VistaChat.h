@@ -7,11 +7,13 @@
 #include "zentu/chat/PanelChat.h"
 #include "zentu/isla/Vidrio.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QPointer>
 #include <QRectF>
 #include <QSizeF>
+#include <QTimer>
 #include <QUrl>
 #include <QWidget>
 #include <functional>
@@ -101,7 +103,7 @@ public:
     QWidget* filaEscribiendo() const;
     // How many bubble views were built so far (a bubble is built once while it stays near the
     // screen, not at every change).
-    int burbujasCreadas() const { return burbujasCreadas_; }
+    int burbujasCreadas() const;
 
     // The file chooser runs through this (it returns the chosen files, none when cancelled);
     // by default the dialog runs modally.
@@ -126,6 +128,7 @@ private:
     QWidget* cabecera();
     QWidget* redactor();
     void alCambiarMensajes();
+    void ponerAlDia();
     void agrupar(bool desdeCero);
     QList<ChatZentu::Mensaje> grupo(int indice) const;
     void ventana(int desde, int hasta);
@@ -204,6 +207,11 @@ private:
     int burbujasCreadas_ = 0;
     bool ampliando_ = false;
     QString ultimoId_;
+    // Pushed messages are shown at most once a frame: a burst that comes faster is taken in one
+    // go at the next frame (one layout, one scroll, one paint) instead of once per message.
+    static constexpr int kCuadroMs = 16;
+    QTimer* tanda_ = nullptr;
+    QElapsedTimer desdeTanda_;
     bool mostradaAntes_ = false;
     QPointer<QVariantAnimation> animacion_;
     std::vector<Temporizador> bajadas_;
