@@ -4,6 +4,7 @@
 // lowest and highest round beside it, and ratios taken round by round (ours and the anchor of
 // the same round ran one right after the other, so a busy moment of the machine weighs on both).
 
+#include <QByteArray>
 #include <QString>
 #include <algorithm>
 #include <vector>
@@ -36,3 +37,7 @@ inline std::vector<double> razones(const std::vector<double>& nuestro, const std
 // Which of `n` contenders runs `k`-th in round `ronda`: the order turns every round, so no one
 // always runs first (on a cold cache) or last (after the others warmed the machine).
 inline int turno(int ronda, int k, int n) { return (k + ronda) % n; }
+
+// `texto` padded to `ancho` characters (not bytes: the figures' dashes and the Spanish labels
+// take more than one byte each), for columns that line up.
+inline QByteArray columna(const QString& texto, int ancho) { return texto.leftJustified(ancho).toUtf8(); }

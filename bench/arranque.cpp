@@ -208,10 +208,12 @@ int main(int argc, char** argv) {
                 "(programa aparte, solo Qt Widgets), en un Xvfb propio; %d rondas alternadas, %d s quieto;\n"
                 "mediana [mínima–máxima]; razón = zentu / bandeja, ronda a ronda\n\n",
                 qPrintable(instalacion.zentu()), rondas, quieto);
-    std::printf("%-34s %-24s %-24s %s\n", "", "zentu", "bandeja Qt sencilla", "razón");
+    std::printf("%s%s%s%s\n", columna({}, 36).constData(), columna(QStringLiteral("zentu"), 24).constData(),
+                columna(QStringLiteral("bandeja Qt sencilla"), 24).constData(), "razón");
     auto fila = [&](const char* que, const std::vector<double>* v, int decimales, const char* nota) {
-        std::printf("%-34s %-24s %-24s %-20s %s\n", que, qPrintable(cifra(v[0], decimales)),
-                    qPrintable(cifra(v[1], decimales)), qPrintable(cifra(razones(v[0], v[1]), 2)), nota);
+        std::printf("%s%s%s%s%s\n", columna(QString::fromUtf8(que), 36).constData(),
+                    columna(cifra(v[0], decimales), 24).constData(), columna(cifra(v[1], decimales), 24).constData(),
+                    columna(cifra(razones(v[0], v[1]), 2), 22).constData(), nota);
     };
     fila("arranque hasta la bandeja, ms", ms, 0, "");
     fila("memoria residente quieto, MB", rss, 1, "(meta ≤ 40 MB)");

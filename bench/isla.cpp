@@ -1,7 +1,8 @@
 // What the shown island costs the owner on screen. The installed program runs paired with the
 // stand-in service and shows its island with "--solo-isla" (the listening look, as the shell
-// shows it, at the scale of the run's preferences and the colour scheme a stand-in desktop
-// portal gives) on an X server of the benchmark's own (Xvfb). Beside it, two anchors of the
+// shows it, at the scale of the run's preferences, in the light or dark variant of a GNOME
+// desktop's theme, with a stand-in desktop portal that says the same) on an X server of the
+// benchmark's own (Xvfb). Beside it, two anchors of the
 // same size, each a process of its own: a frameless see-through window that plays 60 cached
 // frames of the orb on a 33 ms timer and repaints only the orb's rectangle from its cache (the
 // least a window showing this animation can do), and the same window repainting its whole
@@ -325,7 +326,14 @@ bool arrancarAncla(const Entorno& ent, QProcess& p, Rol rol, double escala, Esqu
     }, 60000) && p.state() == QProcess::Running;
 }
 
-std::optional<Cifras> medir(const Entorno& ent, Rol rol, double escala, Esquema esquema, int segundos) {
+std::optional<Cifras> medir(const Entorno& entorno, Rol rol, double escala, Esquema esquema, int segundos) {
+    // The island takes its colours from Qt's palette: a GNOME desktop's, through Qt's GTK theme,
+    // in its light or dark variant. The anchors run in the same environment, which they ignore
+    // for their colours (they are told the scheme) but not for what the theme loads.
+    Entorno ent = entorno;
+    ent.env.insert(QStringLiteral("QT_QPA_PLATFORMTHEME"), QStringLiteral("gtk3"));
+    ent.env.insert(QStringLiteral("GTK_THEME"), esquema == Esquema::oscuro ? QStringLiteral("Adwaita:dark")
+                                                                          : QStringLiteral("Adwaita"));
     QProcess p;
     const bool isla = rol == Rol::isla || rol == Rol::islaOculta;
     const bool bien = isla ? arrancarIsla(ent, p, rol, escala, esquema) : arrancarAncla(ent, p, rol, escala, esquema);
@@ -384,16 +392,21 @@ bool medirFilas(const Entorno& ent, const std::vector<Fila>& filas, int segundos
         std::printf("%s %.1f %s%s\n", f.oculta ? "hidden after being shown" : "shown, listening", f.escala,
                     f.esquema == Esquema::oscuro ? "dark" : "light",
                     f.oculta ? " (the anchors hidden too, their animation stopped)" : "");
-        std::printf("  %-22s %-22s %-22s %-22s %-22s %s\n", "% of a core:", "program", "X server",
-                    conCompositor ? "compositor" : "", "total", "main wakeups /s");
+        const char* nombresOcultas[n] = {"island (zentu), hidden", "anchor, hidden", "anchor, hidden (again)"};
+        const char* const* fila = f.oculta ? nombresOcultas : nombres;
+        std::printf("  %s%s%s%s%s%s\n", columna(QStringLiteral("% of a core:"), 24).constData(),
+                    columna(QStringLiteral("program"), 22).constData(), columna(QStringLiteral("X server"), 22).constData(),
+                    columna(conCompositor ? QStringLiteral("compositor") : QString(), conCompositor ? 22 : 0).constData(),
+                    columna(QStringLiteral("total"), 22).constData(), "main wakeups /s");
         for (int k = 0; k < n; ++k)
-            std::printf("  %-22s %-22s %-22s %-22s %-22s %s\n", nombres[k], qPrintable(cifra(cpu[k], 2)),
-                        qPrintable(cifra(x[k], 2)), conCompositor ? qPrintable(cifra(comp[k], 2)) : "",
-                        qPrintable(cifra(total[k], 2)), qPrintable(cifra(desp[k], 0)));
+            std::printf("  %s%s%s%s%s%s\n", columna(QString::fromUtf8(fila[k]), 24).constData(),
+                        columna(cifra(cpu[k], 2), 22).constData(), columna(cifra(x[k], 2), 22).constData(),
+                        columna(conCompositor ? cifra(comp[k], 2) : QString(), conCompositor ? 22 : 0).constData(),
+                        columna(cifra(total[k], 2), 22).constData(), qPrintable(cifra(desp[k], 0)));
         if (!f.oculta)
             for (int k = 1; k < n; ++k)
-                std::printf("  island / %-22s total %-22s program alone %s\n", nombres[k],
-                            qPrintable(cifra(razones(total[0], total[k]), 2)),
+                std::printf("  island / %s total %s program alone %s\n", columna(QString::fromUtf8(nombres[k]), 22).constData(),
+                            columna(cifra(razones(total[0], total[k]), 2), 22).constData(),
                             qPrintable(cifra(razones(cpu[0], cpu[k]), 2)));
         std::fflush(stdout);
     }
