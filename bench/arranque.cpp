@@ -2,7 +2,9 @@
 // beside a plain Qt tray program (bench/anclas/bandeja.cpp: QApplication and one tray icon,
 // linking Qt Widgets alone) in the same run. For each: the time from launch to its tray item
 // registered with the panel (a StatusNotifierWatcher of our own on the session bus); then its
-// resident and private memory and, over a stretch of idleness, its processor time (the process
+// resident and anonymous memory (heap and the pages it wrote: what is its own whatever else runs
+// on the machine, where private pages of shared libraries turn shared as soon as another program
+// maps them) and, over a stretch of idleness, its processor time (the process
 // and any it started) and the X server's: every program here draws on an Xvfb of the
 // benchmark's own, so what that server spends is theirs.
 // A third contender is the installed program again, without Qt's Spanish catalogue (a copy of it
@@ -48,7 +50,7 @@ namespace {
 struct Cifras {
     double arranqueMs = 0;
     double rssMb = 0;
-    double privadaMb = 0;
+    double anonimaMb = 0;
     double cpuPorCiento = 0;   // the program and its children
     double cpuXPorCiento = 0;  // the X server over the same stretch
 };
@@ -91,7 +93,7 @@ std::optional<Cifras> medir(const QString& programa, const QProcessEnvironment& 
     const double cpu1 = cpuSegundosArbol(p.processId()), x1 = pantalla.cpu();
     const double s = static_cast<double>(reloj.nsecsElapsed()) / 1e9;
     c.rssMb = rssMb(p.processId());
-    c.privadaMb = privadaMb(p.processId());
+    c.anonimaMb = anonimaMb(p.processId());
     c.cpuPorCiento = (cpu1 - cpu0) / s * 100.0;
     c.cpuXPorCiento = (x1 - x0) / s * 100.0;
     p.terminate();
@@ -175,7 +177,7 @@ int main(int argc, char** argv) {
     constexpr int n = 3;
     const QString programas[n] = {instalacion.zentu(), QStringLiteral(ANCLA_BANDEJA), copia};
     const char* nombres[n] = {"zentu", "bandeja Qt sencilla", "zentu sin catálogo"};
-    std::vector<double> ms[n], rss[n], propia[n], cpu[n], cpuX[n];
+    std::vector<double> ms[n], rss[n], anon[n], cpu[n], cpuX[n];
     for (int r = 0; r < rondas; ++r) {
         std::optional<Cifras> c[n];
         for (int k = 0; k < n; ++k) {
@@ -188,17 +190,17 @@ int main(int argc, char** argv) {
             }
         }
         for (int k = 0; k < n; ++k) {
-            ms[k].push_back(c[k]->arranqueMs), rss[k].push_back(c[k]->rssMb), propia[k].push_back(c[k]->privadaMb);
+            ms[k].push_back(c[k]->arranqueMs), rss[k].push_back(c[k]->rssMb), anon[k].push_back(c[k]->anonimaMb);
             cpu[k].push_back(c[k]->cpuPorCiento), cpuX[k].push_back(c[k]->cpuXPorCiento);
         }
         std::fprintf(stderr, "ronda %d de %d\n", r + 1, rondas);
     }
     Llavero::borrar();
 
-    std::vector<double> difResidente, difPropia;
+    std::vector<double> difResidente, difAnonima;
     for (int r = 0; r < rondas; ++r) {
         difResidente.push_back(rss[0][size_t(r)] - rss[2][size_t(r)]);
-        difPropia.push_back(propia[0][size_t(r)] - propia[2][size_t(r)]);
+        difAnonima.push_back(anon[0][size_t(r)] - anon[2][size_t(r)]);
     }
     std::vector<double> total[n];
     for (int k = 0; k < n; ++k)
@@ -217,12 +219,12 @@ int main(int argc, char** argv) {
     };
     fila("arranque hasta la bandeja, ms", ms, 0, "");
     fila("memoria residente quieto, MB", rss, 1, "(meta ≤ 40 MB)");
-    fila("memoria propia quieto, MB", propia, 1, "");
+    fila("memoria anónima quieto, MB", anon, 1, "");
     fila("procesador quieto, % de un núcleo", cpu, 3, "(meta 0 %)");
     fila("servidor X quieto, % de un núcleo", cpuX, 3, "");
     fila("los dos juntos, % de un núcleo", total, 3, "");
-    std::printf("\ntextos de Qt en español (zentu menos zentu sin catálogo): residente %s MB · propia %s MB\n",
-                qPrintable(cifra(difResidente, 2)), qPrintable(cifra(difPropia, 2)));
+    std::printf("\ntextos de Qt en español (zentu menos zentu sin catálogo): residente %s MB · anónima %s MB\n",
+                qPrintable(cifra(difResidente, 2)), qPrintable(cifra(difAnonima, 2)));
     std::printf("  ronda a ronda, residente:");
     for (double d : difResidente) std::printf(" %+.2f", d);
     std::printf(" MB\n");
