@@ -214,8 +214,8 @@ void fila(const QString& que, const std::vector<Cifras>& n, const std::vector<Ci
     std::vector<double> a, b;
     for (const Cifras& c : n) a.push_back(c.*campo);
     for (const Cifras& c : s) b.push_back(c.*campo);
-    std::printf("%s%s%s%s%s\n", columna(que, 42).constData(), columna(cifra(a, 2), 28).constData(),
-                columna(cifra(b, 2), 28).constData(), columna(cifra(razones(a, b), 3), 24).constData(), nota);
+    std::printf("%s%s%s%s%s\n", columna(que, 42).constData(), columna(cifra(a, 2), 32).constData(),
+                columna(cifra(b, 2), 32).constData(), columna(cifra(razones(a, b), 3), 24).constData(), nota);
 }
 
 }  // namespace
@@ -267,8 +267,8 @@ int main(int argc, char** argv) {
     std::printf("Canal en vivo: CanalEnVivo (el componente del programa, en este proceso) frente a socket.io-client 4\n"
                 "(Node), mismo servidor local; %d rondas alternadas; mediana [mínima–máxima]; n/s ronda a ronda\n",
                 rondas);
-    std::printf("%s%s%s%s\n", columna({}, 42).constData(), columna(QStringLiteral("nuestro"), 28).constData(),
-                columna(QStringLiteral("suyo"), 28).constData(), "n/s");
+    std::printf("%s%s%s%s\n", columna({}, 42).constData(), columna(QStringLiteral("nuestro"), 32).constData(),
+                columna(QStringLiteral("suyo"), 32).constData(), "n/s");
     fila("secuencial, peticiones/s", n, s, &Cifras::sec, "más es mejor");
     fila("secuencial, p50 ms", n, s, &Cifras::secP50, "menos es mejor");
     fila("secuencial, p99 ms", n, s, &Cifras::secP99, "menos es mejor");
