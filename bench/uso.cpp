@@ -8,8 +8,9 @@
 // draws is spent there too) and the X server's own memory. The first rounds open what the
 // program keeps on purpose (the call's libraries, the chat panel and its bubbles, the font
 // caches), so the level and the growth are read where the readings settle: the level is the
-// median of the last third of the rounds, the round that reaches it (within 1 MB) is printed,
-// and the growth per round is taken from that round on (never from before the second half).
+// median of the last third of the rounds, the round from which no reading falls more than 1 MB
+// below it is printed, and the growth per round is taken over the second half of the rounds and
+// over the rounds from that one on, when they are fewer.
 // The anchor, in the same run: the same program left idle for as long as the rounds took. It
 // cannot alternate with the rounds (the used program has to live through all of them to show
 // what they leave), so it runs once before them and once after, each time as long.
@@ -318,25 +319,30 @@ int main(int argc, char** argv) {
     const bool anclaDespues = anclaQuieta(static_cast<int>(segundos), &anclaDespuesInicio, &anclaDespuesFin);
     Llavero::borrar();
 
-    // Where the readings settle: the level is the median of the last third of the rounds; the
-    // first round within 1 MB of it reached it; growth is read from there (and from the second
-    // half at the earliest) to the end.
+    // Where the readings settle: the level is the median of the last third of the rounds; they
+    // have settled from the first round after which no reading falls more than 1 MB below it.
+    // Growth is read over the second half, and over the settled rounds when they are fewer.
     const size_t hechas = anon.size() - 1;  // anon[0] is before the first round
     std::vector<double> ultimoTercio(anon.end() - std::max<long>(1, long(hechas) / 3), anon.end());
     std::vector<double> ultimoTercioRss(rss.end() - std::max<long>(1, long(hechas) / 3), rss.end());
     const double nivel = mediana(ultimoTercio), nivelRss = mediana(ultimoTercioRss);
-    size_t alcanza = 1;
-    while (alcanza < hechas && anon[alcanza] < nivel - 1.0) ++alcanza;
-    const size_t desde = std::max(alcanza, (hechas + 1) / 2);
-    std::vector<double> pasos;
-    for (size_t i = desde + 1; i < anon.size(); ++i) pasos.push_back((anon[i] - anon[i - 1]) * 1024.0);
+    size_t asentada = hechas;
+    while (asentada > 1 && anon[asentada - 1] >= nivel - 1.0) --asentada;
+    const size_t mitad = std::max<size_t>(1, (hechas + 1) / 2);
+    const auto crecimiento = [&](size_t desde) {
+        std::vector<double> pasos;
+        for (size_t i = desde + 1; i < anon.size(); ++i) pasos.push_back((anon[i] - anon[i - 1]) * 1024.0);
+        std::printf("crecimiento por ronda desde la ronda %zu: %.0f KB de memoria anónima (recta de mínimos cuadrados); "
+                    "ronda a ronda %s KB\n",
+                    desde, pendiente(anon, desde) * 1024.0, qPrintable(cifra(pasos, 0)));
+    };
     std::printf("uso: %zu rondas en %.0f s; quieto tras usar %.1f MB residente (%.1f MB anónima)\n", hechas, segundos, fin,
                 finAnon);
-    std::printf("nivel (mediana del último tercio de las rondas): %.1f MB anónima, %.1f MB residente; se alcanza en la ronda %zu\n",
-                nivel, nivelRss, alcanza);
-    std::printf("crecimiento por ronda desde la ronda %zu: %.0f KB de memoria anónima (recta de mínimos cuadrados); "
-                "ronda a ronda %s KB\n",
-                desde, pendiente(anon, desde) * 1024.0, qPrintable(cifra(pasos, 0)));
+    std::printf("nivel (mediana del último tercio de las rondas): %.1f MB anónima, %.1f MB residente; asentado (ninguna "
+                "lectura más de 1 MB por debajo) desde la ronda %zu\n",
+                nivel, nivelRss, asentada);
+    crecimiento(mitad);
+    if (asentada > mitad) crecimiento(asentada);
     std::printf("procesador por ronda: zentu %s s · servidor X %s s\n", qPrintable(cifra(cpu, 2)), qPrintable(cifra(cpuX, 2)));
     std::printf("servidor X: %.1f MB antes de usar, %.1f MB tras la última ronda\n", rssX.front(), rssX.back());
     std::printf("ancla (el mismo programa quieto, resumen de la mañana apagado): antes de las rondas %.1f MB al arrancar",
