@@ -248,9 +248,9 @@ int main(int argc, char** argv) {
                         (esAntes ? a : b).push_back(t.formas + t.pintar);
                     }
                 const auto [maximo, media] = diferencia(escala, dpr, oscuro, 30);
-                std::printf("%-6.1f %-4.0f %-6s %-22s %-22s %-22s %9.2f%% %7d %9.3f\n", escala, dpr, oscuro ? "dark" : "light",
-                            qPrintable(cifra(a, 3)), qPrintable(cifra(b, 3)), qPrintable(cifra(razones(b, a), 2)),
-                            mediana(b) * 30 / 1000 * 100, maximo, media);
+                std::printf("%-6.1f %-4.0f %-6s %s %s %s %9.2f%% %7d %9.3f\n", escala, dpr, oscuro ? "dark" : "light",
+                            columna(cifra(a, 3), 22).constData(), columna(cifra(b, 3), 22).constData(),
+                            columna(cifra(razones(b, a), 2), 22).constData(), mediana(b) * 30 / 1000 * 100, maximo, media);
             }
     return 0;
 }
