@@ -1,9 +1,12 @@
 #pragma once
 
-// The paired program as the benchmarks that drive it over D-Bus run it: the stand-in service
-// with its pings far apart and an empty chat, the program's preferences and data in a folder of
-// the run's own (no morning summary, no login item to register), and an account of that service
-// in the keyring, taken out again when this goes.
+// The paired program as the benchmarks that drive it over D-Bus run it: this build installed as
+// the owner has it (Instalado.h), the stand-in service with its pings far apart and an empty
+// chat, the program's preferences and data in a folder of the run's own (no morning summary, no
+// login item to register), and an account of that service in the keyring, taken out again when
+// this goes.
+
+#include "Instalado.h"
 
 #include "comun/Ayudas.h"
 #include "comun/ServicioSimulado.h"
@@ -47,8 +50,8 @@ public:
                                 QStringLiteral("Negocio")});
         guardada_ = true;
         // ZENTU_PROGRAMA measures another build of the program (an older one, to compare).
-        programa = qEnvironmentVariable(
-            "ZENTU_PROGRAMA", QCoreApplication::applicationDirPath() + QStringLiteral("/../src/zentu/app/zentu"));
+        if (auto error = instalacion.instalar()) return error;
+        programa = instalacion.zentu();
         return std::nullopt;
     }
 
@@ -69,6 +72,7 @@ public:
 
     ServicioSimulado servicio;
     QTemporaryDir casa;
+    Instalacion instalacion;
     QString programa;
 
 private:

@@ -1,9 +1,18 @@
 // Live channel round trips: our CanalEnVivo beside Node's socket.io-client 4, against the same
-// local Socket.IO server (the stand-in service), in the same run. Prints both and the ratios
-// ours/theirs (for rates higher is better for us; for times lower is better for us).
-// The machine may be shared: each client runs `rondas` times, alternating, and each figure is
-// the best of its rounds.
-// Usage: medir_canal [secuenciales=3000] [total=20000] [enVuelo=64] [grandes=5] [rondas=3]
+// local Socket.IO server (the stand-in service), in the same run. It runs the program's live
+// channel component (zentu_conexion's CanalEnVivo) inside this benchmark rather than the whole
+// installed program: the program offers no way to send thousands of requests on demand, and the
+// anchor is a client library too, so each side is a client alone in a process of its own
+// (ours here, theirs in Node). Besides each client's own processor time, the server's is read
+// over each client's run (a client that sends more or worse frames costs it too).
+// The machine may be shared: the two clients alternate, round after round, the one that starts
+// turning every round; each figure is the median of the rounds with the lowest and highest
+// beside it, and each ratio ours / theirs is taken round by round (for rates higher is better
+// for us; for times lower is better for us).
+// Usage: medir_canal [secuenciales=3000] [total=20000] [enVuelo=64] [grandes=5] [rondas=5]
+#include "Medidas.h"
+#include "Proceso.h"
+
 #include "comun/Ayudas.h"
 #include "comun/ServicioSimulado.h"
 #include "zentu/conexion/CanalEnVivo.h"
@@ -117,21 +126,7 @@ QCoro::Task<void> todos(std::vector<QCoro::Task<void>> tareas) {
 struct Cifras {
     double sec = 0, secP50 = 0, secP99 = 0, vuelo = 0, vueloP50 = 0, vueloP99 = 0, subir = 0, bajar = 0;
     double cpuSec = 0, cpuVuelo = 0, cpuGrandes = 0;  // client CPU: µs per request, ms per 8 MiB pair
-
-    void mejor(const Cifras& o) {
-        auto menor = [](double a, double b) { return a == 0 ? b : (b == 0 ? a : std::min(a, b)); };
-        sec = std::max(sec, o.sec);
-        vuelo = std::max(vuelo, o.vuelo);
-        secP50 = menor(secP50, o.secP50);
-        secP99 = menor(secP99, o.secP99);
-        vueloP50 = menor(vueloP50, o.vueloP50);
-        vueloP99 = menor(vueloP99, o.vueloP99);
-        subir = menor(subir, o.subir);
-        bajar = menor(bajar, o.bajar);
-        cpuSec = menor(cpuSec, o.cpuSec);
-        cpuVuelo = menor(cpuVuelo, o.cpuVuelo);
-        cpuGrandes = menor(cpuGrandes, o.cpuGrandes);
-    }
+    double servidorS = 0;  // the server's processor seconds over the client's whole run
 };
 
 struct Parametros {
@@ -213,9 +208,14 @@ std::optional<Cifras> suyo(const ServicioSimulado& servicio, const Parametros& p
     return c;
 }
 
-void fila(const QString& que, double nuestra, double suya, const char* nota) {
-    std::printf("%-36s %11.2f %11.2f %8.3f   %s\n", qPrintable(que), nuestra, suya, suya > 0 ? nuestra / suya : 0.0,
-                nota);
+// One row: ours and theirs as median [range], and ours / theirs round by round.
+void fila(const QString& que, const std::vector<Cifras>& n, const std::vector<Cifras>& s, double Cifras::*campo,
+          const char* nota) {
+    std::vector<double> a, b;
+    for (const Cifras& c : n) a.push_back(c.*campo);
+    for (const Cifras& c : s) b.push_back(c.*campo);
+    std::printf("%s%s%s%s%s\n", columna(que, 42).constData(), columna(cifra(a, 2), 32).constData(),
+                columna(cifra(b, 2), 32).constData(), columna(cifra(razones(a, b), 3), 24).constData(), nota);
 }
 
 }  // namespace
@@ -225,7 +225,7 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     auto arg = [&](int i, int porDefecto) { return args.size() > i ? args[i].toInt() : porDefecto; };
     const Parametros p{arg(1, 3000), arg(2, 20000), arg(3, 64), arg(4, 5)};
-    const int rondas = arg(5, 3);
+    const int rondas = std::max(1, arg(5, 5));
 
     ServicioSimulado servicio;
     if (!servicio.arrancar()) {
@@ -242,31 +242,44 @@ int main(int argc, char** argv) {
     servicio.guionAck("bench:subir", QJsonArray{QJsonObject{{"ok", true}}});
     servicio.guionAck("bench:bajar", QJsonArray{QJsonObject{{"ok", true}, {"datos", bajada}}});
 
-    Cifras n, s;
+    std::vector<Cifras> n, s;
     for (int r = 0; r < rondas; ++r) {
-        const auto a = nuestro(servicio, p, archivo);
-        const auto b = suyo(servicio, p);
+        std::optional<Cifras> a, b;
+        for (int k = 0; k < 2; ++k) {
+            const double servidor0 = cpuSegundos(servicio.pid());
+            if (turno(r, k, 2) == 0) {
+                a = nuestro(servicio, p, archivo);
+                if (a) a->servidorS = cpuSegundos(servicio.pid()) - servidor0;
+            } else {
+                b = suyo(servicio, p);
+                if (b) b->servidorS = cpuSegundos(servicio.pid()) - servidor0;
+            }
+        }
         if (!a || !b) {
             std::fprintf(stderr, a ? "el cliente de Node falló\n" : "nuestro canal falló\n");
             return 1;
         }
-        n.mejor(*a);
-        s.mejor(*b);
+        n.push_back(*a);
+        s.push_back(*b);
+        std::fprintf(stderr, "ronda %d de %d\n", r + 1, rondas);
     }
 
-    std::printf("Canal en vivo: CanalEnVivo frente a socket.io-client 4, mismo servidor local, mejor de %d rondas\n",
+    std::printf("Canal en vivo: CanalEnVivo (el componente del programa, en este proceso) frente a socket.io-client 4\n"
+                "(Node), mismo servidor local; %d rondas alternadas; mediana [mínima–máxima]; n/s ronda a ronda\n",
                 rondas);
-    std::printf("%-36s %11s %11s %8s\n", "", "nuestro", "suyo", "n/s");
-    fila("secuencial, peticiones/s", n.sec, s.sec, "más es mejor");
-    fila("secuencial, p50 ms", n.secP50, s.secP50, "menos es mejor");
-    fila("secuencial, p99 ms", n.secP99, s.secP99, "menos es mejor");
-    fila(QStringLiteral("%1 en vuelo, peticiones/s").arg(p.enVuelo), n.vuelo, s.vuelo, "más es mejor");
-    fila(QStringLiteral("%1 en vuelo, p50 ms").arg(p.enVuelo), n.vueloP50, s.vueloP50, "menos es mejor");
-    fila(QStringLiteral("%1 en vuelo, p99 ms").arg(p.enVuelo), n.vueloP99, s.vueloP99, "menos es mejor");
-    fila("adjunto de 8 MiB subido, ms", n.subir, s.subir, "menos es mejor");
-    fila("8 MiB de texto en el acuse, ms", n.bajar, s.bajar, "menos es mejor");
-    fila("CPU del cliente, secuencial, µs/pet.", n.cpuSec, s.cpuSec, "menos es mejor");
-    fila(QStringLiteral("CPU del cliente, %1 en vuelo, µs/pet.").arg(p.enVuelo), n.cpuVuelo, s.cpuVuelo, "menos es mejor");
-    fila("CPU del cliente, 8 MiB ida y vuelta, ms", n.cpuGrandes, s.cpuGrandes, "menos es mejor");
+    std::printf("%s%s%s%s\n", columna({}, 42).constData(), columna(QStringLiteral("nuestro"), 32).constData(),
+                columna(QStringLiteral("suyo"), 32).constData(), "n/s");
+    fila("secuencial, peticiones/s", n, s, &Cifras::sec, "más es mejor");
+    fila("secuencial, p50 ms", n, s, &Cifras::secP50, "menos es mejor");
+    fila("secuencial, p99 ms", n, s, &Cifras::secP99, "menos es mejor");
+    fila(QStringLiteral("%1 en vuelo, peticiones/s").arg(p.enVuelo), n, s, &Cifras::vuelo, "más es mejor");
+    fila(QStringLiteral("%1 en vuelo, p50 ms").arg(p.enVuelo), n, s, &Cifras::vueloP50, "menos es mejor");
+    fila(QStringLiteral("%1 en vuelo, p99 ms").arg(p.enVuelo), n, s, &Cifras::vueloP99, "menos es mejor");
+    fila("adjunto de 8 MiB subido, ms", n, s, &Cifras::subir, "menos es mejor");
+    fila("8 MiB de texto en el acuse, ms", n, s, &Cifras::bajar, "menos es mejor");
+    fila("CPU del cliente, secuencial, µs/pet.", n, s, &Cifras::cpuSec, "menos es mejor");
+    fila(QStringLiteral("CPU del cliente, %1 en vuelo, µs/pet.").arg(p.enVuelo), n, s, &Cifras::cpuVuelo, "menos es mejor");
+    fila("CPU del cliente, 8 MiB ida y vuelta, ms", n, s, &Cifras::cpuGrandes, "menos es mejor");
+    fila("CPU del servidor, toda la ronda, s", n, s, &Cifras::servidorS, "menos es mejor");
     return 0;
 }

@@ -1,7 +1,14 @@
 // Memory of a large file saved through "mac:accion": the download is streamed to disk, so the
 // process's peak memory should grow by a small fraction of the file, where reading the same reply
-// whole (the reference, measured in the same run) grows by at least the file's size.
-// Usage: medir_descarga [MiB]   (default 64)
+// whole (the anchor, measured in the same run: one QNetworkAccessManager get, read with readAll)
+// grows by at least the file's size. It runs the program's file-actions component (EnMiMac, with
+// its live channel) inside this benchmark rather than the installed program, because a peak of
+// the benchmark's own process can be reset and read around each download, which a running
+// program's cannot be from outside.
+// The two alternate over `rondas` rounds, the order turning every round; each figure is the
+// median of the rounds with the lowest and highest beside it, the ratio taken round by round.
+// Usage: medir_descarga [MiB=64] [rondas=3]
+#include "Medidas.h"
 #include "Proceso.h"
 
 #include "comun/Ayudas.h"
@@ -65,47 +72,56 @@ int main(int argc, char** argv) {
     CanalEnVivo canal(cuenta);
     EnMiMac mac(cuenta, canal);
 
-    // Streamed: through the component, as the service would ask.
-    pruebas::girar(200);
-    const long baseStream = actualKiB();
-    reiniciarPico();
-    QElapsedTimer reloj;
-    reloj.start();
-    QMutex m;
-    std::optional<QJsonObject> respuesta;
-    mac.atender(QJsonObject{{"accion", "guardar"}, {"id", "grande"}, {"nombre", "grande.bin"}},
-                [&](QJsonObject r) {
+    const int rondas = argc > 2 ? std::max(1, QString::fromLocal8Bit(argv[2]).toInt()) : 3;
+    std::vector<double> picoStream, segStream, picoEntera, segEntera;
+    qint64 leidos = 0;
+    for (int r = 0; r < rondas; ++r) {
+        for (int k = 0; k < 2; ++k) {
+            pruebas::girar(200);
+            const long base = actualKiB();
+            reiniciarPico();
+            QElapsedTimer reloj;
+            reloj.start();
+            if (turno(r, k, 2) == 0) {
+                // Streamed: through the component, as the service would ask.
+                QMutex m;
+                std::optional<QJsonObject> respuesta;
+                mac.atender(QJsonObject{{"accion", "guardar"}, {"id", "grande"}, {"nombre", "grande.bin"}},
+                            [&](QJsonObject rr) {
+                                QMutexLocker l(&m);
+                                respuesta = rr;
+                            });
+                pruebas::esperarHasta([&] {
                     QMutexLocker l(&m);
-                    respuesta = r;
-                });
-    pruebas::esperarHasta([&] {
-        QMutexLocker l(&m);
-        return respuesta.has_value();
-    }, 600000);
-    const double segStream = reloj.elapsed() / 1000.0;
-    const long picoStream = picoKiB() - baseStream;
-    if (!respuesta || !(*respuesta)["ok"].toBool()) {
-        std::fprintf(stderr, "la descarga falló\n");
-        return 1;
+                    return respuesta.has_value();
+                }, 600000);
+                segStream.push_back(reloj.elapsed() / 1000.0);
+                picoStream.push_back(double(picoKiB() - base));
+                if (!respuesta || !(*respuesta)["ok"].toBool()) {
+                    std::fprintf(stderr, "la descarga falló\n");
+                    return 1;
+                }
+            } else {
+                // The anchor: the same reply read whole into memory.
+                QNetworkRequest peticion(QUrl(servicio.url() + QStringLiteral("/api/files/download/grande")));
+                peticion.setRawHeader("Authorization", "Bearer token-bueno");
+                QNetworkReply* rr = API::red().get(peticion);
+                pruebas::esperarHasta([rr] { return rr->isFinished(); }, 600000);
+                const QByteArray entera = rr->readAll();
+                segEntera.push_back(reloj.elapsed() / 1000.0);
+                picoEntera.push_back(double(picoKiB() - base));
+                leidos = entera.size();
+                rr->deleteLater();
+            }
+        }
     }
 
-    // Reference: the same reply read whole into memory.
-    pruebas::girar(200);
-    const long baseEntera = actualKiB();
-    reiniciarPico();
-    reloj.restart();
-    QNetworkRequest peticion(QUrl(servicio.url() + QStringLiteral("/api/files/download/grande")));
-    peticion.setRawHeader("Authorization", "Bearer token-bueno");
-    QNetworkReply* r = API::red().get(peticion);
-    pruebas::esperarHasta([r] { return r->isFinished(); }, 600000);
-    const QByteArray entera = r->readAll();
-    const double segEntera = reloj.elapsed() / 1000.0;
-    const long picoEntera = picoKiB() - baseEntera;
-    r->deleteLater();
-
-    std::printf("archivo: %d MiB (%lld bytes leídos en la referencia)\n", mib, static_cast<long long>(entera.size()));
-    std::printf("guardar por mac:accion : pico +%ld KiB, %.2f s\n", picoStream, segStream);
-    std::printf("respuesta entera (ref.): pico +%ld KiB, %.2f s\n", picoEntera, segEntera);
-    if (picoEntera > 0) std::printf("memoria relativa: %.3f\n", double(picoStream) / double(picoEntera));
+    std::printf("archivo: %d MiB (%lld bytes leídos en el ancla); %d rondas alternadas; mediana [mínima–máxima]\n", mib,
+                static_cast<long long>(leidos), rondas);
+    std::printf("guardar por mac:accion (EnMiMac)        : pico +%s KiB, %s s\n", qPrintable(cifra(picoStream, 0)),
+                qPrintable(cifra(segStream, 2)));
+    std::printf("respuesta entera (ancla, readAll)       : pico +%s KiB, %s s\n", qPrintable(cifra(picoEntera, 0)),
+                qPrintable(cifra(segEntera, 2)));
+    std::printf("memoria, guardar / ancla: %s\n", qPrintable(cifra(razones(picoStream, picoEntera), 3)));
     return 0;
 }

@@ -1,10 +1,16 @@
 // Cost of reading a QR code in a camera frame, against the analysis budget of the pairing
 // camera (one frame every 0.25 s, off the main thread), and of reading a pasted screenshot
-// (on the main thread). The reference, measured in the same run, is the same frame converted
-// to a QImage first: the luma plane read in place should cost no more than that.
-// Usage: medir_detector_qr [repeticiones]   (default 20)
+// (on the main thread). It runs the detector alone (zentu_plataforma's DetectorQR), not the
+// program: the installed program reads frames only from a camera, which the benchmark cannot
+// feed at will. The anchor, measured in the same run, is the same frame converted to a QImage
+// first: the luma plane read in place should cost no more than that.
+// The readings alternate over `rondas` rounds of `repeticiones` reads each, the order turning
+// every round; each figure is the median of the rounds with the lowest and highest beside it,
+// the ratio taken round by round.
+// Usage: medir_detector_qr [repeticiones=10] [rondas=5]
 #include "comun/ImagenesQR.h"
 #include "plataforma/DetectorQR.h"
+#include "Medidas.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -36,7 +42,7 @@ QImage escena(const QSize& tamano, int modulo) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    const int veces = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
+    const int veces = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
     const DetectorQR detector;
 
     const QImage camara = escena(QSize(1280, 720), 5);
@@ -49,19 +55,28 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const double luma = msPorVez(veces, [&] { (void)detector.leer(nv12); });
-    const double conversion = msPorVez(veces, [&] { (void)detector.leer(nv12.toImage()); });
-    const double rgb = msPorVez(veces, [&] { (void)detector.leer(argb); });
-    const double nada = msPorVez(veces, [&] { (void)detector.leer(sinCodigo); });
-    std::printf("detector_qr: cuadro 1280x720 NV12 leído en su plano de luma: %.1f ms\n", luma);
-    std::printf("detector_qr: el mismo convertido antes a QImage (referencia): %.1f ms (%.2f veces)\n", conversion,
-                conversion / luma);
-    std::printf("detector_qr: cuadro ARGB: %.1f ms; cuadro sin código: %.1f ms\n", rgb, nada);
-    std::printf("detector_qr: del presupuesto de 250 ms por análisis se usa un %.0f %% (peor caso)\n",
-                100.0 * std::max({luma, rgb, nada}) / 250.0);
-
+    const int rondas = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
     const QImage captura = escena(QSize(3840, 2160), 6);
-    const double pantalla = msPorVez(std::max(1, veces / 4), [&] { (void)detector.leer(captura); });
-    std::printf("detector_qr: captura pegada de 3840x2160 (hilo principal): %.1f ms\n", pantalla);
+    constexpr int n = 5;
+    const std::function<void()> lecturas[n] = {
+        [&] { (void)detector.leer(nv12); },           [&] { (void)detector.leer(nv12.toImage()); },
+        [&] { (void)detector.leer(argb); },           [&] { (void)detector.leer(sinCodigo); },
+        [&] { (void)detector.leer(captura); }};
+    std::vector<double> ms[n], peor;
+    for (int r = 0; r < rondas; ++r) {
+        for (int k = 0; k < n; ++k) {
+            const int cual = turno(r, k, n);
+            ms[cual].push_back(msPorVez(cual == 4 ? std::max(1, veces / 4) : veces, lecturas[cual]));
+        }
+        peor.push_back(100.0 * std::max({ms[0].back(), ms[2].back(), ms[3].back()}) / 250.0);
+    }
+    std::printf("detector_qr (DetectorQR solo, en este proceso): %d rondas alternadas; mediana [mínima–máxima]\n", rondas);
+    std::printf("detector_qr: cuadro 1280x720 NV12 leído en su plano de luma: %s ms\n", qPrintable(cifra(ms[0], 1)));
+    std::printf("detector_qr: el mismo convertido antes a QImage (ancla): %s ms; luma / ancla %s\n",
+                qPrintable(cifra(ms[1], 1)), qPrintable(cifra(razones(ms[0], ms[1]), 2)));
+    std::printf("detector_qr: cuadro ARGB: %s ms; cuadro sin código: %s ms\n", qPrintable(cifra(ms[2], 1)),
+                qPrintable(cifra(ms[3], 1)));
+    std::printf("detector_qr: del presupuesto de 250 ms por análisis se usa un %s %% (peor caso)\n", qPrintable(cifra(peor, 0)));
+    std::printf("detector_qr: captura pegada de 3840x2160 (hilo principal): %s ms\n", qPrintable(cifra(ms[4], 1)));
     return 0;
 }

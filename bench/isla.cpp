@@ -1,45 +1,67 @@
-// What the shown island costs the owner on screen: the real island window (the pill in its root
-// view, in the island's panel, as the shell builds it) mapped on an X server of its own (Xvfb),
-// listening, beside two anchor windows of the same size that play 60 cached frames of the orb
-// on a 33 ms timer: one repaints only the orb's rectangle from its cache (the least a window
-// showing this animation can do), the other repaints the whole window each frame (a plain
-// window doing the same). Each is a process of its own; over a window of seconds the bench
-// reads from /proc its processor time (all threads, to the nanosecond), how often its main
-// thread went to sleep and woke (voluntary context switches), the context switches of all its
-// threads, and the X server's processor time. The three alternate, round after round (the
-// order turns every round), so a busy moment of the machine weighs on all alike; each figure is
-// the median of the rounds with the lowest and highest beside it, and the ratios island / anchor
-// are taken round by round. Rows: scale 1.4 and 2.2, dark and light, and the island hidden
-// after being shown; all of it without a compositor and, when xcompmgr is installed, with one.
-//
-// Run by hand: build/bench/medir_isla [segundos=5] [rondas=3] [escalas=1.4,2.2]
-//   build/bench/medir_isla --hijo isla|oculta|ancla|ancla-entera <escala> oscuro|claro   (one
-//   window, until killed, on $DISPLAY: for perf and the like)
+// What the shown island costs the owner on screen. The installed program runs paired with the
+// stand-in service and shows its island with "--solo-isla" (the listening look, as the shell
+// shows it, at the scale of the run's preferences, in the light or dark variant of a GNOME
+// desktop's theme, with a stand-in desktop portal that says the same) on an X server of the
+// benchmark's own (Xvfb). Beside it, two anchors of the
+// same size, each a process of its own: a frameless see-through window that plays 60 cached
+// frames of the orb on a 33 ms timer and repaints only the orb's rectangle from its cache (the
+// least a window showing this animation can do), and the same window repainting its whole
+// surface each frame (a plain window doing the same). The anchors are this benchmark itself in
+// its "--hijo" mode: it draws the frames once with the program's orb code and then only copies
+// them, so they measure playing the animation, not drawing it.
+// Over a window of seconds the bench reads from /proc the processor time of each program (its
+// threads and any process it started, to the nanosecond) and the X server's (what drawing
+// costs there is the program's too; the display is nobody else's), and with a compositor the
+// compositor's as well; "total" is the sum. The island hidden (shown, then hidden with Escape
+// as the owner hides it) is compared with the anchors hidden the same way (shown, then hidden,
+// their animation stopped), so a hidden row compares like with like.
+// The three alternate, round after round, the order turning every round; each figure is the
+// median of the rounds with the lowest and highest beside it, and each ratio names its anchor
+// and is taken round by round. Rows: scale 1.4 and 2.2, dark and light, and hidden; all of it
+// without a compositor and, when xcompmgr is installed, with one. The program's preferences
+// live in a folder of the run's own with the morning summary off.
+// Run inside a session bus with an unlocked keyring, for example:
+//   dbus-run-session -- bash -c 'echo | gnome-keyring-daemon --unlock --components=secrets;
+//                                build/bench/medir_isla'
+// Usage: medir_isla [segundos=5] [rondas=3] [escalas=1.4,2.2] [compositor=ambos|sin|con]
+//   medir_isla --hijo ancla|ancla-entera|ancla-oculta <escala> oscuro|claro   (one anchor window,
+//   until killed, on $DISPLAY: for perf and the like)
+#include "Instalado.h"
+#include "Medidas.h"
+#include "Pantalla.h"
+#include "Proceso.h"
+
+#include "comun/Ayudas.h"
+#include "comun/ServicioSimulado.h"
+#include "zentu/conexion/Cuenta.h"
 #include "zentu/isla/EstadoVoz.h"
 #include "zentu/isla/Orbe.h"
 #include "zentu/isla/Pildora.h"
 #include "zentu/isla/Ventana.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QDir>
 #include <QImage>
 #include <QPainter>
 #include <QPaintEvent>
 #include <QProcess>
-#include <QStandardPaths>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <optional>
-#include <unistd.h>
 #include <vector>
-#include <xcb/xcb.h>
 
 namespace {
 
@@ -49,7 +71,7 @@ constexpr double margenOrbe = 22, ladoOrbe = 44;
 
 // The anchor: a frameless see-through window like the island's, with the pill drawn once and
 // the orb's rectangle composed over it for 60 frames in advance; each 33 ms tick repaints that
-// rectangle from the next cached frame, or, `entera`, the whole window.
+// rectangle from the next cached frame, or, `entera`, the whole window. Hidden, it stops.
 class Ancla : public QWidget {
 public:
     Ancla(double escala, Esquema esquema, bool entera)
@@ -96,6 +118,11 @@ public:
         reloj_.start();
     }
 
+    void ocultar() {
+        reloj_.stop();
+        hide();
+    }
+
 protected:
     void paintEvent(QPaintEvent* e) override {
         QPainter p(this);
@@ -121,40 +148,14 @@ int hijo(int argc, char** argv) {
         std::printf("listo\n");
         std::fflush(stdout);
     };
-
-    if (rol.startsWith(QLatin1String("ancla"))) {
-        Ancla ancla(escala, esquema, rol == QLatin1String("ancla-entera"));
-        ancla.move(400, 0);
-        ancla.show();
-        QTimer::singleShot(0, listo);
-        return app.exec();
-    }
-
-    // The island as the shell builds it, shown as the shell shows it, listening.
-    EstadoVoz voz;
-    voz.setEscala(escala);
-    auto* pildora = new Pildora(voz);
-    pildora->setEsquema(esquema);
-    for (auto* accion : {&pildora->alSilenciar, &pildora->alTerminar, &pildora->alVerEnChat, &pildora->alContestar,
-                         &pildora->alRechazar, &pildora->alNotaDeVoz, &pildora->alConversar})
-        *accion = [] {};
-    PanelIsla ventana(new RaizIsla(voz, pildora));
-    ventana.cambiarEscala(voz.escala());
-    QObject::connect(&voz, &EstadoVoz::escalaCambio, &ventana, [&] { ventana.cambiarEscala(voz.escala()); });
-    voz.setFase(Fase::escuchando);
-    voz.nivelBruto = 0.5;
-    ventana.colocar();
-    ventana.show();
-    voz.setVisible(true);
-    if (rol == QLatin1String("oculta")) {
-        // Shown for a moment, then hidden as the shell hides it: the state first, the window
-        // once the pill has shrunk away.
-        QTimer::singleShot(1000, [&] {
-            voz.setVisible(false);
-            QTimer::singleShot(450, [&] {
-                ventana.hide();
-                listo();
-            });
+    Ancla ancla(escala, esquema, rol == QLatin1String("ancla-entera"));
+    ancla.move(400, 0);
+    ancla.show();
+    if (rol == QLatin1String("ancla-oculta")) {
+        // Shown for a moment, then hidden, as the island is in its hidden row.
+        QTimer::singleShot(1000, &ancla, [&] {
+            ancla.ocultar();
+            listo();
         });
     } else {
         QTimer::singleShot(0, listo);
@@ -162,181 +163,254 @@ int hijo(int argc, char** argv) {
     return app.exec();
 }
 
-// ------------------------------------------------------------------------- measuring
+// ------------------------------------------------------------------------- the colour scheme
 
-struct Lectura {
-    double cpu = 0;           // seconds on a processor, all live threads
-    double cpuPrincipal = 0;  // seconds, main thread
-    double despertares = 0;   // main thread: voluntary switches
-    double cambios = 0;       // all live threads: voluntary + involuntary switches
-    int hilos = 0;
+// The desktop portal's settings as the program reads its colour scheme at start: a stand-in on
+// the session bus, answering from a thread of its own while the benchmark sleeps.
+class PortalEsquema : public QThread {
+public:
+    PortalEsquema() {
+        start();
+        while (listo_.load() == 0 && !isFinished()) QThread::msleep(5);
+    }
+    ~PortalEsquema() override {
+        quit();
+        wait();
+    }
+    bool listo() const { return listo_.load() == 1; }
+    void poner(Esquema e) { valor_.store(e == Esquema::oscuro ? 1u : 2u); }
+
+protected:
+    void run() override {
+        const QString nombre = QStringLiteral("portal-esquema");
+        {
+            QDBusConnection c = QDBusConnection::connectToBus(QDBusConnection::SessionBus, nombre);
+            Objeto objeto(*this, c);
+            const bool bien = c.isConnected() && c.registerService(QStringLiteral("org.freedesktop.portal.Desktop")) &&
+                              c.registerVirtualObject(QStringLiteral("/org/freedesktop/portal/desktop"), &objeto);
+            listo_.store(bien ? 1 : -1);
+            if (bien) exec();
+            c.unregisterObject(QStringLiteral("/org/freedesktop/portal/desktop"));
+            c.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
+        }
+        QDBusConnection::disconnectFromBus(nombre);
+    }
+
+private:
+    class Objeto : public QDBusVirtualObject {
+    public:
+        Objeto(PortalEsquema& portal, QDBusConnection c) : portal_(portal), c_(std::move(c)) {}
+        QString introspect(const QString&) const override { return {}; }
+        bool handleMessage(const QDBusMessage& m, const QDBusConnection&) override {
+            if (m.interface() != QLatin1String("org.freedesktop.portal.Settings")) return false;
+            if (m.arguments().value(0).toString() != QLatin1String("org.freedesktop.appearance") ||
+                m.arguments().value(1).toString() != QLatin1String("color-scheme")) {
+                c_.send(m.createErrorReply(QStringLiteral("org.freedesktop.portal.Error.NotFound"), QStringLiteral("no")));
+                return true;
+            }
+            const QVariant valor(portal_.valor_.load());
+            // Read wraps the value in a second variant; ReadOne does not.
+            c_.send(m.member() == QLatin1String("ReadOne")
+                        ? m.createReply(QVariant::fromValue(QDBusVariant(valor)))
+                        : m.createReply(QVariant::fromValue(QDBusVariant(QVariant::fromValue(QDBusVariant(valor))))));
+            return true;
+        }
+
+    private:
+        PortalEsquema& portal_;
+        QDBusConnection c_;
+    };
+    std::atomic<int> listo_{0};
+    std::atomic<unsigned> valor_{1};
 };
 
-QByteArray leer(const QString& ruta) {
-    QFile f(ruta);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+// ------------------------------------------------------------------------- measuring
 
-// A task's time on a processor, from schedstat (nanoseconds).
-double segundosEnCpu(const QString& tarea) {
-    return leer(tarea + QStringLiteral("/schedstat")).split(' ').value(0).toDouble() / 1e9;
-}
+enum class Rol { isla, islaOculta, ancla, anclaEntera, anclaOculta };
 
-double campo(const QByteArray& status, const char* nombre) {
-    for (const QByteArray& l : status.split('\n'))
-        if (l.startsWith(nombre)) return l.mid(int(qstrlen(nombre))).trimmed().toDouble();
+struct Entorno {
+    QString zentu;        // the installed program
+    QString yo;           // this benchmark, for its anchors
+    QString preferencias; // the program's preferences file
+    QProcessEnvironment env;
+    PantallaPropia* pantalla = nullptr;
+    PortalEsquema* portal = nullptr;
+};
+
+struct Cifras {
+    double cpu = 0, cpuX = 0, cpuC = 0, despertares = 0;
+    double total() const { return cpu + cpuX + cpuC; }
+};
+
+// Voluntary context switches of the main thread: how often it went to sleep and woke.
+double despertares(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& l : f.readAll().split('\n'))
+        if (l.startsWith("voluntary_ctxt_switches:")) return l.mid(24).trimmed().toDouble();
     return 0;
 }
 
-Lectura leerProceso(qint64 pid) {
-    Lectura l;
-    const QString base = QStringLiteral("/proc/%1/task/").arg(pid);
-    const QStringList hilos = QDir(base).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    l.hilos = int(hilos.size());
-    for (const QString& h : hilos) {
-        const QByteArray s = leer(base + h + QStringLiteral("/status"));
-        const double cpu = segundosEnCpu(base + h);
-        l.cpu += cpu;
-        l.cambios += campo(s, "voluntary_ctxt_switches:") + campo(s, "nonvoluntary_ctxt_switches:");
-        if (h.toLongLong() == pid) {
-            l.cpuPrincipal = cpu;
-            l.despertares = campo(s, "voluntary_ctxt_switches:");
-        }
-    }
-    return l;
+// The process's windows that are viewable now, by xdotool on the run's display.
+QStringList ventanasVisibles(const Entorno& ent, qint64 pid) {
+    QProcess x;
+    x.setProcessEnvironment(ent.env);
+    x.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                        QString::number(pid)});
+    x.waitForFinished(10000);
+    return QString::fromLatin1(x.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-struct Cifras {
-    double cpu = 0, cpuPrincipal = 0, despertares = 0, cambios = 0, cpuX = 0;
-    int hilos = 0;
-};
-
-struct Entorno {
-    QString programa;
-    QProcessEnvironment env;
-    qint64 pidX = 0;
-};
-
-std::optional<Cifras> medir(const Entorno& ent, const QString& rol, double escala, Esquema esquema, int segundos) {
-    QProcess p;
-    p.setProcessEnvironment(ent.env);
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(ent.programa, {QStringLiteral("--hijo"), rol, QString::number(escala),
-                           esquema == Esquema::oscuro ? QStringLiteral("oscuro") : QStringLiteral("claro")});
-    if (!p.waitForStarted(10000)) return std::nullopt;
+bool esperar(const std::function<bool()>& condicion, int ms) {
     QElapsedTimer t;
     t.start();
-    while (!p.readAllStandardOutput().contains("listo")) {
-        if (t.hasExpired(30000) || p.state() != QProcess::Running) {
-            p.kill();
-            p.waitForFinished();
-            return std::nullopt;
-        }
-        p.waitForReadyRead(200);
+    while (!condicion()) {
+        if (t.hasExpired(ms)) return false;
+        QThread::msleep(100);
     }
-    // Let the show-and-fade motion and the first frames pass.
-    QThread::msleep(2000);
-    const Lectura a = leerProceso(p.processId());
-    const double xa = leerProceso(ent.pidX).cpu;
-    QElapsedTimer reloj;
-    reloj.start();
-    QThread::msleep(unsigned(segundos * 1000));
-    const Lectura b = leerProceso(p.processId());
-    const double xb = leerProceso(ent.pidX).cpu;
-    const double s = double(reloj.nsecsElapsed()) / 1e9;
-    p.kill();
-    p.waitForFinished(5000);
-    Cifras c;
-    c.cpu = (b.cpu - a.cpu) / s * 100;
-    c.cpuPrincipal = (b.cpuPrincipal - a.cpuPrincipal) / s * 100;
-    c.despertares = (b.despertares - a.despertares) / s;
-    c.cambios = (b.cambios - a.cambios) / s;
-    c.cpuX = (xb - xa) / s * 100;
-    c.hilos = b.hilos;
+    return true;
+}
+
+// Starts the installed program with its island shown (and, for the hidden row, hides it the
+// way the owner does: Escape on the island). False, with its log, when it did not get there.
+bool arrancarIsla(const Entorno& ent, QProcess& p, Rol rol, double escala, Esquema esquema) {
+    {
+        QSettings ajustes(ent.preferencias, QSettings::IniFormat);
+        ajustes.setValue(QStringLiteral("zentu.isla.escala"), escala);
+    }
+    ent.portal->poner(esquema);
+    p.setProcessEnvironment(ent.env);
+    p.start(ent.zentu, {QStringLiteral("--solo-isla")});
+    if (!p.waitForStarted(10000)) return false;
+    QByteArray log;
+    const auto falla = [&](const char* que) {
+        p.waitForReadyRead(100);
+        log += p.readAllStandardError();
+        std::fprintf(stderr, "%s\n%s\n", que, log.right(3000).constData());
+        return false;
+    };
+    if (!esperar([&] {
+            p.waitForReadyRead(50);
+            log += p.readAllStandardError();
+            return log.contains("[app] lista") || p.state() != QProcess::Running;
+        }, 60000) || p.state() != QProcess::Running)
+        return falla("zentu no arrancó");
+    QStringList ventanas;
+    if (!esperar([&] { return !(ventanas = ventanasVisibles(ent, p.processId())).isEmpty(); }, 30000))
+        return falla("la isla no apareció");
+    if (rol != Rol::islaOculta) return true;
+    QProcess x;
+    x.setProcessEnvironment(ent.env);
+    x.start(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), ventanas.first(),
+                                        QStringLiteral("key"), QStringLiteral("Escape")});
+    x.waitForFinished(10000);
+    if (!esperar([&] { return ventanasVisibles(ent, p.processId()).isEmpty(); }, 20000))
+        return falla("la isla no se ocultó con Escape");
+    return true;
+}
+
+bool arrancarAncla(const Entorno& ent, QProcess& p, Rol rol, double escala, Esquema esquema) {
+    p.setProcessEnvironment(ent.env);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const QString nombre = rol == Rol::ancla ? QStringLiteral("ancla")
+                           : rol == Rol::anclaEntera ? QStringLiteral("ancla-entera")
+                                                     : QStringLiteral("ancla-oculta");
+    p.start(ent.yo, {QStringLiteral("--hijo"), nombre, QString::number(escala),
+                     esquema == Esquema::oscuro ? QStringLiteral("oscuro") : QStringLiteral("claro")});
+    if (!p.waitForStarted(10000)) return false;
+    QByteArray salida;
+    return esperar([&] {
+        p.waitForReadyRead(50);
+        salida += p.readAllStandardOutput();
+        return salida.contains("listo") || p.state() != QProcess::Running;
+    }, 60000) && p.state() == QProcess::Running;
+}
+
+std::optional<Cifras> medir(const Entorno& entorno, Rol rol, double escala, Esquema esquema, int segundos) {
+    // The island takes its colours from Qt's palette: a GNOME desktop's, through Qt's GTK theme,
+    // in its light or dark variant. The anchors run in the same environment, which they ignore
+    // for their colours (they are told the scheme) but not for what the theme loads.
+    Entorno ent = entorno;
+    ent.env.insert(QStringLiteral("QT_QPA_PLATFORMTHEME"), QStringLiteral("gtk3"));
+    ent.env.insert(QStringLiteral("GTK_THEME"), esquema == Esquema::oscuro ? QStringLiteral("Adwaita:dark")
+                                                                          : QStringLiteral("Adwaita"));
+    QProcess p;
+    const bool isla = rol == Rol::isla || rol == Rol::islaOculta;
+    const bool bien = isla ? arrancarIsla(ent, p, rol, escala, esquema) : arrancarAncla(ent, p, rol, escala, esquema);
+    std::optional<Cifras> c;
+    if (bien) {
+        // Let the show-and-fade motion (or the hiding) and the first frames pass.
+        QThread::msleep(2000);
+        const qint64 pid = p.processId();
+        const double cpu0 = cpuSegundosArbol(pid), x0 = ent.pantalla->cpu(), c0 = ent.pantalla->cpuCompositor(),
+                     d0 = despertares(pid);
+        QElapsedTimer reloj;
+        reloj.start();
+        QThread::msleep(unsigned(segundos * 1000));
+        const double cpu1 = cpuSegundosArbol(pid), x1 = ent.pantalla->cpu(), c1 = ent.pantalla->cpuCompositor(),
+                     d1 = despertares(pid);
+        const double s = double(reloj.nsecsElapsed()) / 1e9;
+        c = Cifras{(cpu1 - cpu0) / s * 100, (x1 - x0) / s * 100, (c1 - c0) / s * 100, (d1 - d0) / s};
+    }
+    p.terminate();
+    if (!p.waitForFinished(8000)) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
     return c;
 }
 
-// A compositing manager runs on the display: someone owns _NET_WM_CM_S0.
-bool hayCompositor(const QByteArray& pantalla) {
-    xcb_connection_t* c = xcb_connect(pantalla.constData(), nullptr);
-    if (!c || xcb_connection_has_error(c)) {
-        if (c) xcb_disconnect(c);
-        return false;
-    }
-    bool hay = false;
-    xcb_intern_atom_reply_t* atomo = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 13, "_NET_WM_CM_S0"), nullptr);
-    if (atomo) {
-        xcb_get_selection_owner_reply_t* dueno =
-            xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atomo->atom), nullptr);
-        hay = dueno && dueno->owner != XCB_NONE;
-        free(dueno);
-        free(atomo);
-    }
-    xcb_disconnect(c);
-    return hay;
-}
-
-double mediana(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n == 0 ? 0 : n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-// "median [lowest–highest]"
-QString cifra(const std::vector<double>& v, int decimales) {
-    if (v.empty()) return QStringLiteral("-");
-    const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
-    return QStringLiteral("%1 [%2-%3]")
-        .arg(mediana(v), 0, 'f', decimales)
-        .arg(*lo, 0, 'f', decimales)
-        .arg(*hi, 0, 'f', decimales);
-}
-
 struct Fila {
-    QString rol;
+    bool oculta;
     double escala;
     Esquema esquema;
 };
 
-void medirFilas(const Entorno& ent, const std::vector<Fila>& filas, int segundos, int rondas) {
-    // The three windows of a row: the island, and the two anchors.
+bool medirFilas(const Entorno& ent, const std::vector<Fila>& filas, int segundos, int rondas, bool conCompositor) {
     constexpr int n = 3;
-    const char* nombres[n] = {"island", "anchor, orb rect", "anchor, whole window"};
+    const char* nombres[n] = {"island (zentu)", "anchor: orb rect", "anchor: whole window"};
     for (const Fila& f : filas) {
-        const QString roles[n] = {f.rol, QStringLiteral("ancla"), QStringLiteral("ancla-entera")};
-        std::vector<double> cpu[n], principal[n], desp[n], camb[n], x[n], cpuRazon[n], despRazon[n];
-        int hilos[n] = {};
+        const Rol roles[n] = {f.oculta ? Rol::islaOculta : Rol::isla, f.oculta ? Rol::anclaOculta : Rol::ancla,
+                              f.oculta ? Rol::anclaOculta : Rol::anclaEntera};
+        std::vector<double> cpu[n], x[n], comp[n], total[n], desp[n];
         for (int r = 0; r < rondas; ++r) {
             std::optional<Cifras> c[n];
             for (int k = 0; k < n; ++k) {
-                const int cual = (k + r) % n;  // the order turns every round
+                const int cual = turno(r, k, n);
                 c[cual] = medir(ent, roles[cual], f.escala, f.esquema, segundos);
+                if (!c[cual]) break;
             }
             if (!c[0] || !c[1] || !c[2]) {
-                std::fprintf(stderr, "a window did not come up; round skipped\n");
-                continue;
+                std::fprintf(stderr, "a window did not come up\n");
+                return false;
             }
             for (int k = 0; k < n; ++k) {
-                cpu[k].push_back(c[k]->cpu), principal[k].push_back(c[k]->cpuPrincipal);
-                desp[k].push_back(c[k]->despertares), camb[k].push_back(c[k]->cambios), x[k].push_back(c[k]->cpuX);
-                hilos[k] = std::max(hilos[k], c[k]->hilos);
-                if (k > 0 && c[k]->cpu > 0) cpuRazon[k].push_back(c[0]->cpu / c[k]->cpu);
-                if (k > 0 && c[k]->despertares > 0) despRazon[k].push_back(c[0]->despertares / c[k]->despertares);
+                cpu[k].push_back(c[k]->cpu), x[k].push_back(c[k]->cpuX), comp[k].push_back(c[k]->cpuC);
+                total[k].push_back(c[k]->total()), desp[k].push_back(c[k]->despertares);
             }
         }
-        std::printf("%s %.1f %s\n", f.rol == QLatin1String("isla") ? "shown" : "hidden", f.escala,
-                    f.esquema == Esquema::oscuro ? "dark" : "light");
-        std::printf("  %-22s %-21s %-21s %-21s %-21s %-21s %s\n", "", "cpu % of a core", "main thread cpu %",
-                    "main wakeups /s", "switches /s, all", "X server cpu %", "threads");
+        std::printf("%s %.1f %s%s\n", f.oculta ? "hidden after being shown" : "shown, listening", f.escala,
+                    f.esquema == Esquema::oscuro ? "dark" : "light",
+                    f.oculta ? " (the anchors hidden too, their animation stopped)" : "");
+        const char* nombresOcultas[n] = {"island (zentu), hidden", "anchor, hidden", "anchor, hidden (again)"};
+        const char* const* fila = f.oculta ? nombresOcultas : nombres;
+        std::printf("  %s%s%s%s%s%s\n", columna(QStringLiteral("% of a core:"), 24).constData(),
+                    columna(QStringLiteral("program"), 22).constData(), columna(QStringLiteral("X server"), 22).constData(),
+                    columna(conCompositor ? QStringLiteral("compositor") : QString(), conCompositor ? 22 : 0).constData(),
+                    columna(QStringLiteral("total"), 22).constData(), "main wakeups /s");
         for (int k = 0; k < n; ++k)
-            std::printf("  %-22s %-21s %-21s %-21s %-21s %-21s %d\n", nombres[k], qPrintable(cifra(cpu[k], 2)),
-                        qPrintable(cifra(principal[k], 2)), qPrintable(cifra(desp[k], 0)), qPrintable(cifra(camb[k], 0)),
-                        qPrintable(cifra(x[k], 2)), hilos[k]);
-        for (int k = 1; k < n; ++k)
-            std::printf("  island / %-21s cpu %-21s wakeups %s\n", nombres[k], qPrintable(cifra(cpuRazon[k], 2)),
-                        qPrintable(cifra(despRazon[k], 2)));
+            std::printf("  %s%s%s%s%s%s\n", columna(QString::fromUtf8(fila[k]), 24).constData(),
+                        columna(cifra(cpu[k], 2), 22).constData(), columna(cifra(x[k], 2), 22).constData(),
+                        columna(conCompositor ? cifra(comp[k], 2) : QString(), conCompositor ? 22 : 0).constData(),
+                        columna(cifra(total[k], 2), 22).constData(), qPrintable(cifra(desp[k], 0)));
+        if (!f.oculta)
+            for (int k = 1; k < n; ++k)
+                std::printf("  island / %s total %s program alone %s\n", columna(QString::fromUtf8(nombres[k]), 22).constData(),
+                            columna(cifra(razones(total[0], total[k]), 2), 22).constData(),
+                            qPrintable(cifra(razones(cpu[0], cpu[k]), 2)));
         std::fflush(stdout);
     }
+    return true;
 }
 
 }  // namespace
@@ -346,73 +420,79 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int segundos = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     const int rondas = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    const QString compositor = argc > 4 ? QString::fromLocal8Bit(argv[4]) : QStringLiteral("ambos");
 
-    // A private X server and private preferences: nothing of the owner's is read or written.
+    if (!QDBusConnection::sessionBus().isConnected()) {
+        std::fprintf(stderr, "sin bus de sesión: ejecútalo dentro de dbus-run-session\n");
+        return 1;
+    }
+    PortalEsquema portal;
+    if (!portal.listo()) {
+        std::fprintf(stderr, "the session bus already has a desktop portal: run it inside dbus-run-session\n");
+        return 1;
+    }
+    Instalacion instalacion;
+    if (const auto error = instalacion.instalar()) {
+        std::fprintf(stderr, "%s\n", qPrintable(*error));
+        return 1;
+    }
+    PantallaPropia pantalla;
+    if (const auto error = pantalla.arrancar()) {
+        std::fprintf(stderr, "%s\n", qPrintable(*error));
+        return 1;
+    }
+    ServicioSimulado servicio;
+    if (!servicio.arrancar()) {
+        std::fprintf(stderr, "no arrancó el servicio\n");
+        return 1;
+    }
+
+    // Private preferences: nothing of the owner's is read or written; no morning summary.
     QTemporaryDir casa;
-    const QString archivoPantalla = casa.path() + QStringLiteral("/pantalla");
-    QProcess x;
-    x.start(QStringLiteral("bash"), {QStringLiteral("-c"),
-                                     QStringLiteral("exec Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>\"$1\""),
-                                     QStringLiteral("xvfb"), archivoPantalla});
-    if (!x.waitForStarted(10000)) {
-        std::fprintf(stderr, "Xvfb did not start\n");
-        return 1;
-    }
-    QByteArray numero;
-    for (int i = 0; i < 200 && numero.isEmpty(); ++i) {
-        QThread::msleep(50);
-        numero = leer(archivoPantalla).trimmed();
-    }
-    if (numero.isEmpty()) {
-        std::fprintf(stderr, "Xvfb gave no display\n");
-        return 1;
-    }
-    const QByteArray pantalla = ":" + numero;
     Entorno ent;
-    ent.programa = QCoreApplication::applicationFilePath();
-    ent.pidX = x.processId();
-    ent.env = QProcessEnvironment::systemEnvironment();
-    ent.env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(pantalla));
-    ent.env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    ent.env.insert(QStringLiteral("XDG_CONFIG_HOME"), casa.path() + QStringLiteral("/config"));
-    ent.env.insert(QStringLiteral("XDG_DATA_HOME"), casa.path() + QStringLiteral("/datos"));
-    ent.env.insert(QStringLiteral("XDG_CACHE_HOME"), casa.path() + QStringLiteral("/cache"));
-    ent.env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    ent.zentu = instalacion.zentu();
+    ent.yo = QCoreApplication::applicationFilePath();
+    ent.preferencias = casa.filePath(QStringLiteral("config/zentu/zentu.ini"));
+    ent.pantalla = &pantalla;
+    ent.portal = &portal;
+    ent.env = pantalla.entorno();
+    ent.env.insert(QStringLiteral("XDG_CONFIG_HOME"), casa.filePath(QStringLiteral("config")));
+    ent.env.insert(QStringLiteral("XDG_DATA_HOME"), casa.filePath(QStringLiteral("datos")));
+    ent.env.insert(QStringLiteral("XDG_CACHE_HOME"), casa.filePath(QStringLiteral("cache")));
+    {
+        QSettings ajustes(ent.preferencias, QSettings::IniFormat);
+        ajustes.setValue(QStringLiteral("zentu.resumenManana"), false);
+        ajustes.setValue(QStringLiteral("zentu.inicioRegistrado"), true);
+    }
+    Llavero::guardar(Cuenta{servicio.url(), QStringLiteral("token-bueno"), QStringLiteral("dueno@negocio.mx"),
+                            QStringLiteral("Negocio")});
 
     std::vector<double> escalas;
     for (const QString& e : QString::fromLocal8Bit(argc > 3 ? argv[3] : "1.4,2.2").split(QLatin1Char(',')))
         if (e.toDouble() > 0) escalas.push_back(e.toDouble());
     std::vector<Fila> filas;
     for (double e : escalas)
-        for (Esquema s : {Esquema::oscuro, Esquema::claro}) filas.push_back({QStringLiteral("isla"), e, s});
-    filas.push_back({QStringLiteral("oculta"), 1.4, Esquema::oscuro});
+        for (Esquema s : {Esquema::oscuro, Esquema::claro}) filas.push_back({false, e, s});
+    filas.push_back({true, escalas.empty() ? 1.4 : escalas.front(), Esquema::oscuro});
 
-    std::printf("island listening vs. windows of the same size playing 60 cached orb frames every 33 ms\n");
-    std::printf("%d rounds of %d s each, alternating; median [lowest–highest]; Xvfb %s, %d cores\n\n", rondas, segundos,
-                pantalla.constData(), QThread::idealThreadCount());
-    std::printf("== without a compositor\n");
-    medirFilas(ent, filas, segundos, rondas);
-
-    const QString xcompmgr = QStandardPaths::findExecutable(QStringLiteral("xcompmgr"));
-    if (xcompmgr.isEmpty()) {
-        std::printf("\n(xcompmgr is not installed: no rows with a compositor)\n");
-    } else {
-        QProcess cm;
-        cm.setProcessEnvironment(ent.env);
-        cm.start(xcompmgr, {});
-        QElapsedTimer t;
-        t.start();
-        while (!hayCompositor(pantalla) && !t.hasExpired(10000)) QThread::msleep(50);
-        if (!hayCompositor(pantalla)) {
-            std::printf("\n(xcompmgr did not take the display: no rows with a compositor)\n");
-        } else {
-            std::printf("\n== with a compositor (xcompmgr); its own cpu is not counted\n");
-            medirFilas(ent, filas, segundos, rondas);
-        }
-        cm.terminate();
-        cm.waitForFinished(5000);
+    std::printf("the installed program's island (%s --solo-isla, paired), listening, vs. windows of the\n"
+                "same size playing 60 cached orb frames every 33 ms; %d rounds of %d s each, alternating;\n"
+                "median [lowest–highest]; ratios round by round; Xvfb %s of its own, %d cores\n\n",
+                qPrintable(ent.zentu), rondas, segundos, qPrintable(pantalla.nombre()), QThread::idealThreadCount());
+    bool bien = true;
+    if (compositor != QLatin1String("con")) {
+        std::printf("== without a compositor\n");
+        bien = medirFilas(ent, filas, segundos, rondas, false);
     }
-    x.terminate();
-    x.waitForFinished(5000);
-    return 0;
+    if (bien && compositor != QLatin1String("sin")) {
+        if (!pantalla.ponerCompositor()) {
+            std::printf("\n(xcompmgr is not installed or did not take the display: no rows with a compositor)\n");
+        } else {
+            std::printf("\n== with a compositor (xcompmgr, its processor time counted in the total)\n");
+            bien = medirFilas(ent, filas, segundos, rondas, true);
+            pantalla.quitarCompositor();
+        }
+    }
+    Llavero::borrar();
+    return bien ? 0 : 1;
 }

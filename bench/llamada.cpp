@@ -1,6 +1,14 @@
 // The call's microphone path: how long one block takes from the capture callback to
 // "input_audio_buffer.append" leaving on the socket (stand-in realtime service over loopback),
 // and what echo cancellation plus the conversion to the wire format cost per second of audio.
+// It runs the call component (zentu_voz's Llamada, with the platform's echo canceller and
+// converter) inside this benchmark with an audio device of its own rather than the installed
+// program: the moment a block leaves the capture callback is inside the process, and the blocks
+// must come on a clock the benchmark controls. The anchor of the processor figure is a plain
+// sine (Referencia.h); the two alternate over `rondas` rounds, the order turning every round,
+// each figure the median of the rounds with the lowest and highest beside it.
+// Usage: medir_llamada [rondas=5]
+#include "Medidas.h"
 #include "Referencia.h"
 #include "comun/Ayudas.h"
 #include "comun/RealtimeSimulado.h"
@@ -58,31 +66,42 @@ int main(int argc, char** argv) {
     Registro::observar([](const QString&) {});
 
     // ---- CPU: echo cancellation at 48 kHz (fed with 24 kHz speaker audio) plus the conversion.
+    const int rondas = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     {
-        constexpr int segundos = 60;
+        constexpr int segundos = 12;
         auto eco = CanceladorEco::crear(48000, nullptr);
         auto conv = ConvertidorMuestras::crear(48000, 24000, nullptr);
         std::vector<float> mic(2048), altavoz(1024);
         double fase = 0;
-        const double inicio = cpuDelHilo();
-        const auto pared = Reloj_::now();
-        const int bloques = segundos * 48000 / 2048;
-        for (int b = 0; b < bloques; ++b) {
-            for (size_t i = 0; i < altavoz.size(); ++i) altavoz[i] = float(0.2 * std::sin(fase += 0.05));
-            for (size_t i = 0; i < mic.size(); ++i) mic[i] = 0.5f * altavoz[i / 2] + float(0.01 * std::sin(i * 0.3));
-            eco->reproducido(altavoz.data(), int(altavoz.size()), 24000);
-            eco->procesar(mic.data(), int(mic.size()));
-            auto salida = conv->convertir(mic.data(), int(mic.size()), 1088);
-            if (!salida) return 1;
+        std::vector<double> porCiento, porMuestra, senos;
+        for (int r = 0; r < rondas; ++r) {
+            for (int k = 0; k < 2; ++k) {
+                if (turno(r, k, 2) == 1) {
+                    senos.push_back(nsPorSeno(2'000'000));
+                    continue;
+                }
+                const double inicio = cpuDelHilo();
+                const int bloques = segundos * 48000 / 2048;
+                for (int b = 0; b < bloques; ++b) {
+                    for (size_t i = 0; i < altavoz.size(); ++i) altavoz[i] = float(0.2 * std::sin(fase += 0.05));
+                    for (size_t i = 0; i < mic.size(); ++i) mic[i] = 0.5f * altavoz[i / 2] + float(0.01 * std::sin(i * 0.3));
+                    eco->reproducido(altavoz.data(), int(altavoz.size()), 24000);
+                    eco->procesar(mic.data(), int(mic.size()));
+                    auto salida = conv->convertir(mic.data(), int(mic.size()), 1088);
+                    if (!salida) return 1;
+                }
+                const double cpu = cpuDelHilo() - inicio;
+                const double audio = double(bloques) * 2048 / 48000;
+                porCiento.push_back(100 * cpu / audio);
+                porMuestra.push_back(cpu * 1e9 / (audio * 48000));
+            }
         }
-        const double cpu = cpuDelHilo() - inicio;
-        const double audio = double(bloques) * 2048 / 48000;
-        const double nsSeno = nsPorSeno(2'000'000);
-        std::printf("llamada: eco + conversión: %.2f %% de un núcleo (%.3f s de CPU por %.0f s de audio, %.0f ms de reloj)\n",
-                    100 * cpu / audio, cpu, audio,
-                    std::chrono::duration<double, std::milli>(Reloj_::now() - pared).count());
-        std::printf("llamada: por muestra del micrófono %.1f ns = %.1f senos (%.1f ns)\n", cpu * 1e9 / (audio * 48000),
-                    cpu * 1e9 / (audio * 48000) / nsSeno, nsSeno);
+        std::printf("llamada (Llamada con un audio propio, en este proceso): %d rondas alternadas con un seno; "
+                    "mediana [mínima–máxima]\n", rondas);
+        std::printf("llamada: eco + conversión: %s %% de un núcleo\n", qPrintable(cifra(porCiento, 2)));
+        std::printf("llamada: por muestra del micrófono %s ns · seno %s ns · muestra / seno %s\n",
+                    qPrintable(cifra(porMuestra, 1)), qPrintable(cifra(senos, 1)),
+                    qPrintable(cifra(razones(porMuestra, senos), 1)));
     }
 
     // ---- Latency: capture callback to the socket, one block every 42.7 ms as the microphone gives.
@@ -143,8 +162,8 @@ int main(int argc, char** argv) {
         std::printf("llamada: no salió ningún bloque\n");
         return 1;
     }
-    std::printf("llamada: micrófono → cable, %zu bloques de 2048 a 48 kHz: mediana %.3f ms, p99 %.3f ms, máx %.3f ms\n",
-                ms.size(), percentil(ms, 0.5), percentil(ms, 0.99), percentil(ms, 1.0));
+    std::printf("llamada: micrófono → cable, %zu bloques de 2048 a 48 kHz: mediana %.3f ms, p99 %.3f ms, [mín %.3f – máx %.3f] ms\n",
+                ms.size(), percentil(ms, 0.5), percentil(ms, 0.99), percentil(ms, 0.0), percentil(ms, 1.0));
     llamada.colgar();
     pruebas::girar(300);
     return 0;

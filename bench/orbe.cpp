@@ -4,9 +4,13 @@
 // rings ("before", kept below as the reference) and as it is now, and how far the two pictures
 // differ (largest and mean difference of a colour channel, over the glass). This is the orb
 // alone, offscreen: what the owner pays with the island on screen is measured by medir_isla.
-// Run by hand: build/bench/medir_orbe
+// The two drawings alternate over `rondas` rounds (the one that starts turning every round);
+// each figure is the median of the rounds with the lowest and highest beside it, the ratio
+// now / before taken round by round.
+// Run by hand: build/bench/medir_orbe [cuadros=600] [rondas=5]
 #include "zentu/isla/EstadoVoz.h"
 #include "zentu/isla/Orbe.h"
+#include "Medidas.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -227,25 +231,26 @@ int main(int argc, char** argv) {
     const Pintura ahora = [](QPainter& p, const QRectF& r, const Orbe::Formas& f, bool o) { Orbe::pintar(p, r, f, o); };
     medir(1.4, 1, true, 60, antes);  // warm-up: noise table, caches
     medir(1.4, 1, true, 60, ahora);
-    std::printf("orb frame (speaking, level 0.6), %d frames each; budget 33.3 ms at 30 fps\n", cuadros);
-    std::printf("%-6s %-4s %-6s %9s %11s %11s %11s %11s %7s %9s\n", "scale", "dpr", "scheme", "rings ms",
-                "before ms", "now ms", "before core", "now core", "max Δ", "mean Δ");
+    const int rondas = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    std::printf("orb frame (speaking, level 0.6), %d frames a round, %d rounds alternating; budget 33.3 ms at 30 fps;\n"
+                "median [lowest–highest]; \"before\" is the anchor: the same orb as Qt's raster engine stroked it\n",
+                cuadros, rondas);
+    std::printf("%-6s %-4s %-6s %-22s %-22s %-22s %-10s %7s %9s\n", "scale", "dpr", "scheme", "before ms", "now ms",
+                "now / before", "now core", "max Δ", "mean Δ");
     for (double dpr : {1.0, 2.0})
         for (double escala : {1.0, 1.4, 2.2})
             for (bool oscuro : {true, false}) {
-                // Interleaved, so that a busy moment of the machine weighs on both alike.
-                Tiempos a, b;
-                for (int ronda = 0; ronda < 4; ++ronda) {
-                    const Tiempos ta = medir(escala, dpr, oscuro, cuadros / 4, antes);
-                    const Tiempos tb = medir(escala, dpr, oscuro, cuadros / 4, ahora);
-                    a.formas += ta.formas / 4, a.pintar += ta.pintar / 4;
-                    b.formas += tb.formas / 4, b.pintar += tb.pintar / 4;
-                }
-                const double ca = a.formas + a.pintar, cb = b.formas + b.pintar;
+                std::vector<double> a, b;
+                for (int ronda = 0; ronda < rondas; ++ronda)
+                    for (int k = 0; k < 2; ++k) {
+                        const bool esAntes = turno(ronda, k, 2) == 0;
+                        const Tiempos t = medir(escala, dpr, oscuro, std::max(1, cuadros / rondas), esAntes ? antes : ahora);
+                        (esAntes ? a : b).push_back(t.formas + t.pintar);
+                    }
                 const auto [maximo, media] = diferencia(escala, dpr, oscuro, 30);
-                std::printf("%-6.1f %-4.0f %-6s %9.3f %11.3f %11.3f %10.2f%% %10.2f%% %7d %9.3f\n", escala, dpr,
-                            oscuro ? "dark" : "light", (a.formas + b.formas) / 2, ca, cb, ca * 30 / 1000 * 100,
-                            cb * 30 / 1000 * 100, maximo, media);
+                std::printf("%-6.1f %-4.0f %-6s %s %s %s %9.2f%% %7d %9.3f\n", escala, dpr, oscuro ? "dark" : "light",
+                            columna(cifra(a, 3), 22).constData(), columna(cifra(b, 3), 22).constData(),
+                            columna(cifra(razones(b, a), 2), 22).constData(), mediana(b) * 30 / 1000 * 100, maximo, media);
             }
     return 0;
 }

@@ -1,15 +1,29 @@
-// What an hour of use leaves in the paired tray program's memory. The real program runs paired
-// with the stand-in service and the stand-in realtime service; each round is what an owner does
-// over a few minutes: a call (spoken audio in, the agent's audio out, hang-up with its usage and
-// end reports), pushed chat messages with the chat panel opened, a question that arrives and
-// goes, and a reconnection of the live channel. Resident memory is read at idle before the
-// first round and after every round; a program that keeps nothing per round stays flat after
-// what it caches on purpose (the first round opens the call's libraries).
-// The anchor, in the same run: the same program left idle for as long as the rounds took.
+// What an hour of use leaves in the installed tray program's memory. The program runs paired
+// with the stand-in service and the stand-in realtime service, on an X server of the benchmark's
+// own (Xvfb); each round is what an owner does over a few minutes: a call (spoken audio in, the
+// agent's audio out, hang-up with its usage and end reports), pushed chat messages with the chat
+// panel opened, a question that arrives and goes, and a reconnection of the live channel.
+// Resident and anonymous memory are read at idle before the first round and after every round,
+// with the processor time each round cost the program and the X server (what the chat panel
+// draws is spent there too) and the X server's own memory. The first rounds open what the
+// program keeps on purpose (the call's libraries, the chat panel and its bubbles, the font
+// caches), so the level and the growth are read where the readings settle: the level is the
+// median of the last third of the rounds, the round from which no reading falls more than 1 MB
+// below it is printed, and the growth per round is taken over the second half of the rounds and
+// over the rounds from that one on, when they are fewer.
+// The anchor, in the same run: the same program left idle for as long as the rounds took. It
+// cannot alternate with the rounds (the used program has to live through all of them to show
+// what they leave), so it runs once before them and once after, each time as long.
+// The program's preferences live in a folder of the run's own with the morning summary off (it
+// would otherwise ask its question 12 s in, between 6 and 12 o'clock, and load what it speaks
+// with) and its login entry already registered.
 // Run inside a desktop session with a D-Bus session bus, an unlocked keyring and PulseAudio:
 //   dbus-run-session -- bash -c 'echo | gnome-keyring-daemon --unlock --components=secrets;
-//                                xvfb-run -a build/bench/medir_uso'
-// Usage: medir_uso [rondas=20] [segundosQuieto=20] [partes=llamada,chat,dudas,canal]
+//                                build/bench/medir_uso'
+// Usage: medir_uso [rondas=24] [segundosQuieto=20] [partes=llamada,chat,dudas,canal]
+#include "Instalado.h"
+#include "Medidas.h"
+#include "Pantalla.h"
 #include "Proceso.h"
 
 #include "comun/Ayudas.h"
@@ -26,6 +40,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -171,14 +186,37 @@ bool ronda(int n, Programa& p, ServicioSimulado& servicio, RealtimeSimulado& rea
 
 }  // namespace
 
+// Least-squares slope of `v` over the indices [desde, end), per index.
+double pendiente(const std::vector<double>& v, size_t desde) {
+    const size_t n = v.size() - std::min(desde, v.size());
+    if (n < 2) return 0;
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (size_t i = desde; i < v.size(); ++i) {
+        const double x = double(i), y = v[i];
+        sx += x, sy += y, sxx += x * x, sxy += x * y;
+    }
+    const double d = double(n) * sxx - sx * sx;
+    return d == 0 ? 0 : (double(n) * sxy - sx * sy) / d;
+}
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const int rondas = args.size() > 1 ? args[1].toInt() : 20;
-    const int quieto = args.size() > 2 ? args[2].toInt() : 20;
+    const int rondas = args.size() > 1 ? std::max(1, args[1].toInt()) : 24;
+    const int quieto = args.size() > 2 ? std::max(1, args[2].toInt()) : 20;
     const QStringList partes =
         (args.size() > 3 ? args[3] : QStringLiteral("llamada,chat,dudas,canal")).split(u',', Qt::SkipEmptyParts);
 
+    Instalacion instalacion;
+    if (const auto error = instalacion.instalar()) {
+        std::fprintf(stderr, "%s\n", qPrintable(*error));
+        return 1;
+    }
+    PantallaPropia pantalla;
+    if (const auto error = pantalla.arrancar()) {
+        std::fprintf(stderr, "%s\n", qPrintable(*error));
+        return 1;
+    }
     ServicioSimulado servicio;
     RealtimeSimulado realtime;
     if (!servicio.arrancar() || !realtime.arrancar()) {
@@ -194,29 +232,40 @@ int main(int argc, char** argv) {
         servicio.responder("POST", ruta, QJsonObject{{"estado", 200}, {"cuerpo", QJsonObject{{"ok", true}}}, {"veces", 100000}});
 
     QTemporaryDir casa;
-    QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment entorno = pantalla.entorno();
     entorno.insert("XDG_CONFIG_HOME", casa.path() + "/config");
     entorno.insert("XDG_DATA_HOME", casa.path() + "/datos");
+    entorno.insert("XDG_CACHE_HOME", casa.path() + "/cache");
     entorno.insert("ZENTU_REALTIME", realtime.base());
+    {
+        QSettings ajustes(casa.path() + "/config/zentu/zentu.ini", QSettings::IniFormat);
+        ajustes.setValue(QStringLiteral("zentu.resumenManana"), false);
+        ajustes.setValue(QStringLiteral("zentu.inicioRegistrado"), true);
+    }
     Llavero::guardar(Cuenta{servicio.url(), QStringLiteral("token-bueno"), QStringLiteral("dueno@negocio.mx"),
                             QStringLiteral("Negocio")});
-    const QString zentu = QCoreApplication::applicationDirPath() + QStringLiteral("/../src/zentu/app/zentu");
+    const QString zentu = instalacion.zentu();
     const QString audio = audioDelAgente();
+    // The program idle: read once started and settled, and again after `segundosQuieto` more.
+    const auto anclaQuieta = [&](int segundosQuieto, double* inicio, double* fin) {
+        Programa ancla;
+        if (!ancla.arrancar(zentu, entorno)) return false;
+        pruebas::girar(quieto * 1000);
+        *inicio = rssMb(ancla.proceso.processId());
+        if (segundosQuieto > 0) pruebas::girar(segundosQuieto * 1000);
+        *fin = rssMb(ancla.proceso.processId());
+        ancla.terminar();
+        return true;
+    };
 
-    // The anchor: the program idle for the whole stretch.
-    Programa ancla;
-    if (!ancla.arrancar(zentu, entorno)) {
+    // The anchor before: the program idle, read once settled.
+    double anclaAntesInicio = 0, anclaAntesFin = 0;
+    if (!anclaQuieta(0, &anclaAntesInicio, &anclaAntesFin)) {
         std::fprintf(stderr, "zentu no arrancó\n");
         Llavero::borrar();
         return 1;
     }
-    pruebas::girar(quieto * 1000);
-    const double anclaInicio = rssMb(ancla.proceso.processId());
-    QElapsedTimer reloj;
-    reloj.start();
 
-    // The same stretch of idleness is measured on the used program after its rounds.
-    ancla.terminar();
     Programa p;
     if (!p.arrancar(zentu, entorno)) {
         std::fprintf(stderr, "zentu no arrancó\n");
@@ -224,8 +273,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     pruebas::girar(quieto * 1000);
-    std::vector<double> rss{rssMb(p.proceso.processId())}, anon{anonimaMb(p.proceso.processId())};
-    const QMap<QString, double> mapasAntes = residentePorMapa(p.proceso.processId());
+    const qint64 pid = p.proceso.processId();
+    std::vector<double> rss{rssMb(pid)}, anon{anonimaMb(pid)}, rssX{rssMb(pantalla.pid())}, cpu, cpuX;
+    const QMap<QString, double> mapasAntes = residentePorMapa(pid);
     // The idle program's mappings, for comparing one environment with another.
     if (const QString archivo = qEnvironmentVariable("MEDIR_MAPAS"); !archivo.isEmpty()) {
         QFile f(archivo);
@@ -233,20 +283,28 @@ int main(int argc, char** argv) {
             for (auto it = mapasAntes.begin(); it != mapasAntes.end(); ++it)
                 f.write(QStringLiteral("%1 %2\n").arg(it.value(), 6, 'f', 0).arg(it.key()).toUtf8());
     }
-    std::printf("quieto antes de usar: %.1f MB residente, %.1f MB anónima\n", rss[0], anon[0]);
+    std::printf("zentu instalado (%s), enlazado; Xvfb propio %s\n", qPrintable(zentu), qPrintable(pantalla.nombre()));
+    std::printf("quieto antes de usar: %.1f MB residente, %.1f MB anónima; servidor X %.1f MB\n", rss[0], anon[0], rssX[0]);
     std::fflush(stdout);
+    QElapsedTimer reloj;
+    reloj.start();
     for (int r = 1; r <= rondas; ++r) {
+        const double c0 = cpuSegundosArbol(pid), x0 = pantalla.cpu();
         if (!ronda(r, p, servicio, realtime, audio, partes)) break;
-        rss.push_back(rssMb(p.proceso.processId()));
-        anon.push_back(anonimaMb(p.proceso.processId()));
-        std::printf("ronda %2d: %.1f MB residente, %.1f MB anónima\n", r, rss.back(), anon.back());
+        cpu.push_back(cpuSegundosArbol(pid) - c0);
+        cpuX.push_back(pantalla.cpu() - x0);
+        rss.push_back(rssMb(pid));
+        anon.push_back(anonimaMb(pid));
+        rssX.push_back(rssMb(pantalla.pid()));
+        std::printf("ronda %2d: %.1f MB residente, %.1f MB anónima · procesador %.2f s (servidor X %.2f s) · servidor X %.1f MB\n",
+                    r, rss.back(), anon.back(), cpu.back(), cpuX.back(), rssX.back());
         std::fflush(stdout);
     }
     const double segundos = reloj.elapsed() / 1000.0;
     pruebas::girar(quieto * 1000);
-    const double fin = rssMb(p.proceso.processId()), finAnon = anonimaMb(p.proceso.processId());
+    const double fin = rssMb(pid), finAnon = anonimaMb(pid);
     // Where the difference lies: the mappings that grew by more than 256 KB.
-    const QMap<QString, double> mapasDespues = residentePorMapa(p.proceso.processId());
+    const QMap<QString, double> mapasDespues = residentePorMapa(pid);
     std::vector<std::pair<double, QString>> crecidos;
     for (auto it = mapasDespues.begin(); it != mapasDespues.end(); ++it) {
         const double d = it.value() - mapasAntes.value(it.key());
@@ -256,28 +314,41 @@ int main(int argc, char** argv) {
     for (const auto& [kb, mapa] : crecidos) std::printf("  +%6.0f KB  %s\n", kb, qPrintable(mapa));
     p.terminar();
 
-    // The anchor again, idle for as long as the rounds took.
-    Programa ancla2;
-    if (!ancla2.arrancar(zentu, entorno)) {
-        Llavero::borrar();
-        return 1;
-    }
-    pruebas::girar(static_cast<int>(segundos * 1000) + quieto * 1000);
-    const double anclaFin = rssMb(ancla2.proceso.processId());
-    ancla2.terminar();
+    // The anchor after, idle for as long as the rounds took.
+    double anclaDespuesInicio = 0, anclaDespuesFin = 0;
+    const bool anclaDespues = anclaQuieta(static_cast<int>(segundos), &anclaDespuesInicio, &anclaDespuesFin);
     Llavero::borrar();
 
-    // Growth per round over the second half of the rounds: the first ones open what the program
-    // keeps on purpose (the call's libraries, the chat panel and its bubbles, the font caches).
-    double pendiente = 0;
-    if (rss.size() > 4) {
-        const int b = static_cast<int>(rss.size()) - 1, a = b / 2;
-        pendiente = (anon[b] - anon[a]) / (b - a) * 1024.0;
-    }
-    std::printf("uso: %zu rondas en %.0f s; quieto tras usar %.1f MB residente (%.1f MB anónima)\n", rss.size() - 1,
-                segundos, fin, finAnon);
-    std::printf("ancla (el mismo programa quieto): %.1f MB al arrancar, %.1f MB tras %.0f s\n", anclaInicio, anclaFin,
-                segundos + quieto);
-    std::printf("crecimiento por ronda en la segunda mitad: %.0f KB de memoria anónima\n", pendiente);
+    // Where the readings settle: the level is the median of the last third of the rounds; they
+    // have settled from the first round after which no reading falls more than 1 MB below it.
+    // Growth is read over the second half, and over the settled rounds when they are fewer.
+    const size_t hechas = anon.size() - 1;  // anon[0] is before the first round
+    std::vector<double> ultimoTercio(anon.end() - std::max<long>(1, long(hechas) / 3), anon.end());
+    std::vector<double> ultimoTercioRss(rss.end() - std::max<long>(1, long(hechas) / 3), rss.end());
+    const double nivel = mediana(ultimoTercio), nivelRss = mediana(ultimoTercioRss);
+    size_t asentada = hechas;
+    while (asentada > 1 && anon[asentada - 1] >= nivel - 1.0) --asentada;
+    const size_t mitad = std::max<size_t>(1, (hechas + 1) / 2);
+    const auto crecimiento = [&](size_t desde) {
+        std::vector<double> pasos;
+        for (size_t i = desde + 1; i < anon.size(); ++i) pasos.push_back((anon[i] - anon[i - 1]) * 1024.0);
+        std::printf("crecimiento por ronda desde la ronda %zu: %.0f KB de memoria anónima (recta de mínimos cuadrados); "
+                    "ronda a ronda %s KB\n",
+                    desde, pendiente(anon, desde) * 1024.0, qPrintable(cifra(pasos, 0)));
+    };
+    std::printf("uso: %zu rondas en %.0f s; quieto tras usar %.1f MB residente (%.1f MB anónima)\n", hechas, segundos, fin,
+                finAnon);
+    std::printf("nivel (mediana del último tercio de las rondas): %.1f MB anónima, %.1f MB residente; asentado (ninguna "
+                "lectura más de 1 MB por debajo) desde la ronda %zu\n",
+                nivel, nivelRss, asentada);
+    crecimiento(mitad);
+    if (asentada > mitad) crecimiento(asentada);
+    std::printf("procesador por ronda: zentu %s s · servidor X %s s\n", qPrintable(cifra(cpu, 2)), qPrintable(cifra(cpuX, 2)));
+    std::printf("servidor X: %.1f MB antes de usar, %.1f MB tras la última ronda\n", rssX.front(), rssX.back());
+    std::printf("ancla (el mismo programa quieto, resumen de la mañana apagado): antes de las rondas %.1f MB al arrancar",
+                anclaAntesInicio);
+    if (anclaDespues)
+        std::printf("; después, %.1f MB al arrancar, %.1f MB tras %.0f s", anclaDespuesInicio, anclaDespuesFin, segundos);
+    std::printf("\n");
     return 0;
 }
