@@ -77,11 +77,12 @@ TEST_P(Forma, AlrededorSeVeYSePulsaLoDeDebajo) {
     isla.colocar();
 
     pruebas::Fondo fondo(verde);
-    ASSERT_TRUE(pruebas::ponerEn(fondo, isla.geometry().adjusted(-60, 0, 60, 400)));
+    ASSERT_TRUE(pruebas::ponerEn(fondo, isla.marco().adjusted(-60, 0, 60, 400)));
     mostrarYEsperar(isla);
     pruebas::girar(800);  // the pill's appearing spring
 
-    const QRect ventana = isla.geometry();
+    // The island's whole frame: the window itself is only the part the pill draws in.
+    const QRect ventana = isla.marco();
     const double e = isla.escala();
     const QRectF capsula = QTransform::fromScale(e, e).mapRect(Pildora::marcoCapsula(voz)).translated(ventana.topLeft());
     const auto burbujaLogica = Pildora::marcoBurbuja(voz);
@@ -188,12 +189,12 @@ TEST(Sitio, EnPantallaYSoloLoQueMueveElDueno) {
     auto* pildora = new Pildora(voz);
     PanelIsla isla(new RaizIsla(voz, pildora));
     const auto entera = [&] {
-        const QRect g = isla.geometry();
+        const QRect g = isla.marco();
         return visible.contains(g) ? std::string() : "fuera: " + std::to_string(g.x()) + "," + std::to_string(g.y());
     };
     const auto arribaEnMedio = [&] {
-        return std::abs(isla.geometry().center().x() - pantalla->geometry().center().x()) <= 1 &&
-               isla.geometry().top() == visible.top();
+        return std::abs(isla.marco().center().x() - pantalla->geometry().center().x()) <= 1 &&
+               isla.marco().top() == visible.top();
     };
 
     // As it was found: the scale changed while shown, a long notice came and went, and the island
