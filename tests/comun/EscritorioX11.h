@@ -44,6 +44,17 @@ public:
         return true;
     }
 
+    // A compositor started or stopped while the test's windows show (`argumentos` for xcompmgr,
+    // such as "-c" for its shadows); false if it did not take or leave the display in time.
+    bool arrancarCompositor(const QStringList& argumentos = {}) {
+        compositor_ = lanzar(QStringLiteral("xcompmgr"), argumentos);
+        return esperarHasta([&] { return hayDueno("_NET_WM_CM_S0"); }, 20000);
+    }
+    bool pararCompositor() {
+        parar(compositor_, "_NET_WM_CM_S0");
+        return !hayDueno("_NET_WM_CM_S0");
+    }
+
     ~EscritorioX11() {
         parar(compositor_, "_NET_WM_CM_S0");
         parar(gestor_, "WM_S0");
