@@ -65,17 +65,17 @@ bool activo() {
     return false;
 }
 
-bool desenfoca() {
-    xcb_connection_t* c = conexionX11();
-    if (!c || !duenoDeSeleccionCM(c)) return false;
-    const auto atomo = [c](const char* nombre) {
-        xcb_intern_atom_reply_t* r =
-            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(nombre)), nombre), nullptr);
+namespace {
+
+// Whether the root window lists `nombre` among the hints the desktop supports.
+bool soportado(xcb_connection_t* c, const char* nombre) {
+    const auto atomo = [c](const char* n) {
+        xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(n)), n), nullptr);
         const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
         std::free(r);
         return a;
     };
-    const xcb_atom_t desenfoque = atomo("_KDE_NET_WM_BLUR_BEHIND_REGION");
+    const xcb_atom_t buscado = atomo(nombre);
     const xcb_window_t raiz = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
     bool hay = false;
     const auto cookie = xcb_get_property(c, 0, raiz, atomo("_NET_SUPPORTED"), XCB_ATOM_ATOM, 0, 4096);
@@ -83,11 +83,24 @@ bool desenfoca() {
         if (r->format == 32) {
             const auto* a = static_cast<const xcb_atom_t*>(xcb_get_property_value(r));
             const int n = xcb_get_property_value_length(r) / 4;
-            for (int i = 0; i < n && !hay; ++i) hay = a[i] == desenfoque;
+            for (int i = 0; i < n && !hay; ++i) hay = a[i] == buscado;
         }
         std::free(r);
     }
     return hay;
+}
+
+}  // namespace
+
+bool desenfoca() {
+    xcb_connection_t* c = conexionX11();
+    return c && duenoDeSeleccionCM(c) && soportado(c, "_KDE_NET_WM_BLUR_BEHIND_REGION");
+}
+
+bool sombraPropia() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) return activo();
+    xcb_connection_t* c = conexionX11();
+    return c && duenoDeSeleccionCM(c) && soportado(c, "_GTK_FRAME_EXTENTS");
 }
 
 // Sees the server's notices of a new owner of the compositor's selection among the events of the

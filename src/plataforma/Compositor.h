@@ -13,6 +13,15 @@ bool activo();
 // lists "_KDE_NET_WM_BLUR_BEHIND_REGION" among the supported hints of the root window (KWin).
 bool desenfoca();
 
+// Whether a window may paint its own shadow in a see-through margin: a compositor runs and the
+// desktop reads the hint that says the margin is the window's own shadow ("_GTK_FRAME_EXTENTS"
+// among the supported hints of the root window: GNOME's, KDE's and Xfce's window managers), so it
+// adds no shadow of its own there. A compositor that does not read it may draw its own shadow of
+// the whole window rectangle under the margin (xcompmgr -c shows it as a dark box): there the
+// window is cut to what it draws and paints no shadow. Wayland compositors take the shadow
+// from the window's own pixels.
+bool sombraPropia();
+
 // Tells when a compositing manager starts or stops while the program runs (on X11 the server
 // reports every change of that selection's owner). Windows that paint differently with and
 // without one follow `cambio` at once: they are cut to shape or given their whole rectangle

@@ -107,7 +107,9 @@ QStringList estados(QWindow* ventana) {
 
 void darForma(QWidget* ventana, const std::optional<QRegion>& zona) {
     if (!ventana || !ventana->isWindow()) return;
-    const bool compuesto = Compositor::activo();
+    // The see-through rest of the window is kept only where the compositor knows it for the
+    // window's own shadow; elsewhere it is cut away, also where translucency exists.
+    const bool compuesto = Compositor::sombraPropia();
     const QRegion forma = zona.value_or(QRegion());
     // Qt's own mask cannot be empty (that clears it): an empty shape is the server's alone.
     const QRegion recorte = compuesto ? QRegion() : forma;
@@ -154,7 +156,7 @@ void darForma(QWidget* ventana, const std::optional<QRegion>& zona) {
     // Where the compositor can blur what lies behind a window (KWin reads this hint), the glass
     // asks for it over its shape; the fill stays dense enough to read well without it.
     const xcb_atom_t desenfoque = atomo(c, "_KDE_NET_WM_BLUR_BEHIND_REGION");
-    if (compuesto && zona && !forma.isEmpty()) {
+    if (Compositor::activo() && zona && !forma.isEmpty()) {
         std::vector<uint32_t> datos;
         for (const xcb_rectangle_t& r : rectangulos) datos.insert(datos.end(), {uint32_t(r.x), uint32_t(r.y), r.width, r.height});
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, desenfoque, XCB_ATOM_CARDINAL, 32, uint32_t(datos.size()),

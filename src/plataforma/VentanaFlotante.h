@@ -25,9 +25,10 @@ QStringList estados(QWindow* ventana);
 
 // The shape of a translucent window that draws less than its rectangle (a pill, a card inside
 // the margin of its shadow), in the window's own coordinates. Where no compositor runs, the
-// transparent pixels would show black: the window is cut to `forma`. Where one runs, the window
-// keeps every pixel (soft edges, the shadow) and only its clicks are limited to `forma`, so the
-// transparent rest lets them through to the windows beneath. Whether a compositor runs is looked
+// transparent pixels would show black: the window is cut to `forma`; so it is where the
+// compositor does not read the shadow hint (see Compositor::sombraPropia). Where one runs that
+// does, the window keeps every pixel (soft edges, the shadow) and only its clicks are limited to
+// `forma`, so the transparent rest lets them through to the windows beneath. Whether a compositor runs is looked
 // up at each call: call it when the window is shown and whenever the shape changes. None gives
 // the window its whole rectangle back; an empty region shows nothing and takes no clicks (on X11).
 void darForma(QWidget* ventana, const std::optional<QRegion>& forma);

@@ -152,14 +152,12 @@ TEST_P(Forma, AlrededorSeVeYSePulsaLoDeDebajo) {
     const QPoint esquina = marco.topLeft() + QPoint(3, 3);
     EXPECT_TRUE(pruebas::esperarHasta([&] { return parecido(enPantalla(esquina), verde); }, 10000))
         << texto(enPantalla(esquina));
-    // Under the card's bottom edge: the window beneath, darkened by the shadow where a compositor
-    // can draw one, never black.
+    // Under the card's bottom edge: the window beneath, never black. This desktop does not read
+    // the hint that says the margin is the card's own shadow, so also with a compositor the window
+    // is cut to the card and no shadow (the card's or the compositor's) falls there.
     const QPoint bajo(marco.center().x(), marco.bottom() - int(kMargenTarjeta) + 8);
     const QColor debajo = enPantalla(bajo);
-    EXPECT_GT(debajo.green(), 40) << texto(debajo);
-    EXPECT_GT(debajo.green(), debajo.red() + 30) << texto(debajo);
-    if (caso.compositor) EXPECT_LT(debajo.green(), verde.green() - 10) << texto(debajo);
-    else EXPECT_TRUE(parecido(debajo, verde)) << texto(debajo);
+    EXPECT_TRUE(parecido(debajo, verde)) << texto(debajo);
     const int antesTarjeta = fondo.clics;
     ASSERT_TRUE(clic(bajo));
     EXPECT_TRUE(pruebas::esperarHasta([&] { return fondo.clics == antesTarjeta + 1; }, 10000));

@@ -574,7 +574,7 @@ void Pildora::pintarFondo(QPainter& p, bool translucido) const {
     const FormaVidrio forma = FormaVidrio::capsula();
     const Vidrio vidrio(forma, esquema_);
 
-    SombraVidrio(esquema_, radioSombra).pintar(p, forma, capsula, translucido);
+    SombraVidrio(esquema_, radioSombra).pintar(p, forma, capsula, translucido && Compositor::sombraPropia());
     vidrio.pintarFondo(p, capsula, translucido);
     // The status dot comes over this picture; the hairline runs along the capsule's edge, well
     // clear of the dot's halo at its largest.

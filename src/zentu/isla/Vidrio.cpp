@@ -339,7 +339,8 @@ QMarginsF SombraVidrio::margenes() const {
 }
 
 void SombraVidrio::pintar(QPainter& pintor, const FormaVidrio& forma, const QRectF& marco) const {
-    pintar(pintor, forma, marco, Vidrio::translucido());
+    // Where the window is cut to its shape the shadow would have nowhere to fall.
+    pintar(pintor, forma, marco, Vidrio::translucido() && Compositor::sombraPropia());
 }
 
 namespace {
@@ -353,10 +354,11 @@ QImage desvanecerEnBordes(const QImage& imagen, const QRectF& forma, const QRect
     const bool corta = izq > 0 || arr > 0 || der < imagen.width() || aba < imagen.height();
     if (!corta) return imagen;
     QImage r = imagen.copy();
-    // smoothstep of the distance to the edge over the room left by the shape.
+    // smoothstep of the distance to the edge over the outer three quarters of the room left by
+    // the shape: right beside the shape the shadow keeps its strength.
     const auto rampa = [](double distancia, double sitio) {
         if (sitio <= 0) return distancia > 0 ? 1.0 : 0.0;
-        const double t = std::clamp(distancia / sitio, 0.0, 1.0);
+        const double t = std::clamp(distancia / (0.75 * sitio), 0.0, 1.0);
         return t * t * (3 - 2 * t);
     };
     const double sitioIzq = forma.left() - izq, sitioDer = der - forma.right();
