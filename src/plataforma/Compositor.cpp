@@ -3,11 +3,11 @@
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>
 #include <QGuiApplication>
+#include <QHash>
 #include <QPointer>
 #include <xcb/xcb.h>
 #include <xcb/xfixes.h>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
 namespace {
@@ -30,13 +30,26 @@ xcb_connection_t* conexionX11() {
     return x11 ? x11->connection() : nullptr;
 }
 
-xcb_atom_t atomoCM(xcb_connection_t* conexion) {
-    const QByteArray nombre = "_NET_WM_CM_S" + QByteArray::number(pantallaX11());
+// An atom of the program's own connection; the server keeps them for as long as it runs, so each
+// is asked for once (paints look at the compositor often).
+xcb_atom_t atomoDe(xcb_connection_t* conexion, const QByteArray& nombre) {
+    static xcb_connection_t* deConexion = nullptr;
+    static QHash<QByteArray, xcb_atom_t> atomos;
+    if (deConexion != conexion) {
+        atomos.clear();
+        deConexion = conexion;
+    }
+    if (auto it = atomos.constFind(nombre); it != atomos.constEnd()) return *it;
     xcb_intern_atom_reply_t* atomo =
         xcb_intern_atom_reply(conexion, xcb_intern_atom(conexion, 0, nombre.size(), nombre.constData()), nullptr);
     const xcb_atom_t a = atomo ? atomo->atom : xcb_atom_t(XCB_ATOM_NONE);
     std::free(atomo);
+    if (a != XCB_ATOM_NONE) atomos.insert(nombre, a);
     return a;
+}
+
+xcb_atom_t atomoCM(xcb_connection_t* conexion) {
+    return atomoDe(conexion, "_NET_WM_CM_S" + QByteArray::number(pantallaX11()));
 }
 
 bool duenoDeSeleccionCM(xcb_connection_t* conexion) {
@@ -69,12 +82,7 @@ namespace {
 
 // Whether the root window lists `nombre` among the hints the desktop supports.
 bool soportado(xcb_connection_t* c, const char* nombre) {
-    const auto atomo = [c](const char* n) {
-        xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(n)), n), nullptr);
-        const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
-        std::free(r);
-        return a;
-    };
+    const auto atomo = [c](const char* n) { return atomoDe(c, QByteArray(n)); };
     const xcb_atom_t buscado = atomo(nombre);
     const xcb_window_t raiz = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
     bool hay = false;
