@@ -112,7 +112,7 @@ void darForma(QWidget* ventana, const std::optional<QRegion>& zona) {
     const bool compuesto = Compositor::sombraPropia();
     const QRegion forma = zona.value_or(QRegion());
     // Qt's own mask cannot be empty (that clears it): an empty shape is the server's alone.
-    const QRegion recorte = compuesto ? QRegion() : forma;
+    const QRegion recorte = compuesto || (forma.isEmpty() && Compositor::activo()) ? QRegion() : forma;
     if (ventana->mask() != recorte) {
         if (recorte.isEmpty()) ventana->clearMask();
         else ventana->setMask(recorte);
@@ -142,8 +142,10 @@ void darForma(QWidget* ventana, const std::optional<QRegion>& zona) {
         quitar(XCB_SHAPE_SK_BOUNDING);
         quitar(XCB_SHAPE_SK_INPUT);
     } else if (forma.isEmpty()) {
-        // Nothing to show: no clicks, and without a compositor no pixel either.
-        if (!compuesto) dar(XCB_SHAPE_SK_BOUNDING);
+        // Nothing to show: no clicks, and without a compositor no pixel either. With one the
+        // window keeps its rectangle, all of it see-through: a compositor may lose track of a
+        // window whose shape is empty and leave its last picture on the screen.
+        if (!Compositor::activo()) dar(XCB_SHAPE_SK_BOUNDING);
         else quitar(XCB_SHAPE_SK_BOUNDING);
         dar(XCB_SHAPE_SK_INPUT);
     } else if (compuesto) {
