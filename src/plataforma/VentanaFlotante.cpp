@@ -3,6 +3,8 @@
 #include "plataforma/Compositor.h"
 
 #include <QGuiApplication>
+#include <QPainterPath>
+#include <QPolygonF>
 #include <QWidget>
 #include <QWindow>
 #include <QtGui/qguiapplication_platform.h>
@@ -105,10 +107,12 @@ QStringList estados(QWindow* ventana) {
 
 void darForma(QWidget* ventana, const std::optional<QRegion>& zona) {
     if (!ventana || !ventana->isWindow()) return;
-    const bool compuesto = Compositor::activo();
+    // The see-through rest of the window is kept only where the compositor knows it for the
+    // window's own shadow; elsewhere it is cut away, also where translucency exists.
+    const bool compuesto = Compositor::sombraPropia();
     const QRegion forma = zona.value_or(QRegion());
     // Qt's own mask cannot be empty (that clears it): an empty shape is the server's alone.
-    const QRegion recorte = compuesto ? QRegion() : forma;
+    const QRegion recorte = compuesto || (forma.isEmpty() && Compositor::activo()) ? QRegion() : forma;
     if (ventana->mask() != recorte) {
         if (recorte.isEmpty()) ventana->clearMask();
         else ventana->setMask(recorte);
@@ -138,8 +142,10 @@ void darForma(QWidget* ventana, const std::optional<QRegion>& zona) {
         quitar(XCB_SHAPE_SK_BOUNDING);
         quitar(XCB_SHAPE_SK_INPUT);
     } else if (forma.isEmpty()) {
-        // Nothing to show: no clicks, and without a compositor no pixel either.
-        if (!compuesto) dar(XCB_SHAPE_SK_BOUNDING);
+        // Nothing to show: no clicks, and without a compositor no pixel either. With one the
+        // window keeps its rectangle, all of it see-through: a compositor may lose track of a
+        // window whose shape is empty and leave its last picture on the screen.
+        if (!Compositor::activo()) dar(XCB_SHAPE_SK_BOUNDING);
         else quitar(XCB_SHAPE_SK_BOUNDING);
         dar(XCB_SHAPE_SK_INPUT);
     } else if (compuesto) {
@@ -149,7 +155,87 @@ void darForma(QWidget* ventana, const std::optional<QRegion>& zona) {
         dar(XCB_SHAPE_SK_BOUNDING);
         quitar(XCB_SHAPE_SK_INPUT);
     }
+    // Where the compositor can blur what lies behind a window (KWin reads this hint), the glass
+    // asks for it over its shape; the fill stays dense enough to read well without it.
+    const xcb_atom_t desenfoque = atomo(c, "_KDE_NET_WM_BLUR_BEHIND_REGION");
+    if (Compositor::activo() && zona && !forma.isEmpty()) {
+        std::vector<uint32_t> datos;
+        for (const xcb_rectangle_t& r : rectangulos) datos.insert(datos.end(), {uint32_t(r.x), uint32_t(r.y), r.width, r.height});
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, desenfoque, XCB_ATOM_CARDINAL, 32, uint32_t(datos.size()),
+                            datos.data());
+    } else {
+        xcb_delete_property(c, w, desenfoque);
+    }
     xcb_flush(c);
+}
+
+QRegion region(const QPainterPath& camino) {
+    QRegion r;
+    for (const QPolygonF& trozo : camino.toFillPolygons()) r += QRegion(trozo.toPolygon(), Qt::WindingFill);
+    return r;
+}
+
+void marcarSombra(QWidget* ventana, const QMargins& sombra) {
+    xcb_connection_t* c = conexion();
+    if (!c || !ventana || !ventana->isWindow()) return;
+    const auto w = xcb_window_t(ventana->winId());
+    const xcb_atom_t extensiones = atomo(c, "_GTK_FRAME_EXTENTS");
+    if (sombra.isNull()) {
+        xcb_delete_property(c, w, extensiones);
+    } else {
+        const double dpr = ventana->devicePixelRatioF();
+        const auto px = [dpr](int v) { return uint32_t(std::max(0L, std::lround(v * dpr))); };
+        const uint32_t datos[4] = {px(sombra.left()), px(sombra.right()), px(sombra.top()), px(sombra.bottom())};
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, extensiones, XCB_ATOM_CARDINAL, 32, 4, datos);
+    }
+    xcb_flush(c);
+}
+
+void seguirCompositor(QWidget* ventana, std::function<void()> alCambiar) {
+    if (!ventana || !alCambiar) return;
+    QObject::connect(&Compositor::observador(), &Compositor::Observador::cambio, ventana,
+                     [f = std::move(alCambiar)](bool) { f(); });
+}
+
+namespace {
+std::vector<uint32_t> leerCardinales(QWidget* ventana, const char* nombre) {
+    std::vector<uint32_t> valores;
+    xcb_connection_t* c = conexion();
+    if (!c || !ventana) return valores;
+    const auto cookie = xcb_get_property(c, 0, xcb_window_t(ventana->winId()), atomo(c, nombre), XCB_ATOM_CARDINAL, 0, 4096);
+    if (xcb_get_property_reply_t* r = xcb_get_property_reply(c, cookie, nullptr)) {
+        if (r->format == 32 && r->type == XCB_ATOM_CARDINAL) {
+            const auto* d = static_cast<const uint32_t*>(xcb_get_property_value(r));
+            valores.assign(d, d + xcb_get_property_value_length(r) / 4);
+        } else if (r->type != XCB_ATOM_NONE) {
+            valores.push_back(0xFFFFFFFFu);  // something else than expected: not empty
+        }
+        std::free(r);
+    }
+    return valores;
+}
+}  // namespace
+
+QMargins sombraMarcada(QWidget* ventana) {
+    const auto v = leerCardinales(ventana, "_GTK_FRAME_EXTENTS");
+    if (v.size() != 4) return {};
+    return QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3]));
+}
+
+std::optional<QRegion> desenfoquePedido(QWidget* ventana) {
+    xcb_connection_t* c = conexion();
+    if (!c || !ventana) return std::nullopt;
+    const auto v = leerCardinales(ventana, "_KDE_NET_WM_BLUR_BEHIND_REGION");
+    QRegion r;
+    for (size_t i = 0; i + 3 < v.size(); i += 4) r += QRect(int(v[i]), int(v[i + 1]), int(v[i + 2]), int(v[i + 3]));
+    // Present and empty means the whole window.
+    const auto cookie = xcb_get_property(c, 0, xcb_window_t(ventana->winId()),
+                                         atomo(c, "_KDE_NET_WM_BLUR_BEHIND_REGION"), XCB_ATOM_CARDINAL, 0, 0);
+    xcb_get_property_reply_t* rep = xcb_get_property_reply(c, cookie, nullptr);
+    const bool hay = rep && rep->type != XCB_ATOM_NONE;
+    std::free(rep);
+    if (!hay) return std::nullopt;
+    return r.isEmpty() ? QRegion(ventana->rect()) : r;
 }
 
 }  // namespace VentanaFlotante

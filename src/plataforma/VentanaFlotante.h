@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QMargins>
 #include <QRegion>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
+class QPainterPath;
 class QWidget;
 class QWindow;
 
@@ -22,11 +25,30 @@ QStringList estados(QWindow* ventana);
 
 // The shape of a translucent window that draws less than its rectangle (a pill, a card inside
 // the margin of its shadow), in the window's own coordinates. Where no compositor runs, the
-// transparent pixels would show black: the window is cut to `forma`. Where one runs, the window
-// keeps every pixel (soft edges, the shadow) and only its clicks are limited to `forma`, so the
-// transparent rest lets them through to the windows beneath. Whether a compositor runs is looked
+// transparent pixels would show black: the window is cut to `forma`; so it is where the
+// compositor does not read the shadow hint (see Compositor::sombraPropia). Where one runs that
+// does, the window keeps every pixel (soft edges, the shadow) and only its clicks are limited to
+// `forma`, so the transparent rest lets them through to the windows beneath. Whether a compositor runs is looked
 // up at each call: call it when the window is shown and whenever the shape changes. None gives
 // the window its whole rectangle back; an empty region shows nothing and takes no clicks (on X11).
 void darForma(QWidget* ventana, const std::optional<QRegion>& forma);
+
+// The pixels a path covers (their centres inside it), as the window's shape takes them.
+QRegion region(const QPainterPath& camino);
+
+// Tells compositors and window managers that the window's edges, by `sombra` (in the window's
+// own coordinates), are a shadow it paints itself: they add none of their own, and place the
+// window, keep it on screen and snap it by the part inside (the freedesktop
+// "_GTK_FRAME_EXTENTS" hint). Empty margins take the hint away.
+void marcarSombra(QWidget* ventana, const QMargins& sombra);
+
+// Calls `alCambiar` (with `ventana` as its context) whenever a compositor starts or stops while
+// the program runs; the window has then to be shaped and painted again.
+void seguirCompositor(QWidget* ventana, std::function<void()> alCambiar);
+
+// For checks: the window's "_GTK_FRAME_EXTENTS" (left, right, top, bottom) and the region the
+// window asks a compositor to blur behind it; both empty off X11 or when not set.
+QMargins sombraMarcada(QWidget* ventana);
+std::optional<QRegion> desenfoquePedido(QWidget* ventana);
 
 }  // namespace VentanaFlotante

@@ -1,6 +1,7 @@
 #include "widgets/VentanaWidget.h"
 
 #include "plataforma/Compositor.h"
+#include "plataforma/VentanaFlotante.h"
 #include "plataforma/VentanasEscritorio.h"
 #include "widgets/Catalogo.h"
 #include "widgets/Proveedores.h"
@@ -20,15 +21,26 @@ VentanaWidget::VentanaWidget(QString tipo, FamiliaW familia, Reloj& reloj, QWidg
     setWindowTitle(Catalogo::buscar(tipo_) ? Catalogo::buscar(tipo_)->nombre : tipo_);
     setFixedSize(Catalogo::tamano(familia_).toSize());
     alAbrir = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    // A compositor that comes or goes: the corners cut or see-through, painted again.
+    VentanaFlotante::seguirCompositor(this, [this] {
+        darForma();
+        update();
+    });
     recargar();
+}
+
+void VentanaWidget::darForma() {
+    if (!isVisible()) return;
+    QPainterPath forma;
+    forma.addRoundedRect(QRectF(rect()), kRadio, kRadio);
+    VentanaFlotante::darForma(this, VentanaFlotante::region(forma));
 }
 
 void VentanaWidget::cambiarFamilia(FamiliaW familia) {
     if (familia == familia_) return;
     familia_ = familia;
     setFixedSize(Catalogo::tamano(familia_).toSize());
-    clearMask();
-    if (isVisible() && !Compositor::activo()) showEvent(nullptr);
+    darForma();
     recargar();
 }
 
@@ -78,21 +90,23 @@ const Instantanea& VentanaWidget::foto() const {
 qint64 VentanaWidget::indice() const { return pasos_.empty() ? 0 : pasos_[actual_].indice; }
 
 void VentanaWidget::showEvent(QShowEvent*) {
-    // Without a compositor there is no transparency: cut the rounded corners out of the window.
-    if (!Compositor::activo()) {
-        QPainterPath forma;
-        forma.addRoundedRect(QRectF(rect()), kRadio, kRadio);
-        setMask(QRegion(forma.toFillPolygon().toPolygon()));
-    }
+    // Without a compositor there is no transparency: the rounded corners are cut out of the
+    // window; with one they show what lies beneath and let its clicks through. Looked at afresh
+    // on every showing.
+    darForma();
     VentanasEscritorio::comoWidgetDeEscritorio(this);
 }
 
 void VentanaWidget::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
     QPainterPath forma;
     forma.addRoundedRect(QRectF(rect()), kRadio, kRadio);
+    // Cut to shape, the window keeps exactly the pixels whose centres lie inside the outline: an
+    // antialiased edge would blend them with nothing and leave a dark fringe, so the edge is then
+    // drawn as the window's shape cuts it.
+    p.setRenderHint(QPainter::Antialiasing, Compositor::activo());
     p.setClipPath(forma);
+    p.setRenderHint(QPainter::Antialiasing);
     zonas_.clear();
     Catalogo::pintar(p, QRectF(rect()), tipo_, familia_, foto(), indice(), oscuro_, &zonas_, reloj_.ahora());
 }

@@ -56,6 +56,7 @@ private:
         qint64 indice = 0;
     };
     void seguir();  // shows the entry due now and waits for the next one
+    void darForma();
 
     QString tipo_;
     FamiliaW familia_;

@@ -294,9 +294,13 @@ TEST_F(Wayland, CadaVentanaDondeLaPoneElPrograma) {
             if (condicion(todas[i])) return i;
         return std::nullopt;
     };
-    auto esIsla = [](const VentanaX& v) { return v.clase == "zentu" && v.marco.size() == QSize(448, 246); };
+    // Both named so; the chat's window is its card with the margin (380 × 480 and 24 all round),
+    // the island's only what the pill draws.
     auto esChat = [](const VentanaX& v) {
-        return v.clase == "zentu" && v.nombre == "Zentu" && v.marco.size() != QSize(448, 246);
+        return v.clase == "zentu" && v.nombre == "Zentu" && v.marco.size() == QSize(428, 528);
+    };
+    auto esIsla = [](const VentanaX& v) {
+        return v.clase == "zentu" && v.nombre == "Zentu" && v.marco.size() != QSize(428, 528);
     };
     auto esWidget = [](const VentanaX& v) { return v.clase == "zentu-widgets"; };
     std::vector<VentanaX> v;
@@ -335,7 +339,7 @@ TEST_F(Wayland, CadaVentanaDondeLaPoneElPrograma) {
     EXPECT_TRUE(v[*widget].estado.contains("_NET_WM_STATE_BELOW")) << describir(v);
     EXPECT_LT(*widget, *ajena) << describir(v);
     // The chat panel hangs below the island's pill, centred under it: its top inside the island's
-    // window, which reaches 246 points down from the top of the screen.
+    // window, which holds the pill and the shadow below it.
     EXPECT_NEAR(vc.marco.center().x(), vi.marco.center().x(), 2) << describir(v);
     EXPECT_GE(vc.marco.top(), vi.marco.top()) << describir(v);
     EXPECT_LE(vc.marco.top(), vi.marco.bottom()) << describir(v);

@@ -35,7 +35,7 @@ TEST(X11Chat, ElChatSigueALaIsla) {
     pruebas::girar(300);
 
     auto centrado = [&] {
-        const QRectF ancla = App::anclaChat(QRectF(isla->frameGeometry()), isla->escala());
+        const QRectF ancla = App::anclaChat(QRectF(isla->marco()), isla->escala());
         return std::abs(QRectF(chat->frameGeometry()).center().x() - ancla.center().x()) <= 1.0;
     };
     EXPECT_TRUE(centrado());
@@ -48,12 +48,12 @@ TEST(X11Chat, ElChatSigueALaIsla) {
     ASSERT_TRUE(pruebas::esperarHasta([&] { return chat->frameGeometry() != antes; }));
     pruebas::girar(300);
     EXPECT_TRUE(centrado());
-    const QRectF ancla = App::anclaChat(QRectF(isla->frameGeometry()), isla->escala());
-    // Above the pill when there is room, else below it, 6 points away from it (the panel's
-    // transparent margin of 24 points included).
+    const QRectF ancla = App::anclaChat(QRectF(isla->marco()), isla->escala());
+    // Above the pill when there is room, else below it, the panel's transparent margin of 24
+    // points ending where the pill begins: never over it.
     const QRectF marco(chat->frameGeometry());
-    const bool encima = std::abs(marco.bottom() - GeometriaChat::margen - (ancla.top() - 6)) <= 2;
-    const bool debajo = std::abs(marco.top() + GeometriaChat::margen - (ancla.bottom() + 6)) <= 2;
+    const bool encima = std::abs(marco.bottom() - ancla.top()) <= 2;
+    const bool debajo = std::abs(marco.top() - ancla.bottom()) <= 2;
     EXPECT_TRUE(encima || debajo) << marco.top() << " " << marco.bottom() << " / " << ancla.top() << " " << ancla.bottom();
 
     // A new scale resizes the island and moves the chat to the pill's new place.

@@ -55,19 +55,20 @@ TEST(GeometriaChat, ColocarJuntoALaIsla) {
         QRectF marco;
     };
     const Caso casos[] = {
-        // The card's lower edge 6 above the anchor's top: y = 156 + 6 - 24.
-        {"sitio encima", {605, 100, 230, 56}, {portatil}, 0, {506, 138, 428, 528}},
-        // At the top edge there is no room above: the card's top 6 below the anchor's bottom.
-        {"isla arriba: debajo", {605, 800, 230, 56}, {portatil}, 0, {506, 800 - 6 + 24 - 528, 428, 528}},
-        {"borde izquierdo", {0, 800, 40, 56}, {portatil}, 0, {0, 290, 428, 528}},
-        {"borde derecho", {1420, 800, 40, 56}, {portatil}, 0, {1440 - 428, 290, 428, 528}},
+        // The window's lower edge (below the card's 24-point margin) on the anchor's top: the
+        // margin never lies over the pill. y = 100 + 56.
+        {"sitio encima", {605, 100, 230, 56}, {portatil}, 0, {506, 156, 428, 528}},
+        // At the top edge there is no room above: the window's top edge on the anchor's bottom.
+        {"isla arriba: debajo", {605, 800, 230, 56}, {portatil}, 0, {506, 800 - 528, 428, 528}},
+        {"borde izquierdo", {0, 800, 40, 56}, {portatil}, 0, {0, 272, 428, 528}},
+        {"borde derecho", {1420, 800, 40, 56}, {portatil}, 0, {1440 - 428, 272, 428, 528}},
         // Neither above nor below fits: raised to the visible bottom.
         {"pantalla baja", {300, 300, 100, 56}, {{{0, 0, 800, 500}, {0, 0, 800, 500}}}, 0, {136, 0, 428, 528}},
         // Narrower than the panel: the right edge wins.
-        {"pantalla estrecha", {100, 100, 100, 56}, {{{0, 0, 300, 900}, {0, 0, 300, 900}}}, 0, {-128, 138, 428, 528}},
-        {"en la segunda pantalla", {2000, 200, 230, 56}, {portatil, derecha}, 0, {1901, 238, 428, 528}},
+        {"pantalla estrecha", {100, 100, 100, 56}, {{{0, 0, 300, 900}, {0, 0, 300, 900}}}, 0, {-128, 156, 428, 528}},
+        {"en la segunda pantalla", {2000, 200, 230, 56}, {portatil, derecha}, 0, {1901, 256, 428, 528}},
         // On no screen: the main one (here the second in the list).
-        {"fuera de toda pantalla", {-5000, 300, 230, 56}, {portatil, derecha}, 1, {1440, 338, 428, 528}},
+        {"fuera de toda pantalla", {-5000, 300, 230, 56}, {portatil, derecha}, 1, {1440, 356, 428, 528}},
     };
     for (const Caso& c : casos) {
         const auto m = colocar(panel, c.ancla, c.pantallas, c.principal);

@@ -122,21 +122,21 @@ TEST_F(Panel, SeColocaJuntoALaIslaEnLaPantalla) {
     mostrar(panel);
     QScreen* s = QGuiApplication::primaryScreen();
     const QRect v = s->availableGeometry();
-    // A pill at the top of the screen: no room above, so the panel opens below it, the card's
-    // top 6 below the pill's bottom.
+    // A pill at the top of the screen: no room above, so the panel opens below it, the window's
+    // top edge (above the card's 24-point margin) on the pill's bottom: never over the pill.
     const QRectF pildora(v.center().x() - 115, v.top() + 20, 230, 56);
     panel.colocar(pildora);
     pruebas::girar(100);
-    EXPECT_EQ(panel.geometry(), QRect(int(pildora.center().x() - 214), int(pildora.bottom() + 6 - 24), 428, 528));
+    EXPECT_EQ(panel.geometry(), QRect(int(pildora.center().x() - 214), int(pildora.bottom()), 428, 528));
     // Against the left edge it is pushed inside the visible frame.
     panel.colocar(QRectF(v.left(), v.top() + 20, 40, 56));
     pruebas::girar(100);
     EXPECT_EQ(panel.geometry().left(), v.left());
-    // Low on the screen there is room above: the card's lower edge 6 above the pill's top.
+    // Low on the screen there is room above: the window's lower edge on the pill's top.
     const QRectF abajo(v.center().x() - 115, v.bottom() - 100, 230, 56);
     panel.colocar(abajo);
     pruebas::girar(100);
-    EXPECT_EQ(panel.geometry().bottom() + 1, int(abajo.top() - 6 + 24));
+    EXPECT_EQ(panel.geometry().bottom() + 1, int(abajo.top()));
 }
 
 TEST_F(Panel, ArrastrarUnaEsquinaRedimensionaYGuardaAlSoltar) {

@@ -44,6 +44,28 @@ public:
         return true;
     }
 
+    // A compositor started or stopped while the test's windows show (`argumentos` for xcompmgr,
+    // such as "-c" for its shadows); false if it did not take or leave the display in time.
+    bool arrancarCompositor(const QStringList& argumentos = {}) {
+        compositor_ = lanzar(QStringLiteral("xcompmgr"), argumentos);
+        return esperarHasta([&] { return hayDueno("_NET_WM_CM_S0"); }, 20000);
+    }
+    bool pararCompositor() {
+        parar(compositor_, "_NET_WM_CM_S0");
+        return !hayDueno("_NET_WM_CM_S0");
+    }
+
+    // Adds `hint` to the hints the root window says the desktop supports, as a window manager
+    // that reads it does (openbox does not list "_GTK_FRAME_EXTENTS", GNOME's and KDE's do).
+    static void anunciar(const char* hint) {
+        xcb_connection_t* c = conexion();
+        if (!c) return;
+        const xcb_window_t raiz = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        const xcb_atom_t a = atomo(c, hint);
+        xcb_change_property(c, XCB_PROP_MODE_APPEND, raiz, atomo(c, "_NET_SUPPORTED"), XCB_ATOM_ATOM, 32, 1, &a);
+        xcb_flush(c);
+    }
+
     ~EscritorioX11() {
         parar(compositor_, "_NET_WM_CM_S0");
         parar(gestor_, "WM_S0");

@@ -319,11 +319,11 @@ TEST(VistaDudasVentana, LaVentanaSigueLaAlturaDeLaTarjeta) {
     ModeloDudas m(std::nullopt, 2, demo());
     auto* v = new VistaDudasFlotante(m, {}, {}, true, 600, Esquema::oscuro);
     PanelFlotante ventana(QSizeF(600, 0), v);
-    EXPECT_EQ(ventana.width(), 608);
+    EXPECT_EQ(ventana.width(), 648);
     ventana.show();
     QCoreApplication::processEvents();
     const int antes = ventana.height();
-    EXPECT_EQ(antes, v->heightForWidth(608));
+    EXPECT_EQ(antes, v->heightForWidth(648));
     const int campo = v->campoRespuesta()->height();
     v->campoRespuesta()->setPlainText("una\ndos\ntres");
     QCoreApplication::processEvents();

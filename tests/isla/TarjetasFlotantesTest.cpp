@@ -28,10 +28,11 @@ TEST(PanelFlotante, TamanoDeLaVentanaSumaElMargenOMideElContenido) {
             return alto;
         };
     };
-    EXPECT_EQ(PanelFlotante::tamanoVentana({864, 0}, medir(500)), QSizeF(872, 500));
-    EXPECT_EQ(anchoPedido, 872);
+    // A measured card gets the same room for its shadow as any other: 24 on each side.
+    EXPECT_EQ(PanelFlotante::tamanoVentana({864, 0}, medir(500)), QSizeF(912, 500));
+    EXPECT_EQ(anchoPedido, 912);
     // A taller content is cut to 760.
-    EXPECT_EQ(PanelFlotante::tamanoVentana({864, 0}, medir(1200)), QSizeF(872, 760));
+    EXPECT_EQ(PanelFlotante::tamanoVentana({864, 0}, medir(1200)), QSizeF(912, 760));
 }
 
 TEST(PanelFlotante, EligeLaPantallaDelPunteroOLaPrincipal) {

@@ -77,11 +77,12 @@ TEST_P(Forma, AlrededorSeVeYSePulsaLoDeDebajo) {
     isla.colocar();
 
     pruebas::Fondo fondo(verde);
-    ASSERT_TRUE(pruebas::ponerEn(fondo, isla.geometry().adjusted(-60, 0, 60, 400)));
+    ASSERT_TRUE(pruebas::ponerEn(fondo, isla.marco().adjusted(-60, 0, 60, 400)));
     mostrarYEsperar(isla);
     pruebas::girar(800);  // the pill's appearing spring
 
-    const QRect ventana = isla.geometry();
+    // The island's whole frame: the window itself is only the part the pill draws in.
+    const QRect ventana = isla.marco();
     const double e = isla.escala();
     const QRectF capsula = QTransform::fromScale(e, e).mapRect(Pildora::marcoCapsula(voz)).translated(ventana.topLeft());
     const auto burbujaLogica = Pildora::marcoBurbuja(voz);
@@ -151,14 +152,12 @@ TEST_P(Forma, AlrededorSeVeYSePulsaLoDeDebajo) {
     const QPoint esquina = marco.topLeft() + QPoint(3, 3);
     EXPECT_TRUE(pruebas::esperarHasta([&] { return parecido(enPantalla(esquina), verde); }, 10000))
         << texto(enPantalla(esquina));
-    // Under the card's bottom edge: the window beneath, darkened by the shadow where a compositor
-    // can draw one, never black.
+    // Under the card's bottom edge: the window beneath, never black. This desktop does not read
+    // the hint that says the margin is the card's own shadow, so also with a compositor the window
+    // is cut to the card and no shadow (the card's or the compositor's) falls there.
     const QPoint bajo(marco.center().x(), marco.bottom() - int(kMargenTarjeta) + 8);
     const QColor debajo = enPantalla(bajo);
-    EXPECT_GT(debajo.green(), 40) << texto(debajo);
-    EXPECT_GT(debajo.green(), debajo.red() + 30) << texto(debajo);
-    if (caso.compositor) EXPECT_LT(debajo.green(), verde.green() - 10) << texto(debajo);
-    else EXPECT_TRUE(parecido(debajo, verde)) << texto(debajo);
+    EXPECT_TRUE(parecido(debajo, verde)) << texto(debajo);
     const int antesTarjeta = fondo.clics;
     ASSERT_TRUE(clic(bajo));
     EXPECT_TRUE(pruebas::esperarHasta([&] { return fondo.clics == antesTarjeta + 1; }, 10000));
@@ -188,12 +187,12 @@ TEST(Sitio, EnPantallaYSoloLoQueMueveElDueno) {
     auto* pildora = new Pildora(voz);
     PanelIsla isla(new RaizIsla(voz, pildora));
     const auto entera = [&] {
-        const QRect g = isla.geometry();
+        const QRect g = isla.marco();
         return visible.contains(g) ? std::string() : "fuera: " + std::to_string(g.x()) + "," + std::to_string(g.y());
     };
     const auto arribaEnMedio = [&] {
-        return std::abs(isla.geometry().center().x() - pantalla->geometry().center().x()) <= 1 &&
-               isla.geometry().top() == visible.top();
+        return std::abs(isla.marco().center().x() - pantalla->geometry().center().x()) <= 1 &&
+               isla.marco().top() == visible.top();
     };
 
     // As it was found: the scale changed while shown, a long notice came and went, and the island

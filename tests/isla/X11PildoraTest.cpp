@@ -156,7 +156,9 @@ TEST(IslaEnPantalla, LaPantallaMuestraElCuadroActual) {
         // Inside the capsule the glass is opaque without a compositor: every pixel must match.
         const double f = isla.pildora->width() / Pildora::anchoRaiz;
         const QRectF marco = Pildora::marcoCapsula(isla.voz);
-        const QRectF capsula(marco.topLeft() * f, marco.size() * f);
+        // In the window's pixels: the window is the part of the island's frame the pill draws in.
+        const QRectF capsula = QRectF(marco.topLeft() * f, marco.size() * f)
+                                   .translated(QPointF(isla.pildora->mapTo(isla.panel.get(), QPoint(0, 0))));
         QPainterPath dentro;
         dentro.addRoundedRect(capsula.adjusted(3, 3, -3, -3), capsula.height() / 2 - 3, capsula.height() / 2 - 3);
         int distintos = 0, vistos = 0;

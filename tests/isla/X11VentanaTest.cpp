@@ -155,11 +155,14 @@ TEST(IslaCompleta, ArrastrarLaPildoraMueveLaVentana) {
     auto* pildora = new Pildora(voz);
     PanelIsla panel(new RaizIsla(voz, pildora));
     panel.cambiarEscala(voz.escala());
-    panel.move(400, 300);
+    // The window is the part of the island's frame that it draws in: the frame at (400, 300).
+    const QPoint recorte = panel.pos() - panel.marco().topLeft();
+    panel.move(QPoint(400, 300) + recorte);
     panel.show();
     ASSERT_TRUE(pruebas::esperarHasta([&] { return panel.windowHandle() && panel.windowHandle()->isExposed(); }));
     pruebas::girar(100);
-    EXPECT_EQ(pildora->geometry(), QRect(0, 0, 320, 176));
+    EXPECT_EQ(pildora->size(), QSize(320, 176));
+    EXPECT_EQ(panel.marco(), QRect(400, 300, 320, 176));
     ASSERT_EQ(pildora->botonesVisibles().size(), 3);
 
     // Press on the capsule beside the status dot, then drag by (60, 40).
@@ -169,7 +172,8 @@ TEST(IslaCompleta, ArrastrarLaPildoraMueveLaVentana) {
     // The pointer moves over the screen; the window moves under it.
     for (int i = 1; i <= 4; ++i) QTest::mouseMove(pildora, pildora->mapFromGlobal(global + QPoint(15 * i, 10 * i)));
     QTest::mouseRelease(pildora, Qt::LeftButton, {}, pildora->mapFromGlobal(global + QPoint(60, 40)));
-    ASSERT_TRUE(pruebas::esperarHasta([&] { return panel.pos() == QPoint(460, 340); }, 3000)) << panel.pos().x() << "," << panel.pos().y();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return panel.marco().topLeft() == QPoint(460, 340); }, 3000))
+        << panel.marco().x() << "," << panel.marco().y();
     ASSERT_TRUE(pruebas::esperarHasta(
         [&] { return Preferencias::almacen().contains(QStringLiteral("zentu.isla.sitio")); }, 3000));
     const double altura = QGuiApplication::primaryScreen()->geometry().height();
@@ -177,17 +181,19 @@ TEST(IslaCompleta, ArrastrarLaPildoraMueveLaVentana) {
               QStringLiteral("{%1, %2}").arg(460 + 160).arg(altura - 340));
 
     // Pressing outside the capsule (the window's transparent room) does not drag.
-    QTest::mousePress(pildora, Qt::LeftButton, {}, QPoint(5, 5));
-    QTest::mouseMove(pildora, QPoint(60, 60));
-    QTest::mouseRelease(pildora, Qt::LeftButton, {}, QPoint(60, 60));
+    const QPoint fuera = pildora->mapFrom(&panel, QPoint(2, 2));
+    QTest::mousePress(pildora, Qt::LeftButton, {}, fuera);
+    QTest::mouseMove(pildora, fuera + QPoint(55, 55));
+    QTest::mouseRelease(pildora, Qt::LeftButton, {}, fuera + QPoint(55, 55));
     pruebas::girar(100);
-    EXPECT_EQ(panel.pos(), QPoint(460, 340));
+    EXPECT_EQ(panel.marco().topLeft(), QPoint(460, 340));
 
     // The pill follows the island's scale.
     voz.setEscala(2);
     panel.cambiarEscala(voz.escala());
     pruebas::girar(100);
-    EXPECT_EQ(pildora->geometry(), QRect(0, 0, 640, 352));
+    EXPECT_EQ(pildora->size(), QSize(640, 352));
+    EXPECT_EQ(panel.marco().size(), QSize(640, 352));
     EXPECT_EQ(pildora->botonesVisibles().first()->size(), QSize(68, 68));
     Preferencias::almacen().remove(QStringLiteral("zentu.isla.sitio"));
 }
@@ -211,18 +217,25 @@ TEST(IslaCompleta, ElAvisoLargoCabeEnLaVentana) {
         panel.show();
         ASSERT_TRUE(pruebas::esperarHasta([&] { return panel.windowHandle() && panel.windowHandle()->isExposed(); }));
         const int altoSinAviso = int(std::lround(176 * e));
-        ASSERT_EQ(panel.height(), altoSinAviso);
-        const QPoint arribaCentro(panel.x() + panel.width() / 2, panel.y());
+        ASSERT_EQ(panel.marco().height(), altoSinAviso);
+        const auto arribaCentroDe = [](const QRect& r) { return QPoint(r.x() + r.width() / 2, r.y()); };
+        const QPoint arribaCentro = arribaCentroDe(panel.marco());
+        // The window holds what the pill draws, not the whole frame.
+        const int ventanaSinAviso = panel.height();
+        EXPECT_LT(ventanaSinAviso, altoSinAviso);
 
         voz.setAviso(aviso);
         const auto burbuja = Pildora::marcoBurbuja(voz);
         ASSERT_TRUE(burbuja);
         EXPECT_GT(burbuja->height(), 3 * 12.5);  // it does wrap into several lines
-        ASSERT_TRUE(pruebas::esperarHasta([&] { return panel.height() > altoSinAviso; }));
+        ASSERT_TRUE(pruebas::esperarHasta([&] { return panel.marco().height() > altoSinAviso; }));
         pruebas::girar(900);  // the pill's own appearance settles
-        EXPECT_GE(panel.height(), int(std::ceil(burbuja->bottom() * e)));
-        EXPECT_EQ(QPoint(panel.x() + panel.width() / 2, panel.y()), arribaCentro);
-        EXPECT_EQ(pildora->height(), panel.height());
+        EXPECT_GE(panel.marco().height(), int(std::ceil(burbuja->bottom() * e)));
+        EXPECT_EQ(arribaCentroDe(panel.marco()), arribaCentro);
+        EXPECT_EQ(pildora->height(), panel.marco().height());
+        // The window grew with the notice, down to below it.
+        EXPECT_GT(panel.height(), ventanaSinAviso);
+        EXPECT_GE(panel.geometry().bottom(), panel.marco().top() + int(burbuja->bottom() * e));
 
         // The lowest drawn row stands clear of the window's bottom edge: nothing is cut.
         const QImage imagen = panel.grab().toImage().convertToFormat(QImage::Format_ARGB32);
@@ -230,8 +243,10 @@ TEST(IslaCompleta, ElAvisoLargoCabeEnLaVentana) {
         for (int y = 0; y < imagen.height(); ++y)
             for (int x = 0; x < imagen.width(); ++x)
                 if (qAlpha(imagen.pixel(x, y)) > 0) ultimaFila = y;
-        EXPECT_GT(ultimaFila, int(burbuja->bottom() * e) - 3);
-        EXPECT_LT(ultimaFila, imagen.height() - 3);
+        // In the window's rows: the window starts where the pill's drawing does, below the frame's top.
+        const int arribaVentana = panel.geometry().top() - panel.marco().top();
+        EXPECT_GT(ultimaFila, int(burbuja->bottom() * e) - arribaVentana - 3);
+        EXPECT_LT(ultimaFila, imagen.height() - 1);
         QImage foto(imagen.size(), QImage::Format_ARGB32_Premultiplied);
         foto.fill(QColor(52, 58, 70));
         QPainter p(&foto);
@@ -240,8 +255,9 @@ TEST(IslaCompleta, ElAvisoLargoCabeEnLaVentana) {
         foto.save(pruebas::carpetaArtefactos("isla") + QStringLiteral("/isla-aviso-largo-%1.png").arg(e));
 
         voz.setAviso(std::nullopt);
-        ASSERT_TRUE(pruebas::esperarHasta([&] { return panel.height() == altoSinAviso; }));
-        EXPECT_EQ(QPoint(panel.x() + panel.width() / 2, panel.y()), arribaCentro);
+        ASSERT_TRUE(pruebas::esperarHasta([&] { return panel.marco().height() == altoSinAviso; }));
+        EXPECT_EQ(arribaCentroDe(panel.marco()), arribaCentro);
+        EXPECT_EQ(panel.height(), ventanaSinAviso);
     }
     EXPECT_FALSE(Preferencias::almacen().contains(QStringLiteral("zentu.isla.sitio")));
 }

@@ -1,5 +1,8 @@
 #include "zentu/ajustes/EquipoAgentes.h"
 
+#include "plataforma/Compositor.h"
+#include "plataforma/VentanaFlotante.h"
+
 #include "compartido/Personajes.h"
 #include "zentu/ajustes/ModeloAjustes.h"
 #include "zentu/ajustes/PiezasAjustes.h"
@@ -162,6 +165,12 @@ public:
         : QWidget(padre, Qt::Popup | Qt::FramelessWindowHint), esquema_(esquema), alCerrar_(std::move(alCerrar)) {
         setAttribute(Qt::WA_DeleteOnClose);
         setAttribute(Qt::WA_TranslucentBackground);  // only the rounded card shows
+        // Without a compositor the corners would show black: the window is cut to the card, and
+        // cut or given back whenever a compositor comes or goes.
+        VentanaFlotante::seguirCompositor(this, [this] {
+            darForma();
+            update();
+        });
     }
     void cerrarSinAviso() {
         alCerrar_ = nullptr;
@@ -173,9 +182,31 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        const QColor fondo = esquema_ == Esquema::oscuro ? QColor(36, 38, 42) : QColor(250, 250, 252);
+        if (!Compositor::activo()) {
+            // Cut to shape, the edge pixels the cut keeps are covered whole by the card's colour,
+            // never blended with the black of nothing.
+            p.setPen(QPen(fondo, 2));
+            p.setBrush(Qt::NoBrush);
+            p.drawRoundedRect(QRectF(rect()), 12, 12);
+        }
         p.setPen(QPen(conAlfa(primario(esquema_), 0.14), 1));
-        p.setBrush(esquema_ == Esquema::oscuro ? QColor(36, 38, 42) : QColor(250, 250, 252));
+        p.setBrush(fondo);
         p.drawRoundedRect(r, 12, 12);
+    }
+    void showEvent(QShowEvent* e) override {
+        QWidget::showEvent(e);
+        darForma();
+    }
+    void resizeEvent(QResizeEvent* e) override {
+        QWidget::resizeEvent(e);
+        darForma();
+    }
+    void darForma() {
+        if (!isVisible()) return;
+        QPainterPath forma;
+        forma.addRoundedRect(QRectF(rect()), 12, 12);
+        VentanaFlotante::darForma(this, VentanaFlotante::region(forma));
     }
     void closeEvent(QCloseEvent* e) override {
         if (alCerrar_) {

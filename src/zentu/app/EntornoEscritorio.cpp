@@ -81,7 +81,7 @@ public:
     void retirar() override { ventana_->hide(); }
     void hacerClave() override { ventana_->activateWindow(); }
     bool enPantalla() const override { return ventana_->isVisible(); }
-    QRectF marco() const override { return QRectF(ventana_->frameGeometry()); }
+    QRectF marco() const override { return QRectF(ventana_->marco()); }
 
 protected:
     bool eventFilter(QObject* objeto, QEvent* evento) override {

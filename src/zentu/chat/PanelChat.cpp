@@ -69,8 +69,10 @@ std::optional<QRectF> colocar(QSizeF panel, const QRectF& a, const std::vector<P
     double x = a.x() + a.width() / 2 - w / 2;
     x = std::max(x, v.x());
     x = std::min(x, v.x() + v.width() - w);
-    double y = arriba(a) + 6 - margen;
-    if (y + h > arriba(v)) y = a.y() - 6 + margen - h;
+    // The window, margin and all, stays off the anchor (the island's pill): its see-through
+    // margin would lie over the pill, darkened by the card's shadow and taking its clicks.
+    double y = arriba(a);
+    if (y + h > arriba(v)) y = a.y() - h;
     y = std::max(y, v.y());
     return QRectF(x, y, w, h);
 }
@@ -105,6 +107,23 @@ PanelChat::PanelChat(QWidget* contenido)
         contenido_->setParent(this);
         contenido_->setGeometry(rect());
     }
+    // A compositor that comes or goes: cut to the card or whole, shadow or none, painted again.
+    VentanaFlotante::seguirCompositor(this, [this] {
+        darForma();
+        update();
+    });
+}
+
+void PanelChat::darForma() {
+    if (!isVisible()) return;
+    const double m = GeometriaChat::margen;
+    QPainterPath carta;
+    carta.addRoundedRect(QRectF(rect()).adjusted(m, m, -m, -m), GeometriaChat::radio, GeometriaChat::radio);
+    // Without a compositor the margin would be painted opaque over whatever lies beneath it; with
+    // one it shows the card's shadow and lets the clicks through.
+    VentanaFlotante::darForma(this, VentanaFlotante::region(carta));
+    const int mi = int(m);
+    VentanaFlotante::marcarSombra(this, QMargins(mi, mi, mi, mi));
 }
 
 Qt::CursorShape PanelChat::cursor(Esquina c) {
@@ -158,20 +177,26 @@ void PanelChat::mostrar() {
 
 void PanelChat::showEvent(QShowEvent* evento) {
     QWidget::showEvent(evento);
-    if (QWindow* w = windowHandle()) VentanaFlotante::fijar(w);
+    if (QWindow* w = windowHandle()) {
+        VentanaFlotante::fijar(w);
+        w->removeEventFilter(this);
+        w->installEventFilter(this);
+    }
+    // Looked at afresh on every showing.
+    darForma();
+}
+
+bool PanelChat::eventFilter(QObject* objeto, QEvent* evento) {
+    // Given again once the window is on screen: a window manager that frames the window takes
+    // the shape for its frame only from changes made after it took the window in.
+    if (objeto == windowHandle() && evento->type() == QEvent::Expose && windowHandle()->isExposed()) darForma();
+    return QWidget::eventFilter(objeto, evento);
 }
 
 void PanelChat::resizeEvent(QResizeEvent* evento) {
     QWidget::resizeEvent(evento);
     if (contenido_) contenido_->setGeometry(rect());
-    // Without a compositor the transparent margin is painted opaque, over whatever lies beneath
-    // it (the island's pill, right beside the panel): cut the window down to its card.
-    if (!Compositor::activo()) {
-        const double m = GeometriaChat::margen;
-        QPainterPath forma;
-        forma.addRoundedRect(QRectF(rect()).adjusted(m, m, -m, -m), GeometriaChat::radio, GeometriaChat::radio);
-        setMask(QRegion(forma.toFillPolygon().toPolygon()));
-    }
+    darForma();
 }
 
 // ---------------------------------------------------------------------------------------------

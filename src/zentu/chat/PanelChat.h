@@ -36,7 +36,8 @@ QSizeF tamanoGuardado(const std::optional<QString>& texto);
 QString textoDeTamano(QSizeF tam);
 std::optional<QSizeF> tamanoDeTexto(const QString& texto);
 
-// The panel of size `panel` next to anchor `a` (above it when there is room, else below),
+// The panel of size `panel` next to anchor `a` (above it when there is room, else below), its
+// window's edge on the anchor's so that its see-through margin never lies over the anchor,
 // inside the visible frame of the first screen that meets the anchor, or of the main one.
 // None when there is no screen.
 std::optional<QRectF> colocar(QSizeF panel, const QRectF& a, const std::vector<Pantalla>& pantallas, int principal);
@@ -77,9 +78,11 @@ public:
 protected:
     void showEvent(QShowEvent* evento) override;
     void resizeEvent(QResizeEvent* evento) override;
+    bool eventFilter(QObject* objeto, QEvent* evento) override;
 
 private:
     void aplicar(const QRectF& marco);
+    void darForma();
     static QRectF principal();
 
     QPointer<QWidget> contenido_;

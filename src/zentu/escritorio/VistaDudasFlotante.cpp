@@ -270,7 +270,7 @@ VistaDudasFlotante::VistaDudasFlotante(ModeloDudas& m, std::function<void()> cer
       esquema_(esquema) {
     setAttribute(Qt::WA_TranslucentBackground);
     raiz_ = new QVBoxLayout(this);
-    raiz_->setContentsMargins(4, 4, 4, 4);
+    raiz_->setContentsMargins(int(kMargenTarjeta), int(kMargenTarjeta), int(kMargenTarjeta), int(kMargenTarjeta));
     raiz_->setSpacing(0);
     connect(&m, &ModeloDudas::cambio, this, &VistaDudasFlotante::alCambiarModelo);
     reconstruir();
@@ -300,7 +300,7 @@ int VistaDudasFlotante::altoContenido() const {
 }
 
 QSize VistaDudasFlotante::sizeHint() const {
-    const int ancho = int(std::ceil(ancho_)) + 8;
+    const int ancho = int(std::ceil(ancho_ + 2 * kMargenTarjeta));
     return {ancho, heightForWidth(ancho)};
 }
 
@@ -393,8 +393,9 @@ void VistaDudasFlotante::reconstruir() {
         muestra_ = Muestra::resuelta;
         contenido_ = resuelta(this);
     }
-    raiz_->setContentsMargins(muestra_ == Muestra::resuelta ? 24 : 4, muestra_ == Muestra::resuelta ? 24 : 4,
-                              muestra_ == Muestra::resuelta ? 24 : 4, muestra_ == Muestra::resuelta ? 24 : 4);
+    // Room for the card's shadow all round, as for every card.
+    const int m = int(kMargenTarjeta);
+    raiz_->setContentsMargins(m, m, m, m);
     contenido_->setFixedWidth(int(std::round(ancho_)));
     raiz_->addWidget(contenido_);
     contenido_->show();
@@ -726,7 +727,8 @@ QWidget* VistaDudasFlotante::tarjetaPermiso(const QJsonObject& r, qint64 id, QWi
     auto* fila = new QHBoxLayout(w);
     fila->setContentsMargins(0, 0, 0, 0);
     fila->setSpacing(0);
-    fila->addWidget(new Barra(w, 4 * s, amb, 18));
+    // Rounded as the glass it lies on, so that it stays inside the card's corners.
+    fila->addWidget(new Barra(w, 4 * s, amb, kRadioTarjeta));
     auto* col = new QVBoxLayout;
     const int margen = int(std::round(18 * s));
     col->setContentsMargins(margen, margen, margen, margen);

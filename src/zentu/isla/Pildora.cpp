@@ -1,5 +1,7 @@
 #include "zentu/isla/Pildora.h"
 
+#include "plataforma/Compositor.h"
+
 #include "compartido/VistasWidgets.h"
 #include "zentu/isla/Orbe.h"
 #include "zentu/isla/Vidrio.h"
@@ -347,6 +349,9 @@ Pildora::Pildora(EstadoVoz& voz, QWidget* padre, Reloj& reloj)
     latidoSolo_.setInterval(33);
     connect(&latidoSolo_, &QTimer::timeout, this, [this] { update(rectPunto()); });
 
+    // The still picture holds the glass as it was painted, opaque or see-through: a compositor
+    // that comes or goes asks for another.
+    connect(&Compositor::observador(), &Compositor::Observador::cambio, this, [this] { repintarTodo(); });
     connect(&voz_, &EstadoVoz::cambio, this, &Pildora::actualizar);
     connect(&voz_, &EstadoVoz::visibleCambio, this, [this] { visibilidad(true); });
     visibilidad(false);
@@ -569,7 +574,7 @@ void Pildora::pintarFondo(QPainter& p, bool translucido) const {
     const FormaVidrio forma = FormaVidrio::capsula();
     const Vidrio vidrio(forma, esquema_);
 
-    SombraVidrio(esquema_, 20).pintar(p, forma, capsula, translucido);
+    SombraVidrio(esquema_, radioSombra).pintar(p, forma, capsula, translucido && Compositor::sombraPropia());
     vidrio.pintarFondo(p, capsula, translucido);
     // The status dot comes over this picture; the hairline runs along the capsule's edge, well
     // clear of the dot's halo at its largest.

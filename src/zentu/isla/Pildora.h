@@ -59,6 +59,8 @@ public:
 
     // Layout in the 320 × 176 root frame (points).
     static constexpr double anchoRaiz = 320, altoRaiz = 176;
+    // The blur radius of the capsule's shadow.
+    static constexpr double radioSombra = 20;
     static QRectF marcoCapsula(const EstadoVoz& voz);
     // The bubble's frame in the root frame, if one shows.
     static std::optional<QRectF> marcoBurbuja(const EstadoVoz& voz);

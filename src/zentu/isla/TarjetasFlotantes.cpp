@@ -46,6 +46,12 @@ PanelFlotante::PanelFlotante(QSizeF tam, QWidget* contenido)
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WindowShortcut);
     connect(escape, &QShortcut::activated, this, &PanelFlotante::cancelar);
+    // A compositor that comes or goes changes what the margin shows: cut or whole, shadow or none.
+    VentanaFlotante::seguirCompositor(this, [this] {
+        formaDada_.reset();
+        darForma();
+        update();
+    });
     // Presses reach the card's own widgets, not the window: watched on the way to them.
     if (QCoreApplication::instance()) QCoreApplication::instance()->installEventFilter(this);
 }
@@ -56,7 +62,7 @@ QRegion PanelFlotante::forma() const {
         if (s->isHidden()) continue;
         QPainterPath camino;
         camino.addRoundedRect(QRectF(s->mapTo(this, QPoint(0, 0)), QSizeF(s->size())), kRadioTarjeta, kRadioTarjeta);
-        region += QRegion(camino.toFillPolygon().toPolygon());
+        region += VentanaFlotante::region(camino);
     }
     return region;
 }
@@ -67,6 +73,12 @@ void PanelFlotante::darForma() {
     if (formaDada_ && *formaDada_ == r) return;
     formaDada_ = r;
     VentanaFlotante::darForma(this, r.isEmpty() ? std::nullopt : std::optional<QRegion>(r));
+    // The margin around the cards is their own shadow: a compositor adds none, and places the
+    // window by the cards.
+    const QRect dentro = r.boundingRect();
+    VentanaFlotante::marcarSombra(this, r.isEmpty() ? QMargins()
+                                                    : QMargins(dentro.left(), dentro.top(), width() - 1 - dentro.right(),
+                                                               height() - 1 - dentro.bottom()));
 }
 
 void PanelFlotante::showEvent(QShowEvent* evento) {
@@ -130,7 +142,8 @@ void PanelFlotante::keyPressEvent(QKeyEvent* evento) {
 
 QSizeF PanelFlotante::tamanoVentana(QSizeF tam, const std::function<double(double)>& altoAjustado) {
     if (tam.height() == 0) {
-        const double ancho = tam.width() + 8;
+        // The card's shadow needs the same room as any card's, or the window's edge cuts it.
+        const double ancho = tam.width() + 2 * kMargenTarjeta;
         return {ancho, std::min(altoAjustado ? altoAjustado(ancho) : 0.0, 760.0)};
     }
     return {tam.width() + 2 * kMargenTarjeta, tam.height() + 2 * kMargenTarjeta};

@@ -150,15 +150,22 @@ PanelIsla::PanelIsla(QWidget* contenido)
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAutoFillBackground(false);
     setWindowTitle(QStringLiteral("Zentu"));
+    if (contenido_) contenido_->setParent(this);
     moviendoYo_ = true;
-    resize(int(GeometriaIsla::ancho), int(GeometriaIsla::alto));
+    recorte_ = recorte(QSize(int(GeometriaIsla::ancho), int(GeometriaIsla::alto)));
+    setGeometry(QRect(recorte_.topLeft(), recorte_.size()));
     moviendoYo_ = false;
-    if (contenido_) {
-        contenido_->setParent(this);
-        contenido_->setGeometry(rect());
-    }
+    if (contenido_) contenido_->setGeometry(QRect(-recorte_.topLeft(), tamanoMarco()));
     if (auto* raiz = qobject_cast<RaizIsla*>(contenido_.data()))
-        connect(raiz, &RaizIsla::formaCambio, this, &PanelIsla::darForma);
+        connect(raiz, &RaizIsla::formaCambio, this, [this] {
+            ajustarRecorte();
+            darForma();
+        });
+    // A compositor that comes or goes: cut to the pill or whole, shadow or none, painted again.
+    VentanaFlotante::seguirCompositor(this, [this] {
+        darForma();
+        update();
+    });
     // Presses reach the pill and its buttons, not the window: watched on the way to them.
     if (QCoreApplication::instance()) QCoreApplication::instance()->installEventFilter(this);
 }
@@ -166,7 +173,40 @@ PanelIsla::PanelIsla(QWidget* contenido)
 void PanelIsla::darForma() {
     auto* raiz = qobject_cast<RaizIsla*>(contenido_.data());
     if (!raiz || !isVisible()) return;
-    VentanaFlotante::darForma(this, raiz->forma().translated(raiz->pos()));
+    const QRegion forma = raiz->forma().translated(raiz->pos());
+    VentanaFlotante::darForma(this, forma);
+    // Around the pill is its own shadow: a compositor adds none and places the window by the pill.
+    const QRect dentro = forma.boundingRect();
+    VentanaFlotante::marcarSombra(this, forma.isEmpty() ? QMargins()
+                                                        : QMargins(dentro.left(), dentro.top(), width() - 1 - dentro.right(),
+                                                                   height() - 1 - dentro.bottom()));
+}
+
+QSize PanelIsla::tamanoMarco() const {
+    return QSize(int(std::lround(GeometriaIsla::ancho * escala_)), altoConContenido(GeometriaIsla::alto * escala_));
+}
+
+QRect PanelIsla::recorte(QSize marco) const {
+    const QRect todo(QPoint(0, 0), marco);
+    auto* raiz = qobject_cast<RaizIsla*>(contenido_.data());
+    if (!raiz) return todo;
+    const QRect r = raiz->dibujo().intersected(todo);
+    return r.isEmpty() ? todo : r;
+}
+
+QRect PanelIsla::marco() const { return QRect(pos() - recorte_.topLeft(), tamanoMarco()); }
+
+void PanelIsla::ajustarRecorte() {
+    const QPoint origen = marco().topLeft();
+    const QSize tam = tamanoMarco();
+    const QRect nuevo = recorte(tam);
+    if (nuevo == recorte_ && size() == nuevo.size()) return;
+    recorte_ = nuevo;
+    moviendoYo_ = true;
+    esperado_ = origen + recorte_.topLeft();
+    setGeometry(QRect(*esperado_, recorte_.size()));
+    moviendoYo_ = false;
+    if (contenido_) contenido_->setGeometry(QRect(-recorte_.topLeft(), tam));
 }
 
 QRectF PanelIsla::principal() {
@@ -177,8 +217,10 @@ QRectF PanelIsla::principal() {
 void PanelIsla::aplicar(const QRectF& marcoQt) {
     const QRect r(QPoint(int(std::lround(marcoQt.x())), int(std::lround(marcoQt.y()))),
                   QSize(int(std::lround(marcoQt.width())), altoConContenido(marcoQt.height())));
-    esperado_ = r.topLeft();
-    setGeometry(r);
+    recorte_ = recorte(r.size());
+    esperado_ = r.topLeft() + recorte_.topLeft();
+    setGeometry(QRect(*esperado_, recorte_.size()));
+    if (contenido_) contenido_->setGeometry(QRect(-recorte_.topLeft(), r.size()));
 }
 
 int PanelIsla::altoConContenido(double altoEscalado) const {
@@ -188,11 +230,8 @@ int PanelIsla::altoConContenido(double altoEscalado) const {
 }
 
 void PanelIsla::ajustarAlto() {
-    const int alto = altoConContenido(GeometriaIsla::alto * escala_);
-    if (alto == height()) return;
-    moviendoYo_ = true;
-    resize(width(), alto);  // keeps the top-left corner, and so the top centre and the stored place
-    moviendoYo_ = false;
+    // The frame's top-left corner stays, and so its top centre and the stored place.
+    ajustarRecorte();
 }
 
 bool PanelIsla::event(QEvent* evento) {
@@ -213,9 +252,9 @@ std::vector<GeometriaIsla::Pantalla> PanelIsla::pantallas(const QRectF& base, in
 
 void PanelIsla::cambiarEscala(double x) {
     const QRectF base = principal();
-    const QRectF actual = GeometriaIsla::deQt(QRectF(geometry()), base);
+    const QRectF actual = GeometriaIsla::deQt(QRectF(marco()), base);
     std::optional<QRectF> pantalla;
-    if (QScreen* s = screen(); s && s->geometry().intersects(geometry()))
+    if (QScreen* s = screen(); s && s->geometry().intersects(marco()))
         pantalla = GeometriaIsla::deQt(QRectF(s->geometry()), base);
     const auto cambio = GeometriaIsla::cambiarEscala(actual, escala_, x, pantalla);
     if (!cambio) return;
@@ -253,7 +292,7 @@ void PanelIsla::colocar() {
 
 QRectF PanelIsla::marcoPildora() const {
     const QRectF base = principal();
-    return GeometriaIsla::aQt(GeometriaIsla::marcoPildora(GeometriaIsla::deQt(QRectF(geometry()), base), escala_),
+    return GeometriaIsla::aQt(GeometriaIsla::marcoPildora(GeometriaIsla::deQt(QRectF(marco()), base), escala_),
                               base);
 }
 
@@ -272,7 +311,7 @@ void PanelIsla::seMovio() {
         }
         return;
     }
-    const QRectF marco = GeometriaIsla::deQt(QRectF(geometry()), principal());
+    const QRectF marco = GeometriaIsla::deQt(QRectF(this->marco()), principal());
     const QPointF arribaCentro(marco.x() + marco.width() / 2, marco.y() + marco.height());
     Preferencias::almacen().setValue(claveSitio, GeometriaIsla::textoDePunto(arribaCentro));
 }
@@ -318,7 +357,7 @@ bool PanelIsla::eventFilter(QObject* objeto, QEvent* evento) {
 
 void PanelIsla::resizeEvent(QResizeEvent* evento) {
     QWidget::resizeEvent(evento);
-    if (contenido_) contenido_->setGeometry(rect());
+    if (contenido_) contenido_->setGeometry(QRect(-recorte_.topLeft(), tamanoMarco()));
     darForma();
 }
 
@@ -344,6 +383,18 @@ QRegion RaizIsla::forma() const {
     for (const QPolygonF& trozo : QTransform::fromScale(e, e).map(camino).toFillPolygons())
         region += QRegion(trozo.toPolygon(), Qt::WindingFill);
     return region;
+}
+
+QRect RaizIsla::dibujo() const {
+    const double e = voz_.escala();
+    const QRectF capsula = Pildora::marcoCapsula(voz_);
+    // The capsule's shadow, and the orb's canvas (22 points round the orb, 6 inside the capsule).
+    const QMarginsF sombra = SombraVidrio(Esquema::oscuro, Pildora::radioSombra).margenes();
+    QRectF r = capsula.marginsAdded(sombra);
+    r |= QRectF(capsula.left() + 6 - 22, capsula.top() + 6 - 22, 44 + 44, 44 + 44);
+    if (const auto burbuja = Pildora::marcoBurbuja(voz_)) r |= burbuja->adjusted(-1, -1, 1, 1);
+    // A pixel more all round for antialiasing and the pill's spring.
+    return QTransform::fromScale(e, e).mapRect(r).toAlignedRect().adjusted(-2, -2, 2, 2);
 }
 
 QSize RaizIsla::tamanoContenido() const {

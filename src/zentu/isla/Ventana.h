@@ -98,6 +98,11 @@ public:
     void colocar();
     // The pill's rectangle on the screen, in Qt's global coordinates.
     QRectF marcoPildora() const;
+    // The island's frame (320·e × 176·e, or taller while a long notice shows) in Qt's global
+    // coordinates. The window itself is only the part of it the island draws in (the pill, its
+    // shadow, its bubble): everywhere else the windows beneath show and take the clicks, also
+    // where the desktop keeps no input shape.
+    QRect marco() const;
 
 protected:
     bool event(QEvent* evento) override;
@@ -109,6 +114,11 @@ protected:
 
 private:
     void aplicar(const QRectF& marcoQt);
+    // The frame's size now, and the part of it the window covers (in the frame's own pixels).
+    QSize tamanoMarco() const;
+    QRect recorte(QSize marco) const;
+    // The window fitted again to what the island draws, the frame's top-left corner kept.
+    void ajustarRecorte();
     // The window's height: its scaled height, or what its content asks for when that is more
     // (a long notice). The top edge stays where it is.
     int altoConContenido(double altoEscalado) const;
@@ -119,6 +129,7 @@ private:
     static std::vector<GeometriaIsla::Pantalla> pantallas(const QRectF& base, int* indicePrincipal = nullptr);
 
     QPointer<QWidget> contenido_;
+    QRect recorte_;  // the window's part of the frame, in the frame's pixels
     double escala_ = 1;
     bool moviendoYo_ = false;
     std::optional<QPoint> esperado_;  // where our own last move put the window
@@ -141,6 +152,9 @@ public:
     // it; nothing while the island is hidden. The window is cut to it where nothing can be
     // see-through.
     QRegion forma() const;
+    // Everything the island may paint, in this view's pixels: the capsule with its shadow, the
+    // orb's glow and the bubble, whether shown or fading.
+    QRect dibujo() const;
 
 signals:
     void formaCambio();

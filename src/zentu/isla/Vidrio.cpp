@@ -52,10 +52,16 @@ QPainterPath FormaVidrio::camino(const QRectF& marco) const { return caminoInter
 // ---------------------------------------------------------------------------------- Vidrio
 
 QColor Vidrio::colorMaterial(Esquema esquema, bool translucido) {
-    // Without blur behind the window, a thin material would let busy backgrounds through, so
-    // the tint is fairly dense; it is fully opaque where translucency is not available.
+    return colorMaterial(esquema, translucido, translucido && Compositor::desenfoca());
+}
+
+QColor Vidrio::colorMaterial(Esquema esquema, bool translucido, bool desenfocado) {
+    // Where the compositor blurs what lies behind the glass, the tint may let it through; without
+    // blur the text of the windows beneath would read crisply through a thin tint, so the fill
+    // is dense enough to hide it (black text on white beneath differs by under 8 of 255); it is
+    // fully opaque where translucency is not available.
     QColor c = esquema == Esquema::oscuro ? QColor(30, 30, 34) : QColor(246, 246, 248);
-    c.setAlphaF(translucido ? 0.8f : 1.0f);
+    c.setAlphaF(!translucido ? 1.0f : desenfocado ? 0.8f : 0.97f);
     return c;
 }
 
@@ -74,8 +80,12 @@ void Vidrio::pintarFondo(QPainter& pintor, const QRectF& marco) const {
 void Vidrio::pintarFondo(QPainter& pintor, const QRectF& marco, bool translucido) const {
     pintor.save();
     pintor.setRenderHint(QPainter::Antialiasing, true);
-    pintor.setPen(Qt::NoPen);
-    pintor.setBrush(colorMaterial(esquema_, translucido));
+    const QColor color = colorMaterial(esquema_, translucido);
+    // Where the window is cut to its shape, the pixels the cut keeps along a curved edge are only
+    // partly covered by the fill; blended with nothing they would show a dark fringe. A band of the
+    // fill's own colour, a point wide outside the outline, covers them whole.
+    pintor.setPen(translucido ? QPen(Qt::NoPen) : QPen(color, 2.0));
+    pintor.setBrush(color);
     QPainterPath camino = forma_.camino(marco);
     camino.setFillRule(Qt::WindingFill);
     pintor.drawPath(camino);
@@ -301,17 +311,96 @@ private:
 
 qreal SombraVidrio::alcance() const { return std::ceil(1.5 * std::max<qreal>(radio_, 0)) + 1; }
 
-void SombraVidrio::pintar(QPainter& pintor, const FormaVidrio& forma, const QRectF& marco) const {
-    pintar(pintor, forma, marco, Vidrio::translucido());
+QMarginsF SombraVidrio::margenes() const {
+    // The profile across a straight edge, blurred as the picture is: the first distance at which
+    // it rounds to nothing. Corners fade sooner than edges.
+    const qreal radio = std::max<qreal>(radio_, 0);
+    static QHash<qreal, qreal> cache;
+    qreal visto = 0;
+    if (auto it = cache.constFind(radio); it != cache.constEnd()) {
+        visto = *it;
+    } else {
+        const qreal sigma = radio / 2;
+        const int margen = int(std::ceil(3 * sigma)) + 2;
+        const int ancho = 2 * margen + 8;
+        std::vector<float> perfil(static_cast<size_t>(ancho));
+        std::vector<float> tmp(perfil.size());
+        for (int x = 0; x < ancho; ++x) perfil[size_t(x)] = x < margen + 4 ? float(255 * opacidad(Esquema::oscuro)) : 0.0f;
+        if (sigma > 0) {
+            const int r = std::max(0, int(std::floor(std::sqrt(4 * sigma * sigma + 1) / 2)));
+            for (int pasada = 0; pasada < 3 && r > 0; ++pasada) cajaBorrosa(perfil, tmp, ancho, 1, r, true);
+        }
+        int x = margen + 4;
+        while (x < ancho && std::lround(perfil[size_t(x)]) > 0) ++x;
+        visto = x - (margen + 4);
+        cache.insert(radio, visto);
+    }
+    return QMarginsF(visto, std::max<qreal>(0, visto - desplazamiento), visto, visto + desplazamiento);
 }
+
+void SombraVidrio::pintar(QPainter& pintor, const FormaVidrio& forma, const QRectF& marco) const {
+    // Where the window is cut to its shape the shadow would have nowhere to fall.
+    pintar(pintor, forma, marco, Vidrio::translucido() && Compositor::sombraPropia());
+}
+
+namespace {
+
+// The shadow picture faded out before the edges of what it is painted on (`limite`, in the
+// picture's pixels) wherever it would reach past them: a shadow cut by the window's edge shows as
+// a hard band; faded over the room there is between the shape (`forma`, in the picture's pixels)
+// and that edge, it dies away smoothly.
+QImage desvanecerEnBordes(const QImage& imagen, const QRectF& forma, const QRectF& limite) {
+    const double izq = limite.left(), der = limite.right(), arr = limite.top(), aba = limite.bottom();
+    const bool corta = izq > 0 || arr > 0 || der < imagen.width() || aba < imagen.height();
+    if (!corta) return imagen;
+    QImage r = imagen.copy();
+    // smoothstep of the distance to the edge over the outer three quarters of the room left by
+    // the shape: right beside the shape the shadow keeps its strength.
+    const auto rampa = [](double distancia, double sitio) {
+        if (sitio <= 0) return distancia > 0 ? 1.0 : 0.0;
+        const double t = std::clamp(distancia / (0.75 * sitio), 0.0, 1.0);
+        return t * t * (3 - 2 * t);
+    };
+    const double sitioIzq = forma.left() - izq, sitioDer = der - forma.right();
+    const double sitioArr = forma.top() - arr, sitioAba = aba - forma.bottom();
+    for (int y = 0; y < r.height(); ++y) {
+        QRgb* linea = reinterpret_cast<QRgb*>(r.scanLine(y));
+        const double cy = y + 0.5;
+        double fy = 1;
+        if (arr > 0 && cy < forma.top()) fy = rampa(cy - arr, sitioArr);
+        if (aba < r.height() && cy > forma.bottom()) fy = std::min(fy, rampa(aba - cy, sitioAba));
+        for (int x = 0; x < r.width(); ++x) {
+            const double cx = x + 0.5;
+            double f = fy;
+            if (izq > 0 && cx < forma.left()) f = std::min(f, rampa(cx - izq, sitioIzq));
+            if (der < r.width() && cx > forma.right()) f = std::min(f, rampa(der - cx, sitioDer));
+            if (f >= 1) continue;
+            linea[x] = qRgba(0, 0, 0, int(std::lround(qAlpha(linea[x]) * f)));
+        }
+    }
+    return r;
+}
+
+}  // namespace
 
 void SombraVidrio::pintar(QPainter& pintor, const FormaVidrio& forma, const QRectF& marco, bool translucido) const {
     if (!translucido || !(marco.width() > 0) || !(marco.height() > 0)) return;
     const qreal dpr = pintor.device() ? pintor.device()->devicePixelRatioF() : 1.0;
     int margen = 0;
     QImage imagen = imagenSombra(forma, marco.size(), std::max<qreal>(radio_, 0), opacidad(esquema_), dpr, margen);
-    imagen.setDevicePixelRatio(dpr);
     const QPointF origen = marco.topLeft() + QPointF(0, desplazamiento) - QPointF(margen, margen) / dpr;
+    // What the painter can reach, in the picture's pixels (only for plain translations and scales).
+    if (QPaintDevice* d = pintor.device(); d && !pintor.transform().isRotating()) {
+        bool invertible = false;
+        const QTransform inversa = pintor.transform().inverted(&invertible);
+        if (invertible) {
+            const QRectF alcanzable = inversa.mapRect(QRectF(0, 0, d->width(), d->height()));
+            const QRectF limite((alcanzable.topLeft() - origen) * dpr, alcanzable.size() * dpr);
+            const QRectF formaEnImagen((marco.topLeft() - origen) * dpr, marco.size() * dpr);
+            imagen = desvanecerEnBordes(imagen, formaEnImagen, limite);
+        }
+    }
+    imagen.setDevicePixelRatio(dpr);
     pintor.drawImage(origen, imagen);
 }
 

@@ -4,6 +4,7 @@
 #include "plataforma/Reloj.h"
 
 #include <QColor>
+#include <QMarginsF>
 #include <QObject>
 #include <QPainterPath>
 #include <QPointer>
@@ -47,8 +48,9 @@ private:
 
 // The glass surface behind an element. There is no system glass effect on Linux, so the classic
 // rendering is always used: a translucent tinted fill of the shape behind the content and a
-// 1-point hairline inside its outline over the content. Where no compositor runs, the fill is
-// opaque.
+// 1-point hairline inside its outline over the content. Without a compositor that blurs what lies
+// behind the window, the tint is dense enough that nothing beneath can be read; where no
+// compositor runs at all, the fill is opaque.
 class Vidrio {
 public:
     Vidrio(FormaVidrio forma, Esquema esquema) : forma_(forma), esquema_(esquema) {}
@@ -69,6 +71,8 @@ public:
 
     // The fill colour, translucent or opaque.
     static QColor colorMaterial(Esquema esquema, bool translucido);
+    // With `desenfocado` the compositor blurs what lies behind the window.
+    static QColor colorMaterial(Esquema esquema, bool translucido, bool desenfocado);
     static QColor colorBorde(Esquema esquema);
     // Whether windows may be translucent right now (a compositor runs).
     static bool translucido();
@@ -86,7 +90,8 @@ private:
 
 // The glass's drop shadow: black at 0.4 in the dark scheme and 0.15 otherwise, blurred by
 // `radio`, 10 points below the shape. Painted only where translucency exists: on an opaque
-// window there is nothing for it to fall on.
+// window there is nothing for it to fall on. Where the surface it is painted on ends before the
+// shadow does, the shadow fades out over the room there is instead of being cut.
 class SombraVidrio {
 public:
     SombraVidrio(Esquema esquema, qreal radio) : esquema_(esquema), radio_(radio) {}
@@ -99,6 +104,10 @@ public:
     static qreal opacidad(Esquema esquema) { return esquema == Esquema::oscuro ? 0.4 : 0.15; }
     // How far the shadow reaches beyond the shape on each side (the bottom adds the offset).
     qreal alcance() const;
+    // How far the shadow can be seen beyond the shape on each side, in points: where its
+    // strongest rendering (the dark scheme's) rounds to nothing. A window is no larger than its
+    // shape with these margins.
+    QMarginsF margenes() const;
 
     void pintar(QPainter& pintor, const FormaVidrio& forma, const QRectF& marco) const;
     void pintar(QPainter& pintor, const FormaVidrio& forma, const QRectF& marco, bool translucido) const;
