@@ -12,6 +12,7 @@
 #include <QPainterPath>
 #include <QRegion>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 
 #include <QLocale>
@@ -157,8 +158,11 @@ PanelIsla::PanelIsla(QWidget* contenido)
         contenido_->setParent(this);
         contenido_->setGeometry(rect());
     }
-    if (auto* raiz = qobject_cast<RaizIsla*>(contenido_.data()))
+    if (auto* raiz = qobject_cast<RaizIsla*>(contenido_.data())) {
         connect(raiz, &RaizIsla::formaCambio, this, &PanelIsla::darForma);
+        // A notice is read above whatever the program showed since the island came up.
+        connect(raiz, &RaizIsla::avisoCambio, this, &PanelIsla::alFrente);
+    }
     // Presses reach the pill and its buttons, not the window: watched on the way to them.
     if (QCoreApplication::instance()) QCoreApplication::instance()->installEventFilter(this);
 }
@@ -306,10 +310,23 @@ void PanelIsla::showEvent(QShowEvent* evento) {
     darForma();
 }
 
+void PanelIsla::alFrente() {
+    if (isVisible() && windowHandle()) VentanaFlotante::alFrente(windowHandle());
+}
+
 bool PanelIsla::eventFilter(QObject* objeto, QEvent* evento) {
     if (evento->type() == QEvent::MouseButtonPress && objeto->isWidgetType() &&
         (objeto == this || isAncestorOf(static_cast<QWidget*>(objeto))))
         pulsada_ = true;
+    // The island stands above every other window of the program (the chat panel beside it, a
+    // card): one shown later would otherwise cover the pill and its notices. Menus and tooltips
+    // are the desktop's to stack.
+    if (evento->type() == QEvent::Show && objeto != this && objeto->isWidgetType() && isVisible()) {
+        auto* otra = static_cast<QWidget*>(objeto);
+        const Qt::WindowType tipo = otra->windowType();
+        if (otra->isWindow() && tipo != Qt::Popup && tipo != Qt::ToolTip && tipo != Qt::Desktop)
+            QTimer::singleShot(0, this, &PanelIsla::alFrente);
+    }
     // Given again once the window is on screen: a window manager that frames the window takes
     // the shape for its frame only from changes made after it took the window in.
     if (objeto == windowHandle() && evento->type() == QEvent::Expose && windowHandle()->isExposed()) darForma();
@@ -331,6 +348,9 @@ RaizIsla::RaizIsla(EstadoVoz& voz, QWidget* contenido, QWidget* padre)
     for (auto senal : {&EstadoVoz::timbreCambio, &EstadoVoz::avisoCambio, &EstadoVoz::modoChatCambio,
                        &EstadoVoz::escalaCambio, &EstadoVoz::visibleCambio})
         connect(&voz_, senal, this, &RaizIsla::formaCambio);
+    connect(&voz_, &EstadoVoz::avisoCambio, this, [this] {
+        if (voz_.aviso()) emit avisoCambio();
+    });
     ajustar();
 }
 

@@ -98,6 +98,8 @@ public:
     void colocar();
     // The pill's rectangle on the screen, in Qt's global coordinates.
     QRectF marcoPildora() const;
+    // Puts the shown island on top of the program's other floating windows.
+    void alFrente();
 
 protected:
     bool event(QEvent* evento) override;
@@ -144,6 +146,8 @@ public:
 
 signals:
     void formaCambio();
+    // A notice came up.
+    void avisoCambio();
 
 protected:
     bool event(QEvent* evento) override;
