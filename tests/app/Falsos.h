@@ -258,7 +258,13 @@ public:
 // A desktop that grants every hot key.
 class Teclas : public TeclasGlobales {
 public:
-    int registrar(quint32, quint32, quint32) override { return 0; }
+    // Combinations the desktop keeps for itself: asking for one gets the X server's refusal.
+    std::vector<Combinacion> ocupadas;
+    int registrar(quint32, quint32 tecla, quint32 mods) override {
+        for (const Combinacion& c : ocupadas)
+            if (c.tecla == tecla && c.modificadores == mods) return TeclasGlobales::ocupada;
+        return 0;
+    }
     void quitar(quint32) override {}
 };
 
