@@ -363,4 +363,40 @@ TEST_F(Wayland, CadaVentanaDondeLaPoneElPrograma) {
     EXPECT_NEAR(v[*tarjeta].marco.center().y(), 540 - 54, 2) << describir(v);
 }
 
+// No panel shows tray icons in this session. A paired program's first start shows nothing; a
+// second start opens the tray's menu, with the island telling why: the menu stays open well past
+// the island's warning until the owner closes it, and the island goes with it.
+TEST_F(Wayland, ElMenuDeUnaSegundaAperturaEsperaAlDueno) {
+    ServicioSimulado servicio;
+    ASSERT_TRUE(servicio.arrancar());
+    Llavero::guardar(Cuenta{servicio.url(), QStringLiteral("token-bueno"), QStringLiteral("dueno@negocio.mx"),
+                            QStringLiteral("Negocio")});
+    Programa app;
+    app.arrancar(zentu(), {});
+    ASSERT_TRUE(app.espera("[app] lista · cuenta=" + servicio.url())) << app.registro.toStdString();
+    ASSERT_TRUE(app.registro.contains("[app] el escritorio no muestra iconos en la barra")) << app.registro.toStdString();
+
+    // The program's windows on screen, menus included (they are not the window manager's).
+    const QString pid = QString::number(app.p.processId());
+    auto visibles = [&] {
+        const QString ids = sesion->x("xdotool", {"search", "--onlyvisible", "--pid", pid}).trimmed();
+        return ids.isEmpty() ? qsizetype(0) : ids.split('\n').size();
+    };
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return visibles() == 0; }, 20000)) << describir(apiladas());
+
+    Programa segunda;
+    segunda.arrancar(zentu(), {});
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return segunda.p.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(segunda.p.exitCode(), 0);
+    // The menu and the island with its warning.
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return visibles() >= 2; }, 20000)) << describir(apiladas());
+    // The warning has its 4 s; the menu must outlast twice that with nobody touching it.
+    EXPECT_FALSE(pruebas::esperarHasta([&] { return visibles() < 2; }, 8000)) << "el menú se cerró solo";
+    EXPECT_GE(visibles(), 2);
+
+    // The owner closes it: the menu goes, and the island after it.
+    sesion->x("xdotool", {"key", "Escape"});
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return visibles() == 0; }, 20000)) << describir(apiladas());
+}
+
 }  // namespace
