@@ -365,9 +365,10 @@ TEST(Pila, EnTodosLosEscritoriosYLaIslaEncima) {
     for (QWidget* w : {static_cast<QWidget*>(&isla), static_cast<QWidget*>(&chat)}) {
         EXPECT_TRUE(pruebas::esperarHasta([&] { return VentanasEscritorio::escritorio(w) == 0xFFFFFFFFll; }, 10000))
             << VentanasEscritorio::escritorio(w);
-        if (conPegajosa)
+        if (conPegajosa) {
             EXPECT_TRUE(VentanaFlotante::estados(w->windowHandle()).contains("_NET_WM_STATE_STICKY"))
                 << VentanaFlotante::estados(w->windowHandle()).join(' ').toStdString();
+        }
     }
     const auto escritorios = propiedadRaiz("_NET_NUMBER_OF_DESKTOPS", XCB_ATOM_CARDINAL);
     ASSERT_FALSE(escritorios.empty());

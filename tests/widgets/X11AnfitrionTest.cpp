@@ -9,6 +9,7 @@
 #include "widgets/Catalogo.h"
 #include "widgets/VentanaWidget.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QGuiApplication>
 #include <QPixmap>
@@ -101,7 +102,10 @@ TEST(X11Anfitrion, UnWidgetMasGrandeSigueEnLaPantalla) {
         EXPECT_TRUE(guardado);
         QPointer<VentanaWidget> ida(v);
         anfitrion.quitar(v);
-        ASSERT_TRUE(pruebas::esperarHasta([&] { return !ida; }, 10000));
+        ASSERT_TRUE(pruebas::esperarHasta([&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return !ida;
+        }, 10000));
     }
 
     for (const QPoint& lejos : {QPoint(zona.right() + 4000, zona.bottom() + 3000), QPoint(-900, -900)}) {
@@ -114,7 +118,10 @@ TEST(X11Anfitrion, UnWidgetMasGrandeSigueEnLaPantalla) {
         captura.save(pruebas::carpetaArtefactos("widgets") + "/widget-devuelto-a-la-pantalla.png");
         QPointer<VentanaWidget> ida(v);
         anfitrion.quitar(v);
-        ASSERT_TRUE(pruebas::esperarHasta([&] { return !ida; }, 10000));
+        ASSERT_TRUE(pruebas::esperarHasta([&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return !ida;
+        }, 10000));
     }
     QFile::remove(Anfitrion::archivoDisposicion());
 }
