@@ -329,7 +329,7 @@ public:
         traza.anotar(QStringLiteral("atajos"));
         pulsar = std::move(p);
         soltar = std::move(s);
-        return std::make_unique<Atajos>(teclas);
+        return std::make_unique<Atajos>(teclasDelEscritorio ? *teclasDelEscritorio : teclas);
     }
     void instalarAcorde(std::function<void()> p, std::function<void()> s, std::function<void()> c) override {
         traza.anotar(QStringLiteral("acorde"));
@@ -406,6 +406,7 @@ public:
     void encenderAcorde(bool si) override { traza.anotar(QStringLiteral("acorde ") + (si ? "sí" : "no")); }
     QPointer<Ventana> ajustes;
     Teclas teclas;
+    TeclasGlobales* teclasDelEscritorio = nullptr;  // the real desktop's, where a test runs one
     CapturaDePantalla captura;
     bool pantallaFunciona = true;
     QCoro::Task<CapturaDePantalla> capturarPantalla() override {

@@ -393,6 +393,20 @@ TEST(Pila, EnTodosLosEscritoriosYLaIslaEncima) {
     pantalla->grabWindow(0, isla.x() - 40, isla.y(), isla.width() + 80, 600)
         .save(pruebas::carpetaArtefactos(QStringLiteral("isla")) + QStringLiteral("/aviso-sobre-el-chat.png"));
 
+    // The longest notices the island gives about the desktop, whole above the chat.
+    const QString avisos[] = {
+        QStringLiteral("Tu barra no muestra iconos: haz clic derecho en la isla o abre Zentu AI otra vez para ver su menú."),
+        QStringLiteral("El escritorio se queda con Alt+Espacio, Alt+Mayús+Espacio y Alt+Mayús+C: elige otras "
+                       "combinaciones para la llamada, la conversación y abrir el chat en Abrir Zentu AI › Atajos."),
+    };
+    for (int i = 0; i < 2; ++i) {
+        voz.setAviso(avisos[i]);
+        EXPECT_TRUE(pruebas::esperarHasta(encima, 10000));
+        pruebas::girar(300);
+        pantalla->grabWindow(0, isla.x() - 40, isla.y(), isla.width() + 80, 600)
+            .save(pruebas::carpetaArtefactos(QStringLiteral("isla")) + QStringLiteral("/aviso-largo-%1.png").arg(i + 1));
+    }
+
     xdotool({QStringLiteral("set_desktop"), QStringLiteral("0")});
     voz.setAviso(std::nullopt);
 }
