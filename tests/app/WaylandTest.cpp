@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -328,6 +329,12 @@ TEST_F(Wayland, CadaVentanaDondeLaPoneElPrograma) {
     const VentanaX& vi = v[*isla];
     const VentanaX& vc = v[*chat];
 
+    // The island and the chat are on every workspace.
+    for (const VentanaX* x : {&vi, &vc}) {
+        const QString escritorio =
+            valorXprop(sesion->x("xprop", {"-id", x->id, "-notype", "_NET_WM_DESKTOP"}), "_NET_WM_DESKTOP");
+        EXPECT_EQ(escritorio, "4294967295") << x->id.toStdString() << describir(v);
+    }
     // The island and the chat stay above the other program's window, the widget below it.
     EXPECT_TRUE(vi.estado.contains("_NET_WM_STATE_ABOVE")) << describir(v);
     EXPECT_GT(*isla, *ajena) << describir(v);
@@ -361,6 +368,28 @@ TEST_F(Wayland, CadaVentanaDondeLaPoneElPrograma) {
     ASSERT_TRUE(tarjeta) << describir(v);
     EXPECT_NEAR(v[*tarjeta].marco.center().x(), 960, 2) << describir(v);
     EXPECT_NEAR(v[*tarjeta].marco.center().y(), 540 - 54, 2) << describir(v);
+
+    // A card that opens beside the pointer where its place is known. Here it is not (the pointer
+    // may be over a window the compositor keeps from X11 programs, and X11 only has its last place
+    // over one of theirs): the card opens mid-screen, in sight, never over the island.
+    const QString idAgentes = v[*tarjeta].id;
+    Programa tercera;
+    tercera.arrancar(zentu(), {"zuzadari://creditos"});
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return tercera.p.state() == QProcess::NotRunning; }, 20000));
+    auto esCreditos = [&](const VentanaX& x) { return esTarjeta(x) && x.id != idAgentes; };
+    std::optional<size_t> creditos;
+    const auto enMedio = [&](const VentanaX& x) {
+        return std::abs(x.marco.center().x() - 960) <= 2 && std::abs(x.marco.center().y() - (540 - 54)) <= 2;
+    };
+    ASSERT_TRUE(pruebas::esperarHasta(
+        [&] {
+            v = apiladas();
+            creditos = de(v, esCreditos);
+            return creditos && enMedio(v[*creditos]);
+        },
+        20000))
+        << describir(v);
+    EXPECT_FALSE(v[*creditos].marco.intersects(vi.marco.adjusted(0, 0, 0, -vi.marco.height() / 2))) << describir(v);
 }
 
 // No panel shows tray icons in this session. A paired program's first start shows nothing; a
