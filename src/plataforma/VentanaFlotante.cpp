@@ -6,6 +6,7 @@
 #include <QPainterPath>
 #include <QPolygonF>
 #include <QWidget>
+#include <QEvent>
 #include <QWindow>
 #include <QtGui/qguiapplication_platform.h>
 #include <xcb/shape.h>
@@ -53,6 +54,56 @@ bool mapeada(xcb_connection_t* c, xcb_window_t w) {
 constexpr const char* nombres[] = {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_STICKY", "_NET_WM_STATE_SKIP_TASKBAR",
                                    "_NET_WM_STATE_SKIP_PAGER"};
 
+void mensaje(xcb_connection_t* c, xcb_window_t w, xcb_atom_t tipo, uint32_t d0, uint32_t d1, uint32_t d2,
+             uint32_t d3 = 1 /* from an application */) {
+    const xcb_window_t raiz = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_client_message_event_t m{};
+    m.response_type = XCB_CLIENT_MESSAGE;
+    m.format = 32;
+    m.window = w;
+    m.type = tipo;
+    m.data.data32[0] = d0;
+    m.data.data32[1] = d1;
+    m.data.data32[2] = d2;
+    m.data.data32[3] = d3;
+    xcb_send_event(c, 0, raiz, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&m));
+}
+
+constexpr uint32_t todosLosEscritorios = 0xFFFFFFFFu;
+
+void pedirAlGestor(xcb_connection_t* c, xcb_window_t w) {
+    const xcb_atom_t estado = atomo(c, "_NET_WM_STATE");
+    std::vector<xcb_atom_t> pedidos;
+    for (const char* n : nombres) pedidos.push_back(atomo(c, n));
+    // Two states per message.
+    for (size_t i = 0; i < pedidos.size(); i += 2)
+        mensaje(c, w, estado, 1 /* _NET_WM_STATE_ADD */, pedidos[i], i + 1 < pedidos.size() ? pedidos[i + 1] : 0);
+    mensaje(c, w, atomo(c, "_NET_WM_DESKTOP"), todosLosEscritorios, 1, 0, 0);
+}
+
+// Qt writes the window's states itself as it maps it, from its own flags only, and a window
+// manager reads the workspace as it takes the window in: the wishes are asked again once the
+// window is on screen, so the window is on every workspace whatever got there first.
+class AlMapear : public QObject {
+public:
+    explicit AlMapear(QWindow* ventana) : QObject(ventana) { ventana->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* objeto, QEvent* evento) override {
+        auto* ventana = static_cast<QWindow*>(objeto);
+        if (evento->type() == QEvent::Expose && ventana->isExposed()) {
+            if (xcb_connection_t* c = conexion()) {
+                pedirAlGestor(c, xcb_window_t(ventana->winId()));
+                xcb_flush(c);
+            }
+            deleteLater();
+            ventana->removeEventFilter(this);
+        }
+        return false;
+    }
+};
+
 }  // namespace
 
 namespace VentanaFlotante {
@@ -62,34 +113,33 @@ void fijar(QWindow* ventana) {
     if (!c || !ventana) return;
     const auto w = xcb_window_t(ventana->winId());
     const xcb_atom_t estado = atomo(c, "_NET_WM_STATE");
-    std::vector<xcb_atom_t> pedidos;
-    for (const char* n : nombres) pedidos.push_back(atomo(c, n));
 
     if (!mapeada(c, w)) {
         // Before mapping the window carries its wishes itself; Qt adds its own to the list.
         std::vector<xcb_atom_t> atomos = leerEstado(c, w, estado);
-        for (xcb_atom_t a : pedidos)
-            if (std::find(atomos.begin(), atomos.end(), a) == atomos.end()) atomos.push_back(a);
+        for (const char* n : nombres)
+            if (const xcb_atom_t a = atomo(c, n); std::find(atomos.begin(), atomos.end(), a) == atomos.end())
+                atomos.push_back(a);
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, estado, XCB_ATOM_ATOM, 32, uint32_t(atomos.size()),
                             atomos.data());
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, atomo(c, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1,
+                            &todosLosEscritorios);
+        if (!ventana->findChild<AlMapear*>(QString(), Qt::FindDirectChildrenOnly)) new AlMapear(ventana);
     } else {
-        // A managed window asks the window manager, two states per message.
-        const xcb_window_t raiz = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-        for (size_t i = 0; i < pedidos.size(); i += 2) {
-            xcb_client_message_event_t m{};
-            m.response_type = XCB_CLIENT_MESSAGE;
-            m.format = 32;
-            m.window = w;
-            m.type = estado;
-            m.data.data32[0] = 1;  // _NET_WM_STATE_ADD
-            m.data.data32[1] = pedidos[i];
-            m.data.data32[2] = i + 1 < pedidos.size() ? pedidos[i + 1] : 0;
-            m.data.data32[3] = 1;  // from an application
-            xcb_send_event(c, 0, raiz,
-                           XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                           reinterpret_cast<const char*>(&m));
-        }
+        pedirAlGestor(c, w);
     }
+    xcb_flush(c);
+}
+
+void alFrente(QWindow* ventana) {
+    xcb_connection_t* c = conexion();
+    if (!c || !ventana || !ventana->isVisible()) return;
+    const auto w = xcb_window_t(ventana->winId());
+    // Asked as a pager asks (source 2): window managers that hold back an application's restack
+    // (to keep it from stealing the front) still follow it.
+    mensaje(c, w, atomo(c, "_NET_RESTACK_WINDOW"), 2, XCB_NONE, XCB_STACK_MODE_ABOVE, 0);
+    const uint32_t arriba = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(c, w, XCB_CONFIG_WINDOW_STACK_MODE, &arriba);
     xcb_flush(c);
 }
 

@@ -1,5 +1,6 @@
 #include "plataforma/VentanasEscritorio.h"
 
+#include <QCursor>
 #include <QGuiApplication>
 #include <QWidget>
 #include <QWindow>
@@ -87,6 +88,14 @@ void aplicar(QWidget* ventana, const std::vector<const char*>& estados) {
 }  // namespace
 
 bool hayX11() { return conexion() != nullptr; }
+
+std::optional<QPoint> puntero() {
+    const bool sesionWayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+                               qEnvironmentVariable("XDG_SESSION_TYPE").compare(QStringLiteral("wayland"),
+                                                                                 Qt::CaseInsensitive) == 0;
+    if (hayX11() && sesionWayland) return std::nullopt;
+    return QCursor::pos();
+}
 
 void comoWidgetDeEscritorio(QWidget* ventana) {
     aplicar(ventana, {"_NET_WM_STATE_BELOW", "_NET_WM_STATE_STICKY", "_NET_WM_STATE_SKIP_TASKBAR",

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QPoint>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <optional>
 
 class QWidget;
 
@@ -25,5 +27,10 @@ int64_t escritorio(QWidget* ventana);
 
 // Whether the program runs on an X11 display at all.
 bool hayX11();
+
+// Where the pointer is, in Qt's global coordinates, when the desktop tells it; none where it may
+// not: an X11 client of a Wayland session (XWayland) only learns the pointer's place while the
+// pointer is over an X11 window, and answers its last one otherwise.
+std::optional<QPoint> puntero();
 
 }  // namespace VentanasEscritorio

@@ -10,6 +10,7 @@
 #include "widgets/VentanaWidget.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
@@ -228,11 +229,36 @@ QPoint Anfitrion::sitioLibre(QSize tam) const {
     return zona.topLeft() + QPoint(24, 24);
 }
 
+QRect Anfitrion::enZona(const QRect& r, const QRect& zona) {
+    // Past the right or bottom edge it moves back by what sticks out; the left and top edges win
+    // when the window is larger than the zone.
+    const int x = std::max(std::min(r.x(), zona.x() + zona.width() - r.width()), zona.x());
+    const int y = std::max(std::min(r.y(), zona.y() + zona.height() - r.height()), zona.y());
+    return QRect(QPoint(x, y), r.size());
+}
+
+QRect Anfitrion::enPantalla(const QRect& r) {
+    // The screen that shows most of it; none shows any (a screen since unplugged): the primary.
+    const QScreen* elegida = nullptr;
+    qint64 mayor = 0;
+    for (const QScreen* s : QGuiApplication::screens()) {
+        const QRect comun = s->geometry().intersected(r);
+        const qint64 area = qint64(comun.width()) * comun.height();
+        if (area > mayor) {
+            mayor = area;
+            elegida = s;
+        }
+    }
+    if (!elegida) elegida = QGuiApplication::primaryScreen();
+    return elegida ? enZona(r, elegida->availableGeometry()) : r;
+}
+
 VentanaWidget* Anfitrion::anadir(const QString& tipo, FamiliaW familia, std::optional<QPoint> posicion) {
     if (!Catalogo::ofrece(tipo, familia)) return nullptr;
     auto* v = new VentanaWidget(tipo, familia, reloj_);
     v->ponerOscuro(EsquemaColor::sistema().oscuro());
-    v->move(posicion.value_or(sitioLibre(v->size())));
+    // A stored place is brought back whole onto a screen (the screens may have changed since).
+    v->move(posicion ? enPantalla(QRect(*posicion, v->size())).topLeft() : sitioLibre(v->size()));
     v->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(v, &QWidget::customContextMenuRequested, this, [this, v](const QPoint& donde) {
         QMenu* m = menu(v);
@@ -254,7 +280,12 @@ void Anfitrion::quitar(VentanaWidget* ventana) {
 
 void Anfitrion::cambiarFamilia(VentanaWidget* ventana, FamiliaW familia) {
     if (!ventana || !Catalogo::ofrece(ventana->tipo(), familia)) return;
+    const QRect antes = ventana->geometry();
     ventana->cambiarFamilia(familia);
+    // A bigger widget grows from its top-left corner as far as the screen lets it, and towards
+    // the left and up from there: never past the edge.
+    const QRect despues = enPantalla(QRect(antes.topLeft(), ventana->size()));
+    if (despues.topLeft() != antes.topLeft()) ventana->move(despues.topLeft());
     guardar();
 }
 

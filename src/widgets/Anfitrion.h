@@ -49,6 +49,13 @@ public:
     const std::vector<QPointer<VentanaWidget>>& ventanas() const { return ventanas_; }
     std::vector<Colocado> disposicion() const;
 
+    // `r` moved whole into `zona` (a screen's part left to windows); the left and top edges stay
+    // inside when it is larger.
+    static QRect enZona(const QRect& r, const QRect& zona);
+    // `r` moved whole into the free part of the screen that shows most of it (the primary when
+    // none does).
+    static QRect enPantalla(const QRect& r);
+
     // The layout file (in the user's configuration folder) and its format.
     static QString archivoDisposicion();
     static QByteArray codificar(const std::vector<Colocado>& lista);

@@ -14,6 +14,7 @@
 #include "zentu/isla/Permisos.h"
 
 #include <QAbstractButton>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <gtest/gtest.h>
@@ -59,6 +60,46 @@ std::map<QString, QString> ayudas(const QWidget* panel) {
     return a;
 }
 
+int distancia(const QColor& a, const QColor& b) {
+    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
+}
+
+// The quick-action cards of the status pane, drawn as they are on screen.
+std::map<QString, QImage> tarjetas(QWidget* panel) {
+    std::map<QString, QImage> t;
+    for (const char* n : {"Hablar", "Escribir", "Mi pantalla", "Una zona"})
+        for (auto* b : panel->findChildren<QAbstractButton*>())
+            if (b->accessibleName() == QLatin1String(n)) t[QString::fromUtf8(n)] = b->grab().toImage();
+    return t;
+}
+
+// The top row of a card's title (its capital letter): between the icon (at the top) and the key
+// cap (at the bottom), the first row with a pixel far from the card's fill.
+int cabezaDelTitulo(const QImage& img) {
+    const double k = img.devicePixelRatio();
+    const int alto = int(img.height() / k);
+    const QColor fondo = img.pixelColor(int((img.width() / k - 6) * k), int(60 * k));
+    for (int y = int(48 * k); y < int((alto - 30) * k); ++y)
+        for (int x = int(12 * k); x < img.width() - int(12 * k); ++x)
+            if (distancia(img.pixelColor(x, y), fondo) > 150) return int(y / k);
+    return -1;
+}
+
+// The key caps along a card's bottom: runs of pixels off the card's fill across the caps' middle.
+int caps(const QImage& img) {
+    const double k = img.devicePixelRatio();
+    const int y = int((img.height() / k - 12 - 17 + 2) * k);  // inside a cap, above its text
+    const QColor fondo = img.pixelColor(img.width() - int(6 * k), y);
+    int n = 0;
+    bool dentro = false;
+    for (int x = int(6 * k); x < img.width() - int(6 * k); ++x) {
+        const bool tapa = distancia(img.pixelColor(x, y), fondo) > 12;
+        if (tapa && !dentro) ++n;
+        dentro = tapa;
+    }
+    return n;
+}
+
 }  // namespace
 
 TEST(X11AtajoOcupado, SeMuestraComoQueNoFuncionaYPorQue) {
@@ -92,6 +133,13 @@ TEST(X11AtajoOcupado, SeMuestraComoQueNoFuncionaYPorQue) {
         auto a = ayudas(w.panelEstado());
         EXPECT_EQ(a["Hablar"], "Hablar");
         EXPECT_EQ(a["Escribir"], "Escribir (Alt+Mayús+C)");
+        // The card without a cap keeps its title on the line of the others', and has no cap.
+        const auto t4 = tarjetas(w.panelEstado());
+        ASSERT_EQ(t4.size(), 4u);
+        for (const auto& [nombre, img] : t4) {
+            EXPECT_NEAR(cabezaDelTitulo(img), cabezaDelTitulo(t4.at("Escribir")), 1) << nombre.toStdString();
+            EXPECT_EQ(caps(img), nombre == "Hablar" ? 0 : 1) << nombre.toStdString();
+        }
         EXPECT_TRUE(w.grab().toImage().save(carpeta + (e == Esquema::oscuro ? "/estado-atajo-ocupado-oscuro.png"
                                                                               : "/estado-atajo-ocupado-claro.png")));
 
@@ -118,6 +166,9 @@ TEST(X11AtajoOcupado, SeMuestraComoQueNoFuncionaYPorQue) {
     EXPECT_TRUE(t.contains("Todo listo en este equipo")) << t.join(" | ").toStdString();
     EXPECT_FALSE(t.contains("Atajos de teclado"));
     EXPECT_EQ(ayudas(w.panelEstado())["Hablar"], "Hablar (Alt+Espacio)");
+    // Every card shows its combination whole on one cap, "Hablar" as the others.
+    for (const auto& [nombre, img] : tarjetas(w.panelEstado())) EXPECT_EQ(caps(img), 1) << nombre.toStdString();
+    EXPECT_TRUE(w.grab().toImage().save(pruebas::carpetaArtefactos("ajustes") + "/estado-todas-las-teclas.png"));
     atajos.pausar(true);
     Privacidad::usar(nullptr);
 }

@@ -287,14 +287,27 @@ TEST_F(Arranque, SinBandejaElMenuLlegaPorUnaSegundaAperturaYPorLaIsla) {
     app.recibirArgumentos({});
     ASSERT_TRUE(pruebas::esperarHasta([&] { return bandeja->menu()->isVisible(); }));
     EXPECT_EQ(app.voz.aviso(),
-              QStringLiteral("Tu barra no muestra iconos: abre Zentu AI otra vez para ver su menú."));
+              QStringLiteral("Tu barra no muestra iconos: haz clic derecho en la isla o abre Zentu AI "
+                             "otra vez para ver su menú."));
     EXPECT_EQ(e.traza.cues().count("error"), 1);
     QStringList textos;
     for (QAction* a : bandeja->menu()->actions())
         if (!a->isSeparator()) textos << a->text();
     EXPECT_TRUE(textos.contains("Abrir Zentu AI")) << textos.join(" | ").toStdString();
     EXPECT_EQ(textos.last(), "Salir de Zentu AI");
+    // The island shown with it waits while the owner chooses, well past the warning's time.
+    e.relojV.avanzar(4.1);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(bandeja->menu()->isVisible());
+    EXPECT_TRUE(app.voz.visible());
+    EXPECT_FALSE(app.voz.aviso());
+    e.relojV.avanzar(30);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(bandeja->menu()->isVisible());
     bandeja->menu()->hide();
+    e.relojV.avanzar(0.3);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(app.voz.visible());
 
     // The island's right click: the same menu, not told again; what is chosen reaches the program.
     e.isla->alMenu(QPoint(40, 40));
@@ -302,6 +315,53 @@ TEST_F(Arranque, SinBandejaElMenuLlegaPorUnaSegundaAperturaYPorLaIsla) {
     EXPECT_EQ(e.traza.cues().count("error"), 1);
     bandeja->menu()->actions().last()->trigger();
     EXPECT_EQ(e.terminado, 1);
+}
+
+// The desktop keeps a default combination (as openbox keeps Alt+Espacio): the island says once,
+// as the program starts, which key and where to pick another; the menu and the icon's tooltip
+// offer the action without it. The others keep theirs.
+TEST_F(Arranque, UnAtajoQueElEscritorioSeQuedaNoSeOfrece) {
+    struct Caso {
+        const char* que;
+        std::vector<Combinacion> ocupadas;
+        QString aviso;
+        QString primera;
+    };
+    const std::vector<Caso> casos = {
+        {"Alt+Espacio", {Atajos::porDefecto(Atajos::Cual::llamada)},
+         "El escritorio se queda con Alt+Espacio: elige otra combinación para la llamada en Abrir Zentu AI › Atajos.",
+         "Llamar a Zentu — O mantén Alt+Mayús+Espacio para una nota de voz"},
+        {"tres",
+         {Atajos::porDefecto(Atajos::Cual::llamada), Atajos::porDefecto(Atajos::Cual::conversacion),
+          Atajos::porDefecto(Atajos::Cual::chat)},
+         "El escritorio se queda con Alt+Espacio, Alt+Mayús+Espacio y Alt+Mayús+C: elige otras combinaciones para "
+         "la llamada, la conversación y abrir el chat en Abrir Zentu AI › Atajos.",
+         "Llamar a Zentu"},
+        {"ninguna", {}, "", "Llamar a Zentu  Alt+Espacio — O mantén Alt+Mayús+Espacio para una nota de voz"},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.que);
+        for (int i = 1; i <= 5; ++i) Preferencias::almacen().remove(QStringLiteral("zentu.atajo.%1").arg(i));
+        falsos::Entorno e;
+        e.guardada = cuentaDePrueba();
+        e.teclas.ocupadas = c.ocupadas;
+        Preferencias::almacen().setValue(QStringLiteral("zentu.inicioRegistrado"), true);
+        Preferencias::almacen().setValue(QStringLiteral("zentu.resumenManana"), false);
+        App app(e);
+        app.arrancar();
+        EXPECT_EQ(app.voz.aviso().value_or(QString()), c.aviso);
+        EXPECT_EQ(e.traza.cues().count("error"), c.aviso.isEmpty() ? 0 : 1);
+        auto* bandeja = qobject_cast<Bandeja*>(app.item.get());
+        ASSERT_TRUE(bandeja);
+        ASSERT_FALSE(bandeja->menu()->actions().isEmpty());
+        EXPECT_EQ(bandeja->menu()->actions().first()->text(), c.primera);
+        for (const Combinacion& o : c.ocupadas)
+            EXPECT_FALSE(bandeja->ayuda().contains(o.texto())) << bandeja->ayuda().toStdString();
+        // Said once: rebuilding the menu (after the settings close, an agents refresh) says nothing.
+        app.montarMenu();
+        EXPECT_EQ(e.traza.cues().count("error"), c.aviso.isEmpty() ? 0 : 1);
+        EXPECT_EQ(bandeja->menu()->actions().first()->text(), c.primera);
+    }
 }
 
 }  // namespace

@@ -247,16 +247,48 @@ TEST_F(Modos, LosAvisos) {
     avanzar(0.2);
     EXPECT_FALSE(app->voz.visible());
 
-    // During a call the warning stays.
+    // During a call the island stays; the warning goes at its time all the same.
     avanzar(1);
     app->alternarLlamada();
     app->mostrarAviso(QStringLiteral("Algo"));
-    avanzar(5);
+    avanzar(3.9);
+    EXPECT_EQ(app->voz.aviso(), QStringLiteral("Algo"));
+    avanzar(0.2);
     EXPECT_TRUE(app->voz.visible());
     EXPECT_EQ(app->modo, Modo::llamada);
+    EXPECT_FALSE(app->voz.aviso());
+    // A newer warning keeps its own time: the older one's end does not take it away.
+    app->mostrarAviso(QStringLiteral("Primero"));
+    avanzar(2);
+    app->mostrarAviso(QStringLiteral("Después"));
+    avanzar(2.1);
+    EXPECT_EQ(app->voz.aviso(), QStringLiteral("Después"));
     // The next showing clears the warning.
     app->mostrarIsla();
     EXPECT_FALSE(app->voz.aviso());
+}
+
+// With the chat open beside it the island stays, but its warning does not outlive its time; once
+// the chat closes the idle island goes.
+TEST_F(Modos, UnAvisoConElChatAbiertoNoSeQueda) {
+    app->alternarChat();
+    ASSERT_TRUE(e.panelChat && e.panelChat->enPantalla());
+    app->mostrarAviso(QStringLiteral("Zentu no contestó a tiempo. Mira el chat."));
+    avanzar(4.1);
+    EXPECT_TRUE(app->voz.visible());
+    EXPECT_FALSE(app->voz.aviso());
+    app->cerrarChat();
+    avanzar(0.3);
+    EXPECT_FALSE(app->voz.visible());
+
+    // The chat closed within the warning's time: the island goes with the warning.
+    avanzar(1);
+    app->alternarChat();
+    app->mostrarAviso(QStringLiteral("No se pudo capturar la pantalla."));
+    avanzar(1);
+    app->cerrarChat();
+    avanzar(3.2);
+    EXPECT_FALSE(app->voz.visible());
 }
 
 TEST_F(Modos, ElFinDeUnaConversacion) {

@@ -258,7 +258,13 @@ public:
 // A desktop that grants every hot key.
 class Teclas : public TeclasGlobales {
 public:
-    int registrar(quint32, quint32, quint32) override { return 0; }
+    // Combinations the desktop keeps for itself: asking for one gets the X server's refusal.
+    std::vector<Combinacion> ocupadas;
+    int registrar(quint32, quint32 tecla, quint32 mods) override {
+        for (const Combinacion& c : ocupadas)
+            if (c.tecla == tecla && c.modificadores == mods) return TeclasGlobales::ocupada;
+        return 0;
+    }
     void quitar(quint32) override {}
 };
 
@@ -323,7 +329,7 @@ public:
         traza.anotar(QStringLiteral("atajos"));
         pulsar = std::move(p);
         soltar = std::move(s);
-        return std::make_unique<Atajos>(teclas);
+        return std::make_unique<Atajos>(teclasDelEscritorio ? *teclasDelEscritorio : teclas);
     }
     void instalarAcorde(std::function<void()> p, std::function<void()> s, std::function<void()> c) override {
         traza.anotar(QStringLiteral("acorde"));
@@ -400,6 +406,7 @@ public:
     void encenderAcorde(bool si) override { traza.anotar(QStringLiteral("acorde ") + (si ? "sí" : "no")); }
     QPointer<Ventana> ajustes;
     Teclas teclas;
+    TeclasGlobales* teclasDelEscritorio = nullptr;  // the real desktop's, where a test runs one
     CapturaDePantalla captura;
     bool pantallaFunciona = true;
     QCoro::Task<CapturaDePantalla> capturarPantalla() override {

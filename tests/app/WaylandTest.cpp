@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -332,6 +333,12 @@ TEST_F(Wayland, CadaVentanaDondeLaPoneElPrograma) {
     const VentanaX& vi = v[*isla];
     const VentanaX& vc = v[*chat];
 
+    // The island and the chat are on every workspace.
+    for (const VentanaX* x : {&vi, &vc}) {
+        const QString escritorio =
+            valorXprop(sesion->x("xprop", {"-id", x->id, "-notype", "_NET_WM_DESKTOP"}), "_NET_WM_DESKTOP");
+        EXPECT_EQ(escritorio, "4294967295") << x->id.toStdString() << describir(v);
+    }
     // The island and the chat stay above the other program's window, the widget below it.
     EXPECT_TRUE(vi.estado.contains("_NET_WM_STATE_ABOVE")) << describir(v);
     EXPECT_GT(*isla, *ajena) << describir(v);
@@ -365,6 +372,64 @@ TEST_F(Wayland, CadaVentanaDondeLaPoneElPrograma) {
     ASSERT_TRUE(tarjeta) << describir(v);
     EXPECT_NEAR(v[*tarjeta].marco.center().x(), 960, 2) << describir(v);
     EXPECT_NEAR(v[*tarjeta].marco.center().y(), 540 - 54, 2) << describir(v);
+
+    // A card that opens beside the pointer where its place is known. Here it is not (the pointer
+    // may be over a window the compositor keeps from X11 programs, and X11 only has its last place
+    // over one of theirs): the card opens mid-screen, in sight, never over the island.
+    const QString idAgentes = v[*tarjeta].id;
+    Programa tercera;
+    tercera.arrancar(zentu(), {"zuzadari://creditos"});
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return tercera.p.state() == QProcess::NotRunning; }, 20000));
+    auto esCreditos = [&](const VentanaX& x) { return esTarjeta(x) && x.id != idAgentes; };
+    std::optional<size_t> creditos;
+    const auto enMedio = [&](const VentanaX& x) {
+        return std::abs(x.marco.center().x() - 960) <= 2 && std::abs(x.marco.center().y() - (540 - 54)) <= 2;
+    };
+    ASSERT_TRUE(pruebas::esperarHasta(
+        [&] {
+            v = apiladas();
+            creditos = de(v, esCreditos);
+            return creditos && enMedio(v[*creditos]);
+        },
+        20000))
+        << describir(v);
+    EXPECT_FALSE(v[*creditos].marco.intersects(vi.marco.adjusted(0, 0, 0, -vi.marco.height() / 2))) << describir(v);
+}
+
+// No panel shows tray icons in this session. A paired program's first start shows nothing; a
+// second start opens the tray's menu, with the island telling why: the menu stays open well past
+// the island's warning until the owner closes it, and the island goes with it.
+TEST_F(Wayland, ElMenuDeUnaSegundaAperturaEsperaAlDueno) {
+    ServicioSimulado servicio;
+    ASSERT_TRUE(servicio.arrancar());
+    Llavero::guardar(Cuenta{servicio.url(), QStringLiteral("token-bueno"), QStringLiteral("dueno@negocio.mx"),
+                            QStringLiteral("Negocio")});
+    Programa app;
+    app.arrancar(zentu(), {});
+    ASSERT_TRUE(app.espera("[app] lista · cuenta=" + servicio.url())) << app.registro.toStdString();
+    ASSERT_TRUE(app.registro.contains("[app] el escritorio no muestra iconos en la barra")) << app.registro.toStdString();
+
+    // The program's windows on screen, menus included (they are not the window manager's).
+    const QString pid = QString::number(app.p.processId());
+    auto visibles = [&] {
+        const QString ids = sesion->x("xdotool", {"search", "--onlyvisible", "--pid", pid}).trimmed();
+        return ids.isEmpty() ? qsizetype(0) : ids.split('\n').size();
+    };
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return visibles() == 0; }, 20000)) << describir(apiladas());
+
+    Programa segunda;
+    segunda.arrancar(zentu(), {});
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return segunda.p.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(segunda.p.exitCode(), 0);
+    // The menu and the island with its warning.
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return visibles() >= 2; }, 20000)) << describir(apiladas());
+    // The warning has its 4 s; the menu must outlast twice that with nobody touching it.
+    EXPECT_FALSE(pruebas::esperarHasta([&] { return visibles() < 2; }, 8000)) << "el menú se cerró solo";
+    EXPECT_GE(visibles(), 2);
+
+    // The owner closes it: the menu goes, and the island after it.
+    sesion->x("xdotool", {"key", "Escape"});
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return visibles() == 0; }, 20000)) << describir(apiladas());
 }
 
 }  // namespace

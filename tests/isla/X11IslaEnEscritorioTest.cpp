@@ -7,6 +7,8 @@
 #include "compartido/Instantanea.h"
 #include "plataforma/Compositor.h"
 #include "plataforma/Preferencias.h"
+#include "plataforma/VentanaFlotante.h"
+#include "plataforma/VentanasEscritorio.h"
 #include "zentu/isla/EstadoVoz.h"
 #include "zentu/isla/Pildora.h"
 #include "zentu/isla/TarjetasFlotantes.h"
@@ -18,7 +20,14 @@
 #include <QImage>
 #include <QScreen>
 #include <QWindow>
+#include <QtGui/qguiapplication_platform.h>
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -254,6 +263,151 @@ TEST(Sitio, EnPantallaYSoloLoQueMueveElDueno) {
     mostrarYEsperar(isla);
     EXPECT_TRUE(arribaEnMedio());
     Preferencias::almacen().remove(claveSitio);
+}
+
+// What the window manager keeps, read from the server.
+xcb_connection_t* conexionX() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_atom_t atomoX(const char* nombre) {
+    xcb_connection_t* c = conexionX();
+    auto* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(nombre)), nombre), nullptr);
+    const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(r);
+    return a;
+}
+
+std::vector<uint32_t> propiedadRaiz(const char* nombre, xcb_atom_t tipo) {
+    xcb_connection_t* c = conexionX();
+    const xcb_window_t raiz = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    std::vector<uint32_t> valores;
+    auto* r = xcb_get_property_reply(c, xcb_get_property(c, 0, raiz, atomoX(nombre), tipo, 0, 4096), nullptr);
+    if (r && r->format == 32) {
+        const auto* d = static_cast<const uint32_t*>(xcb_get_property_value(r));
+        valores.assign(d, d + xcb_get_property_value_length(r) / 4);
+    }
+    std::free(r);
+    return valores;
+}
+
+// Bottom to top, as the window manager stacks its clients; -1 when `w` is not among them.
+int lugarEnLaPila(WId w) {
+    const auto pila = propiedadRaiz("_NET_CLIENT_LIST_STACKING", XCB_ATOM_WINDOW);
+    const auto it = std::find(pila.begin(), pila.end(), uint32_t(w));
+    return it == pila.end() ? -1 : int(it - pila.begin());
+}
+
+bool visibleEnElServidor(WId w) {
+    xcb_connection_t* c = conexionX();
+    auto* r = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, xcb_window_t(w)), nullptr);
+    const bool si = r && r->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(r);
+    return si;
+}
+
+// A floating window of the program beside the island, as the chat panel is: frameless, kept above
+// the ordinary windows by the same hints.
+class Flotante : public QWidget {
+public:
+    Flotante() : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        QPalette p = palette();
+        p.setColor(QPalette::Window, QColor(30, 60, 200));
+        setPalette(p);
+        setAutoFillBackground(true);
+    }
+
+protected:
+    void showEvent(QShowEvent* e) override {
+        QWidget::showEvent(e);
+        if (QWindow* w = windowHandle()) VentanaFlotante::fijar(w);
+    }
+};
+
+// The island and a floating window beside it are on every workspace; the island, and a notice in
+// it, stand above the floating window shown after it.
+TEST(Pila, EnTodosLosEscritoriosYLaIslaEncima) {
+    ASSERT_TRUE(pruebas::EscritorioX11::disponible(false)) << "openbox";
+    pruebas::EscritorioX11 escritorio;
+    ASSERT_TRUE(escritorio.arrancar(false));
+    Preferencias::almacen().remove(claveSitio);
+    QScreen* pantalla = QGuiApplication::primaryScreen();
+    ASSERT_TRUE(pantalla);
+    QCursor::setPos(pantalla->geometry().center());
+
+    EstadoVoz voz;
+    voz.setVisible(true);
+    auto* pildora = new Pildora(voz);
+    PanelIsla isla(new RaizIsla(voz, pildora));
+    isla.colocar();
+    mostrarYEsperar(isla);
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return lugarEnLaPila(isla.winId()) >= 0; }, 20000));
+
+    // The chat's place: under the pill, over the lower part of the island's window.
+    Flotante chat;
+    chat.setGeometry(QRect(isla.geometry().center().x() - 200, isla.geometry().top() + 90, 400, 480));
+    mostrarYEsperar(chat);
+    const auto encima = [&] {
+        const int i = lugarEnLaPila(isla.winId()), c = lugarEnLaPila(chat.winId());
+        return i >= 0 && c >= 0 && i > c;
+    };
+    EXPECT_TRUE(pruebas::esperarHasta(encima, 10000))
+        << "isla " << lugarEnLaPila(isla.winId()) << ", chat " << lugarEnLaPila(chat.winId());
+
+    // Every workspace, as the window manager keeps it (and the sticky state, where the window
+    // manager has one: openbox keeps "all workspaces" in the workspace number alone).
+    const auto soportados = propiedadRaiz("_NET_SUPPORTED", XCB_ATOM_ATOM);
+    const bool conPegajosa = std::find(soportados.begin(), soportados.end(), atomoX("_NET_WM_STATE_STICKY")) !=
+                             soportados.end();
+    for (QWidget* w : {static_cast<QWidget*>(&isla), static_cast<QWidget*>(&chat)}) {
+        EXPECT_TRUE(pruebas::esperarHasta([&] { return VentanasEscritorio::escritorio(w) == 0xFFFFFFFFll; }, 10000))
+            << VentanasEscritorio::escritorio(w);
+        if (conPegajosa) {
+            EXPECT_TRUE(VentanaFlotante::estados(w->windowHandle()).contains("_NET_WM_STATE_STICKY"))
+                << VentanaFlotante::estados(w->windowHandle()).join(' ').toStdString();
+        }
+    }
+    const auto escritorios = propiedadRaiz("_NET_NUMBER_OF_DESKTOPS", XCB_ATOM_CARDINAL);
+    ASSERT_FALSE(escritorios.empty());
+    ASSERT_GE(escritorios.front(), 2u) << "openbox's default has four workspaces";
+    ASSERT_TRUE(xdotool({QStringLiteral("set_desktop"), QStringLiteral("1")}));
+    ASSERT_TRUE(pruebas::esperarHasta(
+        [] {
+            const auto actual = propiedadRaiz("_NET_CURRENT_DESKTOP", XCB_ATOM_CARDINAL);
+            return !actual.empty() && actual.front() == 1;
+        },
+        10000));
+    EXPECT_TRUE(visibleEnElServidor(isla.winId()));
+    EXPECT_TRUE(visibleEnElServidor(chat.winId()));
+
+    // The chat raised over the island (the owner clicked it), then a notice: the island comes up.
+    chat.raise();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return !encima(); }, 10000));
+    voz.setAviso(QStringLiteral("Zentu no contestó a tiempo. Mira el chat."));
+    EXPECT_TRUE(pruebas::esperarHasta(encima, 10000))
+        << "isla " << lugarEnLaPila(isla.winId()) << ", chat " << lugarEnLaPila(chat.winId());
+    pruebas::girar(300);
+    pantalla->grabWindow(0, isla.x() - 40, isla.y(), isla.width() + 80, 600)
+        .save(pruebas::carpetaArtefactos(QStringLiteral("isla")) + QStringLiteral("/aviso-sobre-el-chat.png"));
+
+    // The longest notices the island gives about the desktop, whole above the chat.
+    const QString avisos[] = {
+        QStringLiteral("Tu barra no muestra iconos: haz clic derecho en la isla o abre Zentu AI otra vez para ver su menú."),
+        QStringLiteral("El escritorio se queda con Alt+Espacio, Alt+Mayús+Espacio y Alt+Mayús+C: elige otras "
+                       "combinaciones para la llamada, la conversación y abrir el chat en Abrir Zentu AI › Atajos."),
+    };
+    for (int i = 0; i < 2; ++i) {
+        voz.setAviso(avisos[i]);
+        EXPECT_TRUE(pruebas::esperarHasta(encima, 10000));
+        pruebas::girar(300);
+        pantalla->grabWindow(0, isla.x() - 40, isla.y(), isla.width() + 80, 600)
+            .save(pruebas::carpetaArtefactos(QStringLiteral("isla")) + QStringLiteral("/aviso-largo-%1.png").arg(i + 1));
+    }
+
+    xdotool({QStringLiteral("set_desktop"), QStringLiteral("0")});
+    voz.setAviso(std::nullopt);
 }
 
 }  // namespace

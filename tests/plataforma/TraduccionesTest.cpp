@@ -7,6 +7,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -32,6 +33,21 @@ TEST(Traducciones, LosTextosDeQtEnEspanol) {
     std::unique_ptr<QMenu> menu(campo.createStandardContextMenu());
     EXPECT_EQ(textos(menu->actions()), (QStringList{"Deshacer", "Rehacer", "Cortar", "Copiar", "Pegar", "Borrar",
                                                      "Seleccionar todo"}));
+    // Keys in the program's one notation, Qt's own menus included.
+    QStringList teclas;
+    for (QAction* a : menu->actions())
+        if (!a->isSeparator()) teclas << a->text().section('\t', 1);
+    // (Redo is Ctrl+Y or Ctrl+Mayús+Z, as the desktop's style has it.)
+    EXPECT_EQ(teclas.mid(0, 1) + teclas.mid(2), (QStringList{"Ctrl+Z", "Ctrl+X", "Ctrl+C", "Ctrl+V", "", "Ctrl+A"}));
+    EXPECT_TRUE(teclas.value(1) == "Ctrl+Y" || teclas.value(1) == "Ctrl+Mayús+Z") << teclas.value(1).toStdString();
+    struct Caso {
+        QKeyCombination tecla;
+        const char* texto;
+    };
+    for (const Caso& c : {Caso{Qt::CTRL | Qt::SHIFT | Qt::Key_Z, "Ctrl+Mayús+Z"}, Caso{Qt::ALT | Qt::Key_Space, "Alt+Espacio"},
+                          Caso{Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_P, "Ctrl+Alt+Mayús+P"},
+                          Caso{Qt::META | Qt::Key_N, "Super+N"}, Caso{Qt::CTRL | Qt::Key_Comma, "Ctrl+,"}})
+        EXPECT_EQ(QKeySequence(c.tecla).toString(QKeySequence::NativeText), c.texto);
     menu->adjustSize();
     EXPECT_TRUE(menu->grab().save(pruebas::carpetaArtefactos("plataforma") + "/menu-campo-de-texto.png"));
 

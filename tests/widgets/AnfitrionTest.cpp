@@ -19,13 +19,16 @@
 #include <QStyle>
 #include <QWidgetAction>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -210,6 +213,8 @@ TEST_F(Anfitrion_, ElPedidoDeLaAppPorElBusRedibujaAunSinCambioVisto) {
 }
 
 TEST_F(Anfitrion_, LaDisposicionSeRecuerda) {
+    const QRect zona = QGuiApplication::primaryScreen()->availableGeometry();
+    const int x = std::min(500, zona.x() + zona.width() - 364);
     {
         Anfitrion a(reloj);
         a.iniciar();
@@ -220,6 +225,8 @@ TEST_F(Anfitrion_, LaDisposicionSeRecuerda) {
         EXPECT_EQ(a.anadir(QStringLiteral("otro"), FamiliaW::pequena), nullptr);
         a.cambiarFamilia(agentes, FamiliaW::mediana);
         EXPECT_EQ(agentes->size(), QSize(364, 170));
+        // Grown within the screen: past its right edge it moves back by what would stick out.
+        EXPECT_EQ(agentes->pos(), QPoint(x, 60));
 
         // Dragging moves the window and saves the new place.
         agentes->show();
@@ -229,15 +236,15 @@ TEST_F(Anfitrion_, LaDisposicionSeRecuerda) {
             QApplication::sendEvent(agentes, &e);
         };
         enviar(QEvent::MouseButtonPress, inicio, Qt::LeftButton);
-        enviar(QEvent::MouseMove, inicio + QPoint(30, 40), Qt::LeftButton);
-        enviar(QEvent::MouseButtonRelease, inicio + QPoint(30, 40), Qt::NoButton);
-        EXPECT_EQ(agentes->pos(), QPoint(530, 100));
+        enviar(QEvent::MouseMove, inicio + QPoint(-30, 40), Qt::LeftButton);
+        enviar(QEvent::MouseButtonRelease, inicio + QPoint(-30, 40), Qt::NoButton);
+        EXPECT_EQ(agentes->pos(), QPoint(x - 30, 100));
         a.quitar(a.ventanas()[0]);
     }
     Anfitrion b(reloj);
     b.iniciar();
     const std::vector<Anfitrion::Colocado> esperada = {{"dia", FamiliaW::grande, {40, 60}},
-                                                       {"agentes", FamiliaW::mediana, {530, 100}}};
+                                                       {"agentes", FamiliaW::mediana, {x - 30, 100}}};
     EXPECT_EQ(b.disposicion(), esperada);
 }
 

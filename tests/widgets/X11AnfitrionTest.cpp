@@ -3,16 +3,22 @@
 #include "widgets/Anfitrion.h"
 
 #include "comun/Ayudas.h"
+#include "comun/EscritorioX11.h"
 #include "compartido/Instantanea.h"
 #include "plataforma/VentanasEscritorio.h"
+#include "widgets/Catalogo.h"
 #include "widgets/VentanaWidget.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QGuiApplication>
 #include <QPixmap>
+#include <QPointer>
 #include <QScreen>
 #include <QWindow>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -48,6 +54,76 @@ TEST(X11Anfitrion, TresWidgetsEnElEscritorio) {
     // The day widget is there: its background is not the bare root window.
     const QImage img = captura.toImage();
     EXPECT_NE(img.pixelColor(200, 200), img.pixelColor(img.width() / 2, img.height() - 5));
+}
+
+// Under a window manager: a widget made bigger near the screen's corner grows within the screen,
+// the place kept for the next start is that one, and a kept place off every screen (a screen
+// since unplugged) is brought back whole.
+TEST(X11Anfitrion, UnWidgetMasGrandeSigueEnLaPantalla) {
+    ASSERT_TRUE(pruebas::EscritorioX11::disponible(false)) << "openbox";
+    pruebas::EscritorioX11 escritorio;
+    ASSERT_TRUE(escritorio.arrancar(false));
+    QFile::remove(Anfitrion::archivoDisposicion());
+    QScreen* pantalla = QGuiApplication::primaryScreen();
+    ASSERT_TRUE(pantalla);
+    const QRect zona = pantalla->availableGeometry();
+    const auto entero = [&](const VentanaWidget* v) { return zona.contains(v->geometry()); };
+    const auto mapeada = [](const VentanaWidget* v) {
+        return v->isVisible() && v->windowHandle() && v->windowHandle()->isExposed();
+    };
+
+    Anfitrion anfitrion;
+    struct Caso {
+        const char* que;
+        QString tipo;
+        FamiliaW desde, hasta;
+        QPoint sitio;
+    };
+    const QPoint esquina = zona.bottomRight() - QPoint(170 + 10, 170 + 10);
+    for (const Caso& c : {Caso{"pequeño a grande en la esquina", "pendientes", FamiliaW::pequena, FamiliaW::grande, esquina},
+                          Caso{"pequeño a mediano en el borde derecho", "agentes", FamiliaW::pequena, FamiliaW::mediana,
+                               QPoint(zona.right() - 180, zona.top() + 40)}}) {
+        SCOPED_TRACE(c.que);
+        VentanaWidget* v = anfitrion.anadir(c.tipo, c.desde, c.sitio);
+        ASSERT_TRUE(v);
+        ASSERT_TRUE(pruebas::esperarHasta([&] { return mapeada(v); }, 20000));
+        ASSERT_TRUE(pruebas::esperarHasta([&] { return v->pos() == c.sitio; }, 10000)) << v->x() << "," << v->y();
+        anfitrion.cambiarFamilia(v, c.hasta);
+        EXPECT_EQ(v->size(), Catalogo::tamano(c.hasta).toSize());
+        EXPECT_TRUE(pruebas::esperarHasta([&] { return entero(v); }, 10000))
+            << v->x() << "," << v->y() << " " << v->width() << "×" << v->height();
+        // Against the edges it reached, no farther in than it had to go.
+        EXPECT_EQ(v->geometry().right(), std::min(zona.right(), c.sitio.x() + v->width() - 1));
+        EXPECT_EQ(v->geometry().bottom(), std::min(zona.bottom(), c.sitio.y() + v->height() - 1));
+        // Kept as it is seen.
+        bool guardado = false;
+        for (const auto& colocado : anfitrion.disposicion())
+            if (colocado.tipo == c.tipo && colocado.familia == c.hasta) guardado = zona.contains(QRect(colocado.posicion, v->size()));
+        EXPECT_TRUE(guardado);
+        QPointer<VentanaWidget> ida(v);
+        anfitrion.quitar(v);
+        ASSERT_TRUE(pruebas::esperarHasta([&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return !ida;
+        }, 10000));
+    }
+
+    for (const QPoint& lejos : {QPoint(zona.right() + 4000, zona.bottom() + 3000), QPoint(-900, -900)}) {
+        SCOPED_TRACE(testing::Message() << lejos.x() << "," << lejos.y());
+        VentanaWidget* v = anfitrion.anadir(QStringLiteral("dia"), FamiliaW::grande, lejos);
+        ASSERT_TRUE(v);
+        ASSERT_TRUE(pruebas::esperarHasta([&] { return mapeada(v); }, 20000));
+        EXPECT_TRUE(pruebas::esperarHasta([&] { return entero(v); }, 10000)) << v->x() << "," << v->y();
+        const QPixmap captura = pantalla->grabWindow(0);
+        captura.save(pruebas::carpetaArtefactos("widgets") + "/widget-devuelto-a-la-pantalla.png");
+        QPointer<VentanaWidget> ida(v);
+        anfitrion.quitar(v);
+        ASSERT_TRUE(pruebas::esperarHasta([&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return !ida;
+        }, 10000));
+    }
+    QFile::remove(Anfitrion::archivoDisposicion());
 }
 
 }  // namespace

@@ -72,20 +72,11 @@ protected:
         p.drawEllipse(circulo);
         const QColor trazo = accion_.principal ? (esquema_ == Esquema::oscuro ? Qt::black : Qt::white) : pal.lima;
         Iconos::trazar(p, accion_.icono, QRectF(circulo.center() - QPointF(8, 8), QSizeF(16, 16)), trazo, 1.7);
-        // Caps along the bottom, the title above them (at most two lines).
+        // One cap along the bottom with the whole combination, as every card writes it (cut at
+        // the end on a narrow card); the title above it (at most two lines).
         const qreal ancho = width() - 24;
         const qreal yTeclas = height() - 12 - 17;
-        qreal necesario = 0;
-        for (const QString& t : teclas_) necesario += Tecla::medida(t, true).width() + 3;
-        if (necesario - 3 <= ancho) {
-            qreal x = 12;
-            for (const QString& t : teclas_) {
-                const QSizeF m = Tecla::medida(t, true);
-                Tecla::pintar(p, QRectF(QPointF(x, yTeclas), m), t, true, esquema_);
-                x += m.width() + 3;
-            }
-        } else if (!teclas_.isEmpty()) {
-            // A long combination on a narrow card: one cap with the whole of it, cut at the end.
+        if (!teclas_.isEmpty()) {
             const QString todo = QFontMetricsF(fuente(9.5, QFont::DemiBold, true))
                                      .elidedText(teclas_.join(QLatin1Char('+')), Qt::ElideRight, ancho - 10);
             Tecla::pintar(p, QRectF(QPointF(12, yTeclas), QSizeF(std::min(ancho, Tecla::medida(todo, true).width()), 17)),
@@ -105,8 +96,9 @@ protected:
         capa.endLayout();
         p.setFont(f);
         p.setPen(primario(esquema_));
-        // Without key caps the title sits at the bottom of the card on its own.
-        qreal y = (teclas_.isEmpty() ? height() - 12 : yTeclas - 10) - fm.height() * lineas.size();
+        // Where the cap would be stays empty on a card without one, so that every title of the row
+        // stands on the same line.
+        qreal y = yTeclas - 10 - fm.height() * lineas.size();
         for (const QString& l : lineas) {
             p.drawText(QRectF(12, y, ancho, fm.height()), Qt::AlignLeft | Qt::AlignVCenter,
                        fm.elidedText(l, Qt::ElideRight, ancho));

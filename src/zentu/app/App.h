@@ -90,6 +90,13 @@ public:
     void cerrarChat();
     // Whether the island shows with nothing going on: the delayed hides act only then.
     bool islaOciosa() const;
+    // An action's hot key when it works: none when the desktop kept its combination or the
+    // session hands no global keys to programs.
+    std::optional<Combinacion> atajoQueFunciona(Atajos::Cual cual) const;
+    // Tells the owner, in the island, which combinations the desktop kept and where to pick others.
+    void avisarAtajosOcupados();
+    // Whether the tray's menu is open on its own (no tray host shows the icon).
+    bool menuSinBandejaAbierto() const;
     void abrirChatCon(const std::optional<QString>& texto, const std::optional<QString>& archivo);
     void mostrarTarjeta(QSizeF tam, bool centrada, const std::function<QWidget*(std::function<void()>)>& contenido);
     void mostrarDudas(std::optional<qint64> abierta, std::optional<qint64> permiso);
@@ -205,6 +212,8 @@ private:
     bool respondido_ = false;
     bool vencidaDicha_ = false;      // the expired session was told; cleared by a new pairing
     bool sinBandejaDicho_ = false;   // the missing tray icon was explained this run
+    bool menuSinBandejaAtado_ = false;
+    quint64 avisosDados_ = 0;        // notices shown so far; a notice's timer clears only its own
     // A question a link asked for before the pending store's first load: shown once it lands.
     std::optional<qint64> dudaPorAbrir_;
 };

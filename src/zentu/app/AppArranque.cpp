@@ -277,6 +277,7 @@ void App::arrancar() {
 
     montarMenu();
     if (!hayBandeja()) Registro::escribir(QStringLiteral("[app] el escritorio no muestra iconos en la barra"));
+    avisarAtajosOcupados();
     // The pairing model (with its camera session) is made when the pairing window first needs
     // it: a paired program never pays for it. It is bound to enlazada() as it is made.
     instalarServicios();

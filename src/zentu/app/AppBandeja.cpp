@@ -2,8 +2,12 @@
 #include "zentu/app/Actualizaciones.h"
 #include "zentu/app/App.h"
 #include "zentu/app/Bandeja.h"
+#include "plataforma/TeclasGlobales.h"
+#include "plataforma/VentanasEscritorio.h"
 
-#include <QCursor>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScreen>
 #include <algorithm>
 
 namespace {
@@ -64,14 +68,41 @@ void App::montarMenu() {
         item = std::move(bandeja);
     }
     MenuBandeja::Datos datos;
-    datos.llamada = Atajos::combinacion(Atajos::Cual::llamada);
-    datos.conversacion = Atajos::combinacion(Atajos::Cual::conversacion);
-    datos.pantalla = Atajos::combinacion(Atajos::Cual::pantalla);
-    datos.zona = Atajos::combinacion(Atajos::Cual::zona);
-    datos.chat = Atajos::combinacion(Atajos::Cual::chat);
+    datos.llamada = atajoQueFunciona(Atajos::Cual::llamada);
+    datos.conversacion = atajoQueFunciona(Atajos::Cual::conversacion);
+    datos.pantalla = atajoQueFunciona(Atajos::Cual::pantalla);
+    datos.zona = atajoQueFunciona(Atajos::Cual::zona);
+    datos.chat = atajoQueFunciona(Atajos::Cual::chat);
     datos.cuenta = cuenta;
     if (widgets) datos.agentes = widgets->foto().agentes;
     if (auto* bandeja = qobject_cast<Bandeja*>(item.get())) bandeja->montar(datos);
+}
+
+std::optional<Combinacion> App::atajoQueFunciona(Atajos::Cual cual) const {
+    // A Wayland session hands no global keys to programs: none is offered as if it worked.
+    if (TeclasGlobales::sesionWayland()) return std::nullopt;
+    if (auto* teclas = qobject_cast<Atajos*>(atajos.get()); teclas && !teclas->registrada(cual)) return std::nullopt;
+    return Atajos::combinacion(cual);
+}
+
+void App::avisarAtajosOcupados() {
+    auto* teclas = qobject_cast<Atajos*>(atajos.get());
+    if (!teclas || TeclasGlobales::sesionWayland()) return;
+    QStringList combinaciones, acciones;
+    for (Atajos::Cual cual : Atajos::todas) {
+        if (teclas->registrada(cual)) continue;
+        combinaciones << Atajos::combinacion(cual).texto();
+        acciones << Atajos::nombreDe(cual);
+    }
+    if (combinaciones.isEmpty()) return;
+    const auto enumerar = [](const QStringList& l) {
+        return l.size() == 1 ? l.first() : l.mid(0, l.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" y ") + l.last();
+    };
+    // Said once, as the program starts: the menu and the settings then show the action without it.
+    mostrarAviso(QStringLiteral("El escritorio se queda con ") + enumerar(combinaciones) +
+                 (combinaciones.size() == 1 ? QStringLiteral(": elige otra combinación para ")
+                                            : QStringLiteral(": elige otras combinaciones para ")) +
+                 enumerar(acciones) + QStringLiteral(" en Abrir Zentu AI › Atajos."));
 }
 
 bool App::hayBandeja() const { return Bandeja::disponible(); }
@@ -82,9 +113,33 @@ void App::menuSinBandeja(std::optional<QPoint> donde) {
     // Told once, at a quiet moment: a notice resets the island's phase.
     if (!sinBandejaDicho_ && modo == Modo::ninguno && !sonando) {
         sinBandejaDicho_ = true;
-        mostrarAviso(QStringLiteral("Tu barra no muestra iconos: abre Zentu AI otra vez para ver su menú."));
+        mostrarAviso(QStringLiteral("Tu barra no muestra iconos: haz clic derecho en la isla o abre Zentu AI "
+                                    "otra vez para ver su menú."));
     }
-    bandeja->mostrarMenu(donde.value_or(QCursor::pos()));
+    if (QMenu* menu = bandeja->menu(); menu && !menuSinBandejaAtado_) {
+        menuSinBandejaAtado_ = true;
+        // The island shown with the menu waits for it (hiding a window of ours while the menu is
+        // up closes the menu on some desktops): it goes once the owner is done with the menu.
+        connect(menu, &QMenu::aboutToHide, this, [this] {
+            despues(0.2, [this] {
+                if (islaOciosa() && !voz.aviso()) ocultar();
+            });
+        });
+    }
+    if (!donde) donde = VentanasEscritorio::puntero();
+    if (!donde) {
+        // The pointer's place is not known: the menu opens in the middle of the screen, in sight.
+        if (QScreen* s = QGuiApplication::primaryScreen()) {
+            const QSize tam = bandeja->menu() ? bandeja->menu()->sizeHint() : QSize();
+            donde = s->availableGeometry().center() - QPoint(tam.width() / 2, tam.height() / 2);
+        }
+    }
+    bandeja->mostrarMenu(donde.value_or(QPoint()));
+}
+
+bool App::menuSinBandejaAbierto() const {
+    auto* bandeja = qobject_cast<Bandeja*>(item.get());
+    return bandeja && bandeja->menu() && bandeja->menu()->isVisible();
 }
 
 void App::pintarContador() {

@@ -231,8 +231,15 @@ void App::mostrarAviso(const QString& texto) {
     sonidos.tocar(Sonidos::Cual::error);
     voz.setAviso(texto);
     voz.setFase(Fase::reposo);
-    despues(4.0, [this] {
-        if (islaOciosa()) ocultar();
+    const quint64 este = ++avisosDados_;
+    despues(4.0, [this, este] {
+        if (islaOciosa()) {
+            ocultar();
+            return;
+        }
+        // The island stays up (the chat open beside it, a call, the menu): the notice has had
+        // its time all the same, unless a newer one took its place.
+        if (este == avisosDados_ && voz.aviso()) voz.setAviso(std::nullopt);
     });
 }
 

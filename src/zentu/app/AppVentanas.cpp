@@ -67,7 +67,8 @@ void App::recolocarChat() {
 
 bool App::islaOciosa() const {
     // A call that rings is no mode yet, but its island is what the owner answers it with.
-    return modo == Modo::ninguno && !sonando && voz.visible() && !(panelChat && panelChat->enPantalla());
+    return modo == Modo::ninguno && !sonando && voz.visible() && !(panelChat && panelChat->enPantalla()) &&
+           !menuSinBandejaAbierto();
 }
 
 void App::cerrarChat() {

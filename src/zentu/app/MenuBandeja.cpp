@@ -30,10 +30,10 @@ Elemento encabezado(const QString& titulo) {
 
 // A hot-key item: its combination after two spaces, written as every other view writes it. A
 // key equivalent would be named by the tray (or Qt) in words of its own ("Shift", "Meta"), and it
-// acts nowhere: the hot key itself is global.
-Elemento conAtajo(const QString& titulo, const Combinacion& combinacion, Accion accion) {
+// acts nowhere: the hot key itself is global. A hot key that does not work is not offered.
+Elemento conAtajo(const QString& titulo, const std::optional<Combinacion>& combinacion, Accion accion) {
     Elemento e;
-    e.titulo = titulo + QStringLiteral("  ") + combinacion.texto();
+    e.titulo = combinacion ? titulo + QStringLiteral("  ") + combinacion->texto() : titulo;
     e.accion = accion;
     return e;
 }
@@ -121,9 +121,11 @@ QString subtituloAgentes(const std::vector<Instantanea::Agente>& agentes) {
     return texto;
 }
 
-QString ayudaIcono(const Combinacion& llamada, const Combinacion& conversacion) {
-    return QStringLiteral("Zentu AI · llamada ") + llamada.texto() + QStringLiteral(" · conversación ") +
-           conversacion.texto();
+QString ayudaIcono(const std::optional<Combinacion>& llamada, const std::optional<Combinacion>& conversacion) {
+    QString texto = QStringLiteral("Zentu AI");
+    if (llamada) texto += QStringLiteral(" · llamada ") + llamada->texto();
+    if (conversacion) texto += QStringLiteral(" · conversación ") + conversacion->texto();
+    return texto;
 }
 
 std::optional<QString> ayudaContador(int total) {
@@ -135,7 +137,8 @@ std::optional<QString> ayudaContador(int total) {
 std::vector<Elemento> construir(const Datos& datos) {
     std::vector<Elemento> m;
     Elemento llamar = conAtajo(QStringLiteral("Llamar a Zentu"), datos.llamada, Accion::llamada);
-    llamar.subtitulo = QStringLiteral("O mantén ") + datos.conversacion.texto() + QStringLiteral(" para una nota de voz");
+    if (datos.conversacion)
+        llamar.subtitulo = QStringLiteral("O mantén ") + datos.conversacion->texto() + QStringLiteral(" para una nota de voz");
     m.push_back(std::move(llamar));
     m.push_back(conAtajo(QStringLiteral("Abrir el chat"), datos.chat, Accion::chat));
     m.push_back(conAtajo(QStringLiteral("Ver mi pantalla"), datos.pantalla, Accion::pantalla));
@@ -145,9 +148,9 @@ std::vector<Elemento> construir(const Datos& datos) {
         m.push_back(submenuAgentes(*datos.agentes));
     }
     m.push_back(separador());
-    // The Mac's command key is control here.
-    m.push_back(simple(QStringLiteral("Abrir Zentu AI"), Accion::ajustes,
-                       Combinacion::TeclaMenu{QStringLiteral(","), Qt::ControlModifier}));
+    // No key beside "Abrir Zentu AI" and "Salir de Zentu AI": the program has no window of its own
+    // always at hand whose keys could reach them, and a tray menu takes no keys of its items.
+    m.push_back(simple(QStringLiteral("Abrir Zentu AI"), Accion::ajustes));
     m.push_back(simple(QStringLiteral("Buscar actualizaciones…"), Accion::actualizaciones));
     m.push_back(separador());
     if (datos.cuenta) {
@@ -160,8 +163,7 @@ std::vector<Elemento> construir(const Datos& datos) {
     } else {
         m.push_back(simple(QStringLiteral("Enlazar con el panel…"), Accion::enlazar));
     }
-    m.push_back(simple(QStringLiteral("Salir de Zentu AI"), Accion::salir,
-                       Combinacion::TeclaMenu{QStringLiteral("q"), Qt::ControlModifier}));
+    m.push_back(simple(QStringLiteral("Salir de Zentu AI"), Accion::salir));
     return m;
 }
 

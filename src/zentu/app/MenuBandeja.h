@@ -52,18 +52,20 @@ struct Elemento {
     QString texto() const;
 };
 
-// What the menu depends on. `agentes` is none without a widget feeder or when its snapshot has
-// no agent list.
+// What the menu depends on. A hot key is none when it does not work (the desktop kept its
+// combination, or the session hands no global keys to programs): the menu then offers the action
+// without a key. `agentes` is none without a widget feeder or when its snapshot has no agent list.
 struct Datos {
-    Combinacion llamada, conversacion, pantalla, zona, chat;
+    std::optional<Combinacion> llamada, conversacion, pantalla, zona, chat;
     std::optional<Cuenta> cuenta;
     std::optional<std::vector<Instantanea::Agente>> agentes;
 };
 
 std::vector<Elemento> construir(const Datos& datos);
 
-// "Zentu AI · llamada Alt+Espacio · conversación Alt+Mayús+Espacio"
-QString ayudaIcono(const Combinacion& llamada, const Combinacion& conversacion);
+// "Zentu AI · llamada Alt+Espacio · conversación Alt+Mayús+Espacio"; a hot key that does not
+// work is left out.
+QString ayudaIcono(const std::optional<Combinacion>& llamada, const std::optional<Combinacion>& conversacion);
 
 // The tooltip of the pending count: "1 decisión espera por ti", "3 decisiones esperan por ti";
 // none below 1 (the tooltip then stays as it was).

@@ -197,7 +197,14 @@ void PanelFlotante::mostrarCentrado() {
 }
 
 void PanelFlotante::mostrarJuntoAlRaton() {
-    const QPointF raton = QCursor::pos();
+    // Where the pointer's place is not known (it is over a window the desktop keeps from us), a
+    // card beside a stale place would open far from the owner: the screen's middle is nearer.
+    const auto donde = VentanasEscritorio::puntero();
+    if (!donde) {
+        mostrarCentrado();
+        return;
+    }
+    const QPointF raton = *donde;
     int principal = -1;
     const auto pantalla = pantallaDe(raton, pantallasDelSistema(&principal), principal);
     if (!pantalla) return;

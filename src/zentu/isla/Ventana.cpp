@@ -12,6 +12,7 @@
 #include <QPainterPath>
 #include <QRegion>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 
 #include <QLocale>
@@ -156,11 +157,14 @@ PanelIsla::PanelIsla(QWidget* contenido)
     setGeometry(QRect(recorte_.topLeft(), recorte_.size()));
     moviendoYo_ = false;
     if (contenido_) contenido_->setGeometry(QRect(-recorte_.topLeft(), tamanoMarco()));
-    if (auto* raiz = qobject_cast<RaizIsla*>(contenido_.data()))
+    if (auto* raiz = qobject_cast<RaizIsla*>(contenido_.data())) {
         connect(raiz, &RaizIsla::formaCambio, this, [this] {
             ajustarRecorte();
             darForma();
         });
+        // A notice is read above whatever the program showed since the island came up.
+        connect(raiz, &RaizIsla::avisoCambio, this, &PanelIsla::alFrente);
+    }
     // A compositor that comes or goes: cut to the pill or whole, shadow or none, painted again.
     VentanaFlotante::seguirCompositor(this, [this] {
         darForma();
@@ -345,10 +349,23 @@ void PanelIsla::showEvent(QShowEvent* evento) {
     darForma();
 }
 
+void PanelIsla::alFrente() {
+    if (isVisible() && windowHandle()) VentanaFlotante::alFrente(windowHandle());
+}
+
 bool PanelIsla::eventFilter(QObject* objeto, QEvent* evento) {
     if (evento->type() == QEvent::MouseButtonPress && objeto->isWidgetType() &&
         (objeto == this || isAncestorOf(static_cast<QWidget*>(objeto))))
         pulsada_ = true;
+    // The island stands above every other window of the program (the chat panel beside it, a
+    // card): one shown later would otherwise cover the pill and its notices. Menus and tooltips
+    // are the desktop's to stack.
+    if (evento->type() == QEvent::Show && objeto != this && objeto->isWidgetType() && isVisible()) {
+        auto* otra = static_cast<QWidget*>(objeto);
+        const Qt::WindowType tipo = otra->windowType();
+        if (otra->isWindow() && tipo != Qt::Popup && tipo != Qt::ToolTip && tipo != Qt::Desktop)
+            QTimer::singleShot(0, this, &PanelIsla::alFrente);
+    }
     // Given again once the window is on screen: a window manager that frames the window takes
     // the shape for its frame only from changes made after it took the window in.
     if (objeto == windowHandle() && evento->type() == QEvent::Expose && windowHandle()->isExposed()) darForma();
@@ -370,6 +387,9 @@ RaizIsla::RaizIsla(EstadoVoz& voz, QWidget* contenido, QWidget* padre)
     for (auto senal : {&EstadoVoz::timbreCambio, &EstadoVoz::avisoCambio, &EstadoVoz::modoChatCambio,
                        &EstadoVoz::escalaCambio, &EstadoVoz::visibleCambio})
         connect(&voz_, senal, this, &RaizIsla::formaCambio);
+    connect(&voz_, &EstadoVoz::avisoCambio, this, [this] {
+        if (voz_.aviso()) emit avisoCambio();
+    });
     ajustar();
 }
 

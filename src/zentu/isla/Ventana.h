@@ -103,6 +103,8 @@ public:
     // shadow, its bubble): everywhere else the windows beneath show and take the clicks, also
     // where the desktop keeps no input shape.
     QRect marco() const;
+    // Puts the shown island on top of the program's other floating windows.
+    void alFrente();
 
 protected:
     bool event(QEvent* evento) override;
@@ -158,6 +160,8 @@ public:
 
 signals:
     void formaCambio();
+    // A notice came up.
+    void avisoCambio();
 
 protected:
     bool event(QEvent* evento) override;
