@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QSlider>
 #include <QTest>
+#include <QToolTip>
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cmath>
@@ -437,6 +438,26 @@ TEST_F(Ventana, ControlesDeLosPaneles) {
     cuenta.reset();
     vista->barra()->actualizarCuenta();
     EXPECT_EQ(vista->barra()->lineaCuenta(), "Sin enlazar");
+}
+
+// A business name too long for the sidebar is cut to fit, and a hover shows it whole.
+TEST_F(Ventana, ElNombreCortadoSeLeeEnteroAlPasarElRaton) {
+    const QString largo = QStringLiteral("Panadería La Espiga Dorada del Barrio Antiguo");
+    cuenta = Cuenta{QStringLiteral("https://zentu.ai"), QStringLiteral("t"), QStringLiteral("ana@espiga.mx"), largo};
+    VistaAjustes& v = abrir(SeccionAjustes::estado);
+    v.show();
+    v.activateWindow();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return v.isActiveWindow(); }));
+    QLabel* nombre = nullptr;
+    for (QLabel* l : v.barra()->findChildren<QLabel*>())
+        if (l->toolTip() == largo) nombre = l;
+    ASSERT_NE(nombre, nullptr);
+    EXPECT_TRUE(nombre->text().endsWith(QChar(0x2026))) << nombre->text().toStdString();
+    EXPECT_TRUE(largo.startsWith(nombre->text().chopped(1)));
+    EXPECT_LE(nombre->fontMetrics().horizontalAdvance(nombre->text()), nombre->width());
+    QTest::mouseMove(nombre, nombre->rect().center());
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return QToolTip::isVisible() && QToolTip::text() == largo; }));
+    v.grab().save(pruebas::carpetaArtefactos("ajustes") + "/barra-nombre-largo.png");
 }
 
 // Every pane, both schemes, with and without an account, at the smallest window; the status
