@@ -170,7 +170,9 @@ App::App(Entorno& entorno_, const QStringList& argumentos_, QObject* padre)
       reloj(entorno_.reloj()),
       sonidos(entorno_.sonidos()),
       cuenta(entorno_.leerCuenta()),
-      argumentos(argumentos_) {}
+      argumentos(argumentos_) {
+    connect(&EsquemaColor::sistema(), &EsquemaColor::cambio, this, [this] { rehacerTarjeta(); });
+}
 
 App::~App() {
     // The components' callbacks hold App weakly; drop them before the fields go.

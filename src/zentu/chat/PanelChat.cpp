@@ -107,6 +107,21 @@ PanelChat::PanelChat(QWidget* contenido)
     }
 }
 
+void PanelChat::cambiarContenido(QWidget* nuevo) {
+    if (!nuevo) return;
+    QWidget* viejo = contenido_;
+    const bool teclado = viejo && viejo->isAncestorOf(focusWidget());
+    nuevo->setParent(this);
+    nuevo->setGeometry(rect());
+    nuevo->show();
+    contenido_ = nuevo;
+    if (viejo) {
+        viejo->hide();
+        viejo->deleteLater();
+    }
+    if (teclado) nuevo->setFocus(Qt::OtherFocusReason);
+}
+
 Qt::CursorShape PanelChat::cursor(Esquina c) {
     return c == Esquina::arribaIzquierda || c == Esquina::abajoDerecha ? Qt::SizeFDiagCursor : Qt::SizeBDiagCursor;
 }

@@ -148,6 +148,9 @@ PanelIsla::PanelIsla(QWidget* contenido)
       contenido_(contenido) {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
+    // The island rarely has the keyboard (a ringing call leaves it with the window the owner types
+    // in), yet its buttons' tips must show on hover.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     setAutoFillBackground(false);
     setWindowTitle(QStringLiteral("Zentu"));
     moviendoYo_ = true;
