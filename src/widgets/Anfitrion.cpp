@@ -86,10 +86,14 @@ QImage Anfitrion::dibujarIcono(int lado) {
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     p.scale(lado / 64.0, lado / 64.0);
+    // The host's own mark, four tiles, as in its icon file: the program's mark sits in the same
+    // panel, and the two must not be taken for one another.
     p.setPen(Qt::NoPen);
-    p.setBrush(QColor(14, 18, 16));
-    p.drawEllipse(QRectF(2, 2, 60, 60));
-    OrboW{true, 8, 1.4}.pintar(p, QRectF(4, 4, 56, 56));
+    p.setBrush(QColor(26, 26, 26));
+    p.drawRoundedRect(QRectF(2, 2, 60, 60), 14, 14);
+    p.setBrush(QColor(183, 255, 39));
+    for (const double x : {12.0, 34.0})
+        for (const double y : {12.0, 34.0}) p.drawRoundedRect(QRectF(x, y, 18, 18), 5, 5);
     return img;
 }
 

@@ -58,8 +58,8 @@ public:
     // The menu of the tray icon and of each widget's context menu.
     QMenu* menu(VentanaWidget* sobre = nullptr);
 
-    // The tray icon, `lado` pixels square: the orb in a dark disc; the orb's bright lines read on a
-    // dark panel, the disc on a light one.
+    // The tray icon, `lado` pixels square: four bright tiles on a dark rounded square; the tiles
+    // read on a dark panel, the square on a light one.
     static QImage dibujarIcono(int lado);
 
 private:

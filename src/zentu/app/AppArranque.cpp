@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
@@ -120,6 +121,8 @@ int App::main(int argc, char** argv) {
     QApplication aplicacion(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zentu"));
     QApplication::setDesktopFileName(QStringLiteral("ai.zentu.voz"));
+    // Every window carries it (_NET_WM_ICON), for the desktop's top bar and window switcher.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icono/ai.zentu.voz.svg")));
     QApplication::setQuitOnLastWindowClosed(false);
     const QStringList argumentos = QCoreApplication::arguments();
 
