@@ -19,6 +19,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTest>
 #include <QToolTip>
@@ -689,3 +691,29 @@ TEST_F(Ventana, FondoClaroSinAnillos) {
     }
     EXPECT_LT(peor, 0.25) << "bloques de 8 × 8 lejos de su color exacto: anillos";
 }
+
+namespace {
+
+// The desktop switches scheme while the window is open: the view is made again in the other
+// scheme at the same size, with the same scroll bars (none where nothing needs scrolling).
+TEST_F(Ventana, OtroEsquemaConLaVentanaAbierta) {
+    VistaAjustes& w = abrir(SeccionAjustes::estado, Esquema::claro, {760, 520});
+    w.show();
+    pruebas::girar(100);
+    auto barras = [&] {
+        QStringList r;
+        for (QScrollArea* a : w.findChildren<QScrollArea*>())
+            if (a->isVisibleTo(&w)) r << (a->verticalScrollBar()->isVisibleTo(a) ? "con barra" : "sin barra");
+        return r;
+    };
+    const QStringList antes = barras();
+    ASSERT_FALSE(antes.isEmpty());
+    for (Esquema e : {Esquema::oscuro, Esquema::claro}) {
+        w.setEsquema(e);
+        pruebas::girar(100);
+        EXPECT_EQ(barras(), antes) << (e == Esquema::oscuro ? "oscuro" : "claro");
+        w.grab().save(pruebas::carpetaArtefactos("ajustes") + (e == Esquema::oscuro ? "/cambio-a-oscuro.png" : "/cambio-a-claro.png"));
+    }
+}
+
+}  // namespace

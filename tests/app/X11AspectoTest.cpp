@@ -1,7 +1,7 @@
 // The program's look follows the desktop, on a real X server with a real window manager
 // (openbox): the desktop's colour scheme comes from a stand-in of its portal on the session bus,
-// and switching it repaints the island's pill, an open card and the chat at once, keeping what
-// the owner typed; the island's tips show on hover while another window has the keyboard.
+// and switching it repaints the island's pill, an open card, the chat and the settings at once,
+// keeping what the owner typed; the island's tips show on hover while another window has the keyboard.
 #include "ConVentanas.h"
 
 #include "comun/Ayudas.h"
@@ -10,6 +10,7 @@
 #include "comun/PortalSimulado.h"
 #include "comun/ServicioSimulado.h"
 #include "plataforma/Preferencias.h"
+#include "zentu/ajustes/VistaAjustes.h"
 #include "zentu/chat/PanelChat.h"
 #include "zentu/escritorio/VentanaRespuesta.h"
 #include "zentu/isla/Pildora.h"
@@ -20,6 +21,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QToolTip>
 #include <gtest/gtest.h>
 
@@ -32,6 +35,9 @@ using pruebas::xdotool;
 class ConVentanasYChat : public falsos::ConVentanas {
 public:
     std::unique_ptr<PuertoChat> crearChat(CanalEnVivo& canal) override { return escritorio.crearChat(canal); }
+    std::unique_ptr<PuertoVentana> crearVentanaAjustes(ModeloAjustes& m) override {
+        return escritorio.crearVentanaAjustes(m);
+    }
 };
 
 // The mean lightness (0 to 255) the X server shows in `zona` of the window `w` (its coordinates).
@@ -108,6 +114,15 @@ TEST(X11Aspecto, ElEsquemaDelEscritorioCambiaEnVivoYLasAyudasSalenSinTeclado) {
     ASSERT_TRUE(esperarHasta([&] { return tarjeta->windowHandle() && tarjeta->windowHandle()->isExposed(); }, 20000));
     campoVisible<QLineEdit>(tarjeta)->setText(QStringLiteral("mañana a las 9"));
 
+    // The settings window in the free corner.
+    app.abrirAjustes();
+    VistaAjustes* vistaAjustes = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (!vistaAjustes) vistaAjustes = w->findChild<VistaAjustes*>();
+    ASSERT_TRUE(vistaAjustes);
+    QWidget* ajustes = vistaAjustes->window();
+    ASSERT_TRUE(pruebas::ponerEn(*ajustes, QRect(zona.right() - 765, zona.bottom() - 540, 760, 520)));
+
     Pildora* pildora = isla->findChild<Pildora*>();
     ASSERT_TRUE(pildora);
     auto zonaPildora = [&] {
@@ -120,14 +135,26 @@ TEST(X11Aspecto, ElEsquemaDelEscritorioCambiaEnVivoYLasAyudasSalenSinTeclado) {
     };
     auto zonaTarjeta = [&] { return centro(tarjeta, tarjeta->findChild<QWidget*>(QString::fromLatin1(kNombreSuperficie))); };
     auto zonaChat = [&] { return centro(chat, chat, 0.3); };
+    auto zonaAjustes = [&] { return centro(ajustes, ajustes, 0.3); };
     struct Superficie {
         const char* nombre;
         QWidget* ventana;
         std::function<QRect()> zona;
         double claro = 0;
     };
-    Superficie superficies[] = {{"píldora", isla, zonaPildora}, {"tarjeta", tarjeta, zonaTarjeta}, {"chat", chat, zonaChat}};
+    Superficie superficies[] = {{"píldora", isla, zonaPildora},
+                                {"tarjeta", tarjeta, zonaTarjeta},
+                                {"chat", chat, zonaChat},
+                                {"ajustes", ajustes, zonaAjustes}};
+    // Scroll bars only where something needs scrolling, before and after a switch.
+    auto barras = [&] {
+        QStringList r;
+        for (QScrollArea* a : ajustes->findChildren<QScrollArea*>())
+            if (a->isVisibleTo(ajustes)) r << (a->verticalScrollBar()->isVisibleTo(a) ? "con barra" : "sin barra");
+        return r;
+    };
     pruebas::girar(500);
+    const QStringList barrasAntes = barras();
     for (Superficie& s : superficies) {
         s.claro = luz(s.ventana, s.zona());
         EXPECT_GT(s.claro, 150) << s.nombre;
@@ -145,6 +172,7 @@ TEST(X11Aspecto, ElEsquemaDelEscritorioCambiaEnVivoYLasAyudasSalenSinTeclado) {
     EXPECT_TRUE(esperarHasta([&] { return pildora->esquema() == Esquema::oscuro && todasSiguen(true); }, 20000));
     for (const Superficie& s : superficies)
         EXPECT_LT(luz(s.ventana, s.zona()), s.claro - 80) << s.nombre << " sigue clara";
+    EXPECT_TRUE(esperarHasta([&] { return barras() == barrasAntes; })) << barras().join(' ').toStdString();
     QGuiApplication::primaryScreen()->grabWindow(0).save(pruebas::carpetaArtefactos("app") + "/aspecto-oscuro.png");
     // What the owner had typed is where it was.
     EXPECT_EQ(texto(campoVisible<QPlainTextEdit>(chat)), "hola");
