@@ -23,6 +23,8 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QTreeView>
+#include <QTranslator>
+#include <QLibraryInfo>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -329,6 +331,11 @@ TEST_F(VistaChatServicio, SelectorDeArchivos) {
     QList<QUrl> doce;
     for (int i = 0; i < 12; ++i) doce << QUrl::fromLocalFile(archivo(QString("f%1.txt").arg(i)));
     int vistos = 0;
+    // Qt's texts in Spanish, as the program has them: the longest headings.
+    QTranslator espanol;
+    if (espanol.load(QStringLiteral("qtbase_es"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&espanol);
+    girar(50);  // the change of language reaches the windows before the dialog is made
     // A desktop whose portal offers no chooser: Qt's dialog, in the home folder.
     vista->elegirEnEscritorio = [](const SelectorArchivos::Pedido&) { return std::optional<QList<QUrl>>(); };
     vista->correrDialogo = [&](QFileDialog& d) -> std::optional<QList<QUrl>> {
@@ -365,7 +372,7 @@ TEST_F(VistaChatServicio, SelectorDeArchivos) {
     QTest::mouseClick(vista->botonAdjuntar(), Qt::LeftButton);  // cancelled: nothing changes
     EXPECT_EQ(vistos, 2);
     EXPECT_EQ(chat->pendientes().size(), 10);
-    EXPECT_EQ(vista->error(), ChatZentu::kHastaDiez);
+    EXPECT_EQ(vista->error(), ChatZentu::kHastaDiez);    QCoreApplication::removeTranslator(&espanol);
 }
 
 // Where the desktop offers its own chooser, it is the one asked, for the same files, and Qt's
