@@ -168,6 +168,9 @@ TEST(X11Aspecto, ElEsquemaDelEscritorioCambiaEnVivoYLasAyudasSalenSinTeclado) {
             return oscuro ? ahora < s.claro - 80 : std::abs(ahora - s.claro) < 12;
         });
     };
+    // The settings window came last and has the keyboard.
+    auto enAjustes = [&] { return QApplication::focusWidget() && ajustes->isAncestorOf(QApplication::focusWidget()); };
+    const bool ajustesConTeclado = enAjustes();
     portal.poner(1);
     EXPECT_TRUE(esperarHasta([&] { return pildora->esquema() == Esquema::oscuro && todasSiguen(true); }, 20000));
     for (const Superficie& s : superficies)
@@ -178,11 +181,20 @@ TEST(X11Aspecto, ElEsquemaDelEscritorioCambiaEnVivoYLasAyudasSalenSinTeclado) {
     EXPECT_EQ(texto(campoVisible<QPlainTextEdit>(chat)), "hola");
     EXPECT_EQ(texto(campoVisible<QLineEdit>(tarjeta)), "mañana a las 9");
     EXPECT_TRUE(tarjeta->isVisible());
+    EXPECT_EQ(tarjeta->focusWidget(), campoVisible<QLineEdit>(tarjeta));
+    EXPECT_EQ(enAjustes(), ajustesConTeclado);
 
+    // Back to light while the owner types in the chat: the keyboard stays in its composer.
+    chat->activateWindow();
+    ASSERT_TRUE(esperarHasta([&] { return QApplication::focusWidget() == campoVisible<QPlainTextEdit>(chat); }, 20000));
     portal.poner(2);
     EXPECT_TRUE(esperarHasta([&] { return pildora->esquema() == Esquema::claro && todasSiguen(false); }, 20000));
     for (const Superficie& s : superficies)
         EXPECT_NEAR(luz(s.ventana, s.zona()), s.claro, 12) << s.nombre;
+    ASSERT_TRUE(esperarHasta([&] { return QApplication::focusWidget() == campoVisible<QPlainTextEdit>(chat); }, 20000));
+    ASSERT_TRUE(xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), QStringLiteral(" y luego")}));
+    EXPECT_TRUE(esperarHasta([&] { return texto(campoVisible<QPlainTextEdit>(chat)) == QStringLiteral("hola y luego"); }, 20000))
+        << texto(campoVisible<QPlainTextEdit>(chat)).toStdString();
 
     // An agent calls while the card has the keyboard: hovering the ringing buttons shows their tips.
     servicio.emitir(QStringLiteral("llamada:entrante"),

@@ -22,6 +22,7 @@
 #include "zentu/isla/Ventana.h"
 #include "zentu/isla/VistaEnlace.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
@@ -501,8 +502,12 @@ void EntornoEscritorio::pedirPermisoPantalla() { Permiso(Permiso::pantalla).pedi
 
 std::unique_ptr<PuertoVentana> EntornoEscritorio::crearVentanaAjustes(ModeloAjustes& modelo) {
     auto* vista = new VistaAjustes(modelo, SeccionAjustes::estado);
-    QObject::connect(&EsquemaColor::sistema(), &EsquemaColor::cambio, vista,
-                     [vista](Esquema esquema) { vista->setEsquema(esquema); });
+    QObject::connect(&EsquemaColor::sistema(), &EsquemaColor::cambio, vista, [vista](Esquema esquema) {
+        // The view is made anew: the keyboard it had stays in it.
+        const bool teclado = vista->isAncestorOf(QApplication::focusWidget());
+        vista->setEsquema(esquema);
+        if (teclado) vista->setFocus(Qt::OtherFocusReason);
+    });
     return std::make_unique<VentanaAjustes>(vista);
 }
 

@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QRegularExpression>
 #include <QPainterPath>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QWindow>
 #include <algorithm>
@@ -119,7 +120,11 @@ void PanelChat::cambiarContenido(QWidget* nuevo) {
         viejo->hide();
         viejo->deleteLater();
     }
-    if (teclado) nuevo->setFocus(Qt::OtherFocusReason);
+    if (!teclado) return;
+    // The keyboard goes to the new composer (the view's one editable text field), else the view.
+    for (QPlainTextEdit* campo : nuevo->findChildren<QPlainTextEdit*>())
+        if (!campo->isReadOnly()) return campo->setFocus(Qt::OtherFocusReason);
+    nuevo->setFocus(Qt::OtherFocusReason);
 }
 
 Qt::CursorShape PanelChat::cursor(Esquina c) {
