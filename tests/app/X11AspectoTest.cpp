@@ -209,6 +209,10 @@ TEST(X11Aspecto, ElEsquemaDelEscritorioCambiaEnVivoYLasAyudasSalenSinTeclado) {
     }
     EXPECT_EQ(pildora->botonesVisibles().at(0)->toolTip(), "Contestar (↵)");
     EXPECT_EQ(pildora->botonesVisibles().at(1)->toolTip(), "Rechazar (Esc)");
+    // The island goes: its tip goes with it, not left over the desktop.
+    ASSERT_TRUE(QToolTip::isVisible());
+    isla->hide();
+    EXPECT_FALSE(QToolTip::isVisible());
     Preferencias::almacen().clear();
 }
 

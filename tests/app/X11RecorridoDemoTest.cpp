@@ -276,7 +276,12 @@ TEST(RecorridoDemo, UnDiaConLaDemostracion) {
     foto("2-chat");
     // Esc closes the chat, and the island goes with it.
     teclear({"key", "Escape"});
-    ASSERT_TRUE(pruebas::esperarHasta([&] { return ventanas(app.processId()).empty(); }, 10000));
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return ventanas(app.processId()).empty(); }, 10000)) << [&] {
+        std::string quedan;
+        for (const Ventana& w : ventanas(app.processId()))
+            quedan += "«" + w.nombre.toStdString() + "» " + std::to_string(w.ancho) + "×" + std::to_string(w.alto) + " ";
+        return quedan;
+    }();
 
     // ---- An agent calls about the waiting question; Enter answers, Alt+Space hangs up.
     const qsizetype suenan = veces("[entrante] suena: ");

@@ -12,6 +12,8 @@
 #include <QPainterPath>
 #include <QRegion>
 #include <QScreen>
+#include <QApplication>
+#include <QToolTip>
 #include <QWindow>
 
 #include <QLocale>
@@ -309,7 +311,20 @@ void PanelIsla::showEvent(QShowEvent* evento) {
     darForma();
 }
 
+void PanelIsla::hideEvent(QHideEvent* evento) {
+    QWidget::hideEvent(evento);
+    // A tip shown on hover would otherwise stay on screen, over nothing, until it times out.
+    if (!QToolTip::isVisible()) return;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->inherits("QTipLabel") && w->isVisible()) w->close();
+}
+
 bool PanelIsla::eventFilter(QObject* objeto, QEvent* evento) {
+    // Tips show whether or not the island has the keyboard: not once it has gone, though, when a
+    // hover that began before still comes due.
+    if (evento->type() == QEvent::ToolTip && !isVisible() && objeto->isWidgetType() &&
+        (objeto == this || isAncestorOf(static_cast<QWidget*>(objeto))))
+        return true;
     if (evento->type() == QEvent::MouseButtonPress && objeto->isWidgetType() &&
         (objeto == this || isAncestorOf(static_cast<QWidget*>(objeto))))
         pulsada_ = true;
