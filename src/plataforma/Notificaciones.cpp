@@ -133,7 +133,8 @@ QCoro::Task<bool> Notificaciones::publicar(Aviso aviso) {
     if (auto it = porIdentificador_.find(aviso.identificador); it != porIdentificador_.end()) reemplaza = it->second;
 
     auto llamada = QDBusMessage::createMethodCall(servicio_, kRuta, kInterfaz, QStringLiteral("Notify"));
-    llamada << QStringLiteral("Zentu") << reemplaza << QString() << aviso.titulo << cuerpo << acciones << pistas
+    // The icon by its name in the desktop's icon theme, where the install puts it.
+    llamada << QStringLiteral("Zentu") << reemplaza << QStringLiteral("ai.zentu.voz") << aviso.titulo << cuerpo << acciones << pistas
             << qint32(-1);
     QDBusPendingReply<uint> respuesta = co_await QDBusConnection::sessionBus().asyncCall(llamada);
     if (!yo) co_return false;

@@ -13,6 +13,13 @@
 #include <algorithm>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusReply>
+#include <QDBusVariant>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -87,10 +94,14 @@ QImage Anfitrion::dibujarIcono(int lado) {
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     p.scale(lado / 64.0, lado / 64.0);
+    // The host's own mark, four tiles, as in its icon file: the program's mark sits in the same
+    // panel, and the two must not be taken for one another.
     p.setPen(Qt::NoPen);
-    p.setBrush(QColor(14, 18, 16));
-    p.drawEllipse(QRectF(2, 2, 60, 60));
-    OrboW{true, 8, 1.4}.pintar(p, QRectF(4, 4, 56, 56));
+    p.setBrush(QColor(26, 26, 26));
+    p.drawRoundedRect(QRectF(2, 2, 60, 60), 14, 14);
+    p.setBrush(QColor(183, 255, 39));
+    for (const double x : {12.0, 34.0})
+        for (const double y : {12.0, 34.0}) p.drawRoundedRect(QRectF(x, y, 18, 18), 5, 5);
     return img;
 }
 
@@ -193,13 +204,60 @@ void Anfitrion::iniciar() {
         recargarTodo();
     });
 
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        bandeja_ = new QSystemTrayIcon(iconoBandeja(), this);
-        bandeja_->setToolTip(QStringLiteral("Widgets de Zentu"));
-        menuBandeja_ = menu();
-        bandeja_->setContextMenu(menuBandeja_);
-        bandeja_->show();
-    }
+    if (QSystemTrayIcon::isSystemTrayAvailable()) bandejaTrasElPrograma();
+}
+
+void Anfitrion::mostrarBandeja() {
+    esperaPrograma_.stop();
+    plazoPrograma_.stop();
+    if (bandeja_) return;
+    bandeja_ = new QSystemTrayIcon(iconoBandeja(), this);
+    bandeja_->setToolTip(QStringLiteral("Widgets de Zentu"));
+    menuBandeja_ = menu();
+    bandeja_->setContextMenu(menuBandeja_);
+    bandeja_->show();
+}
+
+void Anfitrion::bandejaTrasElPrograma() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnectionInterface* nombres = bus.isConnected() ? bus.interface() : nullptr;
+    const QDBusReply<uint> programa =
+        nombres ? nombres->servicePid(QString::fromLatin1(Contenedor::nombre)) : QDBusReply<uint>();
+    // The program is not running, or the panel lists no items (an older tray): no one to follow.
+    if (!programa.isValid()) return mostrarBandeja();
+    const uint pid = programa.value();
+    // Not for long: the program may run without an icon of its own.
+    plazoPrograma_.setSingleShot(true);
+    plazoPrograma_.setInterval(10000);
+    connect(&plazoPrograma_, &QTimer::timeout, this, &Anfitrion::mostrarBandeja);
+    plazoPrograma_.start();
+    // The panel's list of items, asked again until one of them is the program's.
+    esperaPrograma_.setInterval(200);
+    connect(&esperaPrograma_, &QTimer::timeout, this, [this, pid] {
+        QDBusMessage m = QDBusMessage::createMethodCall(
+            QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        m << QStringLiteral("org.kde.StatusNotifierWatcher") << QStringLiteral("RegisteredStatusNotifierItems");
+        m.setAutoStartService(false);
+        auto* vigia = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(m, 2000), this);
+        connect(vigia, &QDBusPendingCallWatcher::finished, this, [this, pid](QDBusPendingCallWatcher* v) {
+            v->deleteLater();
+            const QDBusPendingReply<QDBusVariant> r = *v;
+            if (r.isError() || bandeja_) {
+                if (r.isError()) mostrarBandeja();
+                return;
+            }
+            QDBusConnectionInterface* delBus = QDBusConnection::sessionBus().interface();
+            // An item is "service" or "service/path"; Qt's items may also give the path alone.
+            for (const QString& item : r.value().variant().toStringList()) {
+                const QString servicio = item.section(QLatin1Char('/'), 0, 0);
+                if (servicio.isEmpty() || !delBus) continue;
+                const QDBusReply<uint> suyo = delBus->servicePid(servicio);
+                if (suyo.isValid() && suyo.value() == pid) return mostrarBandeja();
+            }
+        });
+    });
+    esperaPrograma_.start();
 }
 
 void Anfitrion::ponerEsquema() {

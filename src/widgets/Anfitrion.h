@@ -65,8 +65,11 @@ public:
     // The menu of the tray icon and of each widget's context menu.
     QMenu* menu(VentanaWidget* sobre = nullptr);
 
-    // The tray icon, `lado` pixels square: the orb in a dark disc; the orb's bright lines read on a
-    // dark panel, the disc on a light one.
+    // The tray icon, once shown (none where the desktop has no tray).
+    QSystemTrayIcon* bandeja() const { return bandeja_; }
+
+    // The tray icon, `lado` pixels square: four bright tiles on a dark rounded square; the tiles
+    // read on a dark panel, the square on a light one.
     static QImage dibujarIcono(int lado);
 
 private:
@@ -76,6 +79,10 @@ private:
     QByteArray firmaFoto() const;
     QPoint sitioLibre(QSize tam) const;
     void ponerEsquema();
+    // Panels line their items up in the order they come: the host's icon comes after the
+    // program's own, so that both keep their places from one login to the next.
+    void bandejaTrasElPrograma();
+    void mostrarBandeja();
 
     Reloj& reloj_;
     std::vector<QPointer<VentanaWidget>> ventanas_;
@@ -84,4 +91,6 @@ private:
     QByteArray firma_;
     QSystemTrayIcon* bandeja_ = nullptr;
     QMenu* menuBandeja_ = nullptr;
+    QTimer esperaPrograma_;
+    QTimer plazoPrograma_;
 };

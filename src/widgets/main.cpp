@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QLockFile>
 #include <QStandardPaths>
 
@@ -18,6 +19,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("zentu-widgets"));
     QApplication::setApplicationDisplayName(QStringLiteral("Widgets de Zentu"));
     QApplication::setDesktopFileName(QStringLiteral("zentu-widgets"));
+    // Every window carries it (_NET_WM_ICON), for the desktop's window lists.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icono/zentu-widgets.svg")));
     // The widgets live on the desktop: closing or hiding one never ends the host.
     QApplication::setQuitOnLastWindowClosed(false);
     // One host per session: a second one (the login start and a manual start) would put every

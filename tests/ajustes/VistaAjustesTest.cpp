@@ -19,8 +19,11 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTest>
+#include <QToolTip>
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cmath>
@@ -439,6 +442,26 @@ TEST_F(Ventana, ControlesDeLosPaneles) {
     EXPECT_EQ(vista->barra()->lineaCuenta(), "Sin enlazar");
 }
 
+// A business name too long for the sidebar is cut to fit, and a hover shows it whole.
+TEST_F(Ventana, ElNombreCortadoSeLeeEnteroAlPasarElRaton) {
+    const QString largo = QStringLiteral("Panadería La Espiga Dorada del Barrio Antiguo");
+    cuenta = Cuenta{QStringLiteral("https://zentu.ai"), QStringLiteral("t"), QStringLiteral("ana@espiga.mx"), largo};
+    VistaAjustes& v = abrir(SeccionAjustes::estado);
+    v.show();
+    v.activateWindow();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return v.isActiveWindow(); }));
+    QLabel* nombre = nullptr;
+    for (QLabel* l : v.barra()->findChildren<QLabel*>())
+        if (l->toolTip() == largo) nombre = l;
+    ASSERT_NE(nombre, nullptr);
+    EXPECT_TRUE(nombre->text().endsWith(QChar(0x2026))) << nombre->text().toStdString();
+    EXPECT_TRUE(largo.startsWith(nombre->text().chopped(1)));
+    EXPECT_LE(nombre->fontMetrics().horizontalAdvance(nombre->text()), nombre->width());
+    QTest::mouseMove(nombre, nombre->rect().center());
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return QToolTip::isVisible() && QToolTip::text() == largo; }));
+    v.grab().save(pruebas::carpetaArtefactos("ajustes") + "/barra-nombre-largo.png");
+}
+
 // Every pane, both schemes, with and without an account, at the smallest window; the status
 // pane also tall, and with the permissions missing.
 TEST_F(Ventana, Imagenes) {
@@ -668,3 +691,29 @@ TEST_F(Ventana, FondoClaroSinAnillos) {
     }
     EXPECT_LT(peor, 0.25) << "bloques de 8 × 8 lejos de su color exacto: anillos";
 }
+
+namespace {
+
+// The desktop switches scheme while the window is open: the view is made again in the other
+// scheme at the same size, with the same scroll bars (none where nothing needs scrolling).
+TEST_F(Ventana, OtroEsquemaConLaVentanaAbierta) {
+    VistaAjustes& w = abrir(SeccionAjustes::estado, Esquema::claro, {760, 520});
+    w.show();
+    pruebas::girar(100);
+    auto barras = [&] {
+        QStringList r;
+        for (QScrollArea* a : w.findChildren<QScrollArea*>())
+            if (a->isVisibleTo(&w)) r << (a->verticalScrollBar()->isVisibleTo(a) ? "con barra" : "sin barra");
+        return r;
+    };
+    const QStringList antes = barras();
+    ASSERT_FALSE(antes.isEmpty());
+    for (Esquema e : {Esquema::oscuro, Esquema::claro}) {
+        w.setEsquema(e);
+        pruebas::girar(100);
+        EXPECT_EQ(barras(), antes) << (e == Esquema::oscuro ? "oscuro" : "claro");
+        w.grab().save(pruebas::carpetaArtefactos("ajustes") + (e == Esquema::oscuro ? "/cambio-a-oscuro.png" : "/cambio-a-claro.png"));
+    }
+}
+
+}  // namespace

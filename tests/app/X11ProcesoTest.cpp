@@ -8,6 +8,7 @@
 
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -177,6 +178,67 @@ TEST(Proceso, AmbosProgramasTraenLosTextosDeQtEnEspanol) {
             },
             20000))
             << ruta.toStdString() << "\n" << errores.toStdString();
+        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        if (!pruebas::esperarHasta([&] { return p.state() == QProcess::NotRunning; }, 10000)) p.kill();
+        p.waitForFinished();
+    }
+}
+
+// The desktop knows both programs by their windows: WM_CLASS is the one their installed desktop
+// entry names (StartupWMClass), and every window carries an icon (_NET_WM_ICON) the size of the
+// entry's own, whose file the install ships.
+TEST(Proceso, CadaVentanaDiceDeQuienEsYLlevaSuIcono) {
+    Llavero::borrar();
+    QTemporaryDir propia;
+    QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
+    entorno.insert(QStringLiteral("XDG_RUNTIME_DIR"), propia.path());
+    const QString fuentes = QStringLiteral(ZENTU_DIR_SERVICIO "/../../src/");
+    struct Caso {
+        QString ruta, entrada;
+    };
+    const Caso casos[] = {
+        {programa(), fuentes + "zentu/app/ai.zentu.voz.desktop.in"},
+        {QCoreApplication::applicationDirPath() + QStringLiteral("/../src/widgets/zentu-widgets"),
+         fuentes + "widgets/zentu-widgets.desktop.in"},
+    };
+    auto salida = [](const QString& orden, const QStringList& argumentos) {
+        QProcess p;
+        p.start(orden, argumentos);
+        p.waitForFinished(10000);
+        return QString::fromUtf8(p.readAllStandardOutput());
+    };
+    for (const Caso& c : casos) {
+        QFile archivo(c.entrada);
+        ASSERT_TRUE(archivo.open(QIODevice::ReadOnly)) << c.entrada.toStdString();
+        QString clase, icono;
+        for (const QByteArray& linea : archivo.readAll().split('\n')) {
+            if (linea.startsWith("StartupWMClass=")) clase = QString::fromUtf8(linea.mid(15)).trimmed();
+            if (linea.startsWith("Icon=")) icono = QString::fromUtf8(linea.mid(5)).trimmed();
+        }
+        ASSERT_FALSE(clase.isEmpty()) << c.entrada.toStdString();
+        ASSERT_FALSE(icono.isEmpty()) << c.entrada.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(QFileInfo(c.entrada).path() + "/" + icono + ".svg")) << icono.toStdString();
+
+        QProcess p;
+        p.setProcessEnvironment(entorno);
+        p.start(c.ruta, {});
+        ASSERT_TRUE(p.waitForStarted(5000));
+        QStringList ventanas;
+        EXPECT_TRUE(pruebas::esperarHasta(
+            [&] {
+                ventanas = salida(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--pid", QString::number(p.processId()), "--class", "."})
+                               .split('\n', Qt::SkipEmptyParts);
+                return !ventanas.isEmpty();
+            },
+            20000))
+            << c.ruta.toStdString();
+        for (const QString& v : ventanas) {
+            const QString wmClass = salida(QStringLiteral("xprop"), {"-id", v, "WM_CLASS"}).trimmed();
+            EXPECT_EQ(wmClass, QStringLiteral("WM_CLASS(STRING) = \"%1\", \"%1\"").arg(clase)) << c.ruta.toStdString();
+            const QString iconos = salida(QStringLiteral("xprop"), {"-id", v, "-notype", "_NET_WM_ICON"});
+            EXPECT_TRUE(iconos.contains(QStringLiteral("Icon (16 x 16)")) && iconos.contains(QStringLiteral("Icon (64 x 64)")))
+                << c.ruta.toStdString() << " " << iconos.left(200).toStdString();
+        }
         ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
         if (!pruebas::esperarHasta([&] { return p.state() == QProcess::NotRunning; }, 10000)) p.kill();
         p.waitForFinished();

@@ -301,7 +301,12 @@ TEST(RecorridoDemo, UnDiaConLaDemostracion) {
     };
     ASSERT_TRUE(pruebas::esperarHasta(chatConTeclado, 20000));
     teclear({"key", "Escape"});
-    ASSERT_TRUE(pruebas::esperarHasta([&] { return ventanas(app.processId()).empty(); }, 30000));
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return ventanas(app.processId()).empty(); }, 30000)) << [&] {
+        std::string quedan;
+        for (const Ventana& w : ventanas(app.processId()))
+            quedan += "«" + w.nombre.toStdString() + "» " + std::to_string(w.ancho) + "×" + std::to_string(w.alto) + " ";
+        return quedan;
+    }();
 
     // ---- An agent calls about the waiting question; Enter answers, Alt+Space hangs up.
     const qsizetype suenan = veces("[entrante] suena: ");

@@ -21,6 +21,11 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QDir>
+#include <QHeaderView>
+#include <QTreeView>
+#include <QTranslator>
+#include <QLibraryInfo>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -329,11 +334,39 @@ TEST_F(VistaChatServicio, SelectorDeArchivos) {
     QList<QUrl> doce;
     for (int i = 0; i < 12; ++i) doce << QUrl::fromLocalFile(archivo(QString("f%1.txt").arg(i)));
     int vistos = 0;
+    // Qt's texts in Spanish, as the program has them: the longest headings.
+    QTranslator espanol;
+    if (espanol.load(QStringLiteral("qtbase_es"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&espanol);
+    girar(50);  // the change of language reaches the windows before the dialog is made
+    // A desktop whose portal offers no chooser: Qt's dialog, in the home folder.
+    vista->elegirEnEscritorio = [](const SelectorArchivos::Pedido&) { return std::optional<QList<QUrl>>(); };
     vista->correrDialogo = [&](QFileDialog& d) -> std::optional<QList<QUrl>> {
         ++vistos;
         EXPECT_EQ(d.fileMode(), QFileDialog::ExistingFiles);
         EXPECT_EQ(d.labelText(QFileDialog::Accept), "Adjuntar");
         EXPECT_EQ(d.windowTitle(), "Elige los archivos que quieres mandar (hasta 10)");
+        EXPECT_EQ(d.directory().absolutePath(), QDir::homePath());
+        if (vistos == 1) {
+            // Its columns each as wide as their heading, once the folder is read.
+            d.setViewMode(QFileDialog::Detail);
+            d.show();
+            auto* lista = d.findChild<QTreeView*>(QStringLiteral("treeView"));
+            EXPECT_TRUE(lista);
+            if (lista) {
+                QHeaderView* h = lista->header();
+                // The folder may be empty; its rows, when any, come in on their own time.
+                esperarHasta([&] { return lista->model() && lista->model()->rowCount(lista->rootIndex()) > 0; }, 3000);
+                girar(200);
+                for (int i = 0; i < h->count(); ++i) {
+                    if (h->isSectionHidden(i)) continue;
+                    const QString titulo = h->model()->headerData(i, Qt::Horizontal).toString();
+                    EXPECT_GE(h->sectionSize(i), h->fontMetrics().horizontalAdvance(titulo) + 8) << titulo.toStdString();
+                }
+            }
+            d.grab().save(pruebas::carpetaArtefactos("chat") + "/selector-archivos.png");
+            d.hide();
+        }
         return vistos == 1 ? std::optional<QList<QUrl>>(doce) : std::nullopt;
     };
     QTest::mouseClick(vista->botonAdjuntar(), Qt::LeftButton);
@@ -342,7 +375,31 @@ TEST_F(VistaChatServicio, SelectorDeArchivos) {
     QTest::mouseClick(vista->botonAdjuntar(), Qt::LeftButton);  // cancelled: nothing changes
     EXPECT_EQ(vistos, 2);
     EXPECT_EQ(chat->pendientes().size(), 10);
-    EXPECT_EQ(vista->error(), ChatZentu::kHastaDiez);
+    EXPECT_EQ(vista->error(), ChatZentu::kHastaDiez);    QCoreApplication::removeTranslator(&espanol);
+}
+
+// Where the desktop offers its own chooser, it is the one asked, for the same files, and Qt's
+// dialog does not show.
+TEST_F(VistaChatServicio, SelectorDelEscritorio) {
+    const QUrl a = QUrl::fromLocalFile(archivo("a.txt"));
+    std::vector<SelectorArchivos::Pedido> pedidos;
+    vista->elegirEnEscritorio = [&](const SelectorArchivos::Pedido& p) {
+        pedidos.push_back(p);
+        return std::optional<QList<QUrl>>(pedidos.size() == 1 ? QList<QUrl>{a} : QList<QUrl>{});
+    };
+    vista->correrDialogo = [&](QFileDialog&) -> std::optional<QList<QUrl>> {
+        ADD_FAILURE() << "el diálogo de Qt se abrió";
+        return std::nullopt;
+    };
+    QTest::mouseClick(vista->botonAdjuntar(), Qt::LeftButton);
+    EXPECT_EQ(chat->pendientes(), QList<QUrl>({a}));
+    QTest::mouseClick(vista->botonAdjuntar(), Qt::LeftButton);  // cancelled there: nothing changes
+    EXPECT_EQ(chat->pendientes(), QList<QUrl>({a}));
+    ASSERT_EQ(pedidos.size(), 2u);
+    EXPECT_EQ(pedidos[0].titulo, "Elige los archivos que quieres mandar (hasta 10)");
+    EXPECT_EQ(pedidos[0].boton, "Adjuntar");
+    EXPECT_TRUE(pedidos[0].varios);
+    EXPECT_EQ(pedidos[0].carpeta, QDir::homePath());
 }
 
 // A dropped pipe or folder is refused on the spot with the send's text and never becomes a chip;

@@ -3,7 +3,7 @@
 // A session bus of a test's own, and on it, when a test wants one, a stand-in of the desktop
 // portal's Screenshot interface: for what a Wayland session offers (or does not) for screen
 // captures. The stand-in answers from a thread of its own, so that a caller blocked on the bus
-// is answered too.
+// is answered too. And a stand-in of the portal's colour-scheme setting.
 
 #include "comun/ProcesoNode.h"
 
@@ -155,6 +155,54 @@ private:
     std::atomic<int> listo_{0};
     std::atomic<int> pedidos_{0};
     std::atomic<bool> interactivo_{false};
+};
+
+// The desktop portal's Settings interface with the one setting the programs read, the desktop's
+// colour scheme ("org.freedesktop.appearance" "color-scheme": 1 dark, 2 light), on a connection
+// of its own to the session bus under the portal's name. `poner` switches it as a desktop does:
+// the value changes and SettingChanged goes out. Main thread; the event loop must run.
+class PortalApariencia : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+public:
+    explicit PortalApariencia(uint esquema, QString servicio = QStringLiteral("org.freedesktop.portal.Desktop"))
+        : valor_(esquema), servicio_(std::move(servicio)),
+          conexion_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("portal-apariencia"))) {
+        listo_ = conexion_.isConnected() &&
+                 conexion_.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), this,
+                                          QDBusConnection::ExportAllSlots) &&
+                 conexion_.registerService(servicio_);
+    }
+    ~PortalApariencia() override {
+        conexion_.unregisterService(servicio_);
+        conexion_.unregisterObject(QStringLiteral("/org/freedesktop/portal/desktop"));
+        QDBusConnection::disconnectFromBus(conexion_.name());
+    }
+    bool listo() const { return listo_; }
+
+    void poner(uint esquema) {
+        valor_ = esquema;
+        QDBusMessage senal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/portal/desktop"),
+                                                        QStringLiteral("org.freedesktop.portal.Settings"),
+                                                        QStringLiteral("SettingChanged"));
+        senal << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme")
+              << QVariant::fromValue(QDBusVariant(QVariant(valor_)));
+        conexion_.send(senal);
+    }
+
+public Q_SLOTS:
+    // As the portal answers: the value in a variant inside the reply's variant.
+    QDBusVariant Read(const QString& espacio, const QString& clave) {
+        if (espacio != QLatin1String("org.freedesktop.appearance") || clave != QLatin1String("color-scheme"))
+            return QDBusVariant(QVariant::fromValue(QDBusVariant(QVariant())));
+        return QDBusVariant(QVariant::fromValue(QDBusVariant(QVariant(valor_))));
+    }
+
+private:
+    uint valor_;
+    QString servicio_;
+    QDBusConnection conexion_;
+    bool listo_ = false;
 };
 
 }  // namespace pruebas

@@ -48,7 +48,7 @@ const ServidorAvisos::Notificacion* ServidorAvisos::visible(const QString& titul
     return nullptr;
 }
 
-uint ServidorAvisos::Notify(const QString& app, uint reemplaza, const QString&, const QString& titulo,
+uint ServidorAvisos::Notify(const QString& app, uint reemplaza, const QString& icono, const QString& titulo,
                             const QString& cuerpo, const QStringList& acciones, const QVariantMap& pistas,
                             int expira) {
     uint id = 0;
@@ -57,7 +57,7 @@ uint ServidorAvisos::Notify(const QString& app, uint reemplaza, const QString&, 
     } else {
         id = proximo_++;
     }
-    Notificacion n{id, reemplaza, app, titulo, cuerpo, acciones, pistas, expira};
+    Notificacion n{id, reemplaza, app, titulo, cuerpo, acciones, pistas, expira, icono};
     recibidas_.push_back(n);
     visibles_[id] = n;
     return id;

@@ -25,6 +25,7 @@ public:
         QStringList acciones;  // key, label, key, label...
         QVariantMap pistas;
         int expira = 0;
+        QString icono;  // app_icon
         QStringList claves() const;  // the action keys only
         QString etiqueta(const QString& clave) const;
     };

@@ -23,6 +23,13 @@ for entrada in "$prefijo/share/applications/zentu-widgets.desktop" "$tmp/config/
 done
 [ ! -e "$tmp/config/autostart/zentu-widgets.desktop.tmp" ] || falla "quedó un archivo a medias"
 
+# Each entry's icon is installed in the icon theme, where the desktop and its notifications find it.
+for entrada in "$prefijo"/share/applications/*.desktop; do
+  icono="$(sed -n 's/^Icon=//p' "$entrada")"
+  [ -n "$icono" ] || falla "$entrada sin icono"
+  [ -f "$prefijo/share/icons/hicolor/scalable/apps/$icono.svg" ] || falla "$entrada: sin el icono $icono"
+done
+
 # The program's entries: itself (the handler of "zuzadari:" links) and "Enviar a Zentu AI".
 if [ -x "$prefijo/bin/zentu" ]; then
   app="$prefijo/share/applications/ai.zentu.voz.desktop"

@@ -4,6 +4,7 @@
 #include "comun/Ayudas.h"
 #include "comun/ServidorAvisos.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
 
 using pruebas::esperar;
@@ -108,4 +109,28 @@ TEST(Notificaciones, SinServidorNadaSeRompe) {
     EXPECT_FALSE(esperar(n.publicar(aviso("a", "uno"))));
     EXPECT_FALSE(esperar(n.publicar(aviso("a", "dos"))));  // the queue of posts goes on
     n.retirar("a");
+}
+
+// The server shows whose notification it is: every one names the program's icon and its desktop
+// entry, the ones the install puts in place (the entry's Icon line and its file name).
+TEST(Notificaciones, LlevanElIconoYLaEntradaDelPrograma) {
+    QFile entrada(QStringLiteral(ZENTU_DIR_SERVICIO "/../../src/zentu/app/ai.zentu.voz.desktop.in"));
+    ASSERT_TRUE(entrada.open(QIODevice::ReadOnly));
+    QString icono;
+    for (const QByteArray& linea : entrada.readAll().split('\n'))
+        if (linea.startsWith("Icon=")) icono = QString::fromUtf8(linea.mid(5)).trimmed();
+    ASSERT_EQ(icono, "ai.zentu.voz");
+
+    ServidorAvisos servidor;
+    Notificaciones n(servidor.servicio());
+    n.registrarCategorias(categorias());
+    Notificaciones::Aviso conSonido = aviso("c", "con sonido");
+    conSonido.sonido = QString();
+    for (const Notificaciones::Aviso& a : {aviso("a", "simple"), aviso("b", "con acciones", "c"), conSonido, aviso("a", "otra vez")})
+        ASSERT_TRUE(esperar(n.publicar(a))) << a.titulo.toStdString();
+    ASSERT_EQ(servidor.recibidas().size(), 4u);
+    for (const auto& r : servidor.recibidas()) {
+        EXPECT_EQ(r.icono, icono) << r.titulo.toStdString();
+        EXPECT_EQ(r.pistas.value("desktop-entry").toString(), "ai.zentu.voz") << r.titulo.toStdString();
+    }
 }

@@ -4,6 +4,8 @@
 
 #include "comun/Ayudas.h"
 #include "comun/EscritorioX11.h"
+#include "comun/PortalSimulado.h"
+#include "plataforma/EsquemaColor.h"
 #include "compartido/Instantanea.h"
 #include "plataforma/VentanasEscritorio.h"
 #include "widgets/Catalogo.h"
@@ -21,6 +23,43 @@
 #include <algorithm>
 
 namespace {
+
+// The mean lightness (0 to 255) the X server shows in the middle of the window.
+double luz(QWidget* w) {
+    const QRect r = w->rect().adjusted(w->width() / 4, w->height() / 4, -w->width() / 4, -w->height() / 4);
+    const QImage im = QGuiApplication::primaryScreen()->grabWindow(w->winId(), r.x(), r.y(), r.width(), r.height()).toImage();
+    double suma = 0;
+    for (int y = 0; y < im.height(); ++y)
+        for (int x = 0; x < im.width(); ++x) suma += qGray(im.pixel(x, y));
+    return suma / std::max(1, im.width() * im.height());
+}
+
+// The desktop switches to dark and back through its portal (a stand-in on the session bus): the
+// widgets on the desktop follow at once.
+TEST(X11Anfitrion, LosWidgetsSiguenElEsquemaDelEscritorio) {
+    ASSERT_TRUE(VentanasEscritorio::hayX11());
+    pruebas::PortalApariencia portal(2);
+    ASSERT_TRUE(portal.listo()) << "otro portal tiene ya el nombre en este bus";
+    QFile::remove(Anfitrion::archivoDisposicion());
+    Instantanea foto = Instantanea::ejemplo();
+    foto.actualizado = QDateTime::currentDateTimeUtc();
+    foto.guardar();
+    Anfitrion anfitrion;
+    anfitrion.iniciar();
+    VentanaWidget* dia = anfitrion.anadir(QStringLiteral("dia"), FamiliaW::mediana, QPoint(24, 24));
+    ASSERT_TRUE(dia);
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return dia->windowHandle() && dia->windowHandle()->isExposed(); }));
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return !EsquemaColor::sistema().oscuro(); }));
+    pruebas::girar(300);
+    const double claro = luz(dia);
+    EXPECT_GT(claro, 150);
+
+    portal.poner(1);
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return luz(dia) < claro - 80; }, 20000)) << claro << " → " << luz(dia);
+    QGuiApplication::primaryScreen()->grabWindow(0).save(pruebas::carpetaArtefactos("widgets") + "/anfitrion-oscuro.png");
+    portal.poner(2);
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return std::abs(luz(dia) - claro) < 12; }, 20000)) << claro << " → " << luz(dia);
+}
 
 TEST(X11Anfitrion, TresWidgetsEnElEscritorio) {
     ASSERT_TRUE(VentanasEscritorio::hayX11());

@@ -99,6 +99,8 @@ public:
     bool menuSinBandejaAbierto() const;
     void abrirChatCon(const std::optional<QString>& texto, const std::optional<QString>& archivo);
     void mostrarTarjeta(QSizeF tam, bool centrada, const std::function<QWidget*(std::function<void()>)>& contenido);
+    // The card on screen made again by the same recipe, in the desktop's new colour scheme.
+    void rehacerTarjeta();
     void mostrarDudas(std::optional<qint64> abierta, std::optional<qint64> permiso);
     // A reply to a notification typed in a small card, where the notification server has no
     // reply field of its own.
@@ -169,6 +171,7 @@ public:
     std::unique_ptr<PuertoWidgets> widgets;
     std::unique_ptr<EnMiMac> enMiMac;
     std::unique_ptr<PanelFlotante> tarjeta;
+    std::function<QWidget*(std::function<void()>)> recetaTarjeta;
     qint64 totalPendientes = 0;
     std::optional<Sonando> sonando;
     Temporizador timbreTimer;

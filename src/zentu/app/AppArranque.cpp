@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
@@ -120,6 +121,8 @@ int App::main(int argc, char** argv) {
     QApplication aplicacion(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zentu"));
     QApplication::setDesktopFileName(QStringLiteral("ai.zentu.voz"));
+    // Every window carries it (_NET_WM_ICON), for the desktop's top bar and window switcher.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icono/ai.zentu.voz.svg")));
     QApplication::setQuitOnLastWindowClosed(false);
     const QStringList argumentos = QCoreApplication::arguments();
 
@@ -170,7 +173,9 @@ App::App(Entorno& entorno_, const QStringList& argumentos_, QObject* padre)
       reloj(entorno_.reloj()),
       sonidos(entorno_.sonidos()),
       cuenta(entorno_.leerCuenta()),
-      argumentos(argumentos_) {}
+      argumentos(argumentos_) {
+    connect(&EsquemaColor::sistema(), &EsquemaColor::cambio, this, [this] { rehacerTarjeta(); });
+}
 
 App::~App() {
     // The components' callbacks hold App weakly; drop them before the fields go.

@@ -111,8 +111,19 @@ void App::mostrarTarjeta(QSizeF tam, bool centrada, const std::function<QWidget*
     auto nueva = std::make_unique<PanelFlotante>(tam, contenido(cerrar));
     if (tarjeta) tarjeta.release()->deleteLater();
     tarjeta = std::move(nueva);
+    recetaTarjeta = contenido;
     if (centrada) tarjeta->mostrarCentrado();
     else tarjeta->mostrarJuntoAlRaton();
+}
+
+void App::rehacerTarjeta() {
+    if (!tarjeta || !tarjeta->isVisible() || !recetaTarjeta) return;
+    QPointer<App> yo(this);
+    auto cerrar = [yo] {
+        if (yo && yo->tarjeta) yo->tarjeta->hide();
+    };
+    // The recipe hands the card's model over to the new content before the old one goes.
+    tarjeta->cambiarContenido(recetaTarjeta(cerrar));
 }
 
 double App::anchoDudas(std::optional<double> anchoVisible) {

@@ -3,6 +3,7 @@
 #include "compartido/Instantanea.h"
 #include "plataforma/Despertar.h"
 #include "plataforma/InicioSesion.h"
+#include "plataforma/EsquemaColor.h"
 #include "zentu/ajustes/VistaAjustes.h"
 #include "zentu/chat/ChatZentu.h"
 #include "zentu/chat/PanelChat.h"
@@ -21,6 +22,7 @@
 #include "zentu/isla/Ventana.h"
 #include "zentu/isla/VistaEnlace.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
@@ -314,11 +316,20 @@ public:
     PanelChatReal() : p_(std::make_unique<PanelChat>(new CartaVacia)) {}
     PanelChatReal(ChatZentu& chat, std::function<void()> cerrar) {
         auto panel = std::make_shared<QPointer<PanelChat>>();
-        auto* vista = new VistaChat(chat, std::move(cerrar), [panel](PanelChat::Esquina c, QSizeF d, bool terminado) {
-            if (*panel) (*panel)->redimensionar(c, d, terminado);
-        });
-        p_ = std::make_unique<PanelChat>(vista);
+        QPointer<ChatZentu> modelo(&chat);
+        auto hacerVista = [panel, modelo, cerrar]() -> QWidget* {
+            if (!modelo) return nullptr;
+            return new VistaChat(*modelo, cerrar, [panel](PanelChat::Esquina c, QSizeF d, bool terminado) {
+                if (*panel) (*panel)->redimensionar(c, d, terminado);
+            });
+        };
+        p_ = std::make_unique<PanelChat>(hacerVista());
         *panel = p_.get();
+        // The view is made again in the desktop's new scheme; the draft lives in the model.
+        QObject::connect(&EsquemaColor::sistema(), &EsquemaColor::cambio, p_.get(),
+                         [panel, hacerVista] {
+                             if (*panel) (*panel)->cambiarContenido(hacerVista());
+                         });
     }
     bool enPantalla() const override { return p_->isVisible(); }
     void mostrar() override { p_->mostrar(); }
@@ -497,7 +508,14 @@ QCoro::Task<bool> EntornoEscritorio::probarPantalla() { co_return co_await Permi
 void EntornoEscritorio::pedirPermisoPantalla() { Permiso(Permiso::pantalla).pedir(); }
 
 std::unique_ptr<PuertoVentana> EntornoEscritorio::crearVentanaAjustes(ModeloAjustes& modelo) {
-    return std::make_unique<VentanaAjustes>(new VistaAjustes(modelo, SeccionAjustes::estado));
+    auto* vista = new VistaAjustes(modelo, SeccionAjustes::estado);
+    QObject::connect(&EsquemaColor::sistema(), &EsquemaColor::cambio, vista, [vista](Esquema esquema) {
+        // The view is made anew: the keyboard it had stays in it.
+        const bool teclado = vista->isAncestorOf(QApplication::focusWidget());
+        vista->setEsquema(esquema);
+        if (teclado) vista->setFocus(Qt::OtherFocusReason);
+    });
+    return std::make_unique<VentanaAjustes>(vista);
 }
 
 void EntornoEscritorio::encenderAcorde(bool si) { TeclasModificadoras::shared().encender(si); }

@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QRegularExpression>
 #include <QPainterPath>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QWindow>
 #include <algorithm>
@@ -124,6 +125,25 @@ void PanelChat::darForma() {
     VentanaFlotante::darForma(this, VentanaFlotante::region(carta));
     const int mi = int(m);
     VentanaFlotante::marcarSombra(this, QMargins(mi, mi, mi, mi));
+}
+
+void PanelChat::cambiarContenido(QWidget* nuevo) {
+    if (!nuevo) return;
+    QWidget* viejo = contenido_;
+    const bool teclado = viejo && viejo->isAncestorOf(focusWidget());
+    nuevo->setParent(this);
+    nuevo->setGeometry(rect());
+    nuevo->show();
+    contenido_ = nuevo;
+    if (viejo) {
+        viejo->hide();
+        viejo->deleteLater();
+    }
+    if (!teclado) return;
+    // The keyboard goes to the new composer (the view's one editable text field), else the view.
+    for (QPlainTextEdit* campo : nuevo->findChildren<QPlainTextEdit*>())
+        if (!campo->isReadOnly()) return campo->setFocus(Qt::OtherFocusReason);
+    nuevo->setFocus(Qt::OtherFocusReason);
 }
 
 Qt::CursorShape PanelChat::cursor(Esquina c) {

@@ -69,6 +69,9 @@ public:
     void redimensionar(Esquina c, QSizeF d, bool terminado);
     // Shows the panel in front and gives it the keyboard.
     void mostrar();
+    // Puts `nuevo` in place of the chat view (the view made again in another colour scheme); the
+    // keyboard goes with it.
+    void cambiarContenido(QWidget* nuevo);
 
     // The frame in the coordinates of GeometriaChat when the current drag began.
     const std::optional<QRectF>& alEmpezar() const { return alEmpezar_; }

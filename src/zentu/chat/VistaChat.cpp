@@ -11,7 +11,10 @@
 #include <QDragEnterEvent>
 #include <QEasingCurve>
 #include <QFile>
+#include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -318,6 +321,7 @@ VistaChat::VistaChat(ChatZentu& chat, std::function<void()> cerrar, Esquinas::Ac
     setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);
     abrirArchivo = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    elegirEnEscritorio = [this](const SelectorArchivos::Pedido& p) { return SelectorArchivos::elegir(p, this); };
     correrDialogo = [](QFileDialog& d) -> std::optional<QList<QUrl>> {
         if (d.exec() != QDialog::Accepted) return std::nullopt;
         return d.selectedUrls();
@@ -1171,16 +1175,33 @@ QCoro::Task<void> VistaChat::enviarTarea(QString texto, QList<QUrl> archivos) {
 }
 
 void VistaChat::elegirArchivo() {
+    const QString mensaje = QStringLiteral("Elige los archivos que quieres mandar (hasta %1)").arg(ChatZentu::kMaximoPendientes);
+    // The desktop's own chooser where its portal offers one; Qt's dialog otherwise.
+    if (elegirEnEscritorio) {
+        if (const auto elegidos = elegirEnEscritorio({mensaje, QStringLiteral("Adjuntar"), true, QDir::homePath()})) {
+            if (!elegidos->isEmpty() && chat_) ponerError(chat_->agregar(*elegidos));
+            enfocar();
+            return;
+        }
+    }
     QFileDialog d(window());
     d.setOption(QFileDialog::DontUseNativeDialog);
     d.setFileMode(QFileDialog::ExistingFiles);
+    d.setDirectory(QDir::homePath());
     d.setLabelText(QFileDialog::Accept, QStringLiteral("Adjuntar"));
-    const QString mensaje = QStringLiteral("Elige los archivos que quieres mandar (hasta %1)").arg(ChatZentu::kMaximoPendientes);
     d.setWindowTitle(mensaje);
     d.setLabelText(QFileDialog::LookIn, mensaje);
     d.setWindowFlag(Qt::WindowStaysOnTopHint);
+    // Room for the detail columns: each as wide as its heading and its contents, the name taking
+    // what is left.
+    if (auto* lista = d.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* cabecera = lista->header();
+        cabecera->setStretchLastSection(false);
+        for (int i = 1; i < cabecera->count(); ++i) cabecera->setSectionResizeMode(i, QHeaderView::ResizeToContents);
+        cabecera->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
+    d.resize(d.sizeHint().expandedTo(QSize(780, 460)));
     // Over the chat panel, inside its screen.
-    d.adjustSize();
     for (QWidget* w : QApplication::topLevelWidgets()) {
         auto* panel = qobject_cast<PanelChat*>(w);
         if (!panel || !panel->isVisible() || !panel->screen()) continue;

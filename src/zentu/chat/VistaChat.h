@@ -2,6 +2,7 @@
 
 #include "compartido/Instantanea.h"
 #include "plataforma/EsquemaColor.h"
+#include "plataforma/SelectorArchivos.h"
 #include "plataforma/Reloj.h"
 #include "zentu/chat/ChatZentu.h"
 #include "zentu/chat/PanelChat.h"
@@ -108,6 +109,8 @@ public:
     // The file chooser runs through this (it returns the chosen files, none when cancelled);
     // by default the dialog runs modally.
     std::function<std::optional<QList<QUrl>>(QFileDialog&)> correrDialogo;
+    // The desktop's own chooser (none: it offers none, and Qt's dialog shows instead).
+    std::function<std::optional<QList<QUrl>>(const SelectorArchivos::Pedido&)> elegirEnEscritorio;
     // Opens a staged file with the desktop's default application.
     std::function<void(const QUrl&)> abrirArchivo;
 

@@ -303,7 +303,7 @@ QRectF Pildora::marcoCapsula(const EstadoVoz& voz) {
 // ---------------------------------------------------------------------------------------------
 
 Pildora::Pildora(EstadoVoz& voz, QWidget* padre, Reloj& reloj)
-    : QWidget(padre), voz_(voz), reloj_(reloj), esquema_(EsquemaColor::segunPaleta()) {
+    : QWidget(padre), voz_(voz), reloj_(reloj), esquema_(EsquemaColor::sistema().actual()) {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_AcceptTouchEvents);
     setAcceptDrops(true);
@@ -353,6 +353,9 @@ Pildora::Pildora(EstadoVoz& voz, QWidget* padre, Reloj& reloj)
     // that comes or goes asks for another.
     connect(&Compositor::observador(), &Compositor::Observador::cambio, this, [this] { repintarTodo(); });
     connect(&voz_, &EstadoVoz::cambio, this, &Pildora::actualizar);
+    connect(&EsquemaColor::sistema(), &EsquemaColor::cambio, this, [this](Esquema e) {
+        if (!esquemaFijo_) ponerEsquema(e);
+    });
     connect(&voz_, &EstadoVoz::visibleCambio, this, [this] { visibilidad(true); });
     visibilidad(false);
     actualizar();
@@ -361,6 +364,11 @@ Pildora::Pildora(EstadoVoz& voz, QWidget* padre, Reloj& reloj)
 Pildora::~Pildora() = default;
 
 void Pildora::setEsquema(Esquema esquema) {
+    esquemaFijo_ = true;
+    ponerEsquema(esquema);
+}
+
+void Pildora::ponerEsquema(Esquema esquema) {
     if (esquema_ == esquema) return;
     esquema_ = esquema;
     colorAnim_.stop();
@@ -368,6 +376,7 @@ void Pildora::setEsquema(Esquema esquema) {
     actualizar();
     for (auto* b : botones_) b->update();
     orbe_->update();
+    repintarTodo();
 }
 
 void Pildora::setPuntoQuieto(bool quieto) {

@@ -83,6 +83,8 @@ public:
     std::function<void(QString)> alSoltarArchivo;
     bool arrastrandoArchivos() const { return arrastrandoArchivos_; }
 
+    // The pill follows the desktop's scheme as it changes, until a caller sets one (a picture, the
+    // settings preview), which it keeps from then on.
     Esquema esquema() const { return esquema_; }
     void setEsquema(Esquema esquema);
     // Stops the status dot's pulse (the settings preview).
@@ -129,6 +131,7 @@ private:
     QRectF marcoOrbe() const;  // the orb's 44-point frame, in root-frame points
     void arrastrar(QMouseEvent* evento, bool empieza);
     void pulso();
+    void ponerEsquema(Esquema esquema);
     // What does not move between frames (shadow, glass, hairline, bubble), drawn once into
     // `fondo_` at the widget's device pixels; frames copy from it only what they repaint.
     void prepararFondo();
@@ -142,6 +145,7 @@ private:
     EstadoVoz& voz_;
     Reloj& reloj_;
     Esquema esquema_;
+    bool esquemaFijo_ = false;
     bool puntoQuieto_ = false;
     std::optional<double> escalaAlEmpezar_;
     // Ctrl + wheel stands in for a pinch where the desktop gives no pinch gestures.

@@ -12,6 +12,9 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -42,6 +45,7 @@ PanelFlotante::PanelFlotante(QSizeF tam, QWidget* contenido)
     const QSize fijo(static_cast<int>(std::ceil(ventana.width())), static_cast<int>(std::ceil(ventana.height())));
     contenido->setParent(this);
     contenido->setGeometry(QRect(QPoint(0, 0), fijo));
+    contenido_ = contenido;
     setFixedSize(fijo);
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WindowShortcut);
@@ -125,6 +129,47 @@ void PanelFlotante::paintEvent(QPaintEvent*) {
     // A card that rebuilds or grows repaints the window: its surfaces may stand elsewhere now.
     // The shape changes after the painting, not during it.
     QMetaObject::invokeMethod(this, &PanelFlotante::darForma, Qt::QueuedConnection);
+}
+
+namespace {
+
+// The text fields of a card, in the order its layout made them.
+template <typename T> QList<T*> campos(QWidget* raiz) { return raiz ? raiz->findChildren<T*>() : QList<T*>(); }
+
+template <typename T, typename Leer, typename Poner>
+void pasarCampos(QWidget* viejo, QWidget* nuevo, QWidget* conTeclado, Leer leer, Poner poner) {
+    const QList<T*> antes = campos<T>(viejo), despues = campos<T>(nuevo);
+    if (antes.size() != despues.size()) return;
+    for (qsizetype i = 0; i < antes.size(); ++i) {
+        if (leer(antes[i]) != leer(despues[i])) poner(despues[i], leer(antes[i]));
+        if (conTeclado && (conTeclado == antes[i] || antes[i]->isAncestorOf(conTeclado)))
+            despues[i]->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+}  // namespace
+
+void PanelFlotante::cambiarContenido(QWidget* nuevo) {
+    if (!nuevo) return;
+    QWidget* viejo = contenido_;
+    QWidget* conTeclado = viejo && viejo->isAncestorOf(focusWidget()) ? focusWidget() : nullptr;
+    nuevo->setParent(this);
+    nuevo->setGeometry(rect());
+    nuevo->show();
+    if (viejo) {
+        pasarCampos<QLineEdit>(viejo, nuevo, conTeclado, [](QLineEdit* c) { return c->text(); },
+                               [](QLineEdit* c, const QString& t) { c->setText(t); });
+        pasarCampos<QPlainTextEdit>(viejo, nuevo, conTeclado, [](QPlainTextEdit* c) { return c->toPlainText(); },
+                                    [](QPlainTextEdit* c, const QString& t) { c->setPlainText(t); });
+        pasarCampos<QTextEdit>(viejo, nuevo, conTeclado, [](QTextEdit* c) { return c->toPlainText(); },
+                               [](QTextEdit* c, const QString& t) { c->setPlainText(t); });
+        viejo->hide();
+        viejo->deleteLater();
+    }
+    contenido_ = nuevo;
+    formaDada_.reset();
+    darForma();
+    update();
 }
 
 void PanelFlotante::cancelar() {

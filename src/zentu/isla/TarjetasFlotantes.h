@@ -4,6 +4,7 @@
 
 #include <QLayout>
 #include <QPointF>
+#include <QPointer>
 #include <QRegion>
 #include <QRectF>
 #include <QSizeF>
@@ -43,6 +44,12 @@ public:
     // What Escape does: hide, then `alCerrar`.
     void cancelar();
 
+    // Puts `nuevo` in place of the content, in the same window at the same size (the same card
+    // built again, in another colour scheme). What the owner typed in its text fields goes over to
+    // the same fields of the new content, and so does the keyboard.
+    void cambiarContenido(QWidget* nuevo);
+    QWidget* contenido() const { return contenido_; }
+
     // The arithmetic, apart from the window system, in screen coordinates whose y grows downwards.
     struct Pantalla {
         QRectF marco;    // the whole screen
@@ -76,6 +83,7 @@ private:
     void presentar(QPointF origen);
     void darForma();
     std::optional<QRegion> formaDada_;
+    QPointer<QWidget> contenido_;
     // Where the window was asked to appear, until the owner presses it; a window manager that
     // puts it elsewhere by its own rules is answered once by moving it back.
     std::optional<QPoint> pedido_;

@@ -12,7 +12,9 @@
 #include <QPainterPath>
 #include <QRegion>
 #include <QScreen>
+#include <QApplication>
 #include <QTimer>
+#include <QToolTip>
 #include <QWindow>
 
 #include <QLocale>
@@ -149,6 +151,9 @@ PanelIsla::PanelIsla(QWidget* contenido)
       contenido_(contenido) {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
+    // The island rarely has the keyboard (a ringing call leaves it with the window the owner types
+    // in), yet its buttons' tips must show on hover.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     setAutoFillBackground(false);
     setWindowTitle(QStringLiteral("Zentu"));
     if (contenido_) contenido_->setParent(this);
@@ -353,7 +358,20 @@ void PanelIsla::alFrente() {
     if (isVisible() && windowHandle()) VentanaFlotante::alFrente(windowHandle());
 }
 
+void PanelIsla::hideEvent(QHideEvent* evento) {
+    QWidget::hideEvent(evento);
+    // A tip shown on hover would otherwise stay on screen, over nothing, until it times out.
+    if (!QToolTip::isVisible()) return;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->inherits("QTipLabel") && w->isVisible()) w->close();
+}
+
 bool PanelIsla::eventFilter(QObject* objeto, QEvent* evento) {
+    // Tips show whether or not the island has the keyboard: not once it has gone, though, when a
+    // hover that began before still comes due.
+    if (evento->type() == QEvent::ToolTip && !isVisible() && objeto->isWidgetType() &&
+        (objeto == this || isAncestorOf(static_cast<QWidget*>(objeto))))
+        return true;
     if (evento->type() == QEvent::MouseButtonPress && objeto->isWidgetType() &&
         (objeto == this || isAncestorOf(static_cast<QWidget*>(objeto))))
         pulsada_ = true;

@@ -112,6 +112,7 @@ protected:
     void keyPressEvent(QKeyEvent* evento) override;
     void moveEvent(QMoveEvent* evento) override;
     void showEvent(QShowEvent* evento) override;
+    void hideEvent(QHideEvent* evento) override;
     void resizeEvent(QResizeEvent* evento) override;
 
 private:
