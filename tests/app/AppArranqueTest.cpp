@@ -189,6 +189,26 @@ TEST_F(Arranque, ElResumenDeLaManana) {
         e.relojV.avanzar(7);
         EXPECT_TRUE(e.traza.pasos.contains(linea));
     }
+    // A call ringing at 09:00 is not declined by the summary: nothing is stored, and the next
+    // wake, with no ring, gives it.
+    {
+        Preferencias::almacen().remove(dado);
+        falsos::Entorno e(local(9, 0));
+        e.guardada = cuentaDePrueba();
+        ConRegistro r(e.traza);
+        App app(e);
+        app.arrancar();
+        ASSERT_TRUE(app.cuenta);
+        app.sonando = App::Sonando{QStringLiteral("ventas"), 7, *app.cuenta};
+        e.relojV.avanzar(13);
+        EXPECT_FALSE(e.traza.pasos.contains(linea));
+        EXPECT_FALSE(Preferencias::almacen().contains(dado));
+        EXPECT_TRUE(app.sonando);
+        app.sonando.reset();
+        e.despertar();
+        e.relojV.avanzar(7);
+        EXPECT_TRUE(e.traza.pasos.contains(linea));
+    }
     // Switched off in the settings (a stored false), no summary; another type counts as on.
     for (const QVariant& valor : {QVariant(false), QVariant(QStringLiteral("false"))}) {
         Preferencias::almacen().remove(dado);

@@ -439,6 +439,9 @@ void App::comprobarResumen() {
     const QString clave = QStringLiteral("zentu.resumenDado");
     if (Preferencias::almacen().value(clave).toString() == hoy) return;
     if (modo != Modo::ninguno || !chat) return;
+    // Starting a conversation declines a ringing call: the summary waits for the next check
+    // rather than hanging up on an agent who is calling.
+    if (sonando) return;
     // Stored before asking: the summary is tried at most once a day.
     Preferencias::almacen().setValue(clave, hoy);
     Registro::escribir(QStringLiteral("[mañana] resumen de la mañana"));
