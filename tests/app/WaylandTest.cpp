@@ -330,8 +330,8 @@ TEST_F(Wayland, CadaVentanaDondeLaPoneElPrograma) {
     otra.kill();
     otra.waitForFinished();
     ASSERT_TRUE(isla && chat && widget && ajena) << describir(v);
-    const VentanaX& vi = v[*isla];
-    const VentanaX& vc = v[*chat];
+    const VentanaX vi = v[*isla];  // copies: v is read again below
+    const VentanaX vc = v[*chat];
 
     // The island and the chat are on every workspace.
     for (const VentanaX* x : {&vi, &vc}) {

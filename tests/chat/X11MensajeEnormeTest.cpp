@@ -124,6 +124,15 @@ protected:
         ASSERT_TRUE(app->waitForStarted(5000));
         ASSERT_TRUE(pruebas::esperarHasta([&] { return registro.contains("[chat] historial:") && enElBus(); }, 120000))
             << registro.constData();
+        // Until the pending list has loaded the program answers that it does not know yet: the
+        // probe below counts replies, so it starts once the list is there.
+        ASSERT_TRUE(pruebas::esperarHasta(
+            [&] {
+                return QDBusConnection::sessionBus().call(llamada(QStringLiteral("VerPendientes")), QDBus::Block, 5000).type() ==
+                       QDBusMessage::ReplyMessage;
+            },
+            60000))
+            << registro.constData();
     }
     void parar() {
         if (!app) return;
