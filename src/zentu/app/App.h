@@ -91,7 +91,9 @@ public:
     // Whether the island shows with nothing going on: the delayed hides act only then.
     bool islaOciosa() const;
     void abrirChatCon(const std::optional<QString>& texto, const std::optional<QString>& archivo);
-    void mostrarTarjeta(QSizeF tam, bool centrada, const std::function<QWidget*(std::function<void()>)>& contenido);
+    // `junto`: beside that rectangle (global coordinates) rather than centred or at the pointer.
+    void mostrarTarjeta(QSizeF tam, bool centrada, const std::function<QWidget*(std::function<void()>)>& contenido,
+                        std::optional<QRectF> junto = std::nullopt);
     void mostrarDudas(std::optional<qint64> abierta, std::optional<qint64> permiso);
     // A reply to a notification typed in a small card, where the notification server has no
     // reply field of its own.
