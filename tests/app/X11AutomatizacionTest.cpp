@@ -148,7 +148,7 @@ TEST(Automatizacion, ElProgramaEnlazadoContesta) {
     // A link handed over without a display reaches the running program.
     f = correr({"zuzadari://chat"}, 20000, sinPantalla());
     EXPECT_EQ(f.estado, 0) << f.errores.toStdString();
-    EXPECT_TRUE(pruebas::esperarHasta([&] { return leer().contains("[enlace] abierto desde un widget: chat"); }, 10000));
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return leer().contains("[enlace] abierto: chat"); }, 10000));
 
     QTemporaryDir dir;
     const QString archivo = dir.filePath("lista de precios.txt");
@@ -173,6 +173,8 @@ TEST(Automatizacion, ElProgramaEnlazadoContesta) {
 
     f = correr({"--abrir-chat"});
     EXPECT_EQ(f.estado, 0) << f.errores.toStdString();
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return leer().contains("[enlace] abierto desde la automatización: chat"); }, 10000));
+    EXPECT_FALSE(leer().contains("abierto desde un widget")) << leer().toStdString();
 
     ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
     ASSERT_TRUE(pruebas::esperarHasta([&] { return app.state() == QProcess::NotRunning; }, 10000));

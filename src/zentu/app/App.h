@@ -1,5 +1,6 @@
 #pragma once
 
+#include "zentu/app/Puertas.h"
 #include "zentu/app/Puertos.h"
 #include "zentu/conexion/Cuenta.h"
 #include "zentu/conexion/EnMiMac.h"
@@ -134,7 +135,7 @@ public:
     void rechazar(const QString& motivo);
 
     // --- Links, automation, files (AppPuertas.cpp) ---
-    void abrirEnlaces(const QStringList& enlaces);
+    void abrirEnlaces(const QStringList& enlaces, Puertas::Origen origen = Puertas::Origen::argumentos);
     void conectarAtajos(PuertoChat& chat);
     void instalarServicios();
     // Files or text sent to the program ("Enviar a Zentu AI"): into the chat's composer.
@@ -184,6 +185,10 @@ public:
     // program ends, and those of a run that is gone at the next start.
     QString carpetaTemporal() const;
     void limpiarCapturasViejas();
+
+signals:
+    // A call started here is connected (true), or it ended before that, with the reason when it failed.
+    void llamadaDecidida(bool conectada, QString motivo);
 
 private:
     // Runs `accion` on the main loop `segundos` later, holding App weakly.
