@@ -176,6 +176,13 @@ TEST(Automatizacion, ElProgramaEnlazadoContesta) {
     EXPECT_TRUE(pruebas::esperarHasta([&] { return leer().contains("[enlace] abierto desde la automatización: chat"); }, 10000));
     EXPECT_FALSE(leer().contains("abierto desde un widget")) << leer().toStdString();
 
+    // A call the service refuses for want of credits: the switch fails with the reason.
+    servicio.responder("GET", "/api/v1/llamada/realtime/token", 402, QJsonObject{{"error", "Sin créditos"}});
+    f = correr({"--llamar"}, 60000);
+    EXPECT_EQ(f.estado, 1) << f.salida.toStdString() << f.errores.toStdString();
+    EXPECT_EQ(f.salida, "");
+    EXPECT_EQ(f.errores.trimmed(), "No te quedan créditos para hablar con Zentu.");
+
     ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
     ASSERT_TRUE(pruebas::esperarHasta([&] { return app.state() == QProcess::NotRunning; }, 10000));
     Llavero::borrar();
