@@ -35,7 +35,9 @@ std::optional<QString> Escritorio::aplicacionPara(const QString& ruta) {
         if (t == QLatin1String("application/octet-stream") && t != tipo.name()) continue;
         QProcess consulta;
         consulta.start(xdgMime, {QStringLiteral("query"), QStringLiteral("default"), t});
-        if (!consulta.waitForFinished(5000)) {
+        // Quick as a rule; a loaded machine may make the script slow, and a lost answer would
+        // read as "nothing opens it".
+        if (!consulta.waitForFinished(15000)) {
             consulta.kill();
             consulta.waitForFinished(1000);
             continue;
