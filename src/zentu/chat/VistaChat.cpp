@@ -28,6 +28,7 @@
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 #include <QWindow>
+#include <QTimer>
 #include <cmath>
 
 const QString VistaChat::kErrorEnvio = QStringLiteral("No se pudo enviar. Revisa la conexión.");
@@ -517,11 +518,19 @@ public:
 protected:
     void resizeEvent(QResizeEvent* e) override {
         QPlainTextEdit::resizeEvent(e);
-        if (e->oldSize().width() != e->size().width() && alCambiarAncho) alCambiarAncho();
+        // Told on the next turn, once: adjusting the height from inside a resize would feed the
+        // layout back into itself.
+        if (e->oldSize().width() == e->size().width() || !alCambiarAncho || avisoPendiente_) return;
+        avisoPendiente_ = true;
+        QTimer::singleShot(0, this, [this] {
+            avisoPendiente_ = false;
+            if (alCambiarAncho && document()->isEmpty()) alCambiarAncho();
+        });
     }
 
 private:
     Paleta p_;
+    bool avisoPendiente_ = false;
 };
 }  // namespace
 
