@@ -33,12 +33,20 @@ function(zentu_entrada_escritorio programa plantilla)
   if(ARGC GREATER 2)
     set(nombre ${ARGV2})
   endif()
-  set(salida ${CMAKE_CURRENT_BINARY_DIR}/${nombre}.desktop)
+  zentu_archivo_con_programa(${programa} ${plantilla} ${nombre}.desktop applications)
+endfunction()
+
+# A file whose Exec names the installed program, as above, installed as `archivo` in the folder
+# `carpeta` of the data directory (a file manager's folder of actions, for example).
+function(zentu_archivo_con_programa programa plantilla archivo carpeta)
+  set(salida ${CMAKE_CURRENT_BINARY_DIR}/${carpeta}/${archivo})
   install(CODE "
     set(ZENTU_RUTA_PROGRAMA \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${programa}\")
     set(ZENTU_PLANTILLA \"${plantilla}\")
     set(ZENTU_SALIDA \"${salida}\")
     include(\"${CMAKE_CURRENT_FUNCTION_LIST_DIR}/EntradaEscritorio.cmake\")
   ")
-  install(FILES ${salida} DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  # Readable and runnable by all: some file managers take actions only from executable files.
+  install(FILES ${salida} DESTINATION ${CMAKE_INSTALL_DATADIR}/${carpeta}
+          PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 endfunction()

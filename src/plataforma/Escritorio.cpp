@@ -6,12 +6,48 @@
 #include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QMimeDatabase>
+#include <QProcess>
+#include <QStandardPaths>
 
 namespace {
 QAtomicPointer<Escritorio> instalado;
 }
 
-bool Escritorio::abrirArchivo(const QString& ruta) { return QDesktopServices::openUrl(QUrl::fromLocalFile(ruta)); }
+bool Escritorio::abrirArchivo(const QString& ruta) {
+    // The desktop's opener says nothing when no application takes the file: asked first.
+    if (!aplicacionPara(ruta)) return false;
+    // The desktop's opener itself, whatever Qt's window-system plugin offers (some open nothing).
+    const QString xdgOpen = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (xdgOpen.isEmpty()) return QDesktopServices::openUrl(QUrl::fromLocalFile(ruta));
+    return QProcess::startDetached(xdgOpen, {ruta});
+}
+
+std::optional<QString> Escritorio::aplicacionPara(const QString& ruta) {
+    const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+    if (xdgMime.isEmpty()) return std::nullopt;  // nor is there the opener that comes with it
+    const QMimeType tipo = QMimeDatabase().mimeTypeForFile(ruta);
+    if (!tipo.isValid() || tipo.name().isEmpty()) return std::nullopt;  // no type database: nothing to ask
+    QStringList tipos{tipo.name()};
+    tipos << tipo.allAncestors();
+    for (const QString& t : std::as_const(tipos)) {
+        // Every file is also plain bytes; what takes bytes does not open a picture or a text.
+        if (t == QLatin1String("application/octet-stream") && t != tipo.name()) continue;
+        QProcess consulta;
+        consulta.start(xdgMime, {QStringLiteral("query"), QStringLiteral("default"), t});
+        // Quick as a rule; a loaded machine may make the script slow, and a lost answer would
+        // read as "nothing opens it".
+        if (!consulta.waitForFinished(15000)) {
+            consulta.kill();
+            consulta.waitForFinished(1000);
+            continue;
+        }
+        const QString entrada = QString::fromUtf8(consulta.readAllStandardOutput()).trimmed();
+        if (consulta.exitStatus() == QProcess::NormalExit && consulta.exitCode() == 0 && !entrada.isEmpty())
+            return entrada;
+    }
+    return std::nullopt;
+}
 
 bool Escritorio::abrirUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
 

@@ -142,7 +142,9 @@ QCoro::Task<bool> Notificaciones::publicar(Aviso aviso) {
     const uint id = respuesta.value();
     if (reemplaza != 0 && reemplaza != id) entregas_.erase(reemplaza);
     porIdentificador_[aviso.identificador] = id;
-    entregas_[id] = Entrega{aviso.identificador, aviso.categoria, aviso.datos};
+    QString mostrado = aviso.subtitulo;
+    if (!aviso.cuerpo.isEmpty()) mostrado += (mostrado.isEmpty() ? QString() : QStringLiteral("\n")) + aviso.cuerpo;
+    entregas_[id] = Entrega{aviso.identificador, aviso.categoria, aviso.datos, aviso.titulo, mostrado};
     co_return true;
 }
 
@@ -161,7 +163,8 @@ void Notificaciones::accionInvocada(uint id, const QString& clave) {
     const auto it = entregas_.find(id);
     if (it == entregas_.end() || !alResponder) return;
     // Servers without inline replies hand the text action back as a plain button.
-    alResponder(Respuesta{it->second.identificador, it->second.datos, clave, std::nullopt});
+    alResponder(Respuesta{it->second.identificador, it->second.datos, clave, std::nullopt, it->second.titulo,
+                          it->second.mostrado});
 }
 
 void Notificaciones::respondida(uint id, const QString& texto) {
@@ -174,7 +177,8 @@ void Notificaciones::respondida(uint id, const QString& texto) {
                 accion = a.id;
                 break;
             }
-    alResponder(Respuesta{it->second.identificador, it->second.datos, accion, texto});
+    alResponder(Respuesta{it->second.identificador, it->second.datos, accion, texto, it->second.titulo,
+                          it->second.mostrado});
 }
 
 void Notificaciones::cerrada(uint id, uint) {

@@ -54,6 +54,8 @@ public:
         QMap<QString, QString> datos;
         QString accion;                // an action's id, or kTocar
         std::optional<QString> texto;  // what the owner typed, for a reply written in the bubble
+        QString titulo;                // what the notification showed: its title,
+        QString mostrado;              // and its text (the subtitle's line, then the body)
     };
 
     explicit Notificaciones(QString servicio = QString::fromLatin1(kServicio), QObject* padre = nullptr);
@@ -86,6 +88,8 @@ private:
         QString identificador;
         QString categoria;
         QMap<QString, QString> datos;
+        QString titulo;
+        QString mostrado;
     };
     QCoro::Task<QStringList> capacidades();
     const Categoria* categoria(const QString& id) const;

@@ -12,6 +12,9 @@
 #include <QStandardPaths>
 
 int main(int argc, char** argv) {
+    // The links this host opens reach `zentu` through the desktop's opener; this tells it where
+    // they came from.
+    qputenv("ZENTU_DESDE_WIDGET", "1");
     // In a Wayland session through XWayland, where the widgets can stay below other windows.
     PlataformaQt::Argumentos conPlataforma(argc, argv);
     QApplication app(conPlataforma.argc(), conPlataforma.argv());

@@ -252,7 +252,9 @@ TEST_F(Enlace, DesenlazarBorraPrimeroEnElServicioYSueltaTodo) {
     app->alternarChat();
     ASSERT_TRUE(e.panelChat && e.chat && e.pendientes && e.widgets);
     e.traza.olvidar();
+    const QString url = app->cuenta->url;
     app->desenlazar();
+    EXPECT_TRUE(lineas.hay("[app] desenlazada: la cuenta " + url + " ya no está en este equipo"));
     EXPECT_EQ(e.traza.pasos.mid(0, 3), (QStringList{"DELETE /api/pairing/este", "llavero borrar", "instantánea vacía"}));
     EXPECT_FALSE(app->cuenta);
     EXPECT_FALSE(app->canal || app->chat || app->pendientes || app->widgets || app->enMiMac || app->conversacion);
@@ -266,6 +268,7 @@ TEST_F(Enlace, DesenlazarBorraPrimeroEnElServicioYSueltaTodo) {
     servicio.olvidarPeticiones();
     e.traza.olvidar();
     app->desenlazar();
+    EXPECT_TRUE(lineas.hay("[app] desenlazada: la cuenta ya no está en este equipo"));
     EXPECT_FALSE(e.traza.pasos.contains("DELETE /api/pairing/este"));
     EXPECT_TRUE(e.traza.pasos.contains("llavero borrar"));
 }

@@ -87,7 +87,7 @@ TEST_F(Puertas_, PuenteAtajos) {
 
     // Unpaired: the closures stay, every action says so.
     app->desenlazar();
-    for (const ResultadoAtajo& x : {p.verPendientesDeZentu(), p.llamarAZentu(), p.abrirChatDeZentu(),
+    for (const ResultadoAtajo& x : {p.verPendientesDeZentu(), pruebas::esperar(p.llamarAZentu()), p.abrirChatDeZentu(),
                                     pruebas::esperar(p.preguntarAZentu(QStringLiteral("¿?")))})
         EXPECT_EQ(x.texto, "Abre Zentu AI en este equipo y enlázalo con tu cuenta primero.");
 }

@@ -76,7 +76,7 @@ TEST(PuenteAtajos, Resumen) {
 TEST(PuenteAtajos, SinEnlazarTodoFalla) {
     PuenteAtajos vacio;
     EXPECT_EQ(pruebas::esperar(vacio.preguntarAZentu("hola")).texto, sinCuenta);
-    EXPECT_EQ(vacio.llamarAZentu().texto, sinCuenta);
+    EXPECT_EQ(pruebas::esperar(vacio.llamarAZentu()).texto, sinCuenta);
     EXPECT_EQ(vacio.abrirChatDeZentu().texto, sinCuenta);
     EXPECT_EQ(vacio.verPendientesDeZentu().texto, sinCuenta);
     EXPECT_EQ(pruebas::esperar(vacio.enviarArchivoAZentu("/etc/hostname", "")).texto, sinCuenta);
@@ -85,7 +85,7 @@ TEST(PuenteAtajos, SinEnlazarTodoFalla) {
     Enlazado e;
     e.enlazada = false;
     for (const ResultadoAtajo& r :
-         {pruebas::esperar(e.puente.preguntarAZentu("hola")), e.puente.llamarAZentu(), e.puente.abrirChatDeZentu(),
+         {pruebas::esperar(e.puente.preguntarAZentu("hola")), pruebas::esperar(e.puente.llamarAZentu()), e.puente.abrirChatDeZentu(),
           e.puente.verPendientesDeZentu(), pruebas::esperar(e.puente.enviarArchivoAZentu("/etc/hostname", ""))}) {
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.texto, sinCuenta);
@@ -105,7 +105,7 @@ TEST(PuenteAtajos, Acciones) {
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.texto, sinRespuesta);
     }
-    EXPECT_TRUE(e.puente.llamarAZentu().ok);
+    EXPECT_TRUE(pruebas::esperar(e.puente.llamarAZentu()).ok);
     EXPECT_TRUE(e.puente.abrirChatDeZentu().ok);
     EXPECT_EQ(e.abiertos, (QStringList{"llamada", "chat"}));
     r = e.puente.verPendientesDeZentu();
@@ -323,6 +323,17 @@ TEST(ServicioAtajos, PorDBus) {
         QTextStream s(&salida), er(&error);
         EXPECT_EQ(ClienteAtajos::ejecutar({"zentu", "--preguntar", "¿?"}, s, er, cliente, nombre), 1);
         EXPECT_EQ(error, sinRespuesta + "\n");
+    }
+    // A call that could not start answers once it has failed, with its reason; one that connects
+    // answers nothing.
+    for (const std::optional<QString>& motivo :
+         {std::optional<QString>("No te quedan créditos para hablar con Zentu."), std::optional<QString>()}) {
+        e.puente.llamar = [motivo] { return tarde(motivo, 200); };
+        QString salida, error;
+        QTextStream s(&salida), er(&error);
+        EXPECT_EQ(ClienteAtajos::ejecutar({"zentu", "--llamar"}, s, er, cliente, nombre), motivo ? 1 : 0);
+        EXPECT_EQ(error, motivo ? *motivo + "\n" : QString());
+        EXPECT_TRUE(salida.isEmpty());
     }
     e.enlazada = false;
     {

@@ -35,7 +35,7 @@ TEST(Puertas, Enlaces) {
         QString enlace;
         bool enLlamada, chatVisible;
         QString hecho;       // empty: nothing happens
-        QString lineaHost;   // the host logged; null: nothing logged
+        QString lineaHost;   // the host logged; null: nothing logged; "?": logged as leading nowhere
     };
     const QString nada;
     const std::vector<Caso> casos = {
@@ -56,9 +56,9 @@ TEST(Puertas, Enlaces) {
         {"zuzadari://creditos", false, false, "creditos", "creditos"},
         {"zuzadari://dia", false, false, "dia", "dia"},
         {"zuzadari://agentes", false, false, "agentes", "agentes"},
-        {"zuzadari://Chat", false, false, nada, "Chat"},      // hosts are compared exactly
-        {"zuzadari://otro", false, false, nada, "otro"},
-        {"zuzadari:chat", false, false, nada, ""},            // no host
+        {"zuzadari://Chat", false, false, nada, "?"},      // hosts are compared exactly
+        {"zuzadari://otro", false, false, nada, "?"},
+        {"zuzadari:chat", false, false, nada, "?"},        // no host
         {"https://chat", false, false, nada, QString()},
         {"chat", false, false, nada, QString()},
         {"", false, false, nada, QString()},
@@ -74,8 +74,25 @@ TEST(Puertas, Enlaces) {
         EXPECT_EQ(r.hechos, c.hecho.isEmpty() ? QStringList() : QStringList{c.hecho}) << c.enlace.toStdString();
         if (c.lineaHost.isNull())
             EXPECT_TRUE(lineas.isEmpty()) << c.enlace.toStdString();
+        else if (c.lineaHost == "?")
+            EXPECT_EQ(lineas, QStringList{"[enlace] no lleva a ninguna parte, no se hace nada: " + c.enlace});
         else
             EXPECT_EQ(lineas, QStringList{"[enlace] abierto desde un widget: " + c.lineaHost}) << c.enlace.toStdString();
+    }
+    // The line says where the link came from.
+    const std::pair<Puertas::Origen, QString> origenes[] = {
+        {Puertas::Origen::widget, "[enlace] abierto desde un widget: creditos"},
+        {Puertas::Origen::argumentos, "[enlace] abierto: creditos"},
+        {Puertas::Origen::automatizacion, "[enlace] abierto desde la automatización: creditos"},
+    };
+    for (const auto& [origen, linea] : origenes) {
+        Registro_ r;
+        QStringList lineas;
+        Registro::observar([&](const QString& l) { lineas << l; });
+        Puertas::abrir({"zuzadari://creditos"}, r.acciones(), origen);
+        Registro::observar({});
+        EXPECT_EQ(lineas, QStringList{linea});
+        EXPECT_EQ(r.hechos, QStringList{"creditos"});
     }
     Registro_ r;
     Puertas::abrir({}, r.acciones());

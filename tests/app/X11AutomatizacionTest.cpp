@@ -148,7 +148,7 @@ TEST(Automatizacion, ElProgramaEnlazadoContesta) {
     // A link handed over without a display reaches the running program.
     f = correr({"zuzadari://chat"}, 20000, sinPantalla());
     EXPECT_EQ(f.estado, 0) << f.errores.toStdString();
-    EXPECT_TRUE(pruebas::esperarHasta([&] { return leer().contains("[enlace] abierto desde un widget: chat"); }, 10000));
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return leer().contains("[enlace] abierto: chat"); }, 10000));
 
     QTemporaryDir dir;
     const QString archivo = dir.filePath("lista de precios.txt");
@@ -173,6 +173,15 @@ TEST(Automatizacion, ElProgramaEnlazadoContesta) {
 
     f = correr({"--abrir-chat"});
     EXPECT_EQ(f.estado, 0) << f.errores.toStdString();
+    EXPECT_TRUE(pruebas::esperarHasta([&] { return leer().contains("[enlace] abierto desde la automatización: chat"); }, 10000));
+    EXPECT_FALSE(leer().contains("abierto desde un widget")) << leer().toStdString();
+
+    // A call the service refuses for want of credits: the switch fails with the reason.
+    servicio.responder("GET", "/api/v1/llamada/realtime/token", 402, QJsonObject{{"error", "Sin créditos"}});
+    f = correr({"--llamar"}, 60000);
+    EXPECT_EQ(f.estado, 1) << f.salida.toStdString() << f.errores.toStdString();
+    EXPECT_EQ(f.salida, "");
+    EXPECT_EQ(f.errores.trimmed(), "No te quedan créditos para hablar con Zentu.");
 
     ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
     ASSERT_TRUE(pruebas::esperarHasta([&] { return app.state() == QProcess::NotRunning; }, 10000));

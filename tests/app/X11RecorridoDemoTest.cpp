@@ -333,6 +333,17 @@ TEST(RecorridoDemo, UnDiaConLaDemostracion) {
     llamadaCompleta("llamar", antes);
     EXPECT_EQ(demo.recibidas("POST", "/api/v1/llamada/fin").size(), 3);
 
+    // ---- Without credits the switch says why and fails.
+    demo.orden("sin-creditos");
+    ASSERT_TRUE(demo.esperarLinea("Se acabaron los créditos"));
+    {
+        int salida = -1;
+        const QString dijo = ejecutar(zentu, {"--llamar"}, entorno, &salida);
+        EXPECT_EQ(salida, 1) << dijo.toStdString();
+        EXPECT_TRUE(dijo.contains("No te quedan créditos para hablar con Zentu.")) << dijo.toStdString();
+    }
+    demo.orden("creditos");
+
     // ---- The waiting question, answered on its card (a widget's link opens it).
     QStringList yaEstaban;
     for (const Ventana& w : ventanas(app.processId())) yaEstaban << w.id;

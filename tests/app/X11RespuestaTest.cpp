@@ -14,7 +14,9 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QFile>
+#include <QCursor>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QJsonArray>
 #include <QLineEdit>
 #include <QScreen>
@@ -79,6 +81,8 @@ TEST(X11Respuesta, ResponderSinCampoEnElAvisoAbreUnaTarjeta) {
     app->arrancar();
     ASSERT_TRUE(esperarHasta([&] { return e.reales && e.reales->cargado(); }, 20000));
 
+    // The pointer rests far from the island: the card must not follow it.
+    QCursor::setPos(5, 700);
     servicio.emitir("consultas:nueva",
                     QJsonArray{QJsonObject{{"id", 17}, {"agente", "agente_ventas"}, {"pregunta", "¿Le hago descuento?"}}});
     ASSERT_TRUE(esperarHasta([] { return pruebas::Dunst::ctl({"count", "displayed"}) == "1"; }, 10000));
@@ -88,6 +92,19 @@ TEST(X11Respuesta, ResponderSinCampoEnElAvisoAbreUnaTarjeta) {
     auto* tarjeta = app->tarjeta->findChild<VentanaRespuesta*>();
     ASSERT_TRUE(tarjeta);
     EXPECT_TRUE(tarjeta->campo()->placeholderText() == QStringLiteral("Tu respuesta para el agente"));
+    // It says what is answered, as the notification did.
+    auto* asunto = tarjeta->findChild<QLabel*>(QStringLiteral("asunto"));
+    auto* texto = tarjeta->findChild<QLabel*>(QStringLiteral("texto"));
+    ASSERT_TRUE(asunto && texto);
+    EXPECT_EQ(asunto->text(), QStringLiteral("agente ventas necesita tu decisión"));
+    EXPECT_EQ(texto->text(), QStringLiteral("¿Le hago descuento?"));
+    // Beside the island's pill: level with it, clear of it, and nowhere near the pointer.
+    ASSERT_TRUE(app->panel);
+    const QRect pildora = App::anclaChat(app->panel->marco(), app->panel->escala()).toRect();
+    const QRect donde = app->tarjeta->frameGeometry();
+    EXPECT_FALSE(donde.intersects(pildora)) << donde.x() << "," << donde.y() << " " << pildora.x() << "," << pildora.y();
+    EXPECT_TRUE(donde.top() <= pildora.bottom() && donde.bottom() >= pildora.top()) << donde.y() << " " << pildora.y();
+    EXPECT_FALSE(donde.contains(QPoint(5, 700)));
     pruebas::girar(300);
     if (QScreen* s = QGuiApplication::primaryScreen())
         s->grabWindow(0).save(pruebas::carpetaArtefactos("app") + "/respuesta-sin-campo.png");

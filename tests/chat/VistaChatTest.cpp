@@ -266,6 +266,50 @@ TEST_F(VistaChatServicio, SelectorConFlechasYReturn) {
     EXPECT_TRUE(vista->campo()->hasFocus() || QApplication::focusWidget() == nullptr);
 }
 
+// After every pick the composer's placeholder names the agent written to, on the screen (the field
+// repaints it) and whole at the panel's default width.
+TEST_F(VistaChatServicio, ElMarcadorNombraAlAgenteTrasCadaEleccion) {
+    QPlainTextEdit* campo = vista->campo();
+    struct AlPintar : QObject {
+        QPlainTextEdit* campo = nullptr;
+        QString visto;  // the placeholder the field showed at its last paint
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint && campo->document()->isEmpty()) visto = campo->placeholderText();
+            return false;
+        }
+    } alPintar;
+    alPintar.campo = campo;
+    campo->viewport()->installEventFilter(&alPintar);
+    auto elegir = [&](const QString& texto) {
+        teclear(texto);
+        tecla(Qt::Key_Return);
+    };
+    struct Paso {
+        std::function<void()> hacer;
+        std::optional<QString> agente;
+        QString nombre;
+    };
+    const std::vector<Paso> pasos = {
+        {[&] { elegir("/ventura"); }, "Ventura", "Ventura"},
+        {[&] { QTest::mouseClick(vista->botonVolver(), Qt::LeftButton); }, std::nullopt, "Zentu"},
+        {[&] { elegir("/ventas_norte"); }, "ventas_norte", "Ventas norte"},
+        {[&] { elegir("/zen"); }, std::nullopt, "Zentu"},
+    };
+    for (const Paso& paso : pasos) {
+        SCOPED_TRACE(paso.nombre.toStdString());
+        paso.hacer();
+        ASSERT_TRUE(esperarHasta([&] { return chat->conAgente() == paso.agente; }));
+        const QString marcador = "Escríbele a " + paso.nombre + "  ·  / para elegir agente";
+        EXPECT_EQ(campo->placeholderText(), marcador);
+        EXPECT_TRUE(esperarHasta([&] { return alPintar.visto == marcador; }, 2000)) << alPintar.visto.toStdString();
+        // Every word of it fits in the field, wrapped as the field draws it.
+        const QFontMetricsF fm(campo->font());
+        const QRectF ocupa = fm.boundingRect(QRectF(0, 0, campo->viewport()->width(), 1e6), Qt::TextWordWrap, marcador);
+        EXPECT_GE(campo->viewport()->height() + 1, ocupa.height()) << campo->viewport()->size().width();
+    }
+    EXPECT_TRUE(vista->grab().toImage().save(pruebas::carpetaArtefactos("chat") + "/vista-chat-marcador-agente.png"));
+}
+
 TEST_F(VistaChatServicio, CabeceraYVolver) {
     EXPECT_EQ(vista->titulo()->text(), "Zentu");
     EXPECT_TRUE(vista->botonVolver()->isHidden());
@@ -481,6 +525,16 @@ TEST_F(VistaChatServicio, FichasYNota) {
     girar(20);
     EXPECT_FALSE(vista->nota()->isHidden());
     EXPECT_TRUE(nota().contains("Grabando una nota para Ventas norte"));
+    // The whole line, how to send the note included, readable at the panel's default width.
+    {
+        auto* linea = vista->nota()->findChild<QLabel*>("lineaNota");
+        ASSERT_TRUE(linea);
+        EXPECT_TRUE(linea->text().contains("· haz una pausa o toca el micrófono para enviarla"));
+        EXPECT_FALSE(linea->text().contains("…"));
+        EXPECT_GE(linea->height(), linea->heightForWidth(linea->width()));
+        EXPECT_LE(linea->geometry().right(), vista->nota()->width());
+        EXPECT_TRUE(vista->grab().toImage().save(pruebas::carpetaArtefactos("chat") + "/vista-chat-nota-de-voz.png"));
+    }
     chat->setGrabandoNota(false);
     chat->setTranscribiendo(true);
     girar(20);

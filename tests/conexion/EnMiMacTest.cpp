@@ -4,16 +4,19 @@
 #include "zentu/conexion/EnMiMac.h"
 
 #include "comun/Ayudas.h"
+#include "comun/Demo.h"
 #include "comun/ServicioSimulado.h"
 #include "plataforma/Escritorio.h"
 #include "plataforma/Registro.h"
 #include "plataforma/Reloj.h"
+#include "zentu/conexion/Enlazar.h"
 
 #include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
 #include <QMutex>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 #include <atomic>
@@ -41,9 +44,11 @@ const auto* const entorno = ::testing::AddGlobalTestEnvironment(new CasaTemporal
 // Records what would have been handed to the desktop instead of launching anything.
 class EscritorioFalso : public Escritorio {
 public:
-    bool abrirArchivo(const QString& ruta) override { return anotar("archivo", ruta); }
+    bool abrirArchivo(const QString& ruta) override { return anotar("archivo", ruta) && !nadaAbre; }
     bool abrirUrl(const QUrl& url) override { return anotar("url", url.toString()); }
     bool mostrarEnCarpeta(const QString& ruta) override { return anotar("mostrar", ruta); }
+
+    std::atomic<bool> nadaAbre{false};  // no application opens files
 
     QStringList llamadas() {
         QMutexLocker l(&m_);
@@ -580,3 +585,59 @@ TEST_F(EnMiMacTest, AccionesPedidasPorElServicio) {
 }
 
 }  // namespace
+
+// Opening a file that no application of this computer opens fails, and says so: the file is
+// there, but the service is never told it was opened.
+TEST_F(EnMiMacTest, AbrirLoQueNadaAbreFalla) {
+    servicio_->ponerArchivo("b1", "datos");
+    escritorio_.nadaAbre = true;
+    QStringList lineas;
+    Registro::observar([&](const QString& l) { lineas << l; });
+    const QJsonObject r = pedir(QJsonObject{{"accion", "abrir"}, {"id", "b1"}, {"nombre", "plano.dwg"}});
+    Registro::observar({});
+    escritorio_.nadaAbre = false;
+    EXPECT_EQ(r, falla("ninguna aplicación de este equipo abre «plano.dwg»"));
+    EXPECT_EQ(escritorio_.llamadas(), QStringList{"archivo " + EnMiMac::cache() + "/plano.dwg"});
+    EXPECT_TRUE(lineas.contains("[mac] no se pudo: ninguna aplicación de este equipo abre «plano.dwg»"));
+}
+
+// The demo's «abrir» order on a desktop where nothing opens the business's price list: the demo
+// hears that it could not be opened, never that it was.
+TEST(EnMiMacEnLaDemo, LaDemoSabeQueNadaLoAbrio) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) GTEST_SKIP() << "el abridor del escritorio necesita una pantalla";
+    QTemporaryDir vacio;
+    const std::pair<const char*, QString> variables[] = {{"XDG_DATA_HOME", vacio.path() + "/datos"},
+                                                         {"XDG_DATA_DIRS", vacio.path() + "/sistema"},
+                                                         {"XDG_CONFIG_DIRS", vacio.path() + "/etc"}};
+    std::vector<std::pair<const char*, std::optional<QByteArray>>> antes;
+    for (const auto& [v, valor] : variables) {
+        antes.emplace_back(v, qEnvironmentVariableIsSet(v) ? std::optional<QByteArray>(qgetenv(v)) : std::nullopt);
+        qputenv(v, valor.toUtf8());
+    }
+    // The types of files stay the machine's; only its applications are left out.
+    QDir().mkpath(vacio.path() + "/sistema");
+    QFile::link("/usr/share/mime", vacio.path() + "/sistema/mime");
+    const QByteArray escritorioAntes = qgetenv("XDG_CURRENT_DESKTOP");
+    qunsetenv("XDG_CURRENT_DESKTOP");
+    Escritorio::usar(nullptr);
+
+    QTemporaryDir carpeta;
+    Demo demo;
+    ASSERT_TRUE(demo.arrancar(carpeta.path()));
+    const auto codigo = API::leerCodigo(demo.codigo);
+    const Cuenta cuenta = pruebas::esperar(API::canjear(codigo.url, codigo.codigo));
+    CanalEnVivo canal(cuenta);
+    EnMiMac mac(cuenta, canal);
+    canal.conectar();
+    ASSERT_TRUE(pruebas::esperarHasta([&] { return canal.listo(); }, 15000));
+    demo.orden("abrir");
+    EXPECT_TRUE(demo.esperarLinea("Zentu AI no pudo abrirlo: ninguna aplicación de este equipo abre «precios.txt»"))
+        << demo.lineas().join('\n').toStdString();
+    EXPECT_FALSE(demo.lineas().join('\n').contains("Zentu AI abrió"));
+
+    for (const auto& [v, valor] : antes) {
+        if (valor) qputenv(v, *valor);
+        else qunsetenv(v);
+    }
+    if (!escritorioAntes.isEmpty()) qputenv("XDG_CURRENT_DESKTOP", escritorioAntes);
+}

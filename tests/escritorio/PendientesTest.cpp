@@ -1,15 +1,19 @@
 #include "zentu/escritorio/Pendientes.h"
 
 #include "comun/Ayudas.h"
+#include "comun/Demo.h"
 #include "comun/ServicioSimulado.h"
 #include "comun/ServidorAvisos.h"
 #include "plataforma/Escritorio.h"
 #include "plataforma/Preferencias.h"
 #include "plataforma/Registro.h"
 #include "plataforma/Reloj.h"
+#include "zentu/conexion/Enlazar.h"
+#include "zentu/escritorio/ModeloDudas.h"
 #include "zentu/isla/Sonidos.h"
 
 #include <QJsonDocument>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <limits>
 #include <memory>
@@ -686,12 +690,16 @@ TEST_F(Mesa, SinRespuestaEnLineaSeEscribeEnUnaVentana) {
     std::optional<Pendientes::PedidoRespuesta> pedido;
     store->alPedirRespuesta = [&](Pendientes::PedidoRespuesta p) { pedido = std::move(p); };
     servicio.responder("POST", "/api/dudas/3/responder", 200, obj("{}"));
-    const uint id = mostrar(*Pendientes::avisoDuda(obj(R"({"id":3})")));
+    const uint id = mostrar(*Pendientes::avisoDuda(
+        obj(R"({"id":3,"agente":"ventas","pregunta":"¿Le hago el 10 %?","contexto":"Pedido de 40 conchas"})")));
     EXPECT_EQ(servidor->recibidas().back().claves(), (QStringList{"default", "responder"}));
     EXPECT_EQ(servidor->recibidas().back().etiqueta("responder"), "Responder");
     servidor->invocar(id, "responder");
     ASSERT_TRUE(esperarHasta([&] { return pedido.has_value(); }));
     EXPECT_EQ(pedido->marcador, "Tu respuesta para el agente");
+    // What the owner answers, as the notification showed it.
+    EXPECT_EQ(pedido->asunto, "ventas necesita tu decisión");
+    EXPECT_EQ(pedido->texto, "Pedido de 40 conchas\n¿Le hago el 10 %?");
     EXPECT_EQ(pedido->boton, "Enviar");
     EXPECT_TRUE(confirmaciones().isEmpty());  // no "too short" for a reply not yet written
     pedido->enviar(" vale ");
@@ -711,4 +719,101 @@ TEST_F(Mesa, ElSonidoDeAvisoVaComoArchivoCuandoExiste) {
     mostrar(*Pendientes::avisoDuda(obj(R"({"id":2})")));
     EXPECT_EQ(servidor->recibidas().back().pistas.value("sound-file").toString(), archivo);
     EXPECT_FALSE(servidor->recibidas().back().pistas.contains("suppress-sound"));
+}
+
+// ------------------------------------------------------------------ against the demo
+
+// The demo's business as a paired program sees it: its service sends the new figures of the
+// questions on the live channel before it answers the REST request that changed them.
+class EnLaDemo : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Preferencias::almacen().remove("zentu.avisados");
+        Registro::observar([this](const QString& l) { lineas << l; });
+        ASSERT_TRUE(demo.arrancar(carpeta.path()));
+        const auto codigo = API::leerCodigo(demo.codigo);
+        cuenta = esperar(API::canjear(codigo.url, codigo.codigo));
+        ASSERT_TRUE(servidor.enMarcha());
+        avisos = std::make_unique<Notificaciones>(servidor.servicio());
+        canal = std::make_unique<CanalEnVivo>(cuenta);
+        store = std::make_unique<Pendientes>(cuenta, *canal, *avisos);
+        canal->conectar();
+        ASSERT_TRUE(esperarHasta([&] { return !store->primeraCarga(); }, 15000));
+    }
+    void TearDown() override { Registro::observar({}); }
+
+    // A new question the demo is told to ask: its notification is up and its figures are in. Its id.
+    qint64 nuevaDuda() {
+        const size_t antes = servidor.recibidas().size();
+        const int dudas = store->dudas();
+        demo.orden("duda");
+        EXPECT_TRUE(esperarHasta([&] { return servidor.recibidas().size() > antes && store->dudas() == dudas + 1; }, 15000));
+        return store->listaDudas.isEmpty() ? -1 : ModeloDudas::idDe(store->listaDudas.back()).value_or(-1);
+    }
+    bool cerrada(uint id) {
+        const auto c = servidor.cerradas();
+        return std::find(c.begin(), c.end(), id) != c.end();
+    }
+
+    QTemporaryDir carpeta;
+    Demo demo;
+    Cuenta cuenta;
+    QStringList lineas;
+    ServidorAvisos servidor;
+    std::unique_ptr<Notificaciones> avisos;
+    std::unique_ptr<CanalEnVivo> canal;
+    std::unique_ptr<Pendientes> store;
+};
+
+TEST_F(EnLaDemo, UnaRespuestaBajaLaCuentaDeDudasEnUnaSola) {
+    const int alEmpezar = store->dudas();
+    const qint64 primera = nuevaDuda();
+    const qint64 segunda = nuevaDuda();
+    ASSERT_NE(primera, segunda);
+    ASSERT_EQ(store->dudas(), alEmpezar + 2);
+
+    ModeloDudas tarjeta(ModeloDudas::Almacen::de(*store), segunda, {});
+    ASSERT_TRUE(esperar(tarjeta.contestar(segunda, "Sí, con el 10 %")));
+    // The demo's event with its figures and the reply have both arrived; later turns change nothing.
+    ASSERT_TRUE(demo.esperarLinea("Respondiste la duda " + QString::number(segunda)));
+    girar(300);
+    EXPECT_EQ(store->dudas(), alEmpezar + 1);
+    EXPECT_EQ(lineas.filter("[pendientes]").last(), QString("[pendientes] %1 dudas + 0 permisos").arg(alEmpezar + 1));
+    ASSERT_EQ(store->listaDudas.size(), alEmpezar + 1);
+    EXPECT_EQ(ModeloDudas::idDe(store->listaDudas.back()), primera);
+
+    // Discarding does the same.
+    ASSERT_TRUE(esperar(store->descartar(primera)) == std::nullopt);
+    girar(300);
+    EXPECT_EQ(store->dudas(), alEmpezar);
+}
+
+TEST_F(EnLaDemo, LoResueltoEnLaTarjetaRetiraSuNotificacion) {
+    // A question answered on its card.
+    const qint64 duda = nuevaDuda();
+    const auto& avisoDuda = servidor.recibidas().back();
+    const uint idDuda = avisoDuda.id;
+    ASSERT_TRUE(avisoDuda.titulo.endsWith("necesita tu decisión"));
+    ModeloDudas tarjeta(ModeloDudas::Almacen::de(*store), duda, {});
+    ASSERT_TRUE(esperar(tarjeta.contestar(duda, "Que sí")));
+    ASSERT_TRUE(esperarHasta([&] { return cerrada(idDuda); }));
+    EXPECT_EQ(servidor.visibles().count(idDuda), 0u);
+
+    // A permission decided on its card, approved and rejected.
+    for (const bool aprobar : {true, false}) {
+        SCOPED_TRACE(aprobar);
+        const size_t antes = servidor.recibidas().size();
+        demo.orden("permiso");
+        ASSERT_TRUE(esperarHasta([&] { return servidor.recibidas().size() > antes; }, 15000));
+        const auto aviso = servidor.recibidas().back();
+        ASSERT_TRUE(aviso.titulo.startsWith("¿Escribirle a ")) << aviso.titulo.toStdString();
+        ASSERT_FALSE(store->permisos.isEmpty());
+        const qint64 permiso = ModeloDudas::idDe(store->permisos.back()).value_or(-1);
+        tarjeta.refrescar();
+        ASSERT_TRUE(esperar(tarjeta.decidirPermiso(permiso, aprobar, std::nullopt)));
+        ASSERT_TRUE(esperarHasta([&] { return cerrada(aviso.id); }));
+        EXPECT_EQ(servidor.visibles().count(aviso.id), 0u);
+    }
+    // Nothing else was closed: the other notifications stay where they are.
+    EXPECT_EQ(servidor.cerradas().size(), 3u);
 }

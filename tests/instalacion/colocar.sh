@@ -50,6 +50,83 @@ if [ -x "$prefijo/bin/zentu" ]; then
   fi
 fi
 
+# "Enviar a Zentu AI" is offered by the file managers' menus and is no file type's default: with a
+# viewer installed, every type the entry once named opens with the viewer before installing and
+# after, and a file opened as the program opens a bubble's file reaches the viewer.
+if [ -x "$prefijo/bin/zentu" ]; then
+  enviar="$prefijo/share/applications/ai.zentu.voz.enviar.desktop"
+  if grep -q '^MimeType=' "$enviar"; then falla "$enviar nombra tipos de archivo: $(grep '^MimeType=' "$enviar")"; fi
+  for accion in kio/servicemenus/ai.zentu.voz.enviar.desktop nemo/actions/ai.zentu.voz.enviar.nemo_action \
+                file-manager/actions/ai.zentu.voz.enviar.desktop Thunar/sendto/ai.zentu.voz.enviar.desktop; do
+    [ -f "$prefijo/share/$accion" ] || falla "sin $accion"
+    grep -qF "Exec=\"$prefijo/bin/zentu\" --enviar-a-zentu %F" "$prefijo/share/$accion" || falla "$accion: $(grep '^Exec=' "$prefijo/share/$accion")"
+    grep -q 'Enviar a Zentu AI' "$prefijo/share/$accion" || falla "$accion sin su nombre"
+  done
+  script="${XDG_DATA_HOME:-$tmp/casa/.local/share}/nautilus/scripts/Enviar a Zentu AI"
+  [ -x "$script" ] || falla "sin el script de Nautilus"
+  grep -qF -- "--enviar-a-zentu" "$script" || falla "el script de Nautilus no envía: $(cat "$script")"
+
+  tipos="application/pdf text/plain text/csv image/png image/jpeg image/gif image/webp image/heic audio/mpeg
+    audio/mp4 video/mp4 application/zip application/msword
+    application/vnd.openxmlformats-officedocument.wordprocessingml.document application/vnd.ms-excel
+    application/vnd.openxmlformats-officedocument.spreadsheetml.sheet application/vnd.oasis.opendocument.text
+    application/vnd.oasis.opendocument.spreadsheet application/octet-stream"
+  visor="$tmp/visor"
+  mkdir -p "$visor/share/applications"
+  ln -s /usr/share/mime "$visor/share/mime"  # the machine's file types, none of its applications
+  printf '#!/bin/sh\nprintf "%%s\\n" "$1" >> "%s/abiertos"\n' "$visor" >"$visor/visor"
+  chmod 755 "$visor/visor"
+  {
+    echo '[Desktop Entry]'
+    echo 'Type=Application'
+    echo 'Name=Visor'
+    echo "Exec=$visor/visor %f"
+    echo "MimeType=$(echo $tipos | tr ' ' ';');"
+  } >"$visor/share/applications/visor.desktop"
+  # Its folder's type cache, as the distribution's trigger writes it (GLib reads the associations there).
+  {
+    echo '[MIME Cache]'
+    for t in $tipos; do echo "$t=visor.desktop;"; done
+  } >"$visor/share/applications/mimeinfo.cache"
+  otro="$tmp/otro"
+  # A desktop with the viewer and, first in line, the place the program installs to.
+  escritorio() {
+    env -u XDG_CURRENT_DESKTOP -u DE HOME="$tmp/casa-visor" XDG_DATA_HOME="$tmp/casa-visor/datos" \
+      XDG_CONFIG_HOME="$tmp/casa-visor/config" XDG_CONFIG_DIRS="$tmp/casa-visor/etc" \
+      XDG_DATA_DIRS="$otro/share:$visor/share" "$@"
+  }
+  por_omision() {
+    for t in $tipos; do
+      abre="$(escritorio xdg-mime query default "$t")"
+      [ "$abre" = "visor.desktop" ] || falla "$1: $t lo abre «$abre», no el visor"
+      if command -v gio >/dev/null; then
+        dice="$(escritorio gio mime "$t" 2>&1 || true)"
+        [ "$(echo "$dice" | sed -n '1s/.*: //p')" = "visor.desktop" ] || falla "$1: para gio, $t: $dice"
+      fi
+    done
+  }
+  por_omision "antes de instalar"
+  escritorio ZENTU_BUILD="$compilacion" ZENTU_PREFIJO="$otro" bash "$raiz/scripts/colocar.sh" >/dev/null
+  por_omision "instalado"
+  # What an earlier install left behind names the entry no more.
+  printf '[MIME Cache]\napplication/pdf=ai.zentu.voz.enviar.desktop;\n' >"$otro/share/applications/mimeinfo.cache"
+  printf '[Default Applications]\ntext/plain=ai.zentu.voz.enviar.desktop;\nx-scheme-handler/zuzadari=ai.zentu.voz.desktop\n' \
+    >"$tmp/casa-visor/config/mimeapps.list"
+  escritorio ZENTU_BUILD="$compilacion" ZENTU_PREFIJO="$otro" bash "$raiz/scripts/colocar.sh" >/dev/null
+  por_omision "instalado sobre una instalación anterior"
+  grep -q 'x-scheme-handler/zuzadari=ai.zentu.voz.desktop' "$tmp/casa-visor/config/mimeapps.list" ||
+    falla "zuzadari: se perdió su programa"
+  if [ -n "${DISPLAY:-}" ]; then
+    printf '%%PDF-1.4\n%%%%EOF\n' >"$tmp/factura marzo.pdf"
+    escritorio xdg-open "$tmp/factura marzo.pdf" >/dev/null 2>&1 || falla "xdg-open no abrió la factura"
+    for _ in $(seq 200); do
+      grep -qxF "$tmp/factura marzo.pdf" "$visor/abiertos" 2>/dev/null && break
+      sleep 0.1
+    done
+    grep -qxF "$tmp/factura marzo.pdf" "$visor/abiertos" || falla "la factura no llegó al visor"
+  fi
+fi
+
 # Where the path holds no character that the desktop-entry rules reserve, it stands unquoted:
 # launchers that split the line themselves (xdg-open outside GNOME, KDE and Xfce) would take the
 # quotes for part of the program's name.

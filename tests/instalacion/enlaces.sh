@@ -41,12 +41,22 @@ for _ in $(seq 300); do
 done
 grep -q '\[app\] lista' "$tmp/registro" || falla "el programa no arrancó"
 
-estado=0
-xdg-open "zuzadari://chat" >"$tmp/xdg-open" 2>&1 || estado=$?
-[ "$estado" -eq 0 ] || falla "xdg-open terminó con $estado: $(cat "$tmp/xdg-open")"
-for _ in $(seq 300); do
-  grep -q '\[enlace\] abierto desde un widget: chat' "$tmp/registro" && break
-  sleep 0.1
-done
-grep -q '\[enlace\] abierto desde un widget: chat' "$tmp/registro" || falla "el enlace no llegó al programa"
+# The log says where each link came from: a terminal here, the widget host (which marks what it
+# opens) next.
+abrir() {
+  estado=0
+  env "$@" >"$tmp/xdg-open" 2>&1 || estado=$?
+  [ "$estado" -eq 0 ] || falla "$* terminó con $estado: $(cat "$tmp/xdg-open")"
+}
+esperar_linea() {
+  for _ in $(seq 300); do
+    grep -qF "$1" "$tmp/registro" && return 0
+    sleep 0.1
+  done
+  falla "el enlace no llegó al programa: sin «$1»"
+}
+abrir xdg-open "zuzadari://chat"
+esperar_linea '[enlace] abierto: chat'
+abrir ZENTU_DESDE_WIDGET=1 xdg-open "zuzadari://dia"
+esperar_linea '[enlace] abierto desde un widget: dia'
 echo "bien"

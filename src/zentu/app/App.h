@@ -1,5 +1,6 @@
 #pragma once
 
+#include "zentu/app/Puertas.h"
 #include "zentu/app/Puertos.h"
 #include "zentu/conexion/Cuenta.h"
 #include "zentu/conexion/EnMiMac.h"
@@ -98,7 +99,9 @@ public:
     // Whether the tray's menu is open on its own (no tray host shows the icon).
     bool menuSinBandejaAbierto() const;
     void abrirChatCon(const std::optional<QString>& texto, const std::optional<QString>& archivo);
-    void mostrarTarjeta(QSizeF tam, bool centrada, const std::function<QWidget*(std::function<void()>)>& contenido);
+    // `junto`: beside that rectangle (global coordinates) rather than centred or at the pointer.
+    void mostrarTarjeta(QSizeF tam, bool centrada, const std::function<QWidget*(std::function<void()>)>& contenido,
+                        std::optional<QRectF> junto = std::nullopt);
     // The card on screen made again by the same recipe, in the desktop's new colour scheme.
     void rehacerTarjeta();
     void mostrarDudas(std::optional<qint64> abierta, std::optional<qint64> permiso);
@@ -141,7 +144,7 @@ public:
     void rechazar(const QString& motivo);
 
     // --- Links, automation, files (AppPuertas.cpp) ---
-    void abrirEnlaces(const QStringList& enlaces);
+    void abrirEnlaces(const QStringList& enlaces, Puertas::Origen origen = Puertas::Origen::argumentos);
     void conectarAtajos(PuertoChat& chat);
     void instalarServicios();
     // Files or text sent to the program ("Enviar a Zentu AI"): into the chat's composer.
@@ -192,6 +195,10 @@ public:
     // program ends, and those of a run that is gone at the next start.
     QString carpetaTemporal() const;
     void limpiarCapturasViejas();
+
+signals:
+    // A call started here is connected (true), or it ended before that, with the reason when it failed.
+    void llamadaDecidida(bool conectada, QString motivo);
 
 private:
     // Runs `accion` on the main loop `segundos` later, holding App weakly.

@@ -320,7 +320,9 @@ void App::arrancar() {
         QStringList enlaces;
         for (const QString& a : argumentos.mid(1))
             if (a.startsWith(QLatin1String("zuzadari:"), Qt::CaseInsensitive)) enlaces << a;
-        if (!enlaces.isEmpty()) abrirEnlaces(enlaces);
+        if (!enlaces.isEmpty())
+            abrirEnlaces(enlaces, tiene(QString::fromLatin1(Puertas::kDesdeWidget)) ? Puertas::Origen::widget
+                                                                                   : Puertas::Origen::argumentos);
     }
     if (auto v = valor(QStringLiteral("--probar-atajo"))) probarAtajo(*v);
     if (auto v = valor(QStringLiteral("--probar-envio"))) {
@@ -345,7 +347,9 @@ void App::recibirArgumentos(const QStringList& recibidos) {
     for (const QString& a : recibidos) {
         if (a.startsWith(QLatin1String("zuzadari:"), Qt::CaseInsensitive)) enlaces << a;
     }
-    if (!enlaces.isEmpty()) abrirEnlaces(enlaces);
+    if (!enlaces.isEmpty())
+        abrirEnlaces(enlaces, recibidos.contains(QString::fromLatin1(Puertas::kDesdeWidget)) ? Puertas::Origen::widget
+                                                                                              : Puertas::Origen::argumentos);
     if (const auto e = Puertas::envio(recibidos)) recibirEnvio(e->archivos, e->texto);
     if (recibidos.contains(QStringLiteral("--abrir")) && cuenta && modo != Modo::llamada) alternarLlamada();
     if (recibidos.contains(QStringLiteral("--chat"))) alternarChat();

@@ -245,6 +245,8 @@ void App::enlazada(const Cuenta& nueva) {
 }
 
 void App::desenlazar() {
+    Registro::escribir(QStringLiteral("[app] desenlazada: la cuenta ") + (cuenta ? cuenta->url + QLatin1Char(' ') : QString()) +
+                       QStringLiteral("ya no está en este equipo"));
     if (cuenta) entorno.avisarAlServicio(*cuenta, QStringLiteral("/api/pairing/este"), QStringLiteral("DELETE"), std::nullopt);
     entorno.borrarCuenta();
     cuenta.reset();

@@ -56,7 +56,9 @@ void App::alternarLlamada() {
     QPointer<App> yo(this);
     QPointer<PuertoLlamada> esta(llamada.get());
     llamada->alCambiarFase = [yo](Fase f) {
-        if (yo) yo->cambio(f);
+        if (!yo) return;
+        yo->cambio(f);
+        if (f == Fase::escuchando || f == Fase::hablando) emit yo->llamadaDecidida(true, {});
     };
     llamada->alNivel = [yo](double n) {
         if (yo) yo->voz.nivelBruto = n;
@@ -87,6 +89,7 @@ void App::liberarLlamada(PuertoLlamada* cual) {
 void App::llamadaTerminada(PuertoLlamada* cual, const std::optional<ErrorLlamada>& error) {
     if (!llamada || llamada.get() != cual) return;
     sinLlamada(cual);
+    emit llamadaDecidida(!error, error ? error->descripcion : QString());
     if (modo == Modo::llamada) {
         modo = Modo::ninguno;
         actualizarModoChat();

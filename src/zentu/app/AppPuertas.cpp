@@ -4,6 +4,9 @@
 
 #include <QDir>
 #include "zentu/app/PuenteAtajos.h"
+
+#include <QCoroSignal>
+#include <chrono>
 #include "zentu/app/Puertas.h"
 #include "zentu/app/ServicioAtajos.h"
 #include "zentu/isla/VistaCreditosFlotante.h"
@@ -21,7 +24,7 @@ Instantanea fotoParaTarjeta(const App& app) {
 
 }  // namespace
 
-void App::abrirEnlaces(const QStringList& enlaces) {
+void App::abrirEnlaces(const QStringList& enlaces, Puertas::Origen origen) {
     QPointer<App> yo(this);
     auto con = [yo](void (App::*metodo)()) {
         return [yo, metodo] {
@@ -53,7 +56,7 @@ void App::abrirEnlaces(const QStringList& enlaces) {
                            [foto](std::function<void()> cerrar) { return new VistaDiaFlotante(foto, cerrar); });
     };
     a.mostrarAgentes = con(&App::mostrarAgentes);
-    Puertas::abrir(enlaces, a);
+    Puertas::abrir(enlaces, a, origen);
 }
 
 void App::conectarAtajos(PuertoChat& c) {
@@ -81,7 +84,20 @@ void App::conectarAtajos(PuertoChat& c) {
         return r;
     };
     puente.abrir = [yo](QString ruta) {
-        if (yo) yo->abrirEnlaces({QStringLiteral("zuzadari://") + ruta});
+        if (yo) yo->abrirEnlaces({QStringLiteral("zuzadari://") + ruta}, Puertas::Origen::automatizacion);
+    };
+    puente.llamar = [yo]() -> QCoro::Task<std::optional<QString>> {
+        if (!yo) co_return std::nullopt;
+        const PuertoLlamada* antes = yo->llamada.get();
+        yo->abrirEnlaces({QStringLiteral("zuzadari://llamada")}, Puertas::Origen::automatizacion);
+        // No new call (one was already in progress): nothing to wait for.
+        if (!yo || !yo->llamada || yo->llamada.get() == antes) co_return std::nullopt;
+        const auto decidida = co_await qCoro(yo.data(), &App::llamadaDecidida, std::chrono::seconds(30));
+        // Still connecting after that long: the island goes on with it.
+        if (!decidida) co_return std::nullopt;
+        const auto& [conectada, motivo] = *decidida;
+        if (conectada) co_return std::nullopt;
+        co_return motivo;
     };
     puente.enlazada = [yo] { return yo && yo->cuenta.has_value(); };
     puentePreguntar = puente.preguntar;

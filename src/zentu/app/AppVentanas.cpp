@@ -102,7 +102,8 @@ void App::abrirChatCon(const std::optional<QString>& texto, const std::optional<
     }
 }
 
-void App::mostrarTarjeta(QSizeF tam, bool centrada, const std::function<QWidget*(std::function<void()>)>& contenido) {
+void App::mostrarTarjeta(QSizeF tam, bool centrada, const std::function<QWidget*(std::function<void()>)>& contenido,
+                         std::optional<QRectF> junto) {
     if (tarjeta) tarjeta->hide();
     QPointer<App> yo(this);
     auto cerrar = [yo] {
@@ -112,7 +113,8 @@ void App::mostrarTarjeta(QSizeF tam, bool centrada, const std::function<QWidget*
     if (tarjeta) tarjeta.release()->deleteLater();
     tarjeta = std::move(nueva);
     recetaTarjeta = contenido;
-    if (centrada) tarjeta->mostrarCentrado();
+    if (junto) tarjeta->mostrarJunto(*junto);
+    else if (centrada) tarjeta->mostrarCentrado();
     else tarjeta->mostrarJuntoAlRaton();
 }
 
@@ -189,8 +191,13 @@ void App::mostrarDudas(std::optional<qint64> abierta, std::optional<qint64> perm
 }
 
 void App::pedirRespuesta(Pendientes::PedidoRespuesta pedido) {
-    mostrarTarjeta(QSizeF(VentanaRespuesta::kAncho, VentanaRespuesta::kAlto), false,
-                   [pedido](std::function<void()> cerrar) -> QWidget* { return new VentanaRespuesta(pedido, cerrar); });
+    // Beside the island's pill, where the owner looks for the program (and clear of the chat
+    // panel below it), not wherever the pointer happened to be.
+    std::optional<QRectF> isla;
+    if (panel) isla = anclaChat(panel->marco(), panel->escala());
+    mostrarTarjeta(QSizeF(VentanaRespuesta::kAncho, VentanaRespuesta::alto(pedido)), false,
+                   [pedido](std::function<void()> cerrar) -> QWidget* { return new VentanaRespuesta(pedido, cerrar); },
+                   isla);
     // The owner came to type: the field has the keyboard.
     if (auto* v = tarjeta ? tarjeta->findChild<VentanaRespuesta*>() : nullptr) v->campo()->setFocus(Qt::OtherFocusReason);
 }

@@ -48,6 +48,7 @@ void PuenteAtajos::vaciar() {
     enviarArchivo = nullptr;
     pendientes = nullptr;
     abrir = nullptr;
+    llamar = nullptr;
     enlazada = nullptr;
 }
 
@@ -68,10 +69,16 @@ QCoro::Task<ResultadoAtajo> PuenteAtajos::preguntarAZentu(QString pregunta) {
     co_return ResultadoAtajo::exito(*respuesta);
 }
 
-ResultadoAtajo PuenteAtajos::llamarAZentu() {
-    if (!abrir || !preguntar || sinCuenta()) return ResultadoAtajo::fallo(FalloAtajo::sinCuenta);
-    abrir(QStringLiteral("llamada"));
-    return ResultadoAtajo::exito({});
+QCoro::Task<ResultadoAtajo> PuenteAtajos::llamarAZentu() {
+    if (!abrir || !preguntar || sinCuenta()) co_return ResultadoAtajo::fallo(FalloAtajo::sinCuenta);
+    if (!llamar) {
+        abrir(QStringLiteral("llamada"));
+        co_return ResultadoAtajo::exito({});
+    }
+    auto funcion = llamar;
+    const std::optional<QString> error = co_await funcion();
+    if (error) co_return ResultadoAtajo{false, *error, 0};
+    co_return ResultadoAtajo::exito({});
 }
 
 ResultadoAtajo PuenteAtajos::abrirChatDeZentu() {

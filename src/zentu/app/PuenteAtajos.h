@@ -47,6 +47,8 @@ public:
     std::function<QCoro::Task<std::optional<QString>>(QString ruta, QString texto)> enviarArchivo;
     std::function<Resumen()> pendientes;
     std::function<void(QString ruta)> abrir;
+    // Starts a call and waits until it is connected (none) or has failed (its reason).
+    std::function<QCoro::Task<std::optional<QString>>()> llamar;
     // Whether an account is paired now. After unpairing the closures above stay filled but find
     // nothing to talk to; without this the summary would reassure and the links pretend success.
     std::function<bool()> enlazada;
@@ -54,7 +56,7 @@ public:
     // The five actions. One question at a time: while one waits for its answer, another is
     // refused at once (`ocupado`) and never sent, since an answer cannot tell which it answers.
     QCoro::Task<ResultadoAtajo> preguntarAZentu(QString pregunta);
-    ResultadoAtajo llamarAZentu();
+    QCoro::Task<ResultadoAtajo> llamarAZentu();
     ResultadoAtajo abrirChatDeZentu();
     ResultadoAtajo verPendientesDeZentu();
     // Sends a copy of the file at `ruta`, made under its own name in a private temporary folder

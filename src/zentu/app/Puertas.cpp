@@ -78,11 +78,25 @@ std::optional<Ruta> leer(const QString& enlace) {
     return r;
 }
 
-void abrir(const QStringList& enlaces, const Acciones& a) {
+void abrir(const QStringList& enlaces, const Acciones& a, Origen origen) {
     if (enlaces.isEmpty()) return;
     const auto ruta = leer(enlaces.first());
     if (!ruta) return;
-    Registro::escribir(QStringLiteral("[enlace] abierto desde un widget: ") + ruta->host);
+    if (ruta->destino == Destino::ninguno) {
+        Registro::escribir(QStringLiteral("[enlace] no lleva a ninguna parte, no se hace nada: ") + enlaces.first());
+        return;
+    }
+    switch (origen) {
+    case Origen::widget:
+        Registro::escribir(QStringLiteral("[enlace] abierto desde un widget: ") + ruta->host);
+        break;
+    case Origen::argumentos:
+        Registro::escribir(QStringLiteral("[enlace] abierto: ") + ruta->host);
+        break;
+    case Origen::automatizacion:
+        Registro::escribir(QStringLiteral("[enlace] abierto desde la automatización: ") + ruta->host);
+        break;
+    }
     auto llamar = [](const std::function<void()>& f) {
         if (f) f();
     };

@@ -34,9 +34,19 @@ struct Acciones {
     std::function<void()> mostrarAgentes;
 };
 
-// Routes the first link of the list: logs "[enlace] abierto desde un widget: <host>" and does
-// what the host names.
-void abrir(const QStringList& enlaces, const Acciones& acciones);
+// Where a link came from, as the log line says it.
+enum class Origen {
+    widget,          // the widget host opened it
+    argumentos,      // a start of `zentu` with it (a command line, a browser, another program)
+    automatizacion,  // the automation interface and its switches
+};
+
+// Routes the first link of the list: logs where it came from and its host ("[enlace] abierto
+// desde un widget: <host>" for a widget's), or that it leads nowhere, and does what the host names.
+void abrir(const QStringList& enlaces, const Acciones& acciones, Origen origen = Origen::widget);
+
+// The argument a start of `zentu` carries when the widget host opened its link.
+inline constexpr const char* kDesdeWidget = "--desde-widget";
 
 // Text handed to the chat: every line behind "> ", then two line feeds.
 QString citar(const QString& texto);

@@ -36,7 +36,9 @@ QString ServicioAtajos::Preguntar(const QString& pregunta) {
 }
 
 QString ServicioAtajos::Llamar() {
-    return responder(puente_.llamarAZentu());
+    setDelayedReply(true);
+    contestarLuego(puente_.llamarAZentu(), connection(), message());
+    return {};
 }
 
 QString ServicioAtajos::AbrirChat() {
@@ -70,6 +72,8 @@ const QStringList interruptores = {QStringLiteral("--preguntar"), QStringLiteral
 // An answer to a question may take 90 s; a file up to 180 s to go out.
 constexpr int esperaPregunta = 95 * 1000;
 constexpr int esperaArchivo = 200 * 1000;
+// A call answers once it is connected or has failed; its own wait ends after 30 s.
+constexpr int esperaLlamada = 40 * 1000;
 constexpr int esperaCorta = 10 * 1000;
 
 QString valorTras(const QStringList& a, const QString& nombre) {
@@ -102,6 +106,7 @@ std::optional<int> ejecutar(const QStringList& a, QTextStream& salida, QTextStre
         espera = esperaPregunta;
     } else if (a.contains(QStringLiteral("--llamar"))) {
         metodo = QStringLiteral("Llamar");
+        espera = esperaLlamada;
     } else if (a.contains(QStringLiteral("--abrir-chat"))) {
         metodo = QStringLiteral("AbrirChat");
     } else if (a.contains(QStringLiteral("--pendientes"))) {

@@ -21,6 +21,7 @@
 #include <QTextStream>
 
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -93,6 +94,21 @@ int entregarSinEscritorio(int argc, char** argv) {
 Q_COREAPP_STARTUP_FUNCTION(traducirQt)
 
 int main(int argc, char** argv) {
+    // Started by the widget host (its link went through the desktop's opener): the program is told
+    // with an argument of its own, which also travels to a program already running. The variable
+    // goes no further than this process.
+    std::vector<char*> conMarca;
+    const bool desdeWidget = qEnvironmentVariableIsSet("ZENTU_DESDE_WIDGET");
+    qunsetenv("ZENTU_DESDE_WIDGET");
+    bool conEnlace = false;
+    for (int i = 1; i < argc; ++i) conEnlace = conEnlace || QByteArray(argv[i]).toLower().startsWith("zuzadari:");
+    if (desdeWidget && conEnlace) {
+        conMarca.assign(argv, argv + argc);
+        conMarca.push_back(const_cast<char*>(Puertas::kDesdeWidget));
+        conMarca.push_back(nullptr);
+        argc += 1;
+        argv = conMarca.data();
+    }
     const QStringList lista = argumentos(argc, argv);
     // The modes that run instead of the program decide first, as they always have.
     if (Interruptores::elegir(lista).previo == Interruptores::Previo::ninguno) {

@@ -168,8 +168,9 @@ void abrir(const ChatZentu::Adjunto& adjunto) {
         if (ruta.isEmpty()) return;
         if (esEjecutable(ruta))
             Escritorio::actual().mostrarEnCarpeta(ruta);
-        else
-            Escritorio::actual().abrirArchivo(ruta);
+        else if (!Escritorio::actual().abrirArchivo(ruta))
+            Registro::escribir(QStringLiteral("[chat] ninguna aplicación de este equipo abre «") +
+                               QFileInfo(ruta).fileName() + QStringLiteral("»"));
     });
 }
 

@@ -31,6 +31,7 @@
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 #include <QWindow>
+#include <QTimer>
 #include <cmath>
 
 const QString VistaChat::kErrorEnvio = QStringLiteral("No se pudo enviar. Revisa la conexión.");
@@ -527,8 +528,34 @@ public:
         setPalette(pal);
     }
 
+    // Told when the width changes: the lines the text (or the placeholder) takes change with it.
+    std::function<void()> alCambiarAncho;
+
+    // How many lines the placeholder takes at the field's width, wrapped at words as it is drawn.
+    int lineasMarcador() const {
+        const double ancho = viewport()->width() - 2 * document()->documentMargin();
+        if (placeholderText().isEmpty() || ancho < 40) return 1;
+        const QFontMetricsF fm(font());
+        const QRectF r = fm.boundingRect(QRectF(0, 0, ancho, 1e6), Qt::TextWordWrap, placeholderText());
+        return std::max(1, int(std::ceil(r.height() / fm.lineSpacing() - 0.01)));
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* e) override {
+        QPlainTextEdit::resizeEvent(e);
+        // Told on the next turn, once: adjusting the height from inside a resize would feed the
+        // layout back into itself.
+        if (e->oldSize().width() == e->size().width() || !alCambiarAncho || avisoPendiente_) return;
+        avisoPendiente_ = true;
+        QTimer::singleShot(0, this, [this] {
+            avisoPendiente_ = false;
+            if (alCambiarAncho && document()->isEmpty()) alCambiarAncho();
+        });
+    }
+
 private:
     Paleta p_;
+    bool avisoPendiente_ = false;
 };
 }  // namespace
 
@@ -558,6 +585,7 @@ QWidget* VistaChat::redactor() {
     auto* cf = new QHBoxLayout(fondo);
     cf->setContentsMargins(12, 9, 12, 9);
     campo_ = new Campo(p_, fondo);
+    static_cast<Campo*>(campo_)->alCambiarAncho = [this] { ajustarAltoCampo(); };
     campo_->installEventFilter(this);
     cf->addWidget(campo_);
     c->addWidget(fondo, 1, Qt::AlignBottom);
@@ -599,6 +627,9 @@ void VistaChat::ajustarAltoCampo() {
     int lineas = 0;
     for (QTextBlock b = campo_->document()->begin(); b.isValid(); b = b.next())
         lineas += std::max(1, b.layout() ? b.layout()->lineCount() : 1);
+    // Empty, it shows the whole placeholder: the owner reads which agent they write to and how to
+    // pick another.
+    if (campo_->document()->isEmpty()) lineas = std::max(lineas, static_cast<Campo*>(campo_)->lineasMarcador());
     lineas = std::clamp(lineas, 1, 6);
     const int alto = int(std::ceil(fm.lineSpacing() * lineas)) + 2;
     if (campo_->height() != alto) campo_->setFixedHeight(alto);
@@ -845,6 +876,9 @@ void VistaChat::alCambiarAgente() {
     botonVolver_->setVisible(chat_->conAgente().has_value());
     campo_->setPlaceholderText(QStringLiteral("Escríbele a ") + nombreVisible(chat_->conAgente()) +
                                QStringLiteral("  ·  / para elegir agente"));
+    // The field repaints its placeholder only when it appears or goes, not when its text changes.
+    campo_->viewport()->update();
+    ajustarAltoCampo();
     alCambiarNota();
     rehacerSelector();
 }
@@ -980,18 +1014,29 @@ void VistaChat::alCambiarNota() {
     } else {
         auto* punto = new Caja(4, p_.rojo, Qt::transparent, nota_);
         punto->setFixedSize(8, 8);
-        capa->addWidget(punto);
-        // One line each: shortened rather than widening the card.
-        auto linea = [&](const QString& texto, const QColor& color) {
-            auto* l = new NombreCorto(texto, nota_, Qt::ElideRight);
-            l->setFont(f);
-            QPalette pal = l->palette();
-            pal.setColor(QPalette::WindowText, color);
-            l->setPalette(pal);
-            return l;
+        // The dot sits on the first line's middle.
+        auto* columna = new QWidget(nota_);
+        auto* cc = new QVBoxLayout(columna);
+        cc->setContentsMargins(0, int(std::round((QFontMetricsF(f).lineSpacing() - 8) / 2)), 0, 0);
+        cc->addWidget(punto);
+        cc->addStretch(1);
+        capa->addWidget(columna, 0);
+        // Wrapped onto a second line rather than cut: how to send the note must be readable.
+        auto color = [](const QColor& c) {
+            return QStringLiteral("rgba(%1,%2,%3,%4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alpha());
         };
-        capa->addWidget(linea(QStringLiteral("Grabando una nota para ") + nombreVisible(chat_->conAgente()), p_.tinta), 0);
-        capa->addWidget(linea(QStringLiteral("· haz una pausa o toca el micrófono para enviarla"), conAlfa(p_.tinta, 0.55)), 1);
+        auto* linea = new QLabel(nota_);
+        linea->setObjectName(QStringLiteral("lineaNota"));
+        linea->setFont(f);
+        linea->setWordWrap(true);
+        linea->setTextFormat(Qt::RichText);
+        linea->setText(QStringLiteral("<span style=\"color:%1\">%2</span> <span style=\"color:%3\">%4</span>")
+                           .arg(color(p_.tinta),
+                                (QStringLiteral("Grabando una nota para ") + nombreVisible(chat_->conAgente())).toHtmlEscaped(),
+                                color(conAlfa(p_.tinta, 0.55)),
+                                QStringLiteral("· haz una pausa o toca el micrófono para enviarla").toHtmlEscaped()));
+        capa->addWidget(linea, 1);
+        return;
     }
     capa->addStretch(1);
 }

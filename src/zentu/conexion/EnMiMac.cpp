@@ -18,6 +18,7 @@
 #include <QStandardPaths>
 #include <QThreadPool>
 #include <QUrl>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -232,6 +233,22 @@ void enPrincipal(std::function<void()> f) {
 }
 
 // Desktop calls belong to the main thread; their outcome is not waited for.
+// Runs `f` on the main thread and waits for its answer (false when it could not run).
+bool alEscritorioYEsperar(std::function<bool(Escritorio&)> f) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) return false;
+    auto hecho = std::make_shared<QSemaphore>();
+    auto resultado = std::make_shared<std::atomic<bool>>(false);
+    QMetaObject::invokeMethod(
+        app, [f = std::move(f), hecho, resultado] {
+            resultado->store(f(Escritorio::actual()));
+            hecho->release();
+        },
+        Qt::QueuedConnection);
+    if (!hecho->tryAcquire(1, 30000)) return false;
+    return resultado->load();
+}
+
 void alEscritorio(std::function<void(Escritorio&)> f) {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app) return;
@@ -467,7 +484,10 @@ std::optional<QString> EnMiMac::hacer(const Cuenta& cuenta, const QJsonObject& p
 
     if (accion == QLatin1String("abrir")) {
         const QString ruta = bajar(cuenta, pedido, cache());
-        alEscritorio([ruta](Escritorio& e) { e.abrirArchivo(ruta); });
+        // The service is told it opened only when an application took it.
+        if (!alEscritorioYEsperar([ruta](Escritorio& e) { return e.abrirArchivo(ruta); }))
+            throw Fallo(QStringLiteral("ninguna aplicación de este equipo abre «") + mostrable(QFileInfo(ruta).fileName()) +
+                        QStringLiteral("»"));
         return ruta;
     }
     if (accion == QLatin1String("guardar")) {

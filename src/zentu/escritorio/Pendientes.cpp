@@ -112,6 +112,7 @@ Pendientes::Pendientes(Cuenta cuenta, CanalEnVivo& canal, Notificaciones& avisos
             numero = static_cast<int>(std::min<qsizetype>(o.value(QLatin1String("dudas")).toArray().size(), kMayorCuenta));
         }
         const QList<QJsonObject> lista = listaDeObjetos(o.value(QLatin1String("dudas"))).value_or(QList<QJsonObject>{});
+        ++yo->cifras_;
         QTimer::singleShot(0, yo.data(), [yo, numero, lista] {
             yo->dudas_ = numero;
             yo->listaDudas = lista;
@@ -164,6 +165,7 @@ QCoro::Task<void> Pendientes::cargar() {
         const QJsonObject r = co_await API::pedir(cuenta_, ruta, metodo, std::nullopt, 20);
         if (!yo) co_return;
         if (const auto lista = listaDeObjetos(r.value(QLatin1String("dudas")))) {
+            ++cifras_;
             dudas_ = static_cast<int>(std::min<qsizetype>(lista->size(), kMayorCuenta));
             listaDudas = *lista;
             listaConocida_ = true;
@@ -403,11 +405,12 @@ QCoro::Task<Pendientes::ResultadoDuda> Pendientes::responderDuda(qint64 id, QStr
     QJsonObject cuerpo{{QStringLiteral("respuesta"), texto}};
     if (avisarCliente) cuerpo.insert(QStringLiteral("avisarCliente"), *avisarCliente);
     QPointer<Pendientes> yo(this);
+    const quint64 cifras = cifras_;
     const QString ruta = QStringLiteral("/api/dudas/%1/responder").arg(id);
     const QString metodo = QStringLiteral("POST");
     try {
         const QJsonObject r = co_await API::pedir(cuenta_, ruta, metodo, cuerpo, 20);
-        if (yo) yo->quitar(id);
+        if (yo) yo->quitar(id, cifras);
         const QJsonValue por = r.value(QLatin1String("porPlantilla"));
         const QJsonValue sin = r.value(QLatin1String("sinPlantilla"));
         co_return Respondida{por.isBool() && por.toBool(), sin.isBool() && sin.toBool()};
@@ -421,6 +424,7 @@ QCoro::Task<Pendientes::ResultadoDuda> Pendientes::responderDuda(qint64 id, QStr
 
 QCoro::Task<std::optional<QString>> Pendientes::descartar(qint64 id) {
     QPointer<Pendientes> yo(this);
+    const quint64 cifras = cifras_;
     const QString ruta = QStringLiteral("/api/dudas/%1/descartar").arg(id);
     const QString metodo = QStringLiteral("POST");
     try {
@@ -428,7 +432,7 @@ QCoro::Task<std::optional<QString>> Pendientes::descartar(qint64 id) {
     } catch (const std::exception& e) {
         co_return descripcion(e);
     }
-    if (yo) yo->quitar(id);
+    if (yo) yo->quitar(id, cifras);
     co_return std::nullopt;
 }
 
@@ -443,13 +447,20 @@ QCoro::Task<std::optional<QString>> Pendientes::decidirPermiso(qint64 id, bool a
     } catch (const std::exception& e) {
         co_return descripcion(e);
     }
-    if (yo) co_await yo->cargarPermisos();
+    if (!yo) co_return std::nullopt;
+    // Decided: its notification no longer offers anything the owner can do.
+    if (avisos_) avisos_->retirar(QStringLiteral("permiso-%1").arg(id));
+    co_await yo->cargarPermisos();
     co_return std::nullopt;
 }
 
-void Pendientes::quitar(qint64 id) {
-    listaDudas.removeIf([id](const QJsonObject& d) { return entero(d.value(QLatin1String("id"))) == id; });
-    dudas_ = std::max(0, dudas_ - 1);
+void Pendientes::quitar(qint64 id, quint64 cifrasAlPedir) {
+    const qsizetype quitadas =
+        listaDudas.removeIf([id](const QJsonObject& d) { return entero(d.value(QLatin1String("id"))) == id; });
+    // A question outside a shortened list still counts down. But once the service has sent its
+    // own figures after the request went out, a question they no longer list is already counted
+    // out: lowering the count again would hide another question that still waits.
+    if (quitadas > 0 || cifras_ == cifrasAlPedir) dudas_ = std::max(0, dudas_ - 1);
     if (avisos_) avisos_->retirar(QStringLiteral("duda-%1").arg(id));
     publicar();
 }
@@ -468,7 +479,7 @@ QCoro::Task<void> Pendientes::atender(Notificaciones::Respuesta r) {
         if (alAbrirChat) alAbrirChat();
     } else if (*tipo == QLatin1String("duda") && accion == QLatin1String("responder")) {
         if (!r.texto) {
-            pedirRespuesta(*tipo, id, r.datos);
+            pedirRespuesta(*tipo, id, r);
         } else {
             co_await responder(id, escrito, std::nullopt);
         }
@@ -479,7 +490,7 @@ QCoro::Task<void> Pendientes::atender(Notificaciones::Respuesta r) {
         co_await responder(id, guardado, avisar);
     } else if (*tipo == QLatin1String("humano") && accion == QLatin1String("responder")) {
         if (!r.texto) {
-            pedirRespuesta(*tipo, id, r.datos);
+            pedirRespuesta(*tipo, id, r);
         } else {
             co_await responderCliente(id, escrito);
         }
@@ -498,7 +509,7 @@ QCoro::Task<void> Pendientes::atender(Notificaciones::Respuesta r) {
     }
 }
 
-void Pendientes::pedirRespuesta(const QString& tipo, const QString& id, const QMap<QString, QString>&) {
+void Pendientes::pedirRespuesta(const QString& tipo, const QString& id, const Notificaciones::Respuesta& respuesta) {
     if (!alPedirRespuesta) return;
     const bool esDuda = tipo == QLatin1String("duda");
     QPointer<Pendientes> yo(this);
@@ -506,6 +517,8 @@ void Pendientes::pedirRespuesta(const QString& tipo, const QString& id, const QM
     p.titulo = esDuda ? QStringLiteral("Responder") : QStringLiteral("Responder al cliente");
     p.marcador = esDuda ? QStringLiteral("Tu respuesta para el agente") : QStringLiteral("Tu mensaje para el cliente");
     p.boton = QStringLiteral("Enviar");
+    p.asunto = respuesta.titulo;
+    p.texto = respuesta.mostrado;
     p.enviar = [yo, esDuda, id](QString texto) {
         if (!yo) return;
         texto = texto.trimmed();
@@ -608,6 +621,7 @@ QCoro::Task<void> Pendientes::decidir(QString id, bool aprobar) {
         co_return;
     }
     if (yo && yo->alSonar) yo->alSonar(aprobar ? Sonidos::Cual::hecho : Sonidos::Cual::descartado);
+    if (avisos) avisos->retirar(QStringLiteral("permiso-") + id);
     if (avisos)
         [[maybe_unused]] auto t = avisos->publicar(avisoConfirmacion(
             aprobar ? QStringLiteral("Aprobado: el agente ya puede escribir.") : QStringLiteral("Rechazado: el agente no escribirá.")));

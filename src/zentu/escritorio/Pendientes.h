@@ -46,6 +46,9 @@ public:
         QString marcador;
         QString boton;
         std::function<void(QString)> enviar;  // starts the same flow as a reply typed in the bubble
+        // What is being answered, as its notification showed it: its title and its text.
+        QString asunto;
+        QString texto;
     };
 
     static constexpr int kMaximoAvisados = 500;
@@ -106,19 +109,23 @@ private:
     void avisarHumano(const QString& phone, const std::optional<QString>& motivo);
     void avisarPermiso(const QJsonObject& permiso);
     void confirmar(const QString& texto);
-    void quitar(qint64 id);
+    // `cifrasAlPedir`: the service's figures held when the answer or discard was sent.
+    void quitar(qint64 id, quint64 cifrasAlPedir);
 
     QCoro::Task<void> responder(QString id, QString texto, std::optional<bool> avisarCliente);
     QCoro::Task<void> responderCliente(QString phone, QString texto);
     QCoro::Task<void> tomarChat(QString phone);
     QCoro::Task<void> decidir(QString id, bool aprobar);
     void abrirConversacion(const QString& phone);
-    void pedirRespuesta(const QString& tipo, const QString& id, const QMap<QString, QString>& datos);
+    void pedirRespuesta(const QString& tipo, const QString& id, const Notificaciones::Respuesta& respuesta);
 
     const Cuenta cuenta_;
     QPointer<CanalEnVivo> canal_;
     QPointer<Notificaciones> avisos_;
     int dudas_ = 0;
+    // Counts every arrival of the service's own figures (its event or a full load), so that a
+    // local removal can tell whether the service has already counted the question out.
+    quint64 cifras_ = 0;
     QSet<QString> conocidos_;
     QStringList avisados_;  // the same identifiers in the order they were announced
     bool primeraCarga_ = true;

@@ -1,8 +1,14 @@
 #include "zentu/escritorio/VentanaRespuesta.h"
 
+#include "zentu/escritorio/PiezasTarjeta.h"
 #include "zentu/isla/Vidrio.h"
 
+#include <QFontMetricsF>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QTextLayout>
+#include <QVBoxLayout>
+#include <cmath>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -15,16 +21,87 @@ QString rgba(QColor c, double opacidad) {
 }
 
 
-// The field and the send button in one row.
+constexpr double kMargen = 16;   // on either side of the content
+constexpr double kEntre = 4;     // between the title of what is answered and its text
+constexpr double kBajoTexto = 10;  // between that text and the field
+
+// The cards' face, sized in points of the card (pixels).
+QFont fuenteAsunto() {
+    QFont f = PiezasTarjeta::fuente(nullptr, 13, QFont::DemiBold);
+    f.setPixelSize(13);
+    return f;
+}
+QFont fuenteTexto() {
+    QFont f = PiezasTarjeta::fuente(nullptr, 12, QFont::Normal);
+    f.setPixelSize(12);
+    return f;
+}
+
+// `texto` broken into the lines it takes at `ancho` (at words, as a label wraps it), at most
+// `maximo` of them, the last one ending in "…" when the text goes on.
+QStringList lineas(const QString& texto, const QFont& fuente, double ancho, int maximo) {
+    QStringList fuera;
+    const QFontMetricsF fm(fuente);
+    for (const QString& parrafo : texto.split(QLatin1Char('\n'))) {
+        QTextLayout capa(parrafo, fuente);
+        QTextOption opcion;
+        opcion.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        capa.setTextOption(opcion);
+        capa.beginLayout();
+        for (QTextLine l = capa.createLine(); l.isValid(); l = capa.createLine()) {
+            l.setLineWidth(ancho);
+            if (fuera.size() == maximo) {
+                fuera.last() = fm.elidedText(fuera.last() + QStringLiteral(" …"), Qt::ElideRight, ancho);
+                if (!fuera.last().endsWith(QChar(0x2026))) fuera.last() += QChar(0x2026);
+                capa.endLayout();
+                return fuera;
+            }
+            fuera << parrafo.mid(l.textStart(), l.textLength()).trimmed();
+        }
+        capa.endLayout();
+    }
+    return fuera;
+}
+
+double anchoTexto() { return VentanaRespuesta::kAncho - 2 * kMargen; }
+
+// What is answered above the field, then the field and the send button in one row.
 QWidget* construirContenido(const Pendientes::PedidoRespuesta& pedido, Esquema esquema) {
     auto* contenido = new QWidget;
-    auto* fila = new QHBoxLayout(contenido);
-    fila->setContentsMargins(16, 4, 16, 18);
-    fila->setSpacing(8);
+    auto* columna = new QVBoxLayout(contenido);
+    columna->setContentsMargins(0, 0, 0, 0);
+    columna->setSpacing(0);
 
     const Paleta pal(esquema);
     const QColor tinta = pal.tinta;
-    auto* campo = new QLineEdit(contenido);
+    auto etiqueta = [&](const QString& nombre, const QStringList& texto, const QFont& f, double opacidad) {
+        auto* l = new QLabel(texto.join(QLatin1Char('\n')), contenido);
+        l->setObjectName(nombre);
+        l->setFont(f);
+        l->setTextFormat(Qt::PlainText);
+        l->setContentsMargins(int(kMargen), 0, int(kMargen), 0);
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, QColor(tinta.red(), tinta.green(), tinta.blue(), int(255 * opacidad)));
+        l->setPalette(p);
+        columna->addWidget(l);
+        return l;
+    };
+    if (!pedido.asunto.isEmpty()) etiqueta(QStringLiteral("asunto"), lineas(pedido.asunto, fuenteAsunto(), anchoTexto(), 2), fuenteAsunto(), 1.0);
+    if (!pedido.texto.isEmpty()) {
+        if (!pedido.asunto.isEmpty()) columna->addSpacing(int(kEntre));
+        etiqueta(QStringLiteral("texto"), lineas(pedido.texto, fuenteTexto(), anchoTexto(), VentanaRespuesta::kLineasTexto),
+                 fuenteTexto(), 0.7);
+    }
+    if (!pedido.asunto.isEmpty() || !pedido.texto.isEmpty()) columna->addSpacing(int(kBajoTexto));
+
+    auto* filaCampo = new QWidget(contenido);
+    auto* fila = new QHBoxLayout(filaCampo);
+    fila->setContentsMargins(16, 4, 16, 18);
+    fila->setSpacing(8);
+    columna->addWidget(filaCampo);
+    columna->addStretch(1);
+
+    auto* campo = new QLineEdit(filaCampo);
     campo->setObjectName(QStringLiteral("campo"));
     campo->setPlaceholderText(pedido.marcador);
     campo->setMinimumHeight(34);
@@ -36,7 +113,7 @@ QWidget* construirContenido(const Pendientes::PedidoRespuesta& pedido, Esquema e
     campo->setPalette(p);
     fila->addWidget(campo, 1);
 
-    auto* boton = new QPushButton(pedido.boton, contenido);
+    auto* boton = new QPushButton(pedido.boton, filaCampo);
     boton->setObjectName(QStringLiteral("enviar"));
     boton->setMinimumHeight(34);
     boton->setCursor(Qt::PointingHandCursor);
@@ -55,7 +132,7 @@ QWidget* construirContenido(const Pendientes::PedidoRespuesta& pedido, Esquema e
 
 VentanaRespuesta::VentanaRespuesta(Pendientes::PedidoRespuesta pedido, std::function<void()> cerrar, Esquema esquema,
                                    QWidget* padre)
-    : Tarjeta(pedido.titulo, QSizeF(kAncho, kAlto), cerrar, construirContenido(pedido, esquema), esquema, padre),
+    : Tarjeta(pedido.titulo, QSizeF(kAncho, alto(pedido)), cerrar, construirContenido(pedido, esquema), esquema, padre),
       enviar_(std::move(pedido.enviar)),
       cerrar_(std::move(cerrar)) {
     campo_ = findChild<QLineEdit*>(QStringLiteral("campo"));
@@ -74,7 +151,21 @@ void VentanaRespuesta::enviar() {
     if (cerrar_) cerrar_();
 }
 
-PanelFlotante* VentanaRespuesta::abrir(Pendientes::PedidoRespuesta pedido) {
+double VentanaRespuesta::alto(const Pendientes::PedidoRespuesta& pedido) {
+    double arriba = 0;
+    if (!pedido.asunto.isEmpty())
+        arriba += lineas(pedido.asunto, fuenteAsunto(), anchoTexto(), 2).size() * QFontMetricsF(fuenteAsunto()).lineSpacing();
+    if (!pedido.texto.isEmpty()) {
+        if (arriba > 0) arriba += kEntre;
+        arriba += lineas(pedido.texto, fuenteTexto(), anchoTexto(), kLineasTexto).size() *
+                  QFontMetricsF(fuenteTexto()).lineSpacing();
+    }
+    // A few points to spare: a label's lines may stand a little taller than the face's spacing.
+    if (arriba > 0) arriba += kBajoTexto + 4;
+    return kAlto + std::ceil(arriba);
+}
+
+PanelFlotante* VentanaRespuesta::abrir(Pendientes::PedidoRespuesta pedido, const QRectF& ancla) {
     auto panel = std::make_shared<QPointer<PanelFlotante>>();
     auto cerrar = [panel] {
         if (*panel) {
@@ -85,7 +176,7 @@ PanelFlotante* VentanaRespuesta::abrir(Pendientes::PedidoRespuesta pedido) {
     auto* tarjeta = new VentanaRespuesta(std::move(pedido), cerrar);
     *panel = new PanelFlotante(QSizeF(tarjeta->sizeHint()), tarjeta);
     (*panel)->alCerrar = cerrar;
-    (*panel)->mostrarJuntoAlRaton();
+    (*panel)->mostrarJunto(ancla);
     tarjeta->campo()->setFocus(Qt::OtherFocusReason);
     return *panel;
 }

@@ -223,6 +223,31 @@ QPointF PanelFlotante::origenJuntoAlRaton(QPointF raton, QRectF visible, QSizeF 
     return {x, y};
 }
 
+QPointF PanelFlotante::origenJunto(QRectF ancla, QRectF visible, QSizeF ventana) {
+    constexpr double separacion = 8;
+    double x = ancla.right() + separacion;
+    double y = ancla.top();
+    if (x + ventana.width() > visible.right()) {
+        x = ancla.left() - separacion - ventana.width();
+        if (x < visible.left()) {
+            // No room on either side: under it, centred.
+            x = ancla.center().x() - ventana.width() / 2;
+            y = ancla.bottom() + separacion;
+        }
+    }
+    x = std::min(std::max(x, visible.left()), visible.right() - ventana.width());
+    y = std::min(y, visible.bottom() - ventana.height());
+    y = std::max(y, visible.top());
+    return {x, y};
+}
+
+void PanelFlotante::mostrarJunto(const QRectF& ancla) {
+    int principal = -1;
+    const auto pantalla = pantallaDe(ancla.center(), pantallasDelSistema(&principal), principal);
+    if (!pantalla) return;
+    presentar(origenJunto(ancla, pantalla->visible, size()));
+}
+
 std::vector<PanelFlotante::Pantalla> PanelFlotante::pantallasDelSistema(int* principal) {
     std::vector<Pantalla> lista;
     *principal = -1;

@@ -40,6 +40,9 @@ public:
     // the screen), show it, raise it and give it the keyboard. With no screen nothing happens.
     void mostrarCentrado();
     void mostrarJuntoAlRaton();
+    // Beside `ancla` (a rectangle in global coordinates, such as the island's pill): to its right,
+    // else to its left, else below it, and kept on the screen that holds it.
+    void mostrarJunto(const QRectF& ancla);
 
     // What Escape does: hide, then `alCerrar`.
     void cancelar();
@@ -65,6 +68,8 @@ public:
     // Top-left corner of the window centred on the pointer, kept inside the visible frame; a window
     // larger than the frame keeps its top edge (with the title row) and its right edge on screen.
     static QPointF origenJuntoAlRaton(QPointF raton, QRectF visible, QSizeF ventana);
+    // Top-left corner of the window beside `ancla`, as `mostrarJunto` places it.
+    static QPointF origenJunto(QRectF ancla, QRectF visible, QSizeF ventana);
 
     // The cards' glass surfaces in this window, in its coordinates: what the window is cut to
     // where nothing can be see-through.
