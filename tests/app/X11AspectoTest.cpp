@@ -108,7 +108,7 @@ TEST(X11Aspecto, ElEsquemaDelEscritorioCambiaEnVivoYLasAyudasSalenSinTeclado) {
     ASSERT_TRUE(xdotool({QStringLiteral("mousemove"), QString::number(zona.left() + 260),
                          QString::number(zona.bottom() - 160)}));
     ASSERT_TRUE(esperarHasta([&] { return QCursor::pos().x() == zona.left() + 260; }, 20000));
-    app.pedirRespuesta({QStringLiteral("Responder a Ana"), QStringLiteral("Escribe…"), QStringLiteral("Enviar"), nullptr});
+    app.pedirRespuesta({QStringLiteral("Responder a Ana"), QStringLiteral("Escribe…"), QStringLiteral("Enviar"), nullptr, QStringLiteral("Ana"), QStringLiteral("¿Abren el domingo?")});
     ASSERT_TRUE(app.tarjeta);
     PanelFlotante* tarjeta = app.tarjeta.get();
     ASSERT_TRUE(esperarHasta([&] { return tarjeta->windowHandle() && tarjeta->windowHandle()->isExposed(); }, 20000));
