@@ -4,11 +4,14 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+#include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QMimeDatabase>
 #include <QProcess>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 namespace {
 QAtomicPointer<Escritorio> instalado;
@@ -30,17 +33,19 @@ std::optional<QString> Escritorio::aplicacionPara(const QString& ruta) {
     if (!tipo.isValid() || tipo.name().isEmpty()) return std::nullopt;  // no type database: nothing to ask
     QStringList tipos{tipo.name()};
     tipos << tipo.allAncestors();
+    // Quick as a rule, but the caller may be the main loop: the questions share one short
+    // budget. An answer that did not come in time is "some application, unknown", so the
+    // desktop's opener is still tried rather than the file reported as one nothing opens.
+    const QDeadlineTimer plazo(3000);
     for (const QString& t : std::as_const(tipos)) {
         // Every file is also plain bytes; what takes bytes does not open a picture or a text.
         if (t == QLatin1String("application/octet-stream") && t != tipo.name()) continue;
         QProcess consulta;
         consulta.start(xdgMime, {QStringLiteral("query"), QStringLiteral("default"), t});
-        // Quick as a rule; a loaded machine may make the script slow, and a lost answer would
-        // read as "nothing opens it".
-        if (!consulta.waitForFinished(15000)) {
+        if (!consulta.waitForFinished(int(std::max<qint64>(1, plazo.remainingTime())))) {
             consulta.kill();
             consulta.waitForFinished(1000);
-            continue;
+            return QString();
         }
         const QString entrada = QString::fromUtf8(consulta.readAllStandardOutput()).trimmed();
         if (consulta.exitStatus() == QProcess::NormalExit && consulta.exitCode() == 0 && !entrada.isEmpty())

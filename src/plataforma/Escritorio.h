@@ -16,7 +16,8 @@ public:
     virtual bool abrirArchivo(const QString& ruta);
     // The desktop entry that opens this file as the desktop's opener chooses it (the default
     // application of its type, or of a type it derives from), by its file name; none when no
-    // application opens it. It asks xdg-mime, so it takes a moment; any thread may call it.
+    // application opens it; an empty name when xdg-mime did not answer within its few seconds
+    // (some application may). It asks xdg-mime, so it takes a moment; any thread may call it.
     virtual std::optional<QString> aplicacionPara(const QString& ruta);
     // Opens an address with the desktop's handler of its scheme (the browser for http/https).
     virtual bool abrirUrl(const QUrl& url);

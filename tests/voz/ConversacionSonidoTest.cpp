@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <memory>
 #include <thread>
 
 using pruebas::esperarHasta;
@@ -210,12 +211,19 @@ TEST_F(ConversacionSonido, NotaConElMicrofonoDeSenoVaComoArchivo) {
     conv->activa = true;
     conv->soloNota = true;
     chat->setGrabandoNota(true);
+    // Shared: the conversation may still report a level after this body returns.
+    auto nivel = std::make_shared<double>(0);
+    conv->alNivel = [nivel](double n) { *nivel = std::max(*nivel, n); };
     QElapsedTimer toma;
     toma.start();
     conv->grabar(true);
     ASSERT_TRUE(conv->grabando());
+    // A test source may take a moment to deliver (longer on a busy machine): the take lasts
+    // from the first sound heard.
+    ASSERT_TRUE(esperarHasta([&] { return *nivel > 0; }, 20000)) << lineas.join('\n').toStdString();
+    toma.restart();
     // The sine is steady, so voice detection never ends the take: the second press does.
-    pruebas::girar(2500);
+    pruebas::girar(2000);
     conv->soltar();
     const double largo = double(toma.elapsed()) / 1000.0;
     ASSERT_TRUE(esperarHasta([&] { return !fines.empty(); }, 20000)) << lineas.join('\n').toStdString();

@@ -185,10 +185,14 @@ void PanelIsla::darForma() {
     const QRegion forma = raiz->forma().translated(raiz->pos());
     VentanaFlotante::darForma(this, forma);
     // Around the pill is its own shadow: a compositor adds none and places the window by the pill.
+    // Measured on the size the island asked for, not the one the window has: a window manager
+    // that keeps the visible part and grows the window by a larger margin (mutter does) would
+    // otherwise grow it again on every answer.
     const QRect dentro = forma.boundingRect();
     VentanaFlotante::marcarSombra(this, forma.isEmpty() ? QMargins()
-                                                        : QMargins(dentro.left(), dentro.top(), width() - 1 - dentro.right(),
-                                                                   height() - 1 - dentro.bottom()));
+                                                        : QMargins(dentro.left(), dentro.top(),
+                                                                   recorte_.width() - 1 - dentro.right(),
+                                                                   recorte_.height() - 1 - dentro.bottom()));
 }
 
 QSize PanelIsla::tamanoMarco() const {
