@@ -53,17 +53,20 @@ public:
 
     std::optional<int64_t> pidDelFrente() override {
         if (fallo_) return std::nullopt;
-        uint32_t activa = 0;
-        if (auto v = propiedad32(raiz_, atomo("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW); !v.empty()) activa = v[0];
-        if (!activa) {
-            // No window manager says which is active: the one with the keyboard focus.
-            Respuesta<xcb_get_input_focus_reply_t> foco(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
-            if (foco && foco->focus != XCB_NONE && foco->focus != XCB_INPUT_FOCUS_POINTER_ROOT) activa = foco->focus;
+        const auto pidDesde = [&](uint32_t activa) -> std::optional<int64_t> {
+            if (!activa || activa == raiz_) return std::nullopt;
+            for (uint32_t v = activa; v && v != raiz_; v = padre(v)) {
+                if (const int64_t p = pidDe(v)) return p;
+            }
+            return std::nullopt;
+        };
+        if (auto v = propiedad32(raiz_, atomo("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW); !v.empty()) {
+            if (const auto p = pidDesde(v[0])) return p;
         }
-        if (!activa || activa == raiz_) return std::nullopt;
-        for (uint32_t v = activa; v && v != raiz_; v = padre(v)) {
-            if (const int64_t p = pidDe(v)) return p;
-        }
+        // No window manager says which is active, or what it said is gone with it (a manager that
+        // quit leaves its hint behind): the one with the keyboard focus.
+        Respuesta<xcb_get_input_focus_reply_t> foco(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+        if (foco && foco->focus != XCB_NONE && foco->focus != XCB_INPUT_FOCUS_POINTER_ROOT) return pidDesde(foco->focus);
         return std::nullopt;
     }
 

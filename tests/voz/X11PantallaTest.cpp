@@ -71,9 +71,18 @@ public:
         proceso_.waitForFinished(1000);
     }
     QString id() const { return id_; }
+    // Gives it the keyboard, and waits until the X server says it has it (another client may
+    // still be handing the focus around on a busy display).
     void enfocar() {
-        QProcess::execute("xdotool", {"windowfocus", "--sync", id_});
-        pruebas::girar(100);
+        esperarHasta(
+            [&] {
+                QProcess::execute("xdotool", {"windowfocus", "--sync", id_});
+                QProcess foco;
+                foco.start("xdotool", {"getwindowfocus"});
+                foco.waitForFinished(5000);
+                return foco.readAllStandardOutput().trimmed() == id_.toLatin1();
+            },
+            15000);
     }
 
 private:
