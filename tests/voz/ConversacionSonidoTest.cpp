@@ -92,6 +92,12 @@ protected:
         if (!hayServidorSonido()) {
             GTEST_SKIP() << "sin servidor de sonido";
         }
+        // A folder of this test's own for the take's file: the tests running beside it record
+        // and remove under the same name in the shared one. The sound server is still found
+        // through PULSE_RUNTIME_PATH.
+        runtimeAntes_ = qgetenv("XDG_RUNTIME_DIR");
+        ASSERT_TRUE(runtime_.isValid());
+        qputenv("XDG_RUNTIME_DIR", runtime_.path().toUtf8());
         ASSERT_TRUE(servicio.arrancar());
         canal = std::make_unique<CanalEnVivo>(Cuenta{servicio.url(), "token-bueno", "d@n.mx", "N"});
         canal->conectar();
@@ -107,6 +113,8 @@ protected:
     void TearDown() override {
         Registro::observar({});
         qunsetenv("PULSE_SOURCE");
+        conv.reset();  // it removes what it left in its own folder, not in the shared one
+        if (!runtimeAntes_.isEmpty()) qputenv("XDG_RUNTIME_DIR", runtimeAntes_);
         if (sonda) {
             EXPECT_LT(sonda->peorMs(), 1000) << "el bucle principal tardó en contestar";
         }
@@ -161,6 +169,8 @@ protected:
         EXPECT_TRUE(esperarHasta([&] { return flujosPropios() == 0; }, 5000));
     }
 
+    QTemporaryDir runtime_;  // outlives the conversation, which removes its take there
+    QByteArray runtimeAntes_;
     ServicioSimulado servicio;
     std::unique_ptr<CanalEnVivo> canal;
     std::unique_ptr<ChatZentu> chat;
@@ -252,7 +262,8 @@ TEST_F(ConversacionSonido, NotaConElMicrofonoDeSenoVaComoArchivo) {
     const double segundos = double(n) / 16000.0;
     // A test source starts late (PipeWire) or hands over what it made before (PulseAudio).
     EXPECT_GT(segundos, 0.4 * desdeElSonido);
-    EXPECT_LT(segundos, 1.8 * largo);
+    // PulseAudio's test source hands over up to about two seconds it made before the take.
+    EXPECT_LT(segundos, largo + 2.5);
     double suma = 0;
     const auto* m = reinterpret_cast<const qint16*>(pcm.constData());
     for (qsizetype i = n / 2; i < n; ++i) suma += double(m[i]) * m[i];
