@@ -72,7 +72,7 @@ template <typename T> T* campoVisible(QWidget* ventana) {
     return nullptr;
 }
 
-TEST(X11Aspecto, ElEsquemaDelEscritorioCambiaEnVivoYLasAyudasSalenSinTeclado) {
+TEST(X11Apariencia, ElEsquemaDelEscritorioCambiaEnVivoYLasAyudasSalenSinTeclado) {
     ASSERT_TRUE(pruebas::EscritorioX11::disponible(false)) << "openbox";
     pruebas::EscritorioX11 escritorio;
     ASSERT_TRUE(escritorio.arrancar(false));
