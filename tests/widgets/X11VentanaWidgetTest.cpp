@@ -42,9 +42,19 @@ TEST(X11VentanaWidget, LasEsquinasSiguenAlCompositor) {
     ASSERT_EQ(QProcess::execute(QStringLiteral("xsetroot"), {QStringLiteral("-solid"), verde.name()}), 0);
 
     VentanaWidget widget(QStringLiteral("dia"), FamiliaW::mediana);
-    widget.move(pantalla->availableGeometry().center());
+    const QPoint donde = pantalla->availableGeometry().center();
+    widget.move(donde);
     widget.show();
     ASSERT_TRUE(pruebas::esperarHasta([&] { return widget.windowHandle() && widget.windowHandle()->isExposed(); }, 20000));
+    // A manager that has just started may tell the window a place it then does not give it
+    // (openbox: the corner, while the window shows where it asked): asked again, the place the
+    // window knows is the place it has.
+    ASSERT_TRUE(pruebas::esperarHasta(
+        [&] {
+            if (widget.pos() != donde) widget.move(donde);
+            return widget.pos() == donde;
+        },
+        20000));
     // The widget is there: its middle is not the desktop.
     ASSERT_TRUE(pruebas::esperarHasta([&] { return !pruebas::parecido(pruebas::enPantalla(widget.geometry().center()), verde, 20); }, 10000));
     ASSERT_TRUE(pruebas::esperarHasta([&] { return esquinasNegras(widget).empty(); }, 10000)) << esquinasNegras(widget);
