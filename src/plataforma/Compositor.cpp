@@ -100,15 +100,23 @@ bool soportado(xcb_connection_t* c, const char* nombre) {
 
 }  // namespace
 
+bool visto() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) return activo();
+    const Observador& o = observador();
+    return o.sigue() ? o.activo() : activo();
+}
+
+// Painting asks both of these at every frame: the compositor's presence as last seen, the
+// desktop's hints from the server (they change only with the window manager).
 bool desenfoca() {
     xcb_connection_t* c = conexionX11();
-    return c && duenoDeSeleccionCM(c) && soportado(c, "_KDE_NET_WM_BLUR_BEHIND_REGION");
+    return c && visto() && soportado(c, "_KDE_NET_WM_BLUR_BEHIND_REGION");
 }
 
 bool sombraPropia() {
     if (QGuiApplication::platformName() != QLatin1String("xcb")) return activo();
     xcb_connection_t* c = conexionX11();
-    return c && duenoDeSeleccionCM(c) && soportado(c, "_GTK_FRAME_EXTENTS");
+    return c && visto() && soportado(c, "_GTK_FRAME_EXTENTS");
 }
 
 // Sees the server's notices of a new owner of the compositor's selection among the events of the

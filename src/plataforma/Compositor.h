@@ -9,6 +9,10 @@ namespace Compositor {
 
 bool activo();
 
+// The same, as the observer below last saw it: no question to the display server, for code that
+// runs at every frame. Where nothing follows the server's notices it asks, as `activo` does.
+bool visto();
+
 // Whether the running compositor blurs what lies behind a window that asks for it: on X11 it
 // lists "_KDE_NET_WM_BLUR_BEHIND_REGION" among the supported hints of the root window (KWin).
 bool desenfoca();
@@ -30,6 +34,8 @@ class Observador : public QObject {
     Q_OBJECT
 public:
     bool activo() const { return activo_; }
+    // Whether it follows the server's notices (on X11 with the XFixes extension).
+    bool sigue() const { return filtro_ != nullptr; }
 
 signals:
     void cambio(bool activo);

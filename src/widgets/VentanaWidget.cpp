@@ -104,7 +104,7 @@ void VentanaWidget::paintEvent(QPaintEvent*) {
     // Cut to shape, the window keeps exactly the pixels whose centres lie inside the outline: an
     // antialiased edge would blend them with nothing and leave a dark fringe, so the edge is then
     // drawn as the window's shape cuts it.
-    p.setRenderHint(QPainter::Antialiasing, Compositor::activo());
+    p.setRenderHint(QPainter::Antialiasing, Compositor::visto());
     p.setClipPath(forma);
     p.setRenderHint(QPainter::Antialiasing);
     zonas_.clear();

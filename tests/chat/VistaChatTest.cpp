@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QJsonDocument>
@@ -683,6 +684,45 @@ TEST_F(VistaChatServicio, BurbujasLejanasSeSueltan) {
     girar(30);
     EXPECT_EQ(barra->value(), barra->maximum());
     EXPECT_TRUE(vista->grab().toImage().save(pruebas::carpetaArtefactos("chat") + "/vista-chat-larga-final.png"));
+}
+
+// A burst of pushes (the service sends a hundred a second) is shown in batches: the list is laid
+// out and painted about ten times a second, not at every message, and ends at the newest.
+TEST_F(VistaChatServicio, UnaRafagaSeMuestraEnTandas) {
+    struct Pinturas : QObject {
+        int n = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint) ++n;
+            return false;
+        }
+    } pinturas;
+    vista->lista()->viewport()->installEventFilter(&pinturas);
+    girar(200);  // a quiet spell: the first message shows at once
+    QJsonArray lista;
+    for (int i = 0; i < 60; ++i)
+        lista.append(QJsonArray{QJsonObject{
+            {"phone", "dashboard"},
+            {"message", QJsonObject{{"messageId", QString("r%1").arg(i)}, {"text", QString("Ráfaga %1").arg(i)},
+                                    {"fromMe", false}, {"timestamp", "2030-01-01T00:00:00Z"}}}}});
+    pinturas.n = 0;
+    QElapsedTimer t;
+    t.start();
+    servicio.control("POST", "rafaga", QJsonObject{{"evento", "messages:new"}, {"lista", lista}, {"porSegundo", 100}});
+    // The clock of the list's scrolling runs as the real one does.
+    ASSERT_TRUE(esperarHasta([&] {
+        reloj.avanzar(0.01);
+        return chat->mensajes().size() == 60;
+    }, 20000));
+    const qint64 ms = t.elapsed();
+    girar(150);
+    reloj.avanzar(0.4);
+    girar(30);
+    // Two paints a batch at most (its layout, its jump to the end), and the first message's.
+    EXPECT_LE(pinturas.n, 2 * int(ms / VistaChat::kRafagaMs + 1) + 4) << ms << " ms";
+    EXPECT_EQ(vista->burbujas().size(), 60);
+    EXPECT_EQ(vista->burbujas().last()->mensaje().id, "r59");
+    QScrollBar* barra = vista->lista()->verticalScrollBar();
+    EXPECT_EQ(barra->value(), barra->maximum());
 }
 
 // ------------------------------------------------------------------ pictures

@@ -33,6 +33,7 @@
 #include <QWindow>
 #include <QTimer>
 #include <cmath>
+#include <utility>
 
 const QString VistaChat::kErrorEnvio = QStringLiteral("No se pudo enviar. Revisa la conexión.");
 const QString VistaChat::kErrorAgente = QStringLiteral("No se pudo cambiar de agente. Revisa la conexión.");
@@ -646,9 +647,10 @@ void VistaChat::alCambiarMensajes() {
         if (tanda_->isActive()) return;
         // While the list glides to its end, the glide's next step takes them (see alFondo).
         const bool deslizando = animacion_ && animacion_->state() == QAbstractAnimation::Running;
-        const qint64 pasado = deslizando ? 0 : desdeTanda_.isValid() ? desdeTanda_.elapsed() : kCuadroMs;
-        if (pasado < kCuadroMs) {
-            tanda_->start(int(kCuadroMs - pasado));
+        const qint64 pasado = deslizando ? 0 : desdeTanda_.isValid() ? desdeTanda_.elapsed() : kRafagaMs;
+        if (pasado < kRafagaMs) {
+            rafaga_ = true;
+            tanda_->start(int(kRafagaMs - pasado));
             return;
         }
     }
@@ -659,6 +661,7 @@ void VistaChat::ponerAlDia() {
     if (!chat_) return;
     tanda_->stop();
     desdeTanda_.start();
+    const bool rafaga = std::exchange(rafaga_, false);
     cargando_->setVisible(!chat_->cargado());
     const QList<ChatZentu::Mensaje>& lista = chat_->mensajes();
     const int totalAntes = int(grupos_.size());
@@ -701,7 +704,8 @@ void VistaChat::ponerAlDia() {
     const QString ultimo = lista.isEmpty() ? QString() : lista.last().id;
     if (ultimo != ultimoId_) {
         ultimoId_ = ultimo;
-        bajar(true);
+        // One message glides into view; a burst jumps to its end, batch after batch.
+        bajar(!rafaga);
     }
 }
 

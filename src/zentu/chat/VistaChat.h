@@ -54,6 +54,11 @@ public:
     // The most bubbles built at once: the list keeps views only for a stretch of the conversation
     // around what is on screen; farther ones are released and built again when scrolled to.
     static constexpr int kMaximo = 3 * kTanda;
+    // A pushed message after a quiet spell shows at once; those that follow it closely are
+    // gathered and shown together ten times a second (one layout, one jump to the end, one
+    // paint) rather than one at a time: a burst of a hundred a second costs ten frames, not
+    // sixty, and no glide runs through it.
+    static constexpr int kRafagaMs = 100;
     static const QString kErrorEnvio;   // "No se pudo enviar. Revisa la conexión."
     static const QString kErrorAgente;  // "No se pudo cambiar de agente. Revisa la conexión."
 
@@ -210,11 +215,9 @@ private:
     int burbujasCreadas_ = 0;
     bool ampliando_ = false;
     QString ultimoId_;
-    // Pushed messages are shown at most once a frame: a burst that comes faster is taken in one
-    // go at the next frame (one layout, one scroll, one paint) instead of once per message.
-    static constexpr int kCuadroMs = 16;
     QTimer* tanda_ = nullptr;
     QElapsedTimer desdeTanda_;
+    bool rafaga_ = false;  // what is shown next came in a burst
     bool mostradaAntes_ = false;
     QPointer<QVariantAnimation> animacion_;
     std::vector<Temporizador> bajadas_;

@@ -71,7 +71,7 @@ QColor Vidrio::colorBorde(Esquema esquema) {
     return c;
 }
 
-bool Vidrio::translucido() { return Compositor::activo(); }
+bool Vidrio::translucido() { return Compositor::visto(); }
 
 void Vidrio::pintarFondo(QPainter& pintor, const QRectF& marco) const {
     pintarFondo(pintor, marco, translucido());
