@@ -689,14 +689,13 @@ void VistaChat::ponerAlDia() {
         }
     } else if (lista.size() > agrupados_) {
         // Appended: only the new messages are grouped. While the built stretch reaches the end it
-        // takes the new bubbles; past the most it may hold it lets go of as many of its oldest
-        // ones as came, in the same step (pushes arrive in batches already, so the list moves
-        // once; letting a large batch go at once would stall that step for its deletions).
+        // takes the new bubbles; past the most it may hold it lets go of its oldest ones, a batch
+        // at a time (every bubble below moves up when one goes).
         agrupar(false);
         if (hastaElFinal) {
             const int total = int(grupos_.size());
             int desde = inicio_;
-            if (total - desde > kMaximo) desde = total - kMaximo;
+            if (total - desde > kMaximo) desde = total - (kMaximo - kTanda);
             if (desde == inicio_) ventana(desde, total);
             else conservandoVista([&] { ventana(desde, total); });
         }
