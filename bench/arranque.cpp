@@ -19,9 +19,8 @@
 //   dbus-run-session -- bash -c 'echo | gnome-keyring-daemon --unlock --components=secrets;
 //                                build/bench/medir_arranque'
 // Usage: medir_arranque [segundosQuieto=10] [rondas=5]
-#include "Instalado.h"
 #include "Medidas.h"
-#include "Pantalla.h"
+#include "Preparar.h"
 #include "Proceso.h"
 
 #include "comun/Ayudas.h"
@@ -138,20 +137,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     Instalacion instalacion;
-    if (const auto error = instalacion.instalar()) {
-        std::fprintf(stderr, "%s\n", qPrintable(*error));
-        return 1;
-    }
     PantallaPropia pantalla;
-    if (const auto error = pantalla.arrancar()) {
-        std::fprintf(stderr, "%s\n", qPrintable(*error));
-        return 1;
-    }
     ServicioSimulado servicio;
-    if (!servicio.arrancar()) {
-        std::fprintf(stderr, "no arrancó el servicio\n");
-        return 1;
-    }
+    if (!preparar(instalacion, pantalla, servicio)) return 1;
 
     // The paired program: an account of the stand-in service in the keyring, preferences apart.
     QTemporaryDir casa;

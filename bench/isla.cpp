@@ -26,9 +26,8 @@
 // Usage: medir_isla [segundos=5] [rondas=3] [escalas=1.4,2.2] [compositor=ambos|sin|con]
 //   medir_isla --hijo ancla|ancla-entera|ancla-oculta <escala> oscuro|claro   (one anchor window,
 //   until killed, on $DISPLAY: for perf and the like)
-#include "Instalado.h"
 #include "Medidas.h"
-#include "Pantalla.h"
+#include "Preparar.h"
 #include "Proceso.h"
 
 #include "comun/Ayudas.h"
@@ -432,20 +431,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     Instalacion instalacion;
-    if (const auto error = instalacion.instalar()) {
-        std::fprintf(stderr, "%s\n", qPrintable(*error));
-        return 1;
-    }
     PantallaPropia pantalla;
-    if (const auto error = pantalla.arrancar()) {
-        std::fprintf(stderr, "%s\n", qPrintable(*error));
-        return 1;
-    }
     ServicioSimulado servicio;
-    if (!servicio.arrancar()) {
-        std::fprintf(stderr, "no arrancó el servicio\n");
-        return 1;
-    }
+    if (!preparar(instalacion, pantalla, servicio)) return 1;
 
     // Private preferences: nothing of the owner's is read or written; no morning summary.
     QTemporaryDir casa;

@@ -21,9 +21,8 @@
 //   dbus-run-session -- bash -c 'echo | gnome-keyring-daemon --unlock --components=secrets;
 //                                build/bench/medir_uso'
 // Usage: medir_uso [rondas=24] [segundosQuieto=20] [partes=llamada,chat,dudas,canal]
-#include "Instalado.h"
 #include "Medidas.h"
-#include "Pantalla.h"
+#include "Preparar.h"
 #include "Proceso.h"
 
 #include "comun/Ayudas.h"
@@ -208,19 +207,12 @@ int main(int argc, char** argv) {
         (args.size() > 3 ? args[3] : QStringLiteral("llamada,chat,dudas,canal")).split(u',', Qt::SkipEmptyParts);
 
     Instalacion instalacion;
-    if (const auto error = instalacion.instalar()) {
-        std::fprintf(stderr, "%s\n", qPrintable(*error));
-        return 1;
-    }
     PantallaPropia pantalla;
-    if (const auto error = pantalla.arrancar()) {
-        std::fprintf(stderr, "%s\n", qPrintable(*error));
-        return 1;
-    }
     ServicioSimulado servicio;
+    if (!preparar(instalacion, pantalla, servicio)) return 1;
     RealtimeSimulado realtime;
-    if (!servicio.arrancar() || !realtime.arrancar()) {
-        std::fprintf(stderr, "no arrancaron los servicios\n");
+    if (!realtime.arrancar()) {
+        std::fprintf(stderr, "no arrancó la voz de las llamadas\n");
         return 1;
     }
     servicio.registrar(0);

@@ -687,7 +687,7 @@ TEST_F(VistaChatServicio, BurbujasLejanasSeSueltan) {
 }
 
 // A burst of pushes (the service sends a hundred a second) is shown in batches: the list is laid
-// out and painted about ten times a second, not at every message, and ends at the newest.
+// out and painted once a batch, not at every message, and ends at the newest.
 TEST_F(VistaChatServicio, UnaRafagaSeMuestraEnTandas) {
     struct Pinturas : QObject {
         int n = 0;
