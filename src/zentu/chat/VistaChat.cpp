@@ -333,6 +333,10 @@ VistaChat::VistaChat(ChatZentu& chat, std::function<void()> cerrar, Esquinas::Ac
     tanda_->setSingleShot(true);
     tanda_->setTimerType(Qt::PreciseTimer);
     connect(tanda_, &QTimer::timeout, this, &VistaChat::ponerAlDia);
+    recorte_ = new QTimer(this);
+    recorte_->setSingleShot(true);
+    recorte_->setInterval(0);
+    connect(recorte_, &QTimer::timeout, this, &VistaChat::recortar);
 
     connect(&chat, &ChatZentu::mensajesCambio, this, &VistaChat::alCambiarMensajes);
     connect(&chat, &ChatZentu::cargadoCambio, this, &VistaChat::alCambiarMensajes);
@@ -690,14 +694,13 @@ void VistaChat::ponerAlDia() {
     } else if (lista.size() > agrupados_) {
         // Appended: only the new messages are grouped. While the built stretch reaches the end it
         // takes the new bubbles; past the most it may hold it lets go of its oldest ones, a batch
-        // at a time (every bubble below moves up when one goes).
+        // at a time (every bubble below moves up when one goes), in a turn of its own: building
+        // the new ones and releasing the old in one go would hold the program up twice as long.
         agrupar(false);
         if (hastaElFinal) {
             const int total = int(grupos_.size());
-            int desde = inicio_;
-            if (total - desde > kMaximo) desde = total - (kMaximo - kTanda);
-            if (desde == inicio_) ventana(desde, total);
-            else conservandoVista([&] { ventana(desde, total); });
+            ventana(inicio_, total);
+            if (total - inicio_ > kMaximo) recorte_->start();
         }
     }
 
@@ -796,6 +799,13 @@ void VistaChat::ventana(int desde, int hasta) {
     capaLista_->setEnabled(true);
     filas_ = std::move(nuevas);
     inicio_ = desde;
+}
+
+void VistaChat::recortar() {
+    recorte_->stop();
+    const int fin = inicio_ + int(filas_.size());
+    if (!chat_ || ampliando_ || int(filas_.size()) <= kMaximo || fin < int(grupos_.size())) return;
+    conservandoVista([&] { ventana(fin - (kMaximo - kTanda), fin); });
 }
 
 void VistaChat::asentarLista() {
@@ -1394,14 +1404,21 @@ void VistaChat::dropEvent(QDropEvent* evento) {
     }
 }
 
+void VistaChat::alDia() const {
+    // Messages waiting for the next frame are shown first, and the stretch let go of what it
+    // would: the answer is about what the model holds.
+    auto* yo = const_cast<VistaChat*>(this);
+    if (tanda_->isActive()) yo->ponerAlDia();
+    if (recorte_->isActive()) yo->recortar();
+}
+
 int VistaChat::burbujasCreadas() const {
-    // Messages waiting for the next frame are shown first: the answer is about what the model holds.
-    if (tanda_->isActive()) const_cast<VistaChat*>(this)->ponerAlDia();
+    alDia();
     return burbujasCreadas_;
 }
 
 QList<Burbuja*> VistaChat::burbujas() const {
-    if (tanda_->isActive()) const_cast<VistaChat*>(this)->ponerAlDia();
+    alDia();
     QList<Burbuja*> r;
     for (const Fila& f : filas_)
         if (f.vista) r << f.vista.data();

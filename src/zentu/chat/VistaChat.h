@@ -141,6 +141,8 @@ private:
     QList<ChatZentu::Mensaje> grupo(int indice) const;
     void ventana(int desde, int hasta);
     void conservandoVista(const std::function<void()>& cambio);
+    void recortar();
+    void alDia() const;
     void asentarLista();
     void masAntiguas();
     void masNuevas();
@@ -216,6 +218,7 @@ private:
     bool ampliando_ = false;
     QString ultimoId_;
     QTimer* tanda_ = nullptr;
+    QTimer* recorte_ = nullptr;  // lets go of the oldest bubbles, in a turn after the batch
     QElapsedTimer desdeTanda_;
     bool rafaga_ = false;  // what is shown next came in a burst
     bool mostradaAntes_ = false;
