@@ -294,12 +294,7 @@ std::unique_ptr<FlujoSonido> FlujoSonido::reproducir(const Forma& forma, Produci
     e->reproduce = true;
     e->producir = std::move(producir);
     e->fallar = std::move(fallar);
-    if (auto motivo = e->abrir()) {
-        e->cerrar();
-        if (error) *error = *motivo;
-        return nullptr;
-    }
-    return std::unique_ptr<FlujoSonido>(new FlujoSonido(std::move(e)));
+    return abrir(std::move(e), error);
 }
 
 std::unique_ptr<FlujoSonido> FlujoSonido::grabar(const Forma& forma, Consumir consumir, Fallar fallar, QString* error) {
@@ -307,6 +302,10 @@ std::unique_ptr<FlujoSonido> FlujoSonido::grabar(const Forma& forma, Consumir co
     e->reproduce = false;
     e->consumir = std::move(consumir);
     e->fallar = std::move(fallar);
+    return abrir(std::move(e), error);
+}
+
+std::unique_ptr<FlujoSonido> FlujoSonido::abrir(std::unique_ptr<Estado> e, QString* error) {
     if (auto motivo = e->abrir()) {
         e->cerrar();
         if (error) *error = *motivo;

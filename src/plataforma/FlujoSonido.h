@@ -54,5 +54,7 @@ public:
 
 private:
     explicit FlujoSonido(std::unique_ptr<Estado> estado);
+    // Opens the stream `e` describes; none, with the reason in `error`, if the server refused it.
+    static std::unique_ptr<FlujoSonido> abrir(std::unique_ptr<Estado> e, QString* error);
     std::unique_ptr<Estado> e_;
 };

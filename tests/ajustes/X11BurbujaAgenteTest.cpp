@@ -24,14 +24,7 @@ const QColor verde(40, 160, 60);
 // The four corners of the popover, just inside its rectangle, where its rounded card leaves them:
 // what lies beneath shows there (the green desktop, the dark or light settings card), never black.
 std::string esquinasNegras(QWidget* w) {
-    const QRect g(w->mapToGlobal(QPoint(0, 0)), w->size());
-    std::string negras;
-    for (const QPoint& p : {g.topLeft() + QPoint(1, 1), g.topRight() + QPoint(-1, 1), g.bottomLeft() + QPoint(1, -1),
-                            g.bottomRight() + QPoint(-1, -1)}) {
-        const QColor c = pruebas::enPantalla(p);
-        if (std::max({c.red(), c.green(), c.blue()}) < 16) negras += c.name().toStdString() + " ";
-    }
-    return negras;
+    return pruebas::esquinasNegras(QRect(w->mapToGlobal(QPoint(0, 0)), w->size()));
 }
 
 TEST(X11BurbujaAgente, SinEsquinasNegrasConYSinCompositor) {

@@ -195,17 +195,7 @@ TEST(Superficies, CadaVentanaDelTamanoDeLoQueDibujaYSuSombra) {
 // Where a window shows nothing of its own (the corners of its rectangle), what lies beneath
 // shows (the green desktop, perhaps darkened by a shadow, or another of the program's windows),
 // never black.
-std::string esquinasNegras(QWidget* w) {
-    const QRect g = w->geometry();
-    std::string negras;
-    for (const QPoint& p : {g.topLeft() + QPoint(2, 2), g.topRight() + QPoint(-2, 2), g.bottomLeft() + QPoint(2, -2),
-                            g.bottomRight() + QPoint(-2, -2)}) {
-        const QColor c = enPantalla(p);
-        if (std::max({c.red(), c.green(), c.blue()}) < 30)
-            negras += std::to_string(p.x()) + "," + std::to_string(p.y()) + " " + c.name().toStdString() + "; ";
-    }
-    return negras;
-}
+std::string esquinasNegras(QWidget* w) { return pruebas::esquinasNegras(w->geometry(), 2, 30); }
 
 TEST(Superficies, UnCompositorQueVieneYVaSeSigueAlMomento) {
     ASSERT_TRUE(pruebas::EscritorioX11::disponible(true)) << "openbox / xcompmgr";

@@ -16,7 +16,9 @@
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 
 namespace pruebas {
 
@@ -55,6 +57,20 @@ inline bool ponerEn(QWidget& w, const QRect& donde) {
 inline QColor enPantalla(QPoint p) {
     QScreen* s = QGuiApplication::primaryScreen();
     return s ? s->grabWindow(0, p.x(), p.y(), 1, 1).toImage().pixelColor(0, 0) : QColor();
+}
+
+// The corners of `g`, `dentro` pixels inside it, that the screen shows (nearly) black: where a
+// window draws nothing of its own, what lies beneath must show. Empty when none is; else each
+// corner as "x,y #colour; ".
+inline std::string esquinasNegras(const QRect& g, int dentro = 1, int umbral = 16) {
+    std::string negras;
+    for (const QPoint& p : {g.topLeft() + QPoint(dentro, dentro), g.topRight() + QPoint(-dentro, dentro),
+                            g.bottomLeft() + QPoint(dentro, -dentro), g.bottomRight() + QPoint(-dentro, -dentro)}) {
+        const QColor c = enPantalla(p);
+        if (std::max({c.red(), c.green(), c.blue()}) < umbral)
+            negras += std::to_string(p.x()) + "," + std::to_string(p.y()) + " " + c.name().toStdString() + "; ";
+    }
+    return negras;
 }
 
 inline bool parecido(const QColor& a, const QColor& b, int tolerancia = 12) {
