@@ -15,6 +15,11 @@
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QAbstractTextDocumentLayout>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
 #include <numbers>
@@ -278,9 +283,10 @@ TEST(Burbuja, LadoAnchoYPartes) {
     token.show();
     pruebas::girar(20);
     EXPECT_LE(token.marcoBurbuja().right(), 400 - 48);
-    EXPECT_LE(token.etiquetaTexto()->document()->size().width(), token.etiquetaTexto()->width() + 1);
+    EXPECT_LE(token.etiquetaTexto()->document()->idealWidth(), token.etiquetaTexto()->width() + 1);
     EXPECT_GT(token.etiquetaTexto()->height(), 60);
-    EXPECT_EQ(token.etiquetaTexto()->verticalScrollBar()->maximum(), 0);
+    // All of it shows: the text is no taller than its place.
+    EXPECT_LE(token.etiquetaTexto()->document()->size().height(), token.etiquetaTexto()->height() + 1);
 
     // A name without extension gets the grey "ARCHIVO" badge in its row, 48 tall (36 + 6 + 6).
     Burbuja archivo(msg("d", true, "", 0, doc("Archivo")), {}, {}, Esquema::claro);
@@ -377,6 +383,102 @@ TEST(Burbuja, EnlaceAbreElNavegador) {
     Escritorio::usar(nullptr);
     ASSERT_EQ(falso.urls.size(), 1);
     EXPECT_EQ(falso.urls[0], QUrl("https://zentu.ai/a"));
+}
+
+namespace {
+
+// Where `trozo` begins in the bubble's text, in the text widget's coordinates (the middle of its
+// first character's line).
+QPoint dondeEsta(TextoBurbuja& t, const QString& trozo) {
+    QTextDocument* d = t.document();
+    const QTextCursor c = d->find(trozo);
+    const QTextBlock bloque = c.block();
+    const int pos = c.selectionStart() - bloque.position();
+    const QTextLine linea = bloque.layout()->lineForTextPosition(pos);
+    const QRectF marco = d->documentLayout()->blockBoundingRect(bloque);
+    return QPoint(int(linea.cursorToX(pos)) + 2, int(marco.top() + linea.y() + linea.height() / 2));
+}
+
+void raton(QWidget* w, QEvent::Type tipo, QPoint p, Qt::MouseButton boton, Qt::MouseButtons botones) {
+    QMouseEvent e(tipo, QPointF(p), w->mapToGlobal(QPointF(p)), boton, botones, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &e);
+}
+
+// Pixels that differ by more than a trace between two pictures of the same size.
+int distintos(const QImage& a, const QImage& b) {
+    int n = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (!(a.pixelColor(x, y) == b.pixelColor(x, y))) {
+                const QColor p = a.pixelColor(x, y), q = b.pixelColor(x, y);
+                if (std::abs(p.red() - q.red()) + std::abs(p.green() - q.green()) + std::abs(p.blue() - q.blue()) +
+                        std::abs(p.alpha() - q.alpha()) > 6)
+                    ++n;
+            }
+    return n;
+}
+
+}  // namespace
+
+// A bubble's text is drawn on its own until the pointer comes; then a browser over the same text
+// takes the selection and the links, and looks exactly the same. A press that comes first (the
+// list scrolled under a still pointer) reaches it too.
+TEST(Burbuja, TextoSeleccionableCuandoLlegaElPuntero) {
+    struct EscritorioFalso : Escritorio {
+        QList<QUrl> urls;
+        bool abrirUrl(const QUrl& url) override {
+            urls << url;
+            return true;
+        }
+    } falso;
+    Escritorio::usar(&falso);
+    const QString texto = "Mira **esto** y ~~aquello~~ en [la página](https://zentu.ai/a), con `código` y una "
+                          "frase bastante larga para que el texto ocupe dos líneas de la burbuja";
+    for (const Esquema e : {Esquema::claro, Esquema::oscuro}) {
+        for (const bool deZentu : {true, false}) {
+            SCOPED_TRACE(testing::Message() << (e == Esquema::claro ? "claro" : "oscuro") << (deZentu ? " agente" : " dueño"));
+            Burbuja b(msg("1", deZentu, texto, 0), {}, {}, e);
+            b.resize(420, 10);
+            b.show();
+            pruebas::girar(20);
+            TextoBurbuja* t = b.etiquetaTexto();
+            ASSERT_NE(t, nullptr);
+            EXPECT_EQ(t->navegador(), nullptr);
+            EXPECT_GT(t->height(), 2 * QFontMetrics(t->font()).height() - 2);
+            const QImage antes = b.grab().toImage();
+
+            // A drag from "esto" to "código", pressed before any browser was made.
+            const QPoint desde = dondeEsta(*t, "esto"), hasta = dondeEsta(*t, "digo");
+            raton(t, QEvent::MouseButtonPress, desde, Qt::LeftButton, Qt::LeftButton);
+            ASSERT_NE(t->navegador(), nullptr);
+            raton(t, QEvent::MouseMove, hasta, Qt::NoButton, Qt::LeftButton);
+            raton(t, QEvent::MouseButtonRelease, hasta, Qt::LeftButton, Qt::NoButton);
+            const QString elegido = t->navegador()->textCursor().selectedText();
+            EXPECT_TRUE(elegido.startsWith("esto y aquello en la página, con có")) << elegido.toStdString();
+
+            // With nothing selected, the browser shows the text as it was drawn before.
+            QTextCursor c = t->navegador()->textCursor();
+            c.clearSelection();
+            t->navegador()->setTextCursor(c);
+            pruebas::girar(20);
+            const QImage despues = b.grab().toImage();
+            ASSERT_EQ(antes.size(), despues.size());
+            EXPECT_EQ(distintos(antes, despues), 0);
+            if (e == Esquema::claro && deZentu) {
+                antes.save(pruebas::carpetaArtefactos("chat") + "/burbuja-texto-antes.png");
+                despues.save(pruebas::carpetaArtefactos("chat") + "/burbuja-texto-despues.png");
+            }
+
+            // A click on the link, through the browser now in place.
+            QWidget* vista = t->navegador()->viewport();
+            const QPoint enlace = dondeEsta(*t, "página");
+            raton(vista, QEvent::MouseButtonPress, enlace, Qt::LeftButton, Qt::LeftButton);
+            raton(vista, QEvent::MouseButtonRelease, enlace, Qt::LeftButton, Qt::NoButton);
+        }
+    }
+    Escritorio::usar(nullptr);
+    EXPECT_EQ(falso.urls.size(), 4);
+    for (const QUrl& u : falso.urls) EXPECT_EQ(u, QUrl("https://zentu.ai/a"));
 }
 
 TEST(Escribiendo, PuntosQueSubenPorTurnoEnTiempoVirtual) {

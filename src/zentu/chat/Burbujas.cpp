@@ -23,6 +23,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegularExpression>
+#include <QAbstractTextDocumentLayout>
+#include <QContextMenuEvent>
+#include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QThreadPool>
@@ -522,65 +525,188 @@ QString enLinea(const QString& s, qsizetype desde, qsizetype hasta, const QColor
 
 }  // namespace
 
-TextoBurbuja::TextoBurbuja(const QString& html, const QColor& tinta, const QColor& seleccion, QWidget* padre)
-    : QTextBrowser(padre), html_(html) {
-    setFrameShape(QFrame::NoFrame);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setOpenLinks(false);
-    setOpenExternalLinks(false);
-    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse);
-    setContextMenuPolicy(Qt::DefaultContextMenu);
-    setFont(TipoArchivo::fuente(13, QFont::Normal));
-    viewport()->setAutoFillBackground(false);
-    setAttribute(Qt::WA_TranslucentBackground);
-    QPalette p = palette();
-    p.setColor(QPalette::Base, Qt::transparent);
-    p.setColor(QPalette::Window, Qt::transparent);
-    p.setColor(QPalette::Text, tinta);
-    p.setColor(QPalette::WindowText, tinta);
-    p.setColor(QPalette::Highlight, seleccion);
-    p.setColor(QPalette::HighlightedText, tinta);
-    setPalette(p);
-    preparar(*document());
+namespace {
+
+const QFont& fuenteTexto() {
+    static const QFont f = TipoArchivo::fuente(13, QFont::Normal);
+    return f;
 }
 
-void TextoBurbuja::preparar(QTextDocument& doc) const {
-    doc.setDocumentMargin(0);
-    doc.setDefaultFont(font());
-    QTextOption opcion = doc.defaultTextOption();
+// The browser over a bubble's text: the wheel goes on to the list.
+class NavegadorBurbuja : public QTextBrowser {
+public:
+    using QTextBrowser::QTextBrowser;
+
+protected:
+    void wheelEvent(QWheelEvent* evento) override { evento->ignore(); }
+};
+
+}  // namespace
+
+TextoBurbuja::TextoBurbuja(const QString& html, const QColor& tinta, const QColor& seleccion, QWidget* padre)
+    : QWidget(padre), doc_(new QTextDocument(this)), tinta_(tinta), seleccion_(seleccion) {
+    setFont(fuenteTexto());
+    doc_->setUndoRedoEnabled(false);
+    doc_->setDocumentMargin(0);
+    doc_->setDefaultFont(fuenteTexto());
+    QTextOption opcion = doc_->defaultTextOption();
     // A long address or token breaks anywhere rather than running out of the bubble.
     opcion.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    doc.setDefaultTextOption(opcion);
-    doc.setHtml(html_);
+    doc_->setDefaultTextOption(opcion);
+    doc_->setHtml(html);
+    // The text's shaped glyphs are kept: otherwise every paint and every measure at another width
+    // shapes the whole text again.
+    for (QTextBlock b = doc_->begin(); b.isValid(); b = b.next()) b.layout()->setCacheEnabled(true);
+    // What a screen reader reads of it before the browser exists.
+    setAccessibleName(doc_->toPlainText());
+}
+
+TextoBurbuja::~TextoBurbuja() {
+    // The browser shows the document: it goes first.
+    delete navegador_;
+}
+
+QString TextoBurbuja::toPlainText() const { return doc_->toPlainText(); }
+
+QTextBrowser* TextoBurbuja::activar() {
+    if (navegador_) return navegador_;
+    auto* b = new NavegadorBurbuja(this);
+    b->setFrameShape(QFrame::NoFrame);
+    b->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    b->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    b->setOpenLinks(false);
+    b->setOpenExternalLinks(false);
+    b->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    b->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse);
+    b->setContextMenuPolicy(Qt::DefaultContextMenu);
+    b->setFont(fuenteTexto());
+    b->viewport()->setAutoFillBackground(false);
+    b->setAttribute(Qt::WA_TranslucentBackground);
+    QPalette p = b->palette();
+    p.setColor(QPalette::Base, Qt::transparent);
+    p.setColor(QPalette::Window, Qt::transparent);
+    p.setColor(QPalette::Text, tinta_);
+    p.setColor(QPalette::WindowText, tinta_);
+    p.setColor(QPalette::Highlight, seleccion_);
+    p.setColor(QPalette::HighlightedText, tinta_);
+    b->setPalette(p);
+    b->setGeometry(rect());
+    b->setDocument(doc_);
+    connect(b, &QTextBrowser::anchorClicked, this, &TextoBurbuja::anchorClicked);
+    navegador_ = b;
+    b->show();
+    return b;
+}
+
+void TextoBurbuja::pasar(QEvent* evento) {
+    // What the browser leaves comes back up to this widget, its parent: it goes on up from here.
+    if (pasando_) {
+        evento->ignore();
+        return;
+    }
+    pasando_ = true;
+    QWidget* destino = activar()->viewport();
+    bool aceptado = false;
+    if (evento->type() == QEvent::ContextMenu) {
+        auto* e = static_cast<QContextMenuEvent*>(evento);
+        QContextMenuEvent copia(e->reason(), e->pos(), e->globalPos(), e->modifiers());
+        QCoreApplication::sendEvent(destino, &copia);
+        aceptado = copia.isAccepted();
+    } else {
+        auto* e = static_cast<QMouseEvent*>(evento);
+        QMouseEvent copia(e->type(), e->position(), e->scenePosition(), e->globalPosition(), e->button(), e->buttons(),
+                          e->modifiers(), e->pointingDevice());
+        QCoreApplication::sendEvent(destino, &copia);
+        aceptado = copia.isAccepted();
+    }
+    pasando_ = false;
+    evento->setAccepted(aceptado);
+}
+
+void TextoBurbuja::enterEvent(QEnterEvent* evento) {
+    QWidget::enterEvent(evento);
+    activar();
+}
+
+// Once the browser is there it gets the pointer itself; what reaches this widget then is what the
+// browser left, and it goes on up. Only a press that came before the browser is handed on, with
+// the moves and the release that follow it.
+void TextoBurbuja::mousePressEvent(QMouseEvent* evento) {
+    if (navegador_ && !reenviando_) return evento->ignore();
+    reenviando_ = true;
+    pasar(evento);
+}
+
+void TextoBurbuja::mouseMoveEvent(QMouseEvent* evento) {
+    if (!reenviando_) return evento->ignore();
+    pasar(evento);
+}
+
+void TextoBurbuja::mouseReleaseEvent(QMouseEvent* evento) {
+    if (!reenviando_) return evento->ignore();
+    pasar(evento);
+    if (evento->buttons() == Qt::NoButton) reenviando_ = false;
+}
+
+void TextoBurbuja::mouseDoubleClickEvent(QMouseEvent* evento) {
+    if (!reenviando_) return evento->ignore();
+    pasar(evento);
+}
+
+void TextoBurbuja::contextMenuEvent(QContextMenuEvent* evento) {
+    if (navegador_) return evento->ignore();
+    pasar(evento);
+}
+
+void TextoBurbuja::resizeEvent(QResizeEvent* evento) {
+    QWidget::resizeEvent(evento);
+    if (navegador_) navegador_->setGeometry(rect());
+}
+
+bool TextoBurbuja::yaCabe(int ancho) const {
+    // Laid out wider, left-to-right text that is no wider than `ancho` breaks into the same lines
+    // and draws the same: laying it out again would only shape it again.
+    if (doc_->textWidth() < ancho || doc_->idealWidth() > ancho) return false;
+    for (QTextBlock b = doc_->begin(); b.isValid(); b = b.next()) {
+        const Qt::Alignment lado = b.blockFormat().alignment() & Qt::AlignHorizontal_Mask;
+        if (b.textDirection() != Qt::LeftToRight || (lado & ~Qt::AlignLeft)) return false;
+    }
+    return true;
+}
+
+void TextoBurbuja::paintEvent(QPaintEvent* evento) {
+    if (navegador_) return;
+    if (doc_->textWidth() != width() && !yaCabe(width())) doc_->setTextWidth(width());
+    QPainter p(this);
+    QAbstractTextDocumentLayout::PaintContext contexto;
+    contexto.palette.setColor(QPalette::Text, tinta_);
+    contexto.clip = QRectF(evento->rect());
+    p.setClipRect(evento->rect());
+    doc_->documentLayout()->draw(&p, contexto);
+}
+
+void TextoBurbuja::devolverAncho() const {
+    if (navegador_ && doc_->textWidth() != navegador_->viewport()->width())
+        doc_->setTextWidth(navegador_->viewport()->width());
 }
 
 int TextoBurbuja::anchoIdeal(int anchoMax) const {
     if (ideal_ && ideal_->first == anchoMax) return ideal_->second;
-    if (!medida_) {
-        medida_ = std::make_unique<QTextDocument>();
-        preparar(*medida_);
-    }
-    medida_->setTextWidth(anchoMax);
-    ideal_.emplace(anchoMax, std::min(anchoMax, int(std::ceil(medida_->idealWidth())) + 1));
+    doc_->setTextWidth(anchoMax);
+    ideal_.emplace(anchoMax, std::min(anchoMax, int(std::ceil(doc_->idealWidth())) + 1));
     // At its ideal width the text breaks into the same lines: its height is known already.
-    alto_.emplace(ideal_->second, int(std::ceil(medida_->size().height())));
+    alto_.emplace(ideal_->second, int(std::ceil(doc_->size().height())));
+    devolverAncho();
     return ideal_->second;
 }
 
 int TextoBurbuja::altoPara(int ancho) const {
     if (alto_ && alto_->first == ancho) return alto_->second;
-    if (!medida_) {
-        medida_ = std::make_unique<QTextDocument>();
-        preparar(*medida_);
-    }
-    medida_->setTextWidth(ancho);
-    alto_.emplace(ancho, int(std::ceil(medida_->size().height())));
+    doc_->setTextWidth(ancho);
+    alto_.emplace(ancho, int(std::ceil(doc_->size().height())));
+    devolverAncho();
     return alto_->second;
 }
-
-void TextoBurbuja::wheelEvent(QWheelEvent* evento) { evento->ignore(); }
 
 QString Burbuja::principio(const QString& texto) {
     if (texto.size() <= kMaximoTexto) return texto;
@@ -641,7 +767,7 @@ Burbuja::Burbuja(ChatZentu::Mensaje m, QList<ChatZentu::Mensaje> album, Abrir ab
         texto_ = new TextoBurbuja(html(muestra, pal.tinta), pal.tinta, conAlfa(pal.lima, 0.45), this);
         if (visible.size() > kMaximoTexto)
             pliegue_ = new PliegueTexto(visible, m_.id, muestra.size() - 1, esquema_, this);
-        connect(texto_, &QTextBrowser::anchorClicked, this, [](const QUrl& url) {
+        connect(texto_, &TextoBurbuja::anchorClicked, this, [](const QUrl& url) {
             const QString tipo = url.scheme().toLower();
             if (tipo == QLatin1String("http") || tipo == QLatin1String("https") || tipo == QLatin1String("mailto"))
                 Escritorio::actual().abrirUrl(url);

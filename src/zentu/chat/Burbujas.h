@@ -114,25 +114,51 @@ private:
     QList<bool> terminadas_;
 };
 
-// The text of a bubble: selectable rich text that wraps long words too, with no frame, no
-// background and no scrolling of its own (the wheel goes on to the list).
-class TextoBurbuja : public QTextBrowser {
+// The text of a bubble: rich text that wraps long words too, with no frame, no background and
+// no scrolling of its own. It is drawn from one document, laid out once per width. What lets the
+// owner select it, follow its links and copy from its menu (a text browser over the same
+// document) is made only when the pointer first comes over it: a burst of messages builds no
+// editors, and a bubble nobody points at costs one small widget.
+class TextoBurbuja : public QWidget {
     Q_OBJECT
 public:
     TextoBurbuja(const QString& html, const QColor& tinta, const QColor& seleccion, QWidget* padre = nullptr);
+    ~TextoBurbuja() override;
     // The width the text takes when it may use `anchoMax`, and its height at a width.
     int anchoIdeal(int anchoMax) const;
     int altoPara(int ancho) const;
+    QTextDocument* document() const { return doc_; }
+    QString toPlainText() const;
+    // The browser over the text; none until the pointer has been over it.
+    QTextBrowser* navegador() const { return navegador_; }
+
+Q_SIGNALS:
+    void anchorClicked(const QUrl& url);
 
 protected:
-    void wheelEvent(QWheelEvent* evento) override;
+    void paintEvent(QPaintEvent* evento) override;
+    void resizeEvent(QResizeEvent* evento) override;
+    void enterEvent(QEnterEvent* evento) override;
+    // A press that comes before the browser (the list scrolled under a still pointer) makes it
+    // and hands it the press, and what follows while the button is held.
+    void mousePressEvent(QMouseEvent* evento) override;
+    void mouseMoveEvent(QMouseEvent* evento) override;
+    void mouseReleaseEvent(QMouseEvent* evento) override;
+    void mouseDoubleClickEvent(QMouseEvent* evento) override;
+    void contextMenuEvent(QContextMenuEvent* evento) override;
 
 private:
-    void preparar(QTextDocument& doc) const;
-    QString html_;
-    // A copy of the text for measuring, parsed once: the widget's own document follows the
-    // widget's width, this one the widths asked about.
-    mutable std::unique_ptr<QTextDocument> medida_;
+    QTextBrowser* activar();
+    void pasar(QEvent* evento);
+    bool yaCabe(int ancho) const;
+    // Measuring lays the document out at other widths; the browser's is put back after.
+    void devolverAncho() const;
+
+    QTextDocument* doc_ = nullptr;
+    QColor tinta_, seleccion_;
+    QTextBrowser* navegador_ = nullptr;
+    bool pasando_ = false;    // a copy is on its way to the browser
+    bool reenviando_ = false; // a press made before the browser is held
     mutable std::optional<std::pair<int, int>> ideal_;  // anchoMax -> width
     mutable std::optional<std::pair<int, int>> alto_;   // width -> height
 };
