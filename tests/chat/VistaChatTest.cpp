@@ -19,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QLayout>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -708,12 +709,28 @@ TEST_F(VistaChatServicio, UnaRafagaSeMuestraEnTandas) {
     QElapsedTimer t;
     t.start();
     servicio.control("POST", "rafaga", QJsonObject{{"evento", "messages:new"}, {"lista", lista}, {"porSegundo", 100}});
+    // Bubbles are built as their messages come; until their batch places them in the list, none
+    // shows anywhere the owner could see it.
+    QWidget* contenido = vista->lista()->widget();
+    int esperando = 0;
+    const auto fueraDeVista = [&] {
+        for (Burbuja* b : contenido->findChildren<Burbuja*>(Qt::FindDirectChildrenOnly))
+            if (b->isVisible() && contenido->layout()->indexOf(b) < 0) {
+                ++esperando;
+                if (b->geometry().bottom() >= 0) return false;
+            }
+        return true;
+    };
     // The clock of the list's scrolling runs as the real one does.
+    bool siempreFuera = true;
     ASSERT_TRUE(esperarHasta([&] {
         reloj.avanzar(0.01);
+        siempreFuera = siempreFuera && fueraDeVista();
         return chat->mensajes().size() == 60;
     }, 20000));
     const qint64 ms = t.elapsed();
+    EXPECT_TRUE(siempreFuera);
+    EXPECT_GT(esperando, 0);
     girar(150);
     reloj.avanzar(0.4);
     girar(30);
@@ -721,6 +738,14 @@ TEST_F(VistaChatServicio, UnaRafagaSeMuestraEnTandas) {
     EXPECT_LE(pinturas.n, 2 * int(ms / VistaChat::kRafagaMs + 1) + 4) << ms << " ms";
     EXPECT_EQ(vista->burbujas().size(), 60);
     EXPECT_EQ(vista->burbujas().last()->mensaje().id, "r59");
+    // Once shown, every bubble is in the list, in order, one below the other.
+    int visibles = 0, abajo = 0;
+    for (Burbuja* b : vista->burbujas()) {
+        EXPECT_GE(b->y(), abajo) << b->mensaje().id.toStdString();
+        abajo = b->geometry().bottom();
+    }
+    for (Burbuja* b : contenido->findChildren<Burbuja*>(Qt::FindDirectChildrenOnly)) visibles += b->isVisible();
+    EXPECT_EQ(visibles, 60);
     QScrollBar* barra = vista->lista()->verticalScrollBar();
     EXPECT_EQ(barra->value(), barra->maximum());
 }

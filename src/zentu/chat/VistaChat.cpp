@@ -648,17 +648,63 @@ void VistaChat::alCambiarMensajes() {
     const bool anadidos = chat_->generacion() == generacion_ && chat_->mensajes().size() > agrupados_ &&
                           cargando_->isHidden() == chat_->cargado();
     if (anadidos) {
-        if (tanda_->isActive()) return;
+        if (tanda_->isActive()) return prepararNuevas();
         // While the list glides to its end, the glide's next step takes them (see alFondo).
         const bool deslizando = animacion_ && animacion_->state() == QAbstractAnimation::Running;
         const qint64 pasado = deslizando ? 0 : desdeTanda_.isValid() ? desdeTanda_.elapsed() : kRafagaMs;
         if (pasado < kRafagaMs) {
             rafaga_ = true;
             tanda_->start(int(kRafagaMs - pasado));
+            prepararNuevas();
             return;
         }
     }
     ponerAlDia();
+}
+
+namespace {
+// How far above the list's content a bubble built ahead waits for its batch.
+constexpr int kFuera = 100000;
+}
+
+void VistaChat::prepararNuevas() {
+    // Only while the built stretch reaches the end (else the batch builds nothing) and the list
+    // is the one grouped; a message that joins the one before it (an album) is built with it, by
+    // the batch.
+    const QList<ChatZentu::Mensaje>& lista = chat_->mensajes();
+    const bool hastaElFinal = inicio_ + int(filas_.size()) >= int(grupos_.size());
+    if (!hastaElFinal || chat_->generacion() != generacion_) {
+        preparados_ = lista.size();
+        return;
+    }
+    for (qsizetype i = std::max(preparados_, agrupados_); i < lista.size(); ++i) {
+        const ChatZentu::Mensaje& m = lista[i];
+        if (i > 0 && Burbuja::seUne(lista[i - 1], m)) continue;
+        if (hechas_.contains(m.id)) continue;
+        const QList<ChatZentu::Mensaje> g{m};
+        Burbuja* b = nuevaBurbuja(g);
+        // Shown now, far above the list's content where nothing shows it, so that the batch only
+        // has to place it: showing a widget asks the display where the pointer is, a question
+        // better asked once per message than five times in one turn. Showing a child also lays
+        // its parent out: the list's layout rests until the batch, which lays it out once.
+        b->move(0, -kFuera);
+        b->setUpdatesEnabled(false);  // nothing of it shows there: no repaint until it is placed
+        capaLista_->setEnabled(false);
+        b->show();
+        hechas_.insert(m.id, Fila{b, g});
+    }
+    preparados_ = lista.size();
+}
+
+Burbuja* VistaChat::nuevaBurbuja(const QList<ChatZentu::Mensaje>& g) {
+    auto* b = new Burbuja(g.first(), g, [](const ChatZentu::Adjunto& a) { Adjuntos::abrir(a); }, esquema_,
+                          contenidoLista_);
+    // Sized for the list before it is shown: its text is then laid out once, at that width.
+    const QMargins margenes = capaLista_->contentsMargins();
+    const int anchoLista = contenidoLista_->width() - margenes.left() - margenes.right();
+    if (anchoLista > 0) b->resize(anchoLista, b->heightForWidth(anchoLista));
+    ++burbujasCreadas_;
+    return b;
 }
 
 void VistaChat::ponerAlDia() {
@@ -703,6 +749,15 @@ void VistaChat::ponerAlDia() {
             if (total - inicio_ > kMaximo) recorte_->start();
         }
     }
+
+    // What was built ahead and not taken is for groups that changed or are not shown.
+    for (Fila& f : hechas_)
+        if (f.vista) {
+            f.vista->hide();
+            f.vista->deleteLater();
+        }
+    hechas_.clear();
+    preparados_ = lista.size();
 
     const QString ultimo = lista.isEmpty() ? QString() : lista.last().id;
     if (ultimo != ultimoId_) {
@@ -758,19 +813,17 @@ void VistaChat::ventana(int desde, int hasta) {
         }
     std::vector<Fila> nuevas;
     nuevas.reserve(size_t(std::max(0, hasta - desde)));
-    const QMargins margenes = capaLista_->contentsMargins();
-    const int anchoLista = contenidoLista_->width() - margenes.left() - margenes.right();
     for (int j = desde; j < hasta; ++j) {
         QList<ChatZentu::Mensaje> g = grupo(j);
         Fila f = viejas.take(g.first().id);
+        if (!f.vista) {
+            f = hechas_.take(g.first().id);
+            if (f.vista) f.vista->setUpdatesEnabled(true);
+        }
         if (!f.vista || f.grupo != g) {
             if (f.vista) soltar(f.vista);
-            f.vista = new Burbuja(g.first(), g, [](const ChatZentu::Adjunto& a) { Adjuntos::abrir(a); }, esquema_,
-                                  contenidoLista_);
-            // Sized for the list before it is shown: its text is then laid out once, at that width.
-            if (anchoLista > 0) f.vista->resize(anchoLista, f.vista->heightForWidth(anchoLista));
+            f.vista = nuevaBurbuja(g);
             f.grupo = std::move(g);
-            ++burbujasCreadas_;
         }
         nuevas.push_back(std::move(f));
     }
@@ -797,6 +850,9 @@ void VistaChat::ventana(int desde, int hasta) {
         w->show();
     }
     capaLista_->setEnabled(true);
+    // The layout was asked for while it rested, and only asks once until it is laid out: asked
+    // again, it lays the list out in a turn of its own.
+    QCoreApplication::postEvent(contenidoLista_, new QEvent(QEvent::LayoutRequest));
     filas_ = std::move(nuevas);
     inicio_ = desde;
 }

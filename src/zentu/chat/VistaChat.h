@@ -140,6 +140,8 @@ private:
     void agrupar(bool desdeCero);
     QList<ChatZentu::Mensaje> grupo(int indice) const;
     void ventana(int desde, int hasta);
+    void prepararNuevas();
+    Burbuja* nuevaBurbuja(const QList<ChatZentu::Mensaje>& g);
     void conservandoVista(const std::function<void()>& cambio);
     void recortar();
     void alDia() const;
@@ -213,6 +215,10 @@ private:
         QList<ChatZentu::Mensaje> grupo;
     };
     std::vector<Fila> filas_;
+    // Bubbles built as their message came, by the id of its first message, for the batch that
+    // shows them: a burst's bubbles are built one per push rather than all in the batch's turn.
+    QHash<QString, Fila> hechas_;
+    qsizetype preparados_ = 0;  // messages of the model's list looked at for that
     int inicio_ = 0;
     int burbujasCreadas_ = 0;
     bool ampliando_ = false;
