@@ -3,6 +3,7 @@
 #include "zentu/chat/Burbujas.h"
 
 #include "comun/Ayudas.h"
+#include "comun/TextoDeBurbuja.h"
 #include "plataforma/Escritorio.h"
 #include "zentu/chat/TipoArchivo.h"
 #include "zentu/isla/Vidrio.h"
@@ -15,11 +16,8 @@
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextCursor>
-#include <QTextDocument>
-#include <QAbstractTextDocumentLayout>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
 #include <numbers>
@@ -367,37 +365,17 @@ TEST(Burbuja, AbrirDesdeImagenFilaYCelda) {
 }
 
 TEST(Burbuja, EnlaceAbreElNavegador) {
-    struct EscritorioFalso : Escritorio {
-        QList<QUrl> urls;
-        bool abrirUrl(const QUrl& url) override {
-            urls << url;
-            return true;
-        }
-    } falso;
-    Escritorio::usar(&falso);
+    pruebas::EnlacesAbiertos falso;
     Burbuja b(msg("1", true, "Mira [esto](https://zentu.ai/a)", 0), {}, {}, Esquema::claro);
     b.resize(400, 10);
     b.show();
     Q_EMIT b.etiquetaTexto()->anchorClicked(QUrl("https://zentu.ai/a"));
     Q_EMIT b.etiquetaTexto()->anchorClicked(QUrl("file:///etc/passwd"));
-    Escritorio::usar(nullptr);
     ASSERT_EQ(falso.urls.size(), 1);
     EXPECT_EQ(falso.urls[0], QUrl("https://zentu.ai/a"));
 }
 
 namespace {
-
-// Where `trozo` begins in the bubble's text, in the text widget's coordinates (the middle of its
-// first character's line).
-QPoint dondeEsta(TextoBurbuja& t, const QString& trozo) {
-    QTextDocument* d = t.document();
-    const QTextCursor c = d->find(trozo);
-    const QTextBlock bloque = c.block();
-    const int pos = c.selectionStart() - bloque.position();
-    const QTextLine linea = bloque.layout()->lineForTextPosition(pos);
-    const QRectF marco = d->documentLayout()->blockBoundingRect(bloque);
-    return QPoint(int(linea.cursorToX(pos)) + 2, int(marco.top() + linea.y() + linea.height() / 2));
-}
 
 void raton(QWidget* w, QEvent::Type tipo, QPoint p, Qt::MouseButton boton, Qt::MouseButtons botones) {
     QMouseEvent e(tipo, QPointF(p), w->mapToGlobal(QPointF(p)), boton, botones, Qt::NoModifier);
@@ -424,14 +402,8 @@ int distintos(const QImage& a, const QImage& b) {
 // takes the selection and the links, and looks exactly the same. A press that comes first (the
 // list scrolled under a still pointer) reaches it too.
 TEST(Burbuja, TextoSeleccionableCuandoLlegaElPuntero) {
-    struct EscritorioFalso : Escritorio {
-        QList<QUrl> urls;
-        bool abrirUrl(const QUrl& url) override {
-            urls << url;
-            return true;
-        }
-    } falso;
-    Escritorio::usar(&falso);
+    using pruebas::dondeEsta;
+    pruebas::EnlacesAbiertos falso;
     const QString texto = "Mira **esto** y ~~aquello~~ en [la página](https://zentu.ai/a), con `código` y una "
                           "frase bastante larga para que el texto ocupe dos líneas de la burbuja";
     for (const Esquema e : {Esquema::claro, Esquema::oscuro}) {
@@ -476,7 +448,6 @@ TEST(Burbuja, TextoSeleccionableCuandoLlegaElPuntero) {
             raton(vista, QEvent::MouseButtonRelease, enlace, Qt::LeftButton, Qt::NoButton);
         }
     }
-    Escritorio::usar(nullptr);
     EXPECT_EQ(falso.urls.size(), 4);
     for (const QUrl& u : falso.urls) EXPECT_EQ(u, QUrl("https://zentu.ai/a"));
 }

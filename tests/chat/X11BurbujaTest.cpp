@@ -5,17 +5,13 @@
 #include "comun/Ayudas.h"
 #include "comun/EscritorioX11.h"
 #include "comun/PantallaX11.h"
-#include "plataforma/Escritorio.h"
+#include "comun/TextoDeBurbuja.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QMenu>
 #include <QPainter>
-#include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextCursor>
-#include <QTextDocument>
-#include <QTextLayout>
 #include <gtest/gtest.h>
 
 namespace {
@@ -33,16 +29,8 @@ protected:
     void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), QColor(246, 246, 246)); }
 };
 
-// Where `trozo` begins in the bubble's text, on the screen (the middle of its first character).
-QPoint enPantalla(TextoBurbuja& t, const QString& trozo) {
-    QTextDocument* d = t.document();
-    const QTextCursor c = d->find(trozo);
-    const QTextBlock bloque = c.block();
-    const int pos = c.selectionStart() - bloque.position();
-    const QTextLine linea = bloque.layout()->lineForTextPosition(pos);
-    const QRectF marco = d->documentLayout()->blockBoundingRect(bloque);
-    return t.mapToGlobal(QPoint(int(linea.cursorToX(pos)) + 3, int(marco.top() + linea.y() + linea.height() / 2)));
-}
+// Where `trozo` begins in the bubble's text, on the screen.
+QPoint enPantalla(TextoBurbuja& t, const QString& trozo) { return t.mapToGlobal(pruebas::dondeEsta(t, trozo)); }
 
 bool mover(QPoint p) {
     return pruebas::xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())});
@@ -54,14 +42,7 @@ TEST(BurbujaEnX11, ElPunteroEligeAbreElMenuYSigueEnlaces) {
     if (!pruebas::EscritorioX11::disponible(false)) GTEST_SKIP() << "sin openbox";
     pruebas::EscritorioX11 escritorio;
     ASSERT_TRUE(escritorio.arrancar(false));
-    struct EscritorioFalso : Escritorio {
-        QList<QUrl> urls;
-        bool abrirUrl(const QUrl& url) override {
-            urls << url;
-            return true;
-        }
-    } falso;
-    Escritorio::usar(&falso);
+    pruebas::EnlacesAbiertos falso;
 
     ChatZentu::Mensaje m;
     m.id = "1";
@@ -99,7 +80,6 @@ TEST(BurbujaEnX11, ElPunteroEligeAbreElMenuYSigueEnlaces) {
     ASSERT_TRUE(pruebas::clic(enPantalla(*t, "página")));
     EXPECT_TRUE(pruebas::esperarHasta([&] { return !falso.urls.isEmpty(); }));
     pruebas::girar(100);
-    Escritorio::usar(nullptr);
     ASSERT_EQ(falso.urls.size(), 1);
     EXPECT_EQ(falso.urls[0], QUrl("https://zentu.ai/a"));
 }
