@@ -762,7 +762,12 @@ void VistaChat::ponerAlDia() {
     const QString ultimo = lista.isEmpty() ? QString() : lista.last().id;
     if (ultimo != ultimoId_) {
         ultimoId_ = ultimo;
-        // One message glides into view; a burst jumps to its end, batch after batch.
+        // One message glides into view; a burst jumps to its end, batch after batch, laid out and
+        // at the end in the batch's own turn, so that one paint shows it.
+        if (rafaga) {
+            asentarLista();
+            alFondo(false);
+        }
         bajar(!rafaga);
     }
 }
