@@ -751,11 +751,7 @@ void VistaChat::ponerAlDia() {
     }
 
     // What was built ahead and not taken is for groups that changed or are not shown.
-    for (Fila& f : hechas_)
-        if (f.vista) {
-            f.vista->hide();
-            f.vista->deleteLater();
-        }
+    for (Fila& f : hechas_) soltar(f.vista);
     hechas_.clear();
     preparados_ = lista.size();
 
@@ -797,18 +793,19 @@ QList<ChatZentu::Mensaje> VistaChat::grupo(int indice) const {
     return chat_->mensajes().mid(g.desde, g.cuantos);
 }
 
+// A bubble let go leaves the layout and the screen at once and goes with the next round of
+// deferred deletions: taking it out of the widget tree first would resolve the fonts and palettes
+// of everything in it again, for nothing.
+void VistaChat::soltar(QWidget* w) {
+    if (!w) return;
+    w->hide();
+    capaLista_->removeWidget(w);
+    w->deleteLater();
+}
+
 void VistaChat::ventana(int desde, int hasta) {
     // The views of the new stretch: kept where their group is the same, built where it is new or
     // changed (an album that grew is built again).
-    // A bubble let go leaves the layout and the screen at once and goes with the next round of
-    // deferred deletions: taking it out of the widget tree first would resolve the fonts and
-    // palettes of everything in it again, for nothing.
-    const auto soltar = [this](QWidget* w) {
-        if (!w) return;
-        w->hide();
-        capaLista_->removeWidget(w);
-        w->deleteLater();
-    };
     QHash<QString, Fila> viejas;
     for (Fila& f : filas_)
         if (f.vista) {

@@ -140,6 +140,7 @@ private:
     void agrupar(bool desdeCero);
     QList<ChatZentu::Mensaje> grupo(int indice) const;
     void ventana(int desde, int hasta);
+    void soltar(QWidget* burbuja);
     void prepararNuevas();
     Burbuja* nuevaBurbuja(const QList<ChatZentu::Mensaje>& g);
     void conservandoVista(const std::function<void()>& cambio);
