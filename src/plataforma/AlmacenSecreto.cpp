@@ -219,6 +219,23 @@ QDBusObjectPath coleccionPredeterminada() {
     return coleccion;
 }
 
+// Every item under these names removed, but `salvo`.
+void borrarSalvo(const QString& servicio, const QString& cuenta, const QDBusObjectPath& salvo) {
+    try {
+        const auto [abiertos, bloqueados] = buscar(servicio, cuenta);
+        for (const QDBusObjectPath& item : abiertos + bloqueados) {
+            if (item == salvo) continue;
+            try {
+                atenderAviso(argumento<QDBusObjectPath>(llamar(item.path(), kIItem, QStringLiteral("Delete")), 0));
+            } catch (const Fallo&) {
+                // One item that will not go (locked, refused) does not keep the others.
+            }
+        }
+    } catch (const Fallo&) {
+        // No service: nothing stored there to remove.
+    }
+}
+
 }  // namespace
 
 std::optional<QByteArray> leer(const QString& servicio, const QString& cuenta) {
@@ -256,7 +273,14 @@ Resultado guardar(const QString& servicio, const QString& cuenta, const QByteArr
         const SecretoDBus secreto{sesion.ruta(), {}, datos, QStringLiteral("text/plain")};
         const QVariantList r = llamar(coleccion.path(), kIColeccion, QStringLiteral("CreateItem"),
                                       {propiedades, QVariant::fromValue(secreto), true});
-        atenderAviso(argumento<QDBusObjectPath>(r, 1));
+        QDBusObjectPath hecho = argumento<QDBusObjectPath>(r, 0);
+        const QVariant tras = atenderAviso(argumento<QDBusObjectPath>(r, 1));
+        if (esRutaVacia(hecho)) hecho = qdbus_cast<QDBusObjectPath>(tras);
+        // Older copies under the same names (another program's, or one without our schema) go
+        // only once the new one is in: a reader never finds none, and a program stopped half way
+        // keeps an account. Where the service does not say which item is the new one, the older
+        // ones stay rather than risk removing it.
+        if (!esRutaVacia(hecho)) borrarSalvo(servicio, cuenta, hecho);
         return {};
     } catch (const Fallo& f) {
         return {f.estado, f.mensaje};
@@ -265,18 +289,7 @@ Resultado guardar(const QString& servicio, const QString& cuenta, const QByteArr
 
 void borrar(const QString& servicio, const QString& cuenta) {
     registrarTipos();
-    try {
-        const auto [abiertos, bloqueados] = buscar(servicio, cuenta);
-        for (const QDBusObjectPath& item : abiertos + bloqueados) {
-            try {
-                atenderAviso(argumento<QDBusObjectPath>(llamar(item.path(), kIItem, QStringLiteral("Delete")), 0));
-            } catch (const Fallo&) {
-                // One item that will not go (locked, refused) does not keep the others.
-            }
-        }
-    } catch (const Fallo&) {
-        // No service: nothing stored there to remove.
-    }
+    borrarSalvo(servicio, cuenta, {});
 }
 
 }  // namespace AlmacenSecreto

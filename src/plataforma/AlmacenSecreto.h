@@ -15,6 +15,7 @@ struct Resultado {
 };
 
 std::optional<QByteArray> leer(const QString& servicio, const QString& cuenta);
+// Stores the secret in place of every copy under the same names, which go once it is stored.
 Resultado guardar(const QString& servicio, const QString& cuenta, const QByteArray& datos,
                   const QString& etiqueta);
 void borrar(const QString& servicio, const QString& cuenta);

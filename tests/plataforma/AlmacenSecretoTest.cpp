@@ -66,6 +66,9 @@ TEST(AlmacenSecreto, SecretToolEncuentraLoGuardadoYReemplazarDejaUno) {
     if (!hayBus()) GTEST_SKIP() << "sin bus de sesión";
     const QString cuenta = QStringLiteral("guardada");
     AlmacenSecreto::borrar(kServicio, cuenta);
+    // An older copy written by another program (no schema) is replaced too.
+    secretTool({"store", "--label=Vieja", "service", kServicio, "account", cuenta}, "vieja");
+    ASSERT_EQ(cuantos(cuenta), 1);
     for (const QByteArray& valor : kValores) {
         const auto r = AlmacenSecreto::guardar(kServicio, cuenta, valor, QStringLiteral("Etiqueta"));
         EXPECT_EQ(r.estado, 0) << r.mensaje.toStdString();
@@ -83,9 +86,10 @@ TEST(AlmacenSecreto, SecretToolEncuentraLoGuardadoYReemplazarDejaUno) {
 TEST(AlmacenSecreto, BorrarQuitaCadaCopiaYSoloLaSuya) {
     if (!hayBus()) GTEST_SKIP() << "sin bus de sesión";
     const QString cuenta = QStringLiteral("borrada"), otra = QStringLiteral("vecina");
-    // One copy written by another program (no schema) and one of ours: two items.
-    secretTool({"store", "--label=Vieja", "service", kServicio, "account", cuenta}, "vieja");
+    // One copy of ours and one written afterwards by another program, with a name of its own
+    // beside ours (so the keyring keeps both): two items.
     ASSERT_EQ(AlmacenSecreto::guardar(kServicio, cuenta, "nueva", "Nueva").estado, 0);
+    secretTool({"store", "--label=Vieja", "service", kServicio, "account", cuenta, "origen", "otro"}, "vieja");
     ASSERT_EQ(AlmacenSecreto::guardar(kServicio, otra, "de-la-vecina", "Vecina").estado, 0);
     ASSERT_EQ(cuantos(cuenta), 2);
 

@@ -207,7 +207,6 @@ std::optional<Cuenta> leer() {
 }
 
 void guardar(const Cuenta& cuenta) {
-    borrar();
     const auto r = AlmacenSecreto::guardar(kServicio, kCuenta, cuenta.codificar(), QStringLiteral("Zentu"));
     if (r.estado != 0) {
         Registro::escribir(QStringLiteral("[llavero] no se pudo guardar la cuenta (") +
